@@ -1,0 +1,2 @@
+// Placeholder until this port is written.
+#pragma once

@@ -1,0 +1,11 @@
+// Every port the core uses, one header each. A backend (platform/win32, tests/fakes)
+// implements them; nothing here names an OS type.
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/hid_host.h"
+#include "platform/presenter.h"
+#include "platform/shell.h"
+#include "platform/sound_input.h"
+#include "platform/tray_port.h"
+#include "platform/window_port.h"

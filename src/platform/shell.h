@@ -1,0 +1,18 @@
+// The few things the program asks of the desktop shell besides its windows.
+#pragma once
+
+#include <string_view>
+
+namespace tonalis {
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // A modal message box with an OK button, owned by the main window and captioned with
+  // the application's name. The text is UTF-8; the backend shows it with the wide API.
+  virtual void showMessage(std::string_view utf8Text) = 0;
+  // Opens an address with the shell's default action (the browser for a web page).
+  virtual void openUrl(std::string_view url) = 0;
+};
+
+}  // namespace tonalis

@@ -1,0 +1,32 @@
+// The notification-area icon and its pop-up menu.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tonalis {
+
+// One item of a pop-up menu as the core builds it; the backend turns it into a native menu.
+struct MenuItem {
+  enum class Kind { Command, Separator, SubMenu } kind = Kind::Command;
+  uint32_t id = 0;              // command id (Command only)
+  std::string label;            // UTF-8
+  bool checked = false;
+  bool enabled = true;
+  std::vector<MenuItem> children;  // SubMenu only
+};
+
+class TrayPort {
+ public:
+  virtual ~TrayPort() = default;
+  // Adds the icon (icon resource `iconId`, also the notification id) with the tip; the
+  // shell reports mouse events on it as `callbackMessage` to the main window.
+  virtual void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) = 0;
+  virtual void removeIcon() = 0;
+  // Brings the main window to the foreground and tracks the menu at the cursor. The
+  // chosen command arrives later as WM_COMMAND through the message table.
+  virtual void trackMenu(const std::vector<MenuItem>& items) = 0;
+};
+
+}  // namespace tonalis
