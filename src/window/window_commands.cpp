@@ -1,0 +1,134 @@
+#include "window/window_commands.h"
+
+namespace tonalis {
+
+namespace {
+
+constexpr uint32_t WindowModeSettleMillis = 10;  // lets the style change land before the move
+
+// Leaving Window mode: remember where the window was and whether it let clicks through,
+// so that coming back restores them rather than anything set in the other modes.
+void saveWindowModePlacement(DisplayState& state, WindowPort& window) {
+  const Rect rect = window.windowRect();
+  state.savedX = rect.left;
+  state.savedY = rect.top;
+  state.savedClickThrough = state.clickThrough;
+}
+
+}  // namespace
+
+void applyLayeredStyle(const DisplayState& state, WindowPort& window) {
+  uint32_t style = window.extendedStyle() | ExStyleLayered;
+  if (state.clickThrough == 1) {
+    style |= ExStyleTransparent;
+  } else {
+    style &= ~ExStyleTransparent;
+  }
+  window.setExtendedStyle(style);
+}
+
+void applyTransparencyMode(DisplayState& state, WindowPort& window, int32_t mode) {
+  state.unlitCellColor = (mode == NoBackground || mode == Minimal) ? UnlitCellBlack : UnlitCellGrey;
+  switch (mode) {
+    case Alpha20: state.constantAlpha = 180; break;
+    case Alpha40: state.constantAlpha = 140; break;
+    case Alpha60: state.constantAlpha = 100; break;
+    case Alpha80: state.constantAlpha = 60; break;
+    default: state.constantAlpha = 255; break;
+  }
+  applyLayeredStyle(state, window);
+}
+
+void selectTransparencyMode(DisplayState& state, WindowPort& window, bool splashActive,
+                            int32_t mode) {
+  // The splash is presented unfaded; the saved level is applied when it ends.
+  if (splashActive) return;
+  state.transparencyMode = mode;
+  applyTransparencyMode(state, window, mode);
+}
+
+void toggleTopMost(DisplayState& state, WindowPort& window) {
+  if (state.topMost == 1) {
+    window.restack(ZOrder::NoTopMost);
+    state.topMost = 0;
+  } else {
+    window.restack(ZOrder::TopMost);
+    state.topMost = 1;
+  }
+}
+
+void toggleClickThrough(DisplayState& state, WindowPort& window) {
+  state.clickThrough = state.clickThrough == 1 ? 0 : 1;
+  applyTransparencyMode(state, window, state.transparencyMode);
+}
+
+void enterFullScreenMode(DisplayState& state, WindowPort& window, bool splashActive) {
+  if (splashActive || state.displayMode == DisplayMode::FullScreen) return;
+  if (state.displayMode == DisplayMode::Window) saveWindowModePlacement(state, window);
+  window.restack(ZOrder::TopMost);
+  state.clickThrough = 0;
+  state.unlitCellColor = UnlitCellGrey;
+  state.constantAlpha = 255;
+  applyLayeredStyle(state, window);
+  state.displayMode = DisplayMode::FullScreen;
+}
+
+void enterDesktopMode(DisplayState& state, WindowPort& window, bool splashActive) {
+  if (splashActive || state.displayMode == DisplayMode::Desktop) return;
+  if (state.displayMode == DisplayMode::Window) saveWindowModePlacement(state, window);
+  window.restack(ZOrder::Bottom);
+  state.clickThrough = 1;
+  state.unlitCellColor = UnlitCellBlack;
+  state.constantAlpha = 255;
+  applyLayeredStyle(state, window);
+  state.displayMode = DisplayMode::Desktop;
+}
+
+void enterWindowMode(DisplayState& state, WindowPort& window, bool splashActive,
+                     Point windowSize, Clock& clock) {
+  if (splashActive || state.displayMode == DisplayMode::Window) return;
+  window.restack(state.topMost == 1 ? ZOrder::TopMost : ZOrder::NoTopMost);
+  state.clickThrough = state.savedClickThrough;
+  applyTransparencyMode(state, window, state.transparencyMode);
+  clock.sleepMillis(WindowModeSettleMillis);
+  window.move(state.savedX, state.savedY, windowSize.x, windowSize.y, true);
+  state.displayMode = DisplayMode::Window;
+}
+
+void beginWindowDrag(const DisplayState& state, WindowPort& window) {
+  if (state.displayMode == DisplayMode::Window) window.beginSystemMove();
+}
+
+void onWindowDoubleClick(DisplayState& state, WindowPort& window, bool splashActive,
+                         Point windowSize, Clock& clock) {
+  if (splashActive) return;
+  if (state.displayMode == DisplayMode::FullScreen) {
+    enterWindowMode(state, window, splashActive, windowSize, clock);
+  } else if (state.displayMode == DisplayMode::Window) {
+    enterFullScreenMode(state, window, splashActive);
+  }
+}
+
+void onEscapeKey(DisplayState& state, WindowPort& window, bool splashActive, Point windowSize,
+                 Clock& clock) {
+  if (state.displayMode == DisplayMode::FullScreen) {
+    enterWindowMode(state, window, splashActive, windowSize, clock);
+  }
+}
+
+void selectSpectrumStyle(DisplayState& state, int32_t style) { state.spectrumStyle = style; }
+
+void applyLoadedSettings(DisplayState& state, WindowPort& window, Point windowSize) {
+  applyTransparencyMode(state, window, state.transparencyMode);
+  window.move(state.savedX, state.savedY, windowSize.x, windowSize.y, true);
+  window.restack(state.topMost == 1 ? ZOrder::TopMost : ZOrder::NoTopMost);
+}
+
+void rememberWindowPosition(DisplayState& state, WindowPort& window) {
+  if (state.displayMode != DisplayMode::Window) return;
+  const Rect rect = window.windowRect();
+  state.savedX = rect.left;
+  state.savedY = rect.top;
+}
+
+}  // namespace tonalis

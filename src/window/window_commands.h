@@ -1,0 +1,72 @@
+// Display modes (Window, FullScreen, Desktop) and the window commands of the tray menu
+// and the mouse. Every handler changes fields of the DisplayState and the window's
+// stacking and extended styles, nothing else: the next frame shows the change.
+//
+// `splashActive` is the value of the central record's flag at the time of the call;
+// the mode, transparency and double-click handlers do nothing while it is true.
+// `windowSize` is the window-mode client size (clientRect width x height), in pixels.
+// All of this runs on the UI thread.
+#pragma once
+
+#include <cstdint>
+
+#include "common/types.h"
+#include "platform/clock.h"
+#include "platform/window_port.h"
+#include "window/display_state.h"
+
+namespace tonalis {
+
+// Sets the layered bit, sets or clears the transparent bit from `clickThrough` and keeps
+// every other extended-style bit (the tool-window bit among them).
+void applyLayeredStyle(const DisplayState& state, WindowPort& window);
+
+// unlitCellColor and constantAlpha for `mode` (any int; 1..4 fade, 5 and 6 key out black,
+// everything else is opaque grey), then applyLayeredStyle. Does not write
+// transparencyMode.
+void applyTransparencyMode(DisplayState& state, WindowPort& window, int32_t mode);
+
+// The seven transparency commands: transparencyMode := mode, then applies it.
+void selectTransparencyMode(DisplayState& state, WindowPort& window, bool splashActive,
+                            int32_t mode);
+
+void toggleTopMost(DisplayState& state, WindowPort& window);
+void toggleClickThrough(DisplayState& state, WindowPort& window);
+
+// Leaving Window mode saves the window's top-left corner and clickThrough; moving
+// between FullScreen and Desktop saves nothing. Neither moves nor resizes the window:
+// the presentation places it from the next frame on.
+void enterFullScreenMode(DisplayState& state, WindowPort& window, bool splashActive);
+void enterDesktopMode(DisplayState& state, WindowPort& window, bool splashActive);
+
+// Restores stacking, click-through and transparency, waits 10 ms on `clock`, then moves
+// the window back to (savedX, savedY) at `windowSize`.
+void enterWindowMode(DisplayState& state, WindowPort& window, bool splashActive,
+                     Point windowSize, Clock& clock);
+
+// Left button pressed on the window: starts the system move loop in Window mode only.
+// The caller passes the message on to default processing afterwards in every mode.
+void beginWindowDrag(const DisplayState& state, WindowPort& window);
+
+// Left double-click on the window: Window <-> FullScreen; nothing in Desktop mode.
+void onWindowDoubleClick(DisplayState& state, WindowPort& window, bool splashActive,
+                         Point windowSize, Clock& clock);
+
+// Esc key-down from the key filter: leaves FullScreen for Window; nothing otherwise.
+void onEscapeKey(DisplayState& state, WindowPort& window, bool splashActive, Point windowSize,
+                 Clock& clock);
+
+// The six style commands: the next frame draws the new style.
+void selectSpectrumStyle(DisplayState& state, int32_t style);
+
+// The last step of loading the settings, once the eight values are in `state`:
+// applies the transparency mode, moves the window to (savedX, savedY) at `windowSize`
+// (repainting) and restacks it topmost or not from topMost. The caller applies the
+// colour theme.
+void applyLoadedSettings(DisplayState& state, WindowPort& window, Point windowSize);
+
+// Before saving: in Window mode savedX and savedY take the window's current top-left
+// corner; in the other modes they keep the position saved when Window mode was left.
+void rememberWindowPosition(DisplayState& state, WindowPort& window);
+
+}  // namespace tonalis
