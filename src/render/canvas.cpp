@@ -1,0 +1,128 @@
+#include "render/canvas.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace tonalis {
+
+namespace {
+
+// GDI works in 27-bit device coordinates; beyond that a line is not drawn, which also
+// keeps the error terms below well inside 64 bits.
+constexpr int64_t CoordLimit = int64_t(1) << 27;
+
+// Octants numbered clockwise from the +x axis with y pointing down, as GDI numbers them;
+// the number picks the major axis and the tie-break bias.
+int octantOf(int64_t dx, int64_t dy) {
+  if (dy > 0) {
+    if (dx > 0) return dx > dy ? 1 : 2;
+    return -dx > dy ? 4 : 3;
+  }
+  if (dx < 0) return -dx > -dy ? 5 : 6;
+  return dx > -dy ? 8 : 7;
+}
+
+}  // namespace
+
+Canvas::Canvas(PixelView view) noexcept : view_(view) {
+  if (view_.pixels == nullptr || view_.width <= 0 || view_.height <= 0) view_ = PixelView{};
+}
+
+void Canvas::plot(int32_t x, int32_t y, uint32_t pixel) noexcept {
+  if (x >= 0 && y >= 0 && x < view_.width && y < view_.height) {
+    view_.pixels[size_t(y) * size_t(view_.width) + size_t(x)] = pixel;
+  }
+}
+
+void Canvas::fillRect(const Rect& r, ColorRef color) noexcept {
+  const int32_t left = std::max(r.left, 0);
+  const int32_t top = std::max(r.top, 0);
+  const int32_t right = std::min(r.right, view_.width);
+  const int32_t bottom = std::min(r.bottom, view_.height);
+  if (left >= right || top >= bottom) return;
+  const uint32_t pixel = toPixel(color);
+  for (int32_t y = top; y < bottom; ++y) {
+    uint32_t* row = view_.pixels + size_t(y) * size_t(view_.width);
+    std::fill(row + left, row + right, pixel);
+  }
+}
+
+void Canvas::line(Point from, Point to, ColorRef color) noexcept {
+  if (view_.pixels == nullptr) return;
+  for (int64_t c : {int64_t(from.x), int64_t(from.y), int64_t(to.x), int64_t(to.y)}) {
+    if (c < -CoordLimit || c > CoordLimit) return;
+  }
+  const int64_t dx = int64_t(to.x) - from.x;
+  const int64_t dy = int64_t(to.y) - from.y;
+  if (dx == 0 && dy == 0) return;
+
+  const int octant = octantOf(dx, dy);
+  const bool xMajor = octant == 1 || octant == 4 || octant == 5 || octant == 8;
+  const int64_t bias = (octant == 3 || octant == 5 || octant == 6 || octant == 8) ? 1 : 0;
+
+  // Walk in major/minor terms: `len` major steps, the end point itself excluded.
+  const int64_t majorLen = xMajor ? std::llabs(dx) : std::llabs(dy);
+  const int64_t minorLen = xMajor ? std::llabs(dy) : std::llabs(dx);
+  const int64_t majorStart = xMajor ? from.x : from.y;
+  const int64_t minorStart = xMajor ? from.y : from.x;
+  const int64_t majorStep = (xMajor ? dx : dy) > 0 ? 1 : -1;
+  const int64_t minorStep = (xMajor ? dy : dx) > 0 ? 1 : -1;
+  const int64_t majorLimit = xMajor ? view_.width : view_.height;
+
+  // Only the major steps whose major coordinate lies inside the view can light a pixel.
+  int64_t first = 0;
+  int64_t last = majorLen;  // exclusive
+  if (majorStep > 0) {
+    first = std::max<int64_t>(first, -majorStart);
+    last = std::min<int64_t>(last, majorLimit - majorStart);
+  } else {
+    first = std::max<int64_t>(first, majorStart - (majorLimit - 1));
+    last = std::min<int64_t>(last, majorStart + 1);
+  }
+  if (first >= last) return;
+
+  // Minor steps taken during the skipped major steps, from the invariant that keeps
+  // err + bias - 2*minorLen in (-2*majorLen, 0] after every step.
+  const int64_t skippedMinor = (2 * first * minorLen + bias + majorLen - 1) / (2 * majorLen);
+  int64_t err = 2 * minorLen - majorLen + 2 * first * minorLen - 2 * skippedMinor * majorLen;
+  int64_t major = majorStart + first * majorStep;
+  int64_t minor = minorStart + skippedMinor * minorStep;
+
+  const uint32_t pixel = toPixel(color);
+  for (int64_t i = first; i < last; ++i) {
+    if (xMajor) {
+      plot(int32_t(major), int32_t(std::clamp<int64_t>(minor, -1, view_.height)), pixel);
+    } else {
+      plot(int32_t(std::clamp<int64_t>(minor, -1, view_.width)), int32_t(major), pixel);
+    }
+    if (err + bias > 0) {
+      minor += minorStep;
+      err += 2 * minorLen - 2 * majorLen;
+    } else {
+      err += 2 * minorLen;
+    }
+    major += majorStep;
+  }
+}
+
+void Canvas::polyline(std::span<const Point> points, ColorRef color) noexcept {
+  for (size_t i = 1; i < points.size(); ++i) line(points[i - 1], points[i], color);
+}
+
+void Canvas::drawImage(const Image& image, Point at) noexcept {
+  if (image.width <= 0 || image.height <= 0) return;
+  if (image.pixels.size() < size_t(image.width) * size_t(image.height)) return;
+  const int64_t left = std::max<int64_t>(at.x, 0);
+  const int64_t top = std::max<int64_t>(at.y, 0);
+  const int64_t right = std::min<int64_t>(int64_t(at.x) + image.width, view_.width);
+  const int64_t bottom = std::min<int64_t>(int64_t(at.y) + image.height, view_.height);
+  if (left >= right || top >= bottom) return;
+  for (int64_t y = top; y < bottom; ++y) {
+    const uint32_t* src = image.pixels.data() + size_t(y - at.y) * size_t(image.width) +
+                          size_t(left - at.x);
+    std::copy(src, src + (right - left),
+              view_.pixels + size_t(y) * size_t(view_.width) + size_t(left));
+  }
+}
+
+}  // namespace tonalis

@@ -1,0 +1,42 @@
+// The FullScreen and Desktop display modes' frame: the window's spectrum scaled to the
+// screen with LayoutMetrics, as a strip of 24 columns of 17 cells plus a floor row (or
+// the Waveform line). No status images. Has its own band animation, independent of the
+// window renderer's.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "common/types.h"
+#include "render/band_anim.h"
+#include "render/layout_metrics.h"
+
+namespace tonalis {
+
+// Values the frame reads from the main window's state.
+struct StripFrameInput {
+  DisplayMode displayMode = DisplayMode::FullScreen;  // FullScreen or Desktop
+  int32_t fullScreenPosition = Center;  // Stretch (3) puts the Waveform line at stripTop
+  int32_t spectrumStyle = Block;
+  ColorRef barColor = 0xFFFFFF;         // lit rows 2..16, the floor row, the Waveform line
+  ColorRef peakColor = 0x0000FF;        // lit rows 0 and 1
+  ColorRef unlitCellColor = 0;
+  int32_t screenWidth = 0;              // as stored (>= 400)
+  int32_t screenHeight = 0;             // as stored, possibly replaced by the layout
+  LayoutMetrics layout;
+  // 429 per-bin magnitudes (>= 0), for the Waveform style; repeated across the width.
+  // An empty span draws no line.
+  std::span<const int32_t> spectrumLine;
+};
+
+// Draws one frame into `target` and advances `anim` (the strip renderer's own state).
+// target: the screen frame buffer, whose top-left is the screen's (0, 0) in FullScreen
+// mode and the strip's top-left in Desktop mode; everything outside it is clipped.
+// FullScreen clears (0, 0, screenWidth, screenHeight) and draws rows from stripTop;
+// Desktop clears (0, 0, screenWidth, stripHeight) and draws rows from 0.
+// boardLevels / boardClockMode: as renderWindowFrame. Allocates nothing.
+void renderStripFrame(PixelView target, const BandLevels& levels, const StripFrameInput& input,
+                      BandAnimState& anim, BoardLevels& boardLevels,
+                      uint8_t& boardClockMode) noexcept;
+
+}  // namespace tonalis
