@@ -45,7 +45,9 @@ bool CTonalisDlg::onInitDialog() {
   bandLevels.fill(22.22f);
   spectrumLine.fill(0);
 
-  clientRect = ports_.host.controlClientRect(DrawAreaId);
+  // The drawing area is sized in pixels rather than through dialog units, so the picture
+  // is 443 x 145 whatever the system font.
+  clientRect = {0, 0, WindowWidth, WindowHeight};
   windowBufferBitmap = ports_.presenter.createBuffer(clientRect.width(), clientRect.height());
   const Point screen = ports_.host.screenSize();
   screenWidth = std::max(screen.x, 400);

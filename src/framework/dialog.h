@@ -82,7 +82,6 @@ class DialogHost {
   virtual bool isIconic() = 0;
   virtual void paintIconic(int iconId) = 0;  // erase the icon background, draw the icon centred
   virtual intptr_t dragIcon() = 0;           // the window icon's handle as WM_QUERYDRAGICON answers
-  virtual Rect controlClientRect(int controlId) = 0;
   virtual Point screenSize() = 0;            // primary screen, as reported
 };
 

@@ -1,0 +1,36 @@
+// Frame buffers as 32-bpp top-down DIB sections, presented with UpdateLayeredWindow.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/presenter.h"
+#include "platform/win32/win32_dialog_host.h"
+#include "platform/win32/win32_util.h"
+
+namespace tonalis::win32 {
+
+class Win32Presenter : public Presenter {
+ public:
+  explicit Win32Presenter(Win32DialogHost& host) : host_(host) {}
+  ~Win32Presenter() override;
+
+  PixelView createBuffer(int32_t width, int32_t height) override;
+  void releaseBuffer(PixelView& buffer) override;
+  void present(const PixelView& source, std::optional<Point> destination, Point size,
+               uint8_t constantAlpha, bool colorKey) override;
+
+ private:
+  struct Buffer {
+    PixelView view;
+    GdiObject<HBITMAP> bitmap;
+    MemoryDc dc;
+  };
+  Buffer* find(const uint32_t* pixels);
+
+  Win32DialogHost& host_;
+  std::vector<std::unique_ptr<Buffer>> buffers_;
+  HDC screenDc_ = nullptr;
+};
+
+}  // namespace tonalis::win32

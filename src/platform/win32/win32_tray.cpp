@@ -1,0 +1,78 @@
+#include "platform/win32/win32_tray.h"
+
+#include <cwchar>
+
+#include "platform/win32/win32_util.h"
+
+namespace tonalis::win32 {
+
+namespace {
+
+void appendItems(HMENU menu, const std::vector<MenuItem>& items) {
+  for (const MenuItem& item : items) {
+    switch (item.kind) {
+      case MenuItem::Kind::Separator:
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        break;
+      case MenuItem::Kind::SubMenu: {
+        HMENU sub = CreatePopupMenu();
+        appendItems(sub, item.children);
+        AppendMenuW(menu, MF_POPUP | MF_STRING, UINT_PTR(sub), widen(item.label).c_str());
+        break;
+      }
+      case MenuItem::Kind::Command:
+        AppendMenuW(menu, MF_STRING | (item.checked ? MF_CHECKED : 0u) | (item.enabled ? 0u : MF_GRAYED),
+                    item.id, widen(item.label).c_str());
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+Win32Tray::~Win32Tray() {
+  removeIcon();
+  if (icon_) DestroyIcon(icon_);
+}
+
+void Win32Tray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+  if (!icon_) {
+    icon_ = static_cast<HICON>(LoadImageW(host_.instance(), MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  }
+  data_ = {};
+  data_.cbSize = sizeof(data_);  // the record's size for this build's word size
+  data_.hWnd = host_.hwnd();
+  data_.uID = iconId;
+  data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data_.uCallbackMessage = callbackMessage;
+  data_.hIcon = icon_;
+  const std::wstring wideTip = widen(tip);
+  wcsncpy(data_.szTip, wideTip.c_str(), sizeof(data_.szTip) / sizeof(wchar_t) - 1);
+  added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
+}
+
+void Win32Tray::restore() {
+  if (added_) Shell_NotifyIconW(NIM_ADD, &data_);
+}
+
+void Win32Tray::removeIcon() {
+  if (!added_) return;
+  Shell_NotifyIconW(NIM_DELETE, &data_);
+  added_ = false;
+}
+
+void Win32Tray::trackMenu(const std::vector<MenuItem>& items) {
+  HMENU menu = CreatePopupMenu();
+  if (!menu) return;
+  appendItems(menu, items);
+  POINT cursor;
+  GetCursorPos(&cursor);
+  SetForegroundWindow(host_.hwnd());
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, host_.hwnd(), nullptr);
+  // Lets the menu close properly when the user clicks elsewhere.
+  PostMessageW(host_.hwnd(), WM_NULL, 0, 0);
+  DestroyMenu(menu);
+}
+
+}  // namespace tonalis::win32

@@ -1,0 +1,78 @@
+// Small helpers shared by the Win32 backend.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace tonalis::win32 {
+
+inline std::wstring widen(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+  std::wstring out(size_t(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
+  return out;
+}
+
+inline std::string narrow(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(n > 0 ? n : 0), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// Owns one GDI object and deletes it.
+template <class Handle>
+class GdiObject {
+ public:
+  GdiObject() = default;
+  explicit GdiObject(Handle h) : handle_(h) {}
+  ~GdiObject() { reset(); }
+  GdiObject(GdiObject&& o) noexcept : handle_(o.handle_) { o.handle_ = nullptr; }
+  GdiObject& operator=(GdiObject&& o) noexcept {
+    if (this != &o) { reset(); handle_ = o.handle_; o.handle_ = nullptr; }
+    return *this;
+  }
+  GdiObject(const GdiObject&) = delete;
+  GdiObject& operator=(const GdiObject&) = delete;
+  Handle get() const { return handle_; }
+  void reset() {
+    if (handle_) DeleteObject(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  Handle handle_ = nullptr;
+};
+
+// Owns a memory DC and restores the object it held before.
+class MemoryDc {
+ public:
+  MemoryDc() = default;
+  explicit MemoryDc(HDC reference) : dc_(CreateCompatibleDC(reference)) {}
+  ~MemoryDc() { reset(); }
+  MemoryDc(const MemoryDc&) = delete;
+  MemoryDc& operator=(const MemoryDc&) = delete;
+  HDC get() const { return dc_; }
+  void select(HGDIOBJ object) {
+    HGDIOBJ old = SelectObject(dc_, object);
+    if (!old_) old_ = old;
+  }
+  void reset() {
+    if (dc_) {
+      if (old_) SelectObject(dc_, old_);
+      DeleteDC(dc_);
+    }
+    dc_ = nullptr;
+    old_ = nullptr;
+  }
+
+ private:
+  HDC dc_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+};
+
+}  // namespace tonalis::win32

@@ -1,0 +1,190 @@
+#include "fakes/fake_app_ports.h"
+
+#include <chrono>
+#include <thread>
+
+namespace tonalis::fakes {
+
+intptr_t FakeDialogHost::runModal(CDialog& dialog) {
+  dialog_ = &dialog;
+  ended = false;
+  log_.add("host.create");
+  dialog.onInitDialog();
+  while (!ended) {
+    {
+      std::lock_guard lock(postedMutex_);
+      while (!posted_.empty()) {
+        queue.push_back(posted_.front());
+        posted_.pop_front();
+      }
+    }
+    if (!queue.empty()) {
+      Message m = queue.front();
+      queue.pop_front();
+      if (m.id == WM_QUIT) break;
+      deliver(m);
+      continue;
+    }
+    if (!idle || !idle()) break;
+  }
+  log_.add("host.destroy");
+  dialog_ = nullptr;
+  return result;
+}
+
+void FakeDialogHost::deliver(const Message& message) {
+  if (dialog_->preTranslateMessage(message)) return;
+  intptr_t r = 0;
+  if (!dialog_->dispatch(message, r)) defaultProcessing(message);
+}
+
+void FakeDialogHost::endModal(intptr_t r) {
+  log_.add("host.end " + std::to_string(r));
+  result = r;
+  ended = true;
+}
+
+intptr_t FakeDialogHost::defaultProcessing(const Message& message) {
+  ++defaultCalls;
+  log_.add("host.default " + std::to_string(message.id));
+  return 0;
+}
+
+bool FakeDialogHost::dialogPreTranslate(const Message& message) {
+  // Like IsDialogMessage: Enter and Esc become OK and Cancel.
+  if (message.id == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE)) {
+    intptr_t r = 0;
+    dialog_->dispatch({WM_COMMAND, message.wParam == VK_RETURN ? uintptr_t(IDOK) : uintptr_t(IDCANCEL), 0}, r);
+    return true;
+  }
+  return false;
+}
+
+intptr_t FakeDialogHost::sendMessage(const Message& message) {
+  sent.push_back(message);
+  log_.add("host.send " + std::to_string(message.id));
+  intptr_t r = 0;
+  if (dialog_ && !dialog_->dispatch(message, r)) r = defaultProcessing(message);
+  return r;
+}
+
+void FakeDialogHost::postMessage(const Message& message) {
+  log_.add("host.post " + std::to_string(message.id));
+  std::lock_guard lock(postedMutex_);
+  posted_.push_back(message);
+}
+
+void FakeDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
+  log_.add("host.setTimer " + std::to_string(id) + " " + std::to_string(periodMillis));
+  std::lock_guard lock(postedMutex_);
+  timers[id] = periodMillis;
+}
+
+void FakeDialogHost::killTimer(uint32_t id) {
+  log_.add("host.killTimer " + std::to_string(id));
+  std::lock_guard lock(postedMutex_);
+  timers.erase(id);
+}
+
+void FakeDialogHost::appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) {
+  log_.add("host.sysmenu " + std::to_string(commandId) + " " + std::string(utf8Label));
+}
+
+void FakeDialogHost::setIcon(int iconId) { log_.add("host.setIcon " + std::to_string(iconId)); }
+
+void FakeDialogHost::paintIconic(int iconId) { log_.add("host.paintIconic " + std::to_string(iconId)); }
+
+PixelView FakePresenter::createBuffer(int32_t width, int32_t height) {
+  std::lock_guard lock(mutex_);
+  log_.add("presenter.create " + std::to_string(width) + "x" + std::to_string(height));
+  buffers_.push_back(std::make_unique<std::vector<uint32_t>>(size_t(width) * size_t(height), 0u));
+  return {buffers_.back()->data(), width, height};
+}
+
+void FakePresenter::releaseBuffer(PixelView& buffer) {
+  std::lock_guard lock(mutex_);
+  log_.add("presenter.release " + std::to_string(buffer.width) + "x" + std::to_string(buffer.height));
+  std::erase_if(buffers_, [&](const auto& b) { return b->data() == buffer.pixels; });
+  buffer = {};
+}
+
+void FakePresenter::present(const PixelView& source, std::optional<Point> destination, Point size,
+                            uint8_t alpha, bool colorKey) {
+  std::lock_guard lock(mutex_);
+  log_.add("presenter.present");
+  Presentation p{source.pixels, destination, size, alpha, colorKey, {}};
+  if (keepPixels && source.pixels) {
+    for (int y = 0; y < size.y && y < source.height; ++y) {
+      for (int x = 0; x < size.x && x < source.width; ++x) p.pixels.push_back(source.pixels[y * source.width + x]);
+    }
+  }
+  presentations.push_back(std::move(p));
+}
+
+void FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+  log_.add("tray.add " + std::to_string(iconId) + " " + std::to_string(callbackMessage) + " " + std::string(tip));
+  present = true;
+}
+
+void FakeTray::removeIcon() {
+  log_.add("tray.remove");
+  present = false;
+}
+
+void FakeTray::trackMenu(const std::vector<MenuItem>& items) {
+  log_.add("tray.track");
+  menus.push_back(items);
+  if (chooseCommand && host) host->postMessage({0x0111, *chooseCommand, 0});
+}
+
+void FakeClock::sleepMillis(uint32_t ms) {
+  if (logSleeps) log_.add("clock.sleep " + std::to_string(ms));
+  tick += ms;
+  if (realSleepMicros) std::this_thread::sleep_for(std::chrono::microseconds(realSleepMicros));
+}
+
+void FakeShell::showMessage(std::string_view utf8Text) {
+  log_.add("shell.message " + std::string(utf8Text));
+  messages.emplace_back(utf8Text);
+}
+
+void FakeShell::openUrl(std::string_view url) {
+  log_.add("shell.open " + std::string(url));
+  opened.emplace_back(url);
+}
+
+std::span<const uint8_t> FakeBitmapSource::bitmapBytes(int id) {
+  auto it = files_.find(id);
+  if (it == files_.end()) return {};
+  return it->second;
+}
+
+void FakeBitmapSource::add(int id, int width, int height, uint32_t rgb) {
+  const int rowBytes = (width * 3 + 3) & ~3;
+  const uint32_t imageBytes = uint32_t(rowBytes * height);
+  std::vector<uint8_t> f(54 + imageBytes, 0);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = uint8_t(v >> (8 * i));
+  };
+  f[0] = 'B';
+  f[1] = 'M';
+  put32(2, uint32_t(f.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, uint32_t(width));
+  put32(22, uint32_t(height));
+  f[26] = 1;
+  f[28] = 24;
+  put32(34, imageBytes);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &f[54 + size_t(y) * rowBytes + size_t(x) * 3];
+      p[0] = uint8_t(rgb);
+      p[1] = uint8_t(rgb >> 8);
+      p[2] = uint8_t(rgb >> 16);
+    }
+  }
+  files_[id] = std::move(f);
+}
+
+}  // namespace tonalis::fakes

@@ -1,0 +1,148 @@
+// Fakes of the main window's ports: a dialog host that runs the dialog from a script of
+// messages, an in-memory presenter, a tray, a clock with manual time, and a shell.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "fakes/call_log.h"
+#include "framework/dialog.h"
+#include "platform/clock.h"
+#include "platform/presenter.h"
+#include "platform/shell.h"
+#include "platform/tray_port.h"
+#include "render/assets.h"
+
+namespace tonalis::fakes {
+
+// Runs a dialog without a window system: runModal calls onInitDialog and then delivers
+// the queued messages through preTranslateMessage and dispatch until the dialog ends or
+// the queue is empty and `idle` returns false.
+class FakeDialogHost : public DialogHost {
+ public:
+  explicit FakeDialogHost(CallLog& log) : log_(log) {}
+
+  std::deque<Message> queue;                  // delivered in order by runModal
+  std::function<bool()> idle;                 // called when the queue is empty; true = keep running
+  std::map<uint32_t, uint32_t> timers;        // live timers: id -> period
+  Point screen{1920, 1080};
+  bool iconic = false;
+  bool ended = false;
+  intptr_t result = 0;
+  int defaultCalls = 0;
+  std::vector<Message> sent;
+
+  intptr_t runModal(CDialog& dialog) override;
+  void endModal(intptr_t r) override;
+  intptr_t defaultProcessing(const Message& message) override;
+  bool dialogPreTranslate(const Message& message) override;
+  intptr_t sendMessage(const Message& message) override;
+  void postMessage(const Message& message) override;
+  void setTimer(uint32_t id, uint32_t periodMillis) override;
+  void killTimer(uint32_t id) override;
+  void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) override;
+  void setIcon(int iconId) override;
+  bool isIconic() override { return iconic; }
+  void paintIconic(int iconId) override;
+  intptr_t dragIcon() override { return 133; }
+  Point screenSize() override { return screen; }
+
+  // Delivers one message as the modal loop would.
+  void deliver(const Message& message);
+
+ private:
+  CallLog& log_;
+  CDialog* dialog_ = nullptr;
+  std::mutex postedMutex_;
+  std::deque<Message> posted_;
+};
+
+class FakePresenter : public Presenter {
+ public:
+  explicit FakePresenter(CallLog& log) : log_(log) {}
+  struct Presentation {
+    const uint32_t* source;
+    std::optional<Point> destination;
+    Point size;
+    uint8_t alpha;
+    bool colorKey;
+    std::vector<uint32_t> pixels;  // copy of the presented area (when keepPixels)
+  };
+  bool keepPixels = false;
+  std::vector<Presentation> presentations;
+  int liveBuffers() const { return int(buffers_.size()); }
+
+  PixelView createBuffer(int32_t width, int32_t height) override;
+  void releaseBuffer(PixelView& buffer) override;
+  void present(const PixelView& source, std::optional<Point> destination, Point size, uint8_t alpha,
+               bool colorKey) override;
+
+ private:
+  CallLog& log_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<std::vector<uint32_t>>> buffers_;
+};
+
+class FakeTray : public TrayPort {
+ public:
+  explicit FakeTray(CallLog& log) : log_(log) {}
+  bool present = false;
+  std::vector<std::vector<MenuItem>> menus;   // every tracked menu
+  std::optional<uint32_t> chooseCommand;      // posted as WM_COMMAND after tracking
+  DialogHost* host = nullptr;
+
+  void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
+  void removeIcon() override;
+  void trackMenu(const std::vector<MenuItem>& items) override;
+
+ private:
+  CallLog& log_;
+};
+
+// Manual time: sleeping advances the tick count at once (optionally really sleeping a
+// little so another thread can run).
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(CallLog& log) : log_(log) {}
+  std::atomic<uint32_t> tick{1000};
+  LocalTime time{9, 5};
+  bool logSleeps = true;
+  uint32_t realSleepMicros = 200;
+
+  uint32_t tickCount() override { return tick; }
+  LocalTime localTime() override { return time; }
+  void sleepMillis(uint32_t ms) override;
+
+ private:
+  CallLog& log_;
+};
+
+class FakeShell : public Shell {
+ public:
+  explicit FakeShell(CallLog& log) : log_(log) {}
+  std::vector<std::string> messages;
+  std::vector<std::string> opened;
+  void showMessage(std::string_view utf8Text) override;
+  void openUrl(std::string_view url) override;
+
+ private:
+  CallLog& log_;
+};
+
+// Serves bitmaps made in memory: a solid image of the given size per id.
+class FakeBitmapSource : public BitmapSource {
+ public:
+  std::span<const uint8_t> bitmapBytes(int id) override;
+  // Registers a 24-bit .bmp of one colour (0x00RRGGBB) for `id`.
+  void add(int id, int width, int height, uint32_t rgb);
+
+ private:
+  std::map<int, std::vector<uint8_t>> files_;
+};
+
+}  // namespace tonalis::fakes
