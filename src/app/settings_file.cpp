@@ -1,0 +1,199 @@
+#include "app/settings_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <system_error>
+
+namespace tonalis {
+
+namespace {
+
+constexpr size_t LineBufferSize = 1024;           // the reader's line buffer, terminator included
+constexpr size_t MaxBytesRead = 8 * LineBufferSize;  // 8 reads, each at most 1024 bytes of CR LF text
+
+// The two comment lines, in GBK (code page 936) as the file has always held them:
+// "这是Tonalis的设置保存文件,您在设置好的信息都会自动保存,请最好不要用外部编辑器改动本文件!"
+constexpr std::string_view CommentLine1 =
+    "\xd5\xe2\xca\xc7\x54\x6f\x6e\x61\x6c\x69\x73\xb5\xc4\xc9\xe8\xd6"
+    "\xc3\xb1\xa3\xb4\xe6\xce\xc4\xbc\xfe\x2c\xc4\xfa\xd4\xda\xc9\xe8"
+    "\xd6\xc3\xba\xc3\xb5\xc4\xd0\xc5\xcf\xa2\xb6\xbc\xbb\xe1\xd7\xd4"
+    "\xb6\xaf\xb1\xa3\xb4\xe6\x2c\xc7\xeb\xd7\xee\xba\xc3\xb2\xbb\xd2"
+    "\xaa\xd3\xc3\xcd\xe2\xb2\xbf\xb1\xe0\xbc\xad\xc6\xf7\xb8\xc4\xb6"
+    "\xaf\xb1\xbe\xce\xc4\xbc\xfe\x21";
+// "如果该文件被修改后程序运行异常,请删除本文件,程序将会自动生成一个新的ini文件"
+constexpr std::string_view CommentLine2 =
+    "\xc8\xe7\xb9\xfb\xb8\xc3\xce\xc4\xbc\xfe\xb1\xbb\xd0\xde\xb8\xc4"
+    "\xba\xf3\xb3\xcc\xd0\xf2\xd4\xcb\xd0\xd0\xd2\xec\xb3\xa3\x2c\xc7"
+    "\xeb\xc9\xbe\xb3\xfd\xb1\xbe\xce\xc4\xbc\xfe\x2c\xb3\xcc\xd0\xf2"
+    "\xbd\xab\xbb\xe1\xd7\xd4\xb6\xaf\xc9\xfa\xb3\xc9\xd2\xbb\xb8\xf6"
+    "\xd0\xc2\xb5\xc4\x69\x6e\x69\xce\xc4\xbc\xfe";
+
+constexpr std::string_view LineEnd = "\r\n";
+
+// One fgets into a LineBufferSize buffer on a text-mode stream: CR LF arrives as LF,
+// and the read stops after LF or after LineBufferSize - 1 characters. The line as a C
+// string ends at its first NUL, which is all that strstr and sscanf would see.
+std::optional<std::string_view> nextLine(std::string_view bytes, size_t& pos,
+                                         std::array<char, LineBufferSize>& buffer) {
+  if (pos >= bytes.size()) return std::nullopt;
+  size_t length = 0;
+  while (pos < bytes.size() && length < LineBufferSize - 1) {
+    char c = bytes[pos++];
+    if (c == '\r' && pos < bytes.size() && bytes[pos] == '\n') {
+      c = '\n';
+      ++pos;
+    }
+    buffer[length++] = c;
+    if (c == '\n') break;
+  }
+  std::string_view line(buffer.data(), length);
+  return line.substr(0, line.find('\0'));
+}
+
+bool isCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// "%d": leading white space, an optional sign, decimal digits. No digits, no value. A
+// number beyond 32 bits saturates (rather than the C runtime's undefined result), which
+// every range check then rejects.
+std::optional<int32_t> scanDecimal(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && isCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+  constexpr int64_t Cap = int64_t(std::numeric_limits<int32_t>::max()) + 1;
+  int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = std::min<int64_t>(magnitude * 10 + (text[i] - '0'), Cap);
+  }
+  const int64_t value = negative ? -magnitude : magnitude;
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return int32_t(value);
+}
+
+bool inRange(const SettingsField& field, int32_t value, const SettingsLimits& limits) {
+  const int64_t v = value;
+  switch (field.range) {
+    case SettingsField::Range::ScreenX:
+      return v > -int64_t(limits.windowWidth) && v < int64_t(limits.screenWidth) - 1;
+    case SettingsField::Range::ScreenY:
+      return v > -int64_t(limits.windowHeight) && v < int64_t(limits.screenHeight) - 1;
+    case SettingsField::Range::Fixed:
+      return v >= field.min && v <= field.max;
+  }
+  return false;
+}
+
+}  // namespace
+
+SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& limits) {
+  SettingsReadResult out;
+  std::array<char, LineBufferSize> buffer;
+  size_t pos = 0;
+  for (const SettingsField& field : SettingsFields) {
+    const std::optional<std::string_view> line = nextLine(bytes, pos, buffer);
+    if (!line) break;  // the file ended: this and the later settings keep their defaults
+    const size_t at = line->find(field.key);
+    if (at == std::string_view::npos) {
+      // Not our file, or lines out of order: trust none of it.
+      return SettingsReadResult{Settings{}, SettingsKeyMissing};
+    }
+    if (const auto value = scanDecimal(line->substr(at + field.key.size()))) {
+      out.settings.*field.field = *value;
+    }
+  }
+  for (const SettingsField& field : SettingsFields) {
+    if (!inRange(field, out.settings.*field.field, limits)) {
+      out.settings.*field.field = field.defaultValue;
+    }
+  }
+  out.result = SettingsRead;
+  return out;
+}
+
+std::string writeSettings(const Settings& settings) {
+  std::string text;
+  for (const SettingsField& field : SettingsFields) {
+    text += field.key;
+    text += ' ';
+    text += std::to_string(settings.*field.field);
+    text += LineEnd;
+  }
+  text += LineEnd;
+  text += CommentLine1;
+  text += LineEnd;
+  text += CommentLine2;
+  text += LineEnd;
+  return text;
+}
+
+SettingsReadResult loadSettingsFile(const std::filesystem::path& path,
+                                    const SettingsLimits& limits) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return SettingsReadResult{Settings{}, SettingsNotOpened};
+  std::string bytes(MaxBytesRead, '\0');
+  in.read(bytes.data(), std::streamsize(bytes.size()));
+  if (in.bad()) return SettingsReadResult{Settings{}, SettingsNotOpened};
+  bytes.resize(size_t(in.gcount()));
+  return readSettings(bytes, limits);
+}
+
+int saveSettingsFile(const std::filesystem::path& path, const Settings& settings) {
+  const std::string text = writeSettings(settings);
+  std::filesystem::path temporary = path;
+  temporary += ".tmp";
+  std::error_code ignored;
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) return -1;
+    out.write(text.data(), std::streamsize(text.size()));
+    out.flush();
+    const bool written = out.good();
+    out.close();
+    if (!written || out.fail()) {
+      std::filesystem::remove(temporary, ignored);
+      return -1;
+    }
+  }
+  // Replacing by rename means a reader (or the next start after a crash) sees either the
+  // old file or the new one, never a partly written one.
+  std::error_code renamed;
+  std::filesystem::rename(temporary, path, renamed);
+  if (renamed) {
+    std::filesystem::remove(temporary, ignored);
+    return -1;
+  }
+  return 0;
+}
+
+Settings settingsFromDisplay(const DisplayState& display) {
+  Settings s;
+  s.savedX = display.savedX;
+  s.savedY = display.savedY;
+  s.topMost = display.topMost;
+  s.spectrumStyle = display.spectrumStyle;
+  s.clickThrough = display.displayMode == DisplayMode::Window ? display.clickThrough
+                                                              : display.savedClickThrough;
+  s.transparencyMode = display.transparencyMode;
+  s.colorTheme = display.colorTheme;
+  s.fullScreenPosition = display.fullScreenPosition;
+  return s;
+}
+
+void storeSettings(const Settings& settings, DisplayState& display) {
+  display.savedX = settings.savedX;
+  display.savedY = settings.savedY;
+  display.topMost = settings.topMost;
+  display.spectrumStyle = settings.spectrumStyle;
+  display.clickThrough = settings.clickThrough;
+  display.transparencyMode = settings.transparencyMode;
+  display.colorTheme = settings.colorTheme;
+  display.fullScreenPosition = settings.fullScreenPosition;
+}
+
+}  // namespace tonalis

@@ -1,0 +1,103 @@
+// tonalis.ini: eight "key value" lines, an empty line and two GBK comment lines, CR LF
+// line ends. One table of the eight fields drives the reader, the range checks and the
+// writer. The reader and writer are pure; loadSettingsFile and saveSettingsFile do the
+// file I/O, and a save replaces the file atomically so it is never left truncated.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "window/display_state.h"
+
+namespace tonalis {
+
+inline constexpr std::string_view SettingsFileName = "tonalis.ini";  // in the working directory
+
+// The persisted settings, with their defaults.
+struct Settings {
+  int32_t savedX = 50;             // screen pixels, window's top-left corner
+  int32_t savedY = 50;
+  int32_t topMost = 0;             // 0, 1
+  int32_t spectrumStyle = Block;   // 1..6 (the drawing style, not the display mode)
+  int32_t clickThrough = 0;        // 0, 1
+  int32_t transparencyMode = Opaque;  // 0..6
+  int32_t colorTheme = White;      // 1..5
+  int32_t fullScreenPosition = Center;  // 0..3
+
+  friend bool operator==(const Settings&, const Settings&) = default;
+};
+
+// What the coordinate checks compare against, in pixels: the main window's client size
+// at the time of reading and the primary screen's size as reported (not raised to a
+// minimum).
+struct SettingsLimits {
+  int32_t windowWidth = 0;
+  int32_t windowHeight = 0;
+  int32_t screenWidth = 0;
+  int32_t screenHeight = 0;
+};
+
+// One line of the file. Fixed fields accept min..max inclusive; a coordinate is valid
+// when greater than -(window size) and less than (screen size - 1).
+struct SettingsField {
+  enum class Range { Fixed, ScreenX, ScreenY };
+  std::string_view key;
+  int32_t Settings::*field;
+  Range range;
+  int32_t min, max;   // Fixed only
+  int32_t defaultValue;
+};
+
+// File order; also the order of the range checks.
+inline constexpr std::array<SettingsField, 8> SettingsFields{{
+    {"xpos", &Settings::savedX, SettingsField::Range::ScreenX, 0, 0, 50},
+    {"ypos", &Settings::savedY, SettingsField::Range::ScreenY, 0, 0, 50},
+    {"top", &Settings::topMost, SettingsField::Range::Fixed, 0, 1, 0},
+    {"mode", &Settings::spectrumStyle, SettingsField::Range::Fixed, 1, 6, Block},
+    {"mouse", &Settings::clickThrough, SettingsField::Range::Fixed, 0, 1, 0},
+    {"transparent", &Settings::transparencyMode, SettingsField::Range::Fixed, 0, 6, Opaque},
+    {"color", &Settings::colorTheme, SettingsField::Range::Fixed, 1, 5, White},
+    {"fullpos", &Settings::fullScreenPosition, SettingsField::Range::Fixed, 0, 3, Center},
+}};
+
+// Result codes of reading.
+inline constexpr int SettingsRead = 0;         // every line that was there held its key
+inline constexpr int SettingsNotOpened = 1;    // no file (or unreadable): defaults
+inline constexpr int SettingsKeyMissing = 2;   // a line lacks its key: all defaults
+
+struct SettingsReadResult {
+  Settings settings;
+  int result = SettingsRead;
+};
+
+// Reads the file's bytes as the text-mode C runtime would: CR LF counts as one line
+// break, lines are taken 1023 characters at a time (a longer line spills into the next
+// read), the key may stand anywhere in its line and the number after it is read like
+// "%d". A line without a number, or the file ending before line 8, leaves that setting
+// at its default. A value outside its range (numbers beyond 32 bits included) takes its
+// default alone.
+SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& limits);
+
+// The whole file, byte for byte: eleven CR LF lines.
+std::string writeSettings(const Settings& settings);
+
+// Reads `path` (at most the 8 KiB the reader can look at); a missing or unreadable file
+// gives the defaults with SettingsNotOpened.
+SettingsReadResult loadSettingsFile(const std::filesystem::path& path,
+                                    const SettingsLimits& limits);
+
+// Writes `path` + ".tmp" in the same folder and renames it over `path`. Returns 0, or
+// -1 when anything failed; then the temporary file is removed and `path` is untouched.
+int saveSettingsFile(const std::filesystem::path& path, const Settings& settings);
+
+// Between the file record and the display record. The saved click-through is the live
+// one in Window mode and the one remembered when Window mode was left otherwise; call
+// rememberWindowPosition (window_commands.h) first so the position is current.
+Settings settingsFromDisplay(const DisplayState& display);
+// Stores the eight values; loading sets clickThrough (the program starts in Window mode).
+void storeSettings(const Settings& settings, DisplayState& display);
+
+}  // namespace tonalis

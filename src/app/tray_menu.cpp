@@ -1,0 +1,126 @@
+#include "app/tray_menu.h"
+
+#include <string>
+#include <utility>
+
+#include "app/command_ids.h"
+
+namespace tonalis {
+
+namespace {
+
+MenuItem command(uint32_t id, std::string label, bool checked = false, bool enabled = true) {
+  MenuItem item;
+  item.kind = MenuItem::Kind::Command;
+  item.id = id;
+  item.label = std::move(label);
+  item.checked = checked;
+  item.enabled = enabled;
+  return item;
+}
+
+MenuItem separator() {
+  MenuItem item;
+  item.kind = MenuItem::Kind::Separator;
+  return item;
+}
+
+MenuItem subMenu(std::string label, std::vector<MenuItem> children) {
+  MenuItem item;
+  item.kind = MenuItem::Kind::SubMenu;
+  item.label = std::move(label);
+  item.children = std::move(children);
+  return item;
+}
+
+// One item of a value group: checked when the current value maps to its command.
+MenuItem choice(uint32_t id, const char* label, std::span<const uint32_t> group, int32_t first,
+                int32_t value, bool enabled = true) {
+  return command(id, label, commandForValue(group, first, value) == id, enabled);
+}
+
+}  // namespace
+
+TrayMenuState trayMenuState(const DisplayState& display, bool boardConnected,
+                            bool windowVisible) {
+  TrayMenuState state;
+  state.boardConnected = boardConnected;
+  state.windowVisible = windowVisible;
+  state.displayMode = display.displayMode;
+  state.spectrumStyle = display.spectrumStyle;
+  state.fullScreenPosition = display.fullScreenPosition;
+  state.topMost = display.topMost;
+  state.clickThrough = display.clickThrough;
+  state.transparencyMode = display.transparencyMode;
+  state.colorTheme = display.colorTheme;
+  return state;
+}
+
+std::vector<MenuItem> buildTrayMenu(const TrayMenuState& s) {
+  // Stacking, click-through and the fading transparencies only mean something for the
+  // floating window; "精简化" stays available in every mode.
+  const bool windowMode = s.displayMode == DisplayMode::Window;
+  const DisplayMode shownMode =
+      s.displayMode == DisplayMode::FullScreen || s.displayMode == DisplayMode::Desktop
+          ? s.displayMode
+          : DisplayMode::Window;
+
+  const auto& pos = FullScreenPositionCommands;
+  const auto& tr = TransparencyCommands;
+  const auto& st = SpectrumStyleCommands;
+  const auto& th = ColorThemeCommands;
+  const int32_t p = s.fullScreenPosition;
+  const int32_t t = s.transparencyMode;
+  const int32_t y = s.spectrumStyle;
+  const int32_t c = s.colorTheme;
+
+  std::vector<MenuItem> menu;
+  menu.push_back(command(CmdBoardConnect, s.boardConnected ? "断开小板" : "连接小板"));
+  menu.push_back(command(CmdToggleVisibility, s.windowVisible ? "隐藏界面" : "显示界面"));
+  menu.push_back(separator());
+  menu.push_back(command(CmdWindowMode, "窗口显示", shownMode == DisplayMode::Window));
+  menu.push_back(command(CmdDesktopMode, "桌面显示", shownMode == DisplayMode::Desktop));
+  menu.push_back(command(CmdFullScreenMode, "全屏显示", shownMode == DisplayMode::FullScreen));
+  menu.push_back(subMenu("全屏位置", {
+      choice(CmdPositionUpper, "偏上", pos, FirstFullScreenPosition, p),
+      choice(CmdPositionCenter, "居中", pos, FirstFullScreenPosition, p),
+      choice(CmdPositionLower, "偏下", pos, FirstFullScreenPosition, p),
+      choice(CmdPositionStretch, "拉伸", pos, FirstFullScreenPosition, p),
+  }));
+  menu.push_back(separator());
+  menu.push_back(command(CmdTopMost, "界面置顶", s.topMost == 1, windowMode));
+  menu.push_back(command(CmdClickThrough, "鼠标穿透", s.clickThrough == 1, windowMode));
+  menu.push_back(separator());
+  menu.push_back(subMenu("透明设置", {
+      choice(CmdOpaque, "不透明", tr, FirstTransparencyMode, t, windowMode),
+      choice(CmdAlpha20, "20 %", tr, FirstTransparencyMode, t, windowMode),
+      choice(CmdAlpha40, "40 %", tr, FirstTransparencyMode, t, windowMode),
+      choice(CmdAlpha60, "60 %", tr, FirstTransparencyMode, t, windowMode),
+      choice(CmdAlpha80, "80 %", tr, FirstTransparencyMode, t, windowMode),
+      separator(),
+      choice(CmdNoBackground, "去背景", tr, FirstTransparencyMode, t, windowMode),
+      choice(CmdMinimal, "精简化", tr, FirstTransparencyMode, t),
+  }));
+  menu.push_back(subMenu("频谱类型", {
+      choice(CmdStyleBlock, "方块式", st, FirstSpectrumStyle, y),
+      choice(CmdStyleTopBlock, "顶块式", st, FirstSpectrumStyle, y),
+      choice(CmdStyleBar, "长条式", st, FirstSpectrumStyle, y),
+      choice(CmdStyleFloating, "飘浮式", st, FirstSpectrumStyle, y),
+      choice(CmdStyleDots, "细点式", st, FirstSpectrumStyle, y),
+      choice(CmdStyleWaveform, "波形式", st, FirstSpectrumStyle, y),
+  }));
+  menu.push_back(subMenu("频谱颜色", {
+      choice(CmdThemeWhite, "经典白", th, FirstColorTheme, c),
+      choice(CmdThemeGreen, "清新绿", th, FirstColorTheme, c),
+      choice(CmdThemeSky, "天空蓝", th, FirstColorTheme, c),
+      choice(CmdThemePurple, "浪漫紫", th, FirstColorTheme, c),
+      choice(CmdThemeAutumn, "秋意黄", th, FirstColorTheme, c),
+  }));
+  menu.push_back(separator());
+  menu.push_back(command(CmdAbout, "关于软件"));
+  menu.push_back(separator());
+  menu.push_back(command(CmdExit, "退出"));
+  return menu;
+}
+
+}  // namespace tonalis
