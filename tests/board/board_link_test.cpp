@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "board/board_link.h"
 #include "fakes/fake_hid_host.h"
