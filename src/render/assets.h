@@ -52,15 +52,28 @@ class BitmapSource {
   virtual std::span<const uint8_t> bitmapBytes(int id) = 0;
 };
 
+// One bitmap the program loads: its resource id and the size and depth it is drawn at.
+struct AssetSpec {
+  int id;
+  int32_t width;
+  int32_t height;
+  int32_t bitsPerPixel;  // palette depth as stored, 4 or 8
+};
+
+// Every asset, in the order the central record declares them: the 32 single bitmaps,
+// the ten digits (element d is digit d), the About picture.
+std::span<const AssetSpec> assetSpecs();
+
 // Decodes a packed DIB or .bmp file (1/4/8-bit palette, 24 or 32-bit, bottom-up or top-down,
 // uncompressed). False for anything malformed or truncated; never reads past `bytes`.
 bool decodeBitmap(std::span<const uint8_t> bytes, Image& out);
 
 class AssetStore {
  public:
+  AssetStore();
   // Loads every asset of the program. An asset that is missing or cannot be decoded is
-  // replaced by a black image of its specified size, so the renderers always have one.
-  // Returns the number of assets that failed.
+  // replaced by a black image of its specified size (bitsPerPixel 0 marks the stand-in),
+  // so the renderers always have one. Returns the number of assets that failed.
   int loadAll(BitmapSource& source);
   // The asset with that resource id; a black 1 x 1 image for an unknown id.
   const Image& get(int id) const;
