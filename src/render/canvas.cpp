@@ -28,12 +28,6 @@ Canvas::Canvas(PixelView view) noexcept : view_(view) {
   if (view_.pixels == nullptr || view_.width <= 0 || view_.height <= 0) view_ = PixelView{};
 }
 
-void Canvas::plot(int32_t x, int32_t y, uint32_t pixel) noexcept {
-  if (x >= 0 && y >= 0 && x < view_.width && y < view_.height) {
-    view_.pixels[size_t(y) * size_t(view_.width) + size_t(x)] = pixel;
-  }
-}
-
 void Canvas::fillRect(const Rect& r, ColorRef color) noexcept {
   const int32_t left = std::max(r.left, 0);
   const int32_t top = std::max(r.top, 0);
@@ -88,18 +82,20 @@ void Canvas::line(Point from, Point to, ColorRef color) noexcept {
   int64_t major = majorStart + first * majorStep;
   int64_t minor = minorStart + skippedMinor * minorStep;
 
+  // Major steps are all inside the view now; only the minor coordinate needs a check.
   const uint32_t pixel = toPixel(color);
+  const uint64_t minorLimit = uint64_t(xMajor ? view_.height : view_.width);
+  const int64_t majorStride = xMajor ? 1 : view_.width;
+  const int64_t minorStride = xMajor ? view_.width : 1;
+  const int64_t stepUp = 2 * minorLen - 2 * majorLen;
+  const int64_t stepFlat = 2 * minorLen;
   for (int64_t i = first; i < last; ++i) {
-    if (xMajor) {
-      plot(int32_t(major), int32_t(std::clamp<int64_t>(minor, -1, view_.height)), pixel);
-    } else {
-      plot(int32_t(std::clamp<int64_t>(minor, -1, view_.width)), int32_t(major), pixel);
-    }
+    if (uint64_t(minor) < minorLimit) view_.pixels[major * majorStride + minor * minorStride] = pixel;
     if (err + bias > 0) {
       minor += minorStep;
-      err += 2 * minorLen - 2 * majorLen;
+      err += stepUp;
     } else {
-      err += 2 * minorLen;
+      err += stepFlat;
     }
     major += majorStep;
   }

@@ -41,8 +41,6 @@ class Canvas {
   void drawImage(const Image& image, Point at) noexcept;
 
  private:
-  void plot(int32_t x, int32_t y, uint32_t pixel) noexcept;
-
   PixelView view_;
 };
 

@@ -1,0 +1,183 @@
+// Rendering cost per frame. References in the same run: a plain fill of the same frame
+// buffer (the least any frame must do: clear it) and, for the whole frame, the analysis
+// alone. The figures that matter are the ratios, not the absolute times:
+//  - BM_WindowFrame/<style> against BM_ClearReference/443x145 (budget: about 20 us a frame);
+//  - BM_StripFrame/<style> against BM_ClearReference/1920x1080;
+//  - BM_WholeWindowFrame against BM_AnalysisOnly.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "audio/analysis.h"
+#include "audio/sample_ring.h"
+#include "render/layout_metrics.h"
+#include "render/strip_renderer.h"
+#include "render/window_renderer.h"
+
+namespace {
+
+using namespace tonalis;
+
+// Stand-in images of the real sizes (the asset artwork does not change the cost).
+struct BenchImages {
+  std::vector<std::pair<int, Image>> images;
+  BenchImages() {
+    auto add = [this](int id, int32_t w, int32_t h) {
+      Image img{w, h, 32, std::vector<uint32_t>(size_t(w) * size_t(h), 0x808080u + uint32_t(id))};
+      images.emplace_back(id, std::move(img));
+    };
+    add(ScaleBitmap, 429, 7);
+    add(ReadoutFrameBitmap, 23, 13);
+    for (int id : DigitIds) add(id, 5, 7);
+    add(TitleLabelBitmap, 97, 13);
+    add(CaptionLabelBitmap, 27, 13);
+    for (int id : {BoardOnBitmap, BoardOffBitmap, ClickThroughOnBitmap, ClickThroughOffBitmap,
+                   TopMostOnBitmap, TopMostOffBitmap}) add(id, 26, 13);
+    for (int id : {BlockIconBitmap, TopBlockIconBitmap, BarIconBitmap, FloatingIconBitmap,
+                   DotsIconBitmap, WaveformIconBitmap, BlockIconLitBitmap, TopBlockIconLitBitmap,
+                   BarIconLitBitmap, FloatingIconLitBitmap, DotsIconLitBitmap, WaveformIconLitBitmap})
+      add(id, 28, 13);
+    add(ActivityIdleBitmap, 12, 13);
+    for (int id : ActivityFrameIds) add(id, 12, 13);
+  }
+  const Image& operator()(int id) const {
+    for (const auto& [i, img] : images) if (i == id) return img;
+    return images.front().second;
+  }
+};
+
+// A cycle of level sets so the animation rises, falls and holds peaks.
+std::array<BandLevels, 16> levelCycle() {
+  std::array<BandLevels, 16> out{};
+  for (size_t f = 0; f < out.size(); ++f)
+    for (int b = 0; b < BandCount; ++b) out[f][b] = int32_t((b * 5 + f * 3) % 22);
+  return out;
+}
+
+std::array<int32_t, SpectrumLineLength> makeLine() {
+  std::array<int32_t, SpectrumLineLength> line{};
+  for (int k = 0; k < SpectrumLineLength; ++k) line[size_t(k)] = (k * 37) % 130;
+  return line;
+}
+
+void BM_ClearReference(benchmark::State& state) {
+  const auto w = int32_t(state.range(0)), h = int32_t(state.range(1));
+  std::vector<uint32_t> buffer(size_t(w) * size_t(h));
+  for (auto _ : state) {
+    std::fill(buffer.begin(), buffer.end(), 0u);
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ClearReference)->Args({WindowWidth, WindowHeight})->Args({1920, 1080});
+
+void BM_WindowFrame(benchmark::State& state) {
+  BenchImages images;
+  const WindowAssets assets = WindowAssets::resolve(images);
+  std::vector<uint32_t> buffer(size_t(WindowWidth) * WindowHeight);
+  const PixelView view{buffer.data(), WindowWidth, WindowHeight};
+  const auto levels = levelCycle();
+  const auto line = makeLine();
+  WindowFrameInput in;
+  in.spectrumStyle = int32_t(state.range(0));
+  in.unlitCellColor = 0x1E1E1E;
+  in.spectrumLine = line;
+  WindowRendererState rs;
+  uint32_t millis = 28;
+  BoardLevels board{};
+  uint8_t clock = 0;
+  size_t f = 0;
+  for (auto _ : state) {
+    renderWindowFrame(view, levels[f++ % levels.size()], in, assets, rs, millis, board, clock);
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_WindowFrame)->DenseRange(Block, Waveform)->Unit(benchmark::kMicrosecond);
+
+void BM_StripFrame(benchmark::State& state) {
+  StripFrameInput in;
+  in.displayMode = DisplayMode::FullScreen;
+  in.spectrumStyle = int32_t(state.range(0));
+  in.unlitCellColor = 0x1E1E1E;
+  in.screenWidth = 1920;
+  in.screenHeight = 1080;
+  in.layout = computeLayoutMetrics(in.screenWidth, in.screenHeight, Center);
+  std::vector<uint32_t> buffer(size_t(in.screenWidth) * size_t(in.screenHeight));
+  const PixelView view{buffer.data(), in.screenWidth, in.screenHeight};
+  const auto levels = levelCycle();
+  const auto line = makeLine();
+  in.spectrumLine = line;
+  BandAnimState anim;
+  BoardLevels board{};
+  uint8_t clock = 0;
+  size_t f = 0;
+  for (auto _ : state) {
+    renderStripFrame(view, levels[f++ % levels.size()], in, anim, board, clock);
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_StripFrame)->DenseRange(Block, Waveform)->Unit(benchmark::kMicrosecond);
+
+SampleRing chordRing() {
+  SampleRing ring{};
+  for (int s = 0; s < RingSlotCount; ++s)
+    for (int k = 0; k < BlockSamples; ++k) {
+      const double t = (s * BlockSamples + k) / double(CaptureSampleRate);
+      ring[size_t(s)][size_t(k)] =
+          float(int(9000 * std::sin(2 * 3.14159265358979 * 440 * t) +
+                    7000 * std::sin(2 * 3.14159265358979 * 3100 * t)));
+    }
+  return ring;
+}
+
+void BM_AnalysisOnly(benchmark::State& state) {
+  const SampleRing ring = chordRing();
+  SpectrumAnalyzer analyzer;
+  std::array<float, AnalysisSize> samples{};
+  SpectrumFrame frame;
+  int32_t latest = 0;
+  for (auto _ : state) {
+    analyzer.analyzeSpectrum(ring, latest, samples, frame);
+    latest = (latest + 1) % RingSlotCount;
+    benchmark::DoNotOptimize(frame.bandLevels.data());
+  }
+}
+BENCHMARK(BM_AnalysisOnly)->Unit(benchmark::kMicrosecond);
+
+// The frame loop's work in Window mode: analysis, truncation, render.
+void BM_WholeWindowFrame(benchmark::State& state) {
+  const SampleRing ring = chordRing();
+  SpectrumAnalyzer analyzer;
+  std::array<float, AnalysisSize> samples{};
+  SpectrumFrame frame;
+  BenchImages images;
+  const WindowAssets assets = WindowAssets::resolve(images);
+  std::vector<uint32_t> buffer(size_t(WindowWidth) * WindowHeight);
+  const PixelView view{buffer.data(), WindowWidth, WindowHeight};
+  WindowFrameInput in;
+  in.spectrumStyle = int32_t(state.range(0));
+  in.spectrumLine = frame.spectrumLine;
+  WindowRendererState rs;
+  uint32_t millis = 28;
+  BoardLevels board{};
+  uint8_t clock = 0;
+  int32_t latest = 0;
+  for (auto _ : state) {
+    analyzer.analyzeSpectrum(ring, latest, samples, frame);
+    latest = (latest + 1) % RingSlotCount;
+    BandLevels levels{};
+    for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(frame.bandLevels[b]);
+    renderWindowFrame(view, levels, in, assets, rs, millis, board, clock);
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_WholeWindowFrame)->Arg(Block)->Arg(Waveform)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
