@@ -63,6 +63,10 @@ TEST_F(CommittedAssets, EveryAssetHasItsSizeAndStoredDepth) {
     EXPECT_EQ(decoded.height, spec.height);
     EXPECT_EQ(decoded.bitsPerPixel, spec.bitsPerPixel);
     EXPECT_EQ(img(spec.id).pixels, decoded.pixels);
+    // The resource compiler keeps the file without its 14-byte file header: a packed DIB.
+    Image fromResource;
+    ASSERT_TRUE(decodeBitmap(source.bitmapBytes(spec.id).subspan(14), fromResource));
+    EXPECT_EQ(fromResource.pixels, decoded.pixels);
   }
 }
 
