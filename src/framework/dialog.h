@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -71,6 +73,9 @@ class DialogHost {
   virtual bool dialogPreTranslate(const Message& message) = 0;
   virtual intptr_t sendMessage(const Message& message) = 0;   // synchronous, UI thread
   virtual void postMessage(const Message& message) = 0;       // from any thread
+  // Handles messages that other threads are sending to this window right now (and only
+  // those), so a thread blocked in such a send can go on while this one waits for it.
+  virtual void processSentMessages() = 0;
 
   // Window operations a dialog uses (those of an MFC CWnd that this program needs).
   // A window timer: WM_TIMER with `id` every `periodMillis`. May be started from any thread.
@@ -83,6 +88,17 @@ class DialogHost {
   virtual void paintIconic(int iconId) = 0;  // erase the icon background, draw the icon centred
   virtual intptr_t dragIcon() = 0;           // the window icon's handle as WM_QUERYDRAGICON answers
   virtual Point screenSize() = 0;            // primary screen, as reported
+
+  // Controls and the cursor (the About dialog's needs).
+  virtual void setControlText(int controlId, std::string_view utf8Text) = 0;
+  virtual Rect controlScreenRect(int controlId) = 0;   // right and bottom exclusive
+  virtual int controlIdOf(intptr_t controlHandle) = 0; // the id of a WM_CTLCOLOR* lParam's control
+  // The system's answer to a WM_CTLCOLOR* message, optionally with another text colour.
+  virtual intptr_t controlColors(const Message& message, std::optional<ColorRef> textColor) = 0;
+  virtual Point cursorPos() = 0;                       // screen coordinates
+  virtual void setHandCursor() = 0;
+  // A host for another modal dialog of the program, owned by this one's window.
+  virtual std::unique_ptr<DialogHost> createDialogHost() = 0;
 };
 
 class CDialog {

@@ -94,6 +94,13 @@ void FakeDialogHost::setIcon(int iconId) { log_.add("host.setIcon " + std::to_st
 
 void FakeDialogHost::paintIconic(int iconId) { log_.add("host.paintIconic " + std::to_string(iconId)); }
 
+std::unique_ptr<DialogHost> FakeDialogHost::createDialogHost() {
+  log_.add("host.createDialogHost");
+  auto child = std::make_unique<FakeDialogHost>(log_);
+  if (onChildHost) onChildHost(*child);
+  return child;
+}
+
 PixelView FakePresenter::createBuffer(int32_t width, int32_t height) {
   std::lock_guard lock(mutex_);
   log_.add("presenter.create " + std::to_string(width) + "x" + std::to_string(height));

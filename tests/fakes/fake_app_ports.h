@@ -43,6 +43,7 @@ class FakeDialogHost : public DialogHost {
   bool dialogPreTranslate(const Message& message) override;
   intptr_t sendMessage(const Message& message) override;
   void postMessage(const Message& message) override;
+  void processSentMessages() override {}
   void setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
   void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) override;
@@ -51,6 +52,25 @@ class FakeDialogHost : public DialogHost {
   void paintIconic(int iconId) override;
   intptr_t dragIcon() override { return 133; }
   Point screenSize() override { return screen; }
+  std::map<int, std::string> controlTexts;
+  std::map<int, Rect> controlRects;
+  Point cursor{0, 0};
+  int handCursorSets = 0;
+  std::optional<ColorRef> lastTextColor;
+  std::vector<std::unique_ptr<FakeDialogHost>> children;  // hosts made for other dialogs
+  std::function<void(FakeDialogHost&)> onChildHost;       // scripts a child before it runs
+  void setControlText(int controlId, std::string_view utf8Text) override {
+    controlTexts[controlId] = std::string(utf8Text);
+  }
+  Rect controlScreenRect(int controlId) override { return controlRects[controlId]; }
+  int controlIdOf(intptr_t controlHandle) override { return int(controlHandle); }
+  intptr_t controlColors(const Message&, std::optional<ColorRef> textColor) override {
+    lastTextColor = textColor;
+    return 0x5151;  // a stand-in brush
+  }
+  Point cursorPos() override { return cursor; }
+  void setHandCursor() override { ++handCursorSets; }
+  std::unique_ptr<DialogHost> createDialogHost() override;
 
   // Delivers one message as the modal loop would.
   void deliver(const Message& message);

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tonalis-art: needs the fonts of fonts-noto-cjk and fonts-wqy-zenhei\n");
     return 1;
   }
-  const std::string address = "https://tonalis.example.org/";
+  const std::string address = "https://tonalis.example.org/about/";
 
   std::vector<Entry> entries = {
       {169, "splash", 8, [&] { return splashImage(fonts); }},

@@ -5,10 +5,13 @@
 
 #include "app/tonalis_app.h"
 #include "platform/win32/bitmap_resources.h"
+#include "platform/win32/hid_host_win32.h"
 #include "platform/win32/win32_dialog_host.h"
 #include "platform/win32/win32_presenter.h"
 #include "platform/win32/win32_services.h"
 #include "platform/win32/win32_tray.h"
+#include "platform/win32/win32_window_port.h"
+#include "platform/win32/wave_in_input.h"
 
 using namespace tonalis;
 using namespace tonalis::win32;
@@ -21,23 +24,36 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   timeBeginPeriod(1);
 
   Win32DialogHost host(instance);
+  Win32WindowPort window;
   Win32Presenter presenter(host);
   Win32Tray tray(host);
   Win32Clock clock;
   Win32Shell shell(host);
   Win32BitmapSource bitmaps(instance);
+  WaveInInput sound;
+  Win32HidHost hid;
 
   const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-  host.onCreated = [](HWND hwnd) { SetWindowTextW(hwnd, L"Tonalis"); };
-  host.nativeHook = [&](UINT message, WPARAM, LPARAM, LRESULT&) {
-    if (message == taskbarCreated && taskbarCreated != 0) {
+  host.onCreated = [&](HWND hwnd) {
+    SetWindowTextW(hwnd, L"Tonalis");  // no caption shows it; it names the window for tools
+    window.attach(hwnd);
+    registerHidDeviceNotifications(hwnd);
+  };
+  // The few native messages that carry OS records: translated here, handled by the core.
+  host.nativeHook = [&](CDialog& dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == taskbarCreated && taskbarCreated != 0) {  // the shell restarted
       tray.restore();
+      return true;
+    }
+    if (message == WM_DEVICECHANGE) {
+      const HidDeviceChange change = translateDeviceChange(wParam, lParam);
+      result = static_cast<CTonalisDlg&>(dialog).onDeviceChange(change.event, change.path);
       return true;
     }
     return false;
   };
 
-  CTonalisApp app(AppPorts{host, presenter, tray, clock, shell, bitmaps});
+  CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps});
   const int code = app.run();
   timeEndPeriod(1);
   return code;

@@ -72,7 +72,7 @@ INT_PTR Win32DialogHost::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   if (nativeHook) {
     LRESULT native = 0;
-    if (nativeHook(message, wParam, lParam, native)) {
+    if (nativeHook(*dialog_, message, wParam, lParam, native)) {
       SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, native);
       return TRUE;
     }
@@ -106,6 +106,11 @@ void Win32DialogHost::postMessage(const Message& message) {
     return;
   }
   PostMessageW(hwnd_, message.id, message.wParam, message.lParam);
+}
+
+void Win32DialogHost::processSentMessages() {
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
 void Win32DialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
@@ -154,5 +159,43 @@ void Win32DialogHost::paintIconic(int iconId) {
 intptr_t Win32DialogHost::dragIcon() { return intptr_t(bigIcon_); }
 
 Point Win32DialogHost::screenSize() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+
+}  // namespace tonalis::win32
+
+namespace tonalis::win32 {
+
+void Win32DialogHost::setControlText(int controlId, std::string_view utf8Text) {
+  SetDlgItemTextW(hwnd_, controlId, widen(utf8Text).c_str());
+}
+
+Rect Win32DialogHost::controlScreenRect(int controlId) {
+  RECT r{};
+  GetWindowRect(GetDlgItem(hwnd_, controlId), &r);
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+int Win32DialogHost::controlIdOf(intptr_t controlHandle) {
+  return GetDlgCtrlID(reinterpret_cast<HWND>(controlHandle));
+}
+
+intptr_t Win32DialogHost::controlColors(const Message& message, std::optional<ColorRef> textColor) {
+  // What the dialog procedure would answer, then our text colour on the same DC.
+  const intptr_t brush = DefWindowProcW(hwnd_, message.id, message.wParam, message.lParam);
+  HDC dc = reinterpret_cast<HDC>(message.wParam);
+  if (textColor) SetTextColor(dc, *textColor);
+  return brush;
+}
+
+Point Win32DialogHost::cursorPos() {
+  POINT p{};
+  GetCursorPos(&p);
+  return {p.x, p.y};
+}
+
+void Win32DialogHost::setHandCursor() { SetCursor(LoadCursorW(nullptr, IDC_HAND)); }
+
+std::unique_ptr<DialogHost> Win32DialogHost::createDialogHost() {
+  return std::make_unique<Win32DialogHost>(instance_, hwnd_);
+}
 
 }  // namespace tonalis::win32

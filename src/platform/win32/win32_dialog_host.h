@@ -21,7 +21,7 @@ class Win32DialogHost : public DialogHost {
   HINSTANCE instance() const { return instance_; }
   // Native messages the backend handles itself before the dialog sees them (the shell's
   // "TaskbarCreated", device notifications). Return true when consumed.
-  std::function<bool(UINT, WPARAM, LPARAM, LRESULT&)> nativeHook;
+  std::function<bool(CDialog&, UINT, WPARAM, LPARAM, LRESULT&)> nativeHook;
   std::function<void(HWND)> onCreated;
 
   intptr_t runModal(CDialog& dialog) override;
@@ -30,6 +30,7 @@ class Win32DialogHost : public DialogHost {
   bool dialogPreTranslate(const Message& message) override;
   intptr_t sendMessage(const Message& message) override;
   void postMessage(const Message& message) override;
+  void processSentMessages() override;
   void setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
   void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) override;
@@ -38,6 +39,13 @@ class Win32DialogHost : public DialogHost {
   void paintIconic(int iconId) override;
   intptr_t dragIcon() override;
   Point screenSize() override;
+  void setControlText(int controlId, std::string_view utf8Text) override;
+  Rect controlScreenRect(int controlId) override;
+  int controlIdOf(intptr_t controlHandle) override;
+  intptr_t controlColors(const Message& message, std::optional<ColorRef> textColor) override;
+  Point cursorPos() override;
+  void setHandCursor() override;
+  std::unique_ptr<DialogHost> createDialogHost() override;
 
  private:
   static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

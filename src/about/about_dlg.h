@@ -1,0 +1,60 @@
+// CAboutDlg: the modal information box with the program's details, a picture and a
+// clickable web-page link.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/types.h"
+#include "framework/dialog.h"
+#include "platform/shell.h"
+
+namespace tonalis {
+
+// What the dialog says. Values are shown after a full-width colon.
+struct AboutInfo {
+  std::string_view program = "Tonalis";
+  std::string_view author = "The Tonalis project";
+  std::string_view version = "1.0";
+  std::string_view created = "2026.12.10.";   // year.month.day.
+  std::string_view modified = "2026.12.10.";
+  std::string_view email = "hello@tonalis.example.org";
+  std::string_view messenger = "10000";
+  // The web page, shown on two lines: the base indented, then the rest.
+  std::string_view linkBase = "https://tonalis.example.org";
+  std::string_view linkRest = "/about/";
+};
+
+// The label text: two spaces, the base, CR LF, the rest.
+std::string aboutLinkLabel(const AboutInfo& info);
+// The address the link opens: base and rest joined.
+std::string aboutLinkAddress(const AboutInfo& info);
+// The text of a value control: the full-width colon, then the value.
+std::string aboutValueText(std::string_view value);
+
+class CAboutDlg : public CDialog {
+ public:
+  static constexpr int TemplateId = 100;
+  static constexpr int ProgramId = 1006, AuthorId = 1002, VersionId = 1003, CreatedId = 1007,
+                       ModifiedId = 1008, EmailId = 1004, MessengerId = 1005, PictureId = 1011,
+                       LinkId = 1010;
+  static constexpr ColorRef LinkColor = 0xFF0000;  // blue
+
+  CAboutDlg(DialogHost& host, Shell& shell, AboutInfo info = {});
+
+  bool onInitDialog() override;
+  bool onControlColor(const Message& message, intptr_t& result);
+  bool onSetCursor(const Message& message, intptr_t& result);
+  bool onLeftButtonDown(const Message& message, intptr_t& result);
+
+ protected:
+  std::span<const MessageEntry> messageTable() const override;
+
+ private:
+  bool cursorOverLink();
+
+  Shell& shell_;
+  AboutInfo info_;
+};
+
+}  // namespace tonalis
