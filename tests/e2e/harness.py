@@ -553,6 +553,7 @@ class Env:
         self._procs: list[Proc] = []
         self._lock_fd: Optional[int] = None
         self._shots = itertools.count(1)
+        self._calls = itertools.count(1)
         self._started = False
 
     # -- lifecycle ------------------------------------------------------------------------------
@@ -618,6 +619,9 @@ class Env:
         t = time.monotonic()
         self.timings["prefix_created"] = self._ensure_prefix()
         self.timings["prefix"] = time.monotonic() - t
+        t = time.monotonic()
+        self._start_session()
+        self.timings["session"] = time.monotonic() - t
         self.timings["start"] = time.monotonic() - t0
 
     def stop(self, failed: bool = False) -> None:
@@ -730,6 +734,17 @@ class Env:
             os.close(self._lock_fd)  # releases the flock
             self._lock_fd = None
 
+    def _start_session(self) -> None:
+        """Boots the Wine session once, with a program that idles in it until the end: every
+        later program starts into a ready session (two programs starting together while the
+        session boots can hang), and winhelper calls take a tenth of a second, not seconds."""
+        idle = Proc(["wine", str(helper_exe("winhelper")), "idle"], self.env, log=self.run_dir / "session.log",
+                    name="session")
+        self._procs.append(idle)
+        wait_until(lambda: '"idle":true' in idle.output() or not idle.running, 120, 0.05, "the Wine session")
+        if not idle.running:
+            raise E2EError(f"the Wine session did not start: {idle.output()[-400:]}")
+
     def _ensure_prefix(self) -> bool:
         """Creates the prefix once (a minute or so; up to 10 at worst) and brings its settings up
         to date; True when it was made now."""
@@ -744,11 +759,18 @@ class Env:
             with open(self.run_dir / "wineboot.log", "wb") as log:
                 res = subprocess.run(["wineboot", "-i"], env=self.env, stdout=log, stderr=subprocess.STDOUT,
                                      timeout=600, start_new_session=True)
+            # The registry reaches the disk when the wineserver exits.
+            _run(["wineserver", "-w"], env=self.env, timeout=120, check=False)
             if res.returncode != 0 or not (self.prefix / "system.reg").exists():
                 raise E2EError(f"wineboot failed ({res.returncode}); see {self.run_dir / 'wineboot.log'}")
         reg = self.run_dir / "prefix.reg"
         reg.write_bytes(b"\xff\xfe" + _PREFIX_REG.encode("utf-16-le"))
-        _run(["wine", "regedit", "/S", str(reg)], env=self.env, timeout=120)
+        with open(self.run_dir / "regedit.log", "wb") as log:
+            res = subprocess.run(["wine", "regedit", "/S", str(reg)], env=self.env, stdout=log,
+                                 stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=120,
+                                 start_new_session=True)
+        if res.returncode != 0:
+            raise E2EError(f"regedit failed ({res.returncode}); see {self.run_dir / 'regedit.log'}")
         _run(["wineserver", "-w"], env=self.env, timeout=120, check=False)
         marker.write_text(f"{_PREFIX_VERSION} created by tests/e2e/harness.py\n")
         return created
@@ -785,8 +807,24 @@ class Env:
 
     def winhelper(self, *args, timeout: float = 30.0) -> tuple:
         """Runs winhelper.exe with these arguments: (exit code, [parsed JSON lines], stderr)."""
-        res = _run(["wine", str(helper_exe("winhelper")), *map(str, args)], env=self.env, timeout=timeout,
-                   check=False)
+        # Output through files, not pipes: a Wine process started along the way (explorer, a
+        # service) would inherit a pipe and keep it open long after winhelper has finished.
+        n = next(self._calls)
+        out_path, err_path = self.run_dir / f"winhelper-{n}.out", self.run_dir / f"winhelper-{n}.err"
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            p = subprocess.Popen(["wine", str(helper_exe("winhelper")), *map(str, args)], env=self.env,
+                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err, start_new_session=True)
+        try:
+            rc = p.wait(timeout)
+        except subprocess.TimeoutExpired as e:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(p.pid, signal.SIGKILL)
+            p.wait(5)
+            raise Timeout(f"winhelper {' '.join(map(str, args))} did not finish within {timeout:g} s") from e
+        stdout, stderr = out_path.read_bytes(), err_path.read_bytes()
+        out_path.unlink()
+        err_path.unlink()
+        res = subprocess.CompletedProcess(p.args, rc, stdout, stderr)
         lines = []
         for line in res.stdout.decode(errors="replace").splitlines():
             line = line.strip()

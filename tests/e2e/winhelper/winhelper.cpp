@@ -10,6 +10,8 @@
 //   winhelper [selectors] key VK [--up]      post WM_KEYDOWN (and WM_KEYUP with --up)
 //   winhelper [selectors] post MSG W L       post any message
 //   winhelper [selectors] wait-gone          wait up to --timeout until no matching window exists
+//   winhelper idle                           print {"idle":true} and sleep until killed (keeps the
+//                                            Wine session up between programs)
 //
 // Selectors: --title T (default "Tonalis"), --class C (default "#32770"), --any-title,
 // --any-class, --hwnd H (a window handle as printed by find), --timeout MS (default 0 for find
@@ -278,6 +280,16 @@ int wmain(int argc, wchar_t** argv) {
     if (rest.empty()) return usage("no command");
     const std::wstring cmd = rest[0];
     const size_t nargs = rest.size() - 1;
+
+    if (cmd == L"idle") {
+        // Touching the desktop makes Wine start its explorer (desktop and tray) now, from this
+        // process, rather than from a later short-lived call whose output pipe it would inherit.
+        GetDesktopWindow();
+        const DWORD start = GetTickCount();
+        while (!FindWindowW(L"Shell_TrayWnd", nullptr) && GetTickCount() - start < 30000) Sleep(50);
+        printLine("{\"idle\":true}");
+        for (;;) Sleep(INFINITE);
+    }
 
     if (cmd == L"list") {
         const bool all = nargs == 1 && std::wstring(rest[1]) == L"--all";
