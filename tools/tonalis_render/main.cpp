@@ -1,6 +1,7 @@
 // tonalis-render: what the program would show for a recording. Reads a mono 16-bit PCM
 // WAV at 65 536 Hz, feeds it through the capture ring block by block and runs the
-// analysis every --hop samples, writing one CSV row per frame to stdout.
+// analysis every --hop samples, writing one CSV row per frame to stdout, or, with --png,
+// drawing each frame with the program's renderers into a PNG file.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -18,17 +19,26 @@
 #include "audio/sample_ring.h"
 #include "audio/wav_reader.h"
 #include "csv_output.h"
+#include "png_frames.h"
 
 namespace tonalis {
 namespace {
 
 constexpr const char* Usage =
     "usage: tonalis-render [--hop N] [--line] FILE.wav\n"
+    "       tonalis-render --png DIR [--style 1..6] [--theme 1..5] [--transparency 0..6]\n"
+    "                      [--hop N] FILE.wav\n"
+    "       tonalis-render --png DIR --mode fullscreen|desktop [--screen WxH] [--position 0..3]\n"
+    "                      [--style 1..6] [--theme 1..5] [--transparency 0..6] [--hop N] FILE.wav\n"
     "  FILE.wav   mono 16-bit PCM at 65536 Hz\n"
     "  --hop N    samples between analyses (default 1835, 28 ms); frame k is analysed\n"
     "             after the block ending at ceil(k*N/256)*256\n"
     "  --line     also write the 429 per-bin line values s0..s428\n"
-    "CSV on stdout: end,b0..b23[,s0..s428], one row per frame.\n";
+    "CSV on stdout: end,b0..b23[,s0..s428], one row per frame.\n"
+    "  --png DIR  instead of CSV, draw every frame through the band animation and the\n"
+    "             window renderer (or, with --mode, the full-screen / desktop strip) into\n"
+    "             DIR/frame_000000.png, ...; defaults: style 1, theme 1, transparency 0,\n"
+    "             screen 1920x1080, position 0. The readout shows the hop in ms.\n";
 
 // Every option of the tool; parseArguments is the one place that fills it.
 struct Options {
@@ -36,6 +46,7 @@ struct Options {
   int64_t hop = DefaultHopSamples;
   bool line = false;
   bool help = false;
+  std::optional<PngOptions> png;  // set by --png
 };
 
 bool parseCount(std::string_view text, int64_t& value) {
@@ -47,6 +58,21 @@ bool parseCount(std::string_view text, int64_t& value) {
   }
   value = v;
   return true;
+}
+
+bool parseInRange(std::optional<std::string_view> text, int32_t lo, int32_t hi, int32_t& out) {
+  int64_t v = 0;
+  if (!text || !parseCount(*text, v) || v < lo || v > hi) return false;
+  out = int32_t(v);
+  return true;
+}
+
+// "WxH" with each side 1..16384.
+bool parseScreen(std::optional<std::string_view> text, int32_t& w, int32_t& h) {
+  if (!text) return false;
+  const size_t x = text->find('x');
+  if (x == std::string_view::npos) return false;
+  return parseInRange(text->substr(0, x), 1, 16384, w) && parseInRange(text->substr(x + 1), 1, 16384, h);
 }
 
 // Returns an error message, or nothing when `options` is complete.
@@ -67,6 +93,32 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& option
       if (!v || !parseCount(*v, options.hop) || options.hop < 1 || options.hop > INT32_MAX) {
         return std::string("--hop needs a whole number of samples from 1 to 2147483647");
       }
+    } else if (arg == "--png") {
+      const auto v = value();
+      if (!v || v->empty()) return std::string("--png needs a folder");
+      if (!options.png) options.png.emplace();
+      options.png->dir = std::string(*v);
+    } else if (arg == "--style" || arg == "--theme" || arg == "--transparency" || arg == "--position" ||
+               arg == "--mode" || arg == "--screen") {
+      if (!options.png) options.png.emplace();
+      PngOptions& png = *options.png;
+      const auto v = value();
+      if (arg == "--style" && !parseInRange(v, 1, 6, png.style)) {
+        return std::string("--style needs 1..6");
+      } else if (arg == "--theme" && !parseInRange(v, 1, 5, png.theme)) {
+        return std::string("--theme needs 1..5");
+      } else if (arg == "--transparency" && !parseInRange(v, 0, 6, png.transparency)) {
+        return std::string("--transparency needs 0..6");
+      } else if (arg == "--position" && !parseInRange(v, 0, 3, png.position)) {
+        return std::string("--position needs 0..3");
+      } else if (arg == "--screen" && !parseScreen(v, png.screenWidth, png.screenHeight)) {
+        return std::string("--screen needs WxH, e.g. 1920x1080");
+      } else if (arg == "--mode") {
+        if (v == "fullscreen") png.mode = DisplayMode::FullScreen;
+        else if (v == "desktop") png.mode = DisplayMode::Desktop;
+        else if (v == "window") png.mode = DisplayMode::Window;
+        else return std::string("--mode needs fullscreen, desktop or window");
+      }
     } else if (arg.size() > 1 && arg[0] == '-') {
       return "unknown option " + std::string(arg);
     } else if (options.input.empty()) {
@@ -77,6 +129,16 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& option
   }
   if (!options.help && options.input.empty()) {
     return std::string("no input file");
+  }
+  if (options.png && options.png->dir.empty()) {
+    return std::string("--style, --theme, --transparency, --mode, --screen and --position need --png");
+  }
+  if (options.png && options.line) {
+    return std::string("--line is for the CSV output, not --png");
+  }
+  if (options.png) {
+    // The readout shows the frame interval the hop stands for.
+    options.png->frameMillis = uint32_t((options.hop * 1000 + CaptureSampleRate / 2) / CaptureSampleRate);
   }
   return std::nullopt;
 }
@@ -106,6 +168,26 @@ int run(const Options& options) {
   if (!wav.ok) {
     std::fprintf(stderr, "tonalis-render: %s: %s\n", options.input.c_str(), wav.error.c_str());
     return 1;
+  }
+  if (options.png) {
+    PngFrameWriter writer(*options.png);
+    if (!writer.open(error)) {
+      std::fprintf(stderr, "tonalis-render: %s\n", error.c_str());
+      return 1;
+    }
+    bool ok = true;
+    forEachAnalysisFrame(wav.samples, options.hop,
+                         [&](int64_t, const SpectrumFrame& frame, std::span<const float, AnalysisSize>) {
+                           ok = writer.write(frame, error);
+                           return ok;
+                         });
+    if (!ok) {
+      std::fprintf(stderr, "tonalis-render: %s\n", error.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "tonalis-render: %lld frames in %s\n",
+                 static_cast<long long>(writer.framesWritten()), options.png->dir.c_str());
+    return 0;
   }
   writeCsvHeader(stdout, options.line);
   forEachAnalysisFrame(wav.samples, options.hop,

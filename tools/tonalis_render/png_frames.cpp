@@ -1,0 +1,96 @@
+#include "png_frames.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "render/embedded_source.h"
+#include "render/png_writer.h"
+#include "render/strip_renderer.h"
+#include "render/theme.h"
+
+namespace tonalis {
+
+PngFrameWriter::PngFrameWriter(const PngOptions& options) : options_(options) {}
+
+bool PngFrameWriter::open(std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(options_.dir, ec);
+  if (ec) {
+    error = "cannot make " + options_.dir + ": " + ec.message();
+    return false;
+  }
+  EmbeddedBitmapSource source;
+  if (const int failed = store_.loadAll(source); failed != 0) {
+    std::fprintf(stderr, "tonalis-render: %d images missing, drawn black\n", failed);
+  }
+  assets_ = WindowAssets::fromStore(store_);
+
+  if (options_.mode == DisplayMode::Window) {
+    width_ = WindowWidth;
+    height_ = WindowHeight;
+  } else {
+    // As the program reads the screen: at least 400 x 300; the layout may then ask for a
+    // taller buffer than the screen, and the buffer follows it.
+    options_.screenWidth = std::max(options_.screenWidth, 400);
+    options_.screenHeight = std::max(options_.screenHeight, 300);
+    layout_ = computeLayoutMetrics(options_.screenWidth, options_.screenHeight, options_.position);
+    width_ = options_.screenWidth;
+    height_ = options_.mode == DisplayMode::FullScreen ? options_.screenHeight : layout_.stripHeight;
+  }
+  pixels_.assign(size_t(width_) * size_t(height_), 0);
+  return true;
+}
+
+bool PngFrameWriter::write(const SpectrumFrame& frame, std::string& error) {
+  BandLevels levels{};
+  for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(frame.bandLevels[b]);  // truncates
+  const ThemeColors colors = themeColors(options_.theme);
+  const PixelView view{pixels_.data(), width_, height_};
+
+  if (options_.mode == DisplayMode::Window) {
+    WindowFrameInput in;
+    in.spectrumStyle = options_.style;
+    in.barColor = colors.barColor;
+    in.peakColor = colors.peakColor;
+    in.unlitCellColor = options_.transparency >= NoBackground ? 0x000000 : 0x1E1E1E;
+    in.transparencyMode = options_.transparency;
+    in.spectrumLine = frame.spectrumLine;
+    uint32_t millis = options_.frameMillis;
+    renderWindowFrame(view, levels, in, assets_, windowState_, millis, boardLevels_, boardClockMode_);
+  } else {
+    StripFrameInput in;
+    in.displayMode = options_.mode;
+    in.fullScreenPosition = options_.position;
+    in.spectrumStyle = options_.style;
+    in.barColor = colors.barColor;
+    in.peakColor = colors.peakColor;
+    // FullScreen shows grey unlit cells unless Minimal was chosen there; Desktop keys
+    // out black, so its unlit cells are black.
+    const bool black = options_.mode == DisplayMode::Desktop || options_.transparency == Minimal;
+    in.unlitCellColor = black ? 0x000000 : 0x1E1E1E;
+    in.screenWidth = options_.screenWidth;
+    in.screenHeight = options_.screenHeight;
+    in.layout = layout_;
+    in.spectrumLine = frame.spectrumLine;
+    renderStripFrame(view, levels, in, stripState_, boardLevels_, boardClockMode_);
+  }
+
+  char name[32];
+  std::snprintf(name, sizeof name, "frame_%06lld.png", static_cast<long long>(count_));
+  const std::filesystem::path path = std::filesystem::path(options_.dir) / name;
+  const std::vector<uint8_t> png = encodePng(view);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+  out.close();
+  if (!out) {
+    error = "cannot write " + path.string();
+    return false;
+  }
+  ++count_;
+  return true;
+}
+
+}  // namespace tonalis
