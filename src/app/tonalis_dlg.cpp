@@ -3,28 +3,61 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/command_ids.h"
+#include "app/settings_file.h"
+#include "app/tray_menu.h"
+#include "about/about_dlg.h"
+#include "render/canvas.h"
+#include "render/strip_renderer.h"
+#include "render/theme.h"
+#include "window/window_commands.h"
+
 namespace tonalis {
 
 namespace {
 
 constexpr char AboutMenuText[] = "软件信息...";
-constexpr uint32_t CommandExit = 32782;
 
-const MessageEntry kMessageTable[] = {
-    onMessage<&CTonalisDlg::onSysCommand>(WM_SYSCOMMAND),
-    onMessage<&CTonalisDlg::onPaint>(WM_PAINT),
-    onMessage<&CTonalisDlg::onQueryDragIcon>(WM_QUERYDRAGICON),
-    onMessage<&CTonalisDlg::onFrameTimer>(WM_TIMER),
-    onMessage<&CTonalisDlg::onClose>(WM_CLOSE),
-    onCommand<&CTonalisDlg::onExitCommand>(CommandExit),
-};
+constexpr auto kMessageTable = [] {
+  std::array<MessageEntry, 19 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+                                 ColorThemeCommands.size() + FullScreenPositionCommands.size()>
+      t{};
+  size_t n = 0;
+  t[n++] = onMessage<&CTonalisDlg::onSysCommand>(WM_SYSCOMMAND);
+  t[n++] = onMessage<&CTonalisDlg::onPaint>(WM_PAINT);
+  t[n++] = onMessage<&CTonalisDlg::onQueryDragIcon>(WM_QUERYDRAGICON);
+  t[n++] = onMessage<&CTonalisDlg::onFrameTimer>(WM_TIMER);
+  t[n++] = onMessage<&CTonalisDlg::onClose>(WM_CLOSE);
+  t[n++] = onMessage<&CTonalisDlg::onSplashShown>(CTonalisDlg::SplashShownMessage);
+  t[n++] = onMessage<&CTonalisDlg::onSplashEnded>(CTonalisDlg::SplashEndedMessage);
+  t[n++] = onMessage<&CTonalisDlg::onTrayNotify>(TrayCallbackMessage);
+  t[n++] = onMessage<&CTonalisDlg::onLeftButtonDown>(WM_LBUTTONDOWN);
+  t[n++] = onMessage<&CTonalisDlg::onLeftButtonDoubleClick>(WM_LBUTTONDBLCLK);
+  t[n++] = onCommand<&CTonalisDlg::toggleWindowVisibility>(CmdToggleVisibility);
+  t[n++] = onCommand<&CTonalisDlg::onBoardCommand>(CmdBoardConnect);
+  t[n++] = onCommand<&CTonalisDlg::onExitCommand>(CmdExit);
+  t[n++] = onCommand<&CTonalisDlg::onAboutCommand>(CmdAbout);
+  t[n++] = onCommand<&CTonalisDlg::onWindowModeCommand>(CmdWindowMode);
+  // The rest of the display and window commands.
+  t[n++] = onCommand<&CTonalisDlg::onDesktopModeCommand>(CmdDesktopMode);
+  t[n++] = onCommand<&CTonalisDlg::onFullScreenModeCommand>(CmdFullScreenMode);
+  t[n++] = onCommand<&CTonalisDlg::onTopMostCommand>(CmdTopMost);
+  t[n++] = onCommand<&CTonalisDlg::onClickThroughCommand>(CmdClickThrough);
+  for (uint32_t id : TransparencyCommands) t[n++] = onMessage<&CTonalisDlg::onTransparencyCommand>(WM_COMMAND, id);
+  for (uint32_t id : SpectrumStyleCommands) t[n++] = onMessage<&CTonalisDlg::onStyleCommand>(WM_COMMAND, id);
+  for (uint32_t id : ColorThemeCommands) t[n++] = onMessage<&CTonalisDlg::onThemeCommand>(WM_COMMAND, id);
+  for (uint32_t id : FullScreenPositionCommands) t[n++] = onMessage<&CTonalisDlg::onPositionCommand>(WM_COMMAND, id);
+  if (n != t.size()) throw "message table size";  // a compile-time error in this constant
+  return t;
+}();
 
 }  // namespace
 
 CTonalisDlg::CTonalisDlg(AppPorts ports) : CDialog(TemplateId, ports.host), ports_(ports) {}
 
 CTonalisDlg::~CTonalisDlg() {
-  // Normally the exit sequence has joined the worker; a dialog that never ran has none.
+  // Normally the exit sequence has joined the worker; this covers a dialog torn down
+  // some other way.
   if (workerThread.joinable()) {
     running = false;
     workerThread.join();
@@ -33,30 +66,57 @@ CTonalisDlg::~CTonalisDlg() {
 
 std::span<const MessageEntry> CTonalisDlg::messageTable() const { return kMessageTable; }
 
+// ---------------------------------------------------------------- start-up
+
 bool CTonalisDlg::onInitDialog() {
   CDialog::onInitDialog();
-  ports_.host.appendSystemMenuItem(AboutSysCommand, AboutMenuText);
+  ports_.host.appendSystemMenuItem(SysCommandAbout, AboutMenuText);
   ports_.host.setIcon(appIcon);
   assets.loadAll(ports_.bitmaps);
+  windowAssets = WindowAssets::fromStore(assets);
+
+  // Hidden, and a tool window (no taskbar button); the layered style comes with the
+  // transparency mode when the settings are applied.
+  ports_.window.hide();
+  ports_.window.setExtendedStyle(ExStyleToolWindow);
+  ports_.tray.addIcon(TrayIconId, TrayCallbackMessage, ProductName);
 
   frameMillis = 0;
+  capture.captureReleaseCount = 0;
+  analysisSamples = std::make_unique<float[]>(AnalysisSize);
+
+  if (prepareCapture(capture, ports_.sound, ports_.shell)) {
+    // The message has been shown; the program ends without a trace in the tray.
+    ports_.tray.removeIcon();
+    releaseCapture(capture, ports_.sound);
+    analysisSamples.reset();
+    endDialog(IDCANCEL);
+    return true;
+  }
+
+  themePen = 0x000000;
+  clientRect = {0, 0, WindowWidth, WindowHeight};  // sized in pixels, not dialog units
+  loadSettings();
 
   boardClockMode = 0;
-  bandLevels.fill(22.22f);
-  spectrumLine.fill(0);
+  spectrum.bandLevels.fill(InitialBandLevel);
+  spectrum.spectrumLine.fill(0);
+  capture.latestBlock = 0;
+  for (auto& slot : capture.ring) slot.fill(0.0f);
 
-  // The drawing area is sized in pixels rather than through dialog units, so the picture
-  // is 443 x 145 whatever the system font.
-  clientRect = {0, 0, WindowWidth, WindowHeight};
   windowBufferBitmap = ports_.presenter.createBuffer(clientRect.width(), clientRect.height());
   const Point screen = ports_.host.screenSize();
   screenWidth = std::max(screen.x, 400);
   screenHeight = std::max(screen.y, 300);
   screenBufferBitmap = ports_.presenter.createBuffer(screenWidth, screenHeight);
+  recomputeLayout();
 
   // The splash is never faded: the saved alpha returns when it ends.
-  constantAlpha = 255;
-  displayMode = DisplayMode::Window;
+  display.constantAlpha = 255;
+  display.displayMode = DisplayMode::Window;
+
+  initBoardLink(board, ports_.hid);
+  openBoard(board);
 
   splashActive = true;
   running = true;
@@ -72,31 +132,85 @@ void CTonalisDlg::startupThread() {
   // A close request ends the splash within one 50 ms step.
   for (int i = 0; i < 80 && running; ++i) clock.sleepMillis(50);
   splashActive = false;
-  std::fill_n(windowBufferBitmap.pixels, size_t(windowBufferBitmap.width) * windowBufferBitmap.height, 0u);
-  if (running) ports_.host.setTimer(FrameTimerId, FramePeriodMillis);
+  // When the program is already closing there is nothing left to start.
+  if (running) {
+    Canvas(windowBufferBitmap).fillRect(clientRect, 0);
+    // The saved transparency and the frame timer are the window's business: its own
+    // thread applies them (a style change from here would block on that thread).
+    ports_.host.postMessage({SplashEndedMessage, 0, 0});
+    if (runCapture(capture, ports_.sound, ports_.clock, running)) {
+      ports_.host.postMessage({WM_CLOSE, 0, 0});
+    }
+  }
   workerFinished_ = true;
 }
 
-void CTonalisDlg::showSplash() {
-  const Image& splash = assets.get(SplashBitmap);
-  const int w = std::min(splash.width, windowBufferBitmap.width);
-  const int h = std::min(splash.height, windowBufferBitmap.height);
-  for (int y = 0; y < h; ++y) {
-    std::memcpy(windowBufferBitmap.pixels + size_t(y) * windowBufferBitmap.width,
-                splash.pixels.data() + size_t(y) * splash.width, size_t(w) * 4);
-  }
-  runFrame();
+void CTonalisDlg::onSplashEnded() {
+  if (!running) return;
+  applyTransparencyMode(display, ports_.window, display.transparencyMode);
+  ports_.host.setTimer(FrameTimerId, FramePeriodMillis);
 }
+
+void CTonalisDlg::showSplash() {
+  Canvas(windowBufferBitmap).drawImage(assets.get(SplashBitmap), {0, 0});
+  // The splash frame itself runs on the window's thread, like every other frame: a layered
+  // update from another thread is not shown by every system (Wine drops it).
+  ports_.host.postMessage({SplashShownMessage, 0, 0});
+}
+
+void CTonalisDlg::onSplashShown() {
+  if (splashActive) runFrame();
+}
+
+// ---------------------------------------------------------------- settings
+
+void CTonalisDlg::loadSettings() {
+  const Point screen = ports_.host.screenSize();
+  const SettingsLimits limits{clientRect.width(), clientRect.height(), screen.x, screen.y};
+  const SettingsReadResult read = loadSettingsFile(std::string(SettingsFileName), limits);
+  storeSettings(read.settings, display);
+  applyColorTheme(display.colorTheme);
+  applyLoadedSettings(display, ports_.window, windowSize());
+}
+
+void CTonalisDlg::saveSettings() {
+  rememberWindowPosition(display, ports_.window);
+  saveSettingsFile(std::string(SettingsFileName), settingsFromDisplay(display));
+}
+
+void CTonalisDlg::applyColorTheme(int32_t theme) {
+  const ThemeColors colors = themeColors(theme);
+  barColor = colors.barColor;
+  peakColor = colors.peakColor;
+  themePen = barColor;
+}
+
+void CTonalisDlg::recomputeLayout() {
+  layout = computeLayoutMetrics(screenWidth, screenHeight, display.fullScreenPosition);
+  // A screen too short for the strip makes the stored height the strip's: the buffer the
+  // presentation reads must be at least that tall.
+  if (screenBufferBitmap.pixels && screenHeight > screenBufferBitmap.height) {
+    ports_.presenter.releaseBuffer(screenBufferBitmap);
+    screenBufferBitmap = ports_.presenter.createBuffer(screenWidth, screenHeight);
+  }
+}
+
+// ---------------------------------------------------------------- keys, system menu, paint
 
 bool CTonalisDlg::preTranslateMessage(const Message& message) {
   if (message.id == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE)) {
+    if (message.wParam == VK_ESCAPE && display.displayMode == DisplayMode::FullScreen) {
+      enterWindowMode(display, ports_.window, splashActive, windowSize(), ports_.clock);
+    }
     return true;  // neither key may end the dialog
   }
   return CDialog::preTranslateMessage(message);
 }
 
-bool CTonalisDlg::onSysCommand(const Message& message, intptr_t&) {
-  if ((message.wParam & 0xFFF0) == AboutSysCommand) {
+bool CTonalisDlg::onSysCommand(const Message& message, intptr_t& result) {
+  if ((message.wParam & 0xFFF0) == SysCommandAbout) {
+    onAboutCommand();
+    result = 0;
     return true;
   }
   return false;
@@ -111,22 +225,128 @@ bool CTonalisDlg::onPaint(const Message&, intptr_t& result) {
 
 intptr_t CTonalisDlg::onQueryDragIcon(uintptr_t, intptr_t) { return ports_.host.dragIcon(); }
 
+// ---------------------------------------------------------------- tray
+
+intptr_t CTonalisDlg::onTrayNotify(uintptr_t iconId, intptr_t mouseMessage) {
+  if (iconId != TrayIconId) return 1;
+  if (mouseMessage == WM_LBUTTONDBLCLK) {
+    toggleWindowVisibility();
+  } else if (mouseMessage == WM_RBUTTONUP) {
+    showTrayMenu();
+  }
+  return 0;
+}
+
+void CTonalisDlg::toggleWindowVisibility() {
+  if (ports_.window.isVisible()) {
+    ports_.window.hide();
+  } else {
+    ports_.window.show();
+  }
+}
+
+void CTonalisDlg::showTrayMenu() {
+  const auto items =
+      buildTrayMenu(trayMenuState(display, board.connected != 0, ports_.window.isVisible()));
+  ports_.tray.trackMenu(items);
+}
+
+// ---------------------------------------------------------------- window commands
+
+bool CTonalisDlg::onLeftButtonDown(const Message&, intptr_t&) {
+  beginWindowDrag(display, ports_.window);
+  return false;  // then default processing
+}
+
+bool CTonalisDlg::onLeftButtonDoubleClick(const Message&, intptr_t&) {
+  onWindowDoubleClick(display, ports_.window, splashActive, windowSize(), ports_.clock);
+  return false;
+}
+
+void CTonalisDlg::onWindowModeCommand() {
+  enterWindowMode(display, ports_.window, splashActive, windowSize(), ports_.clock);
+}
+
+void CTonalisDlg::onDesktopModeCommand() { enterDesktopMode(display, ports_.window, splashActive); }
+
+void CTonalisDlg::onFullScreenModeCommand() { enterFullScreenMode(display, ports_.window, splashActive); }
+
+void CTonalisDlg::onTopMostCommand() { toggleTopMost(display, ports_.window); }
+
+void CTonalisDlg::onClickThroughCommand() { toggleClickThrough(display, ports_.window); }
+
+bool CTonalisDlg::onTransparencyCommand(const Message& message, intptr_t&) {
+  const int32_t mode = valueForCommand(TransparencyCommands, FirstTransparencyMode, loWord(message.wParam));
+  selectTransparencyMode(display, ports_.window, splashActive, mode);
+  return true;
+}
+
+bool CTonalisDlg::onStyleCommand(const Message& message, intptr_t&) {
+  selectSpectrumStyle(display, valueForCommand(SpectrumStyleCommands, FirstSpectrumStyle, loWord(message.wParam)));
+  return true;
+}
+
+bool CTonalisDlg::onThemeCommand(const Message& message, intptr_t&) {
+  display.colorTheme = valueForCommand(ColorThemeCommands, FirstColorTheme, loWord(message.wParam));
+  applyColorTheme(display.colorTheme);
+  return true;
+}
+
+bool CTonalisDlg::onPositionCommand(const Message& message, intptr_t&) {
+  display.fullScreenPosition =
+      valueForCommand(FullScreenPositionCommands, FirstFullScreenPosition, loWord(message.wParam));
+  recomputeLayout();
+  return true;
+}
+
+// ---------------------------------------------------------------- board, about
+
+void CTonalisDlg::onBoardCommand() { toggleBoard(board); }
+
+intptr_t CTonalisDlg::onDeviceChange(HidDeviceEvent event, std::string_view path) {
+  return onBoardDeviceChange(board, event, path);
+}
+
+void CTonalisDlg::onAboutCommand() {
+  // Modal: its loop keeps dispatching this window's frame timer, so the spectrum animates.
+  const std::unique_ptr<DialogHost> aboutHost = ports_.host.createDialogHost();
+  CAboutDlg about(*aboutHost, ports_.shell);
+  about.doModal();
+}
+
+// ---------------------------------------------------------------- exit
+
 void CTonalisDlg::onExitCommand() { ports_.host.sendMessage({WM_CLOSE, 0, 0}); }
 
 void CTonalisDlg::onClose() {
+  ports_.tray.removeIcon();
   running = false;
-  ports_.clock.sleepMillis(1200);
+  saveSettings();
+  ports_.clock.sleepMillis(ExitPauseMillis);
   ports_.host.killTimer(FrameTimerId);
-  if (workerThread.joinable()) workerThread.join();
-  releaseFrameBuffers();
+  closeBoard(board);
+  ports_.presenter.releaseBuffer(screenBufferBitmap);
+  ports_.presenter.releaseBuffer(windowBufferBitmap);
+  // Capture memory goes only once the worker has left the capture loop and reset the device.
+  waitForWorker();
+  releaseCapture(capture, ports_.sound);
+  analysisSamples.reset();
   endDialog(IDCANCEL);
   ports_.host.postMessage({WM_QUIT, 0, 0});
 }
 
-void CTonalisDlg::releaseFrameBuffers() {
-  ports_.presenter.releaseBuffer(screenBufferBitmap);
-  ports_.presenter.releaseBuffer(windowBufferBitmap);
+void CTonalisDlg::waitForWorker() {
+  // The worker may be inside a call that sends to this window (a style change), so keep
+  // answering sent messages while waiting. The capture loop ends within one buffer wait
+  // once `running` is clear, so this is short.
+  while (!workerFinished_) {
+    ports_.host.processSentMessages();
+    ports_.clock.sleepMillis(5);
+  }
+  if (workerThread.joinable()) workerThread.join();
 }
+
+// ---------------------------------------------------------------- frames
 
 void CTonalisDlg::onFrameTimer() {
   if (!frameTimerSeen_) {
@@ -144,9 +364,40 @@ void CTonalisDlg::onFrameTimer() {
 }
 
 void CTonalisDlg::runFrame() {
-  const bool colorKey = transparencyMode == NoBackground || transparencyMode == Minimal;
-  ports_.presenter.present(windowBufferBitmap, std::nullopt, {clientRect.width(), clientRect.height()},
-                           constantAlpha, colorKey);
+  const DisplayMode mode = display.displayMode;
+  if (!splashActive) {
+    analyzer_.analyzeSpectrum(capture.ring, capture.latestBlock,
+                              std::span<float, AnalysisSize>(analysisSamples.get(), AnalysisSize), spectrum);
+    BandLevels levels;
+    for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(spectrum.bandLevels[b]);
+    if (mode == DisplayMode::Window) {
+      const WindowFrameInput input{display.spectrumStyle,   barColor,           peakColor,
+                                   display.unlitCellColor,  display.transparencyMode,
+                                   display.clickThrough,    display.topMost,    board.connected != 0,
+                                   spectrum.spectrumLine};
+      renderWindowFrame(windowBufferBitmap, levels, input, windowAssets, windowRenderer, frameMillis,
+                        boardLevels, boardClockMode);
+    } else {
+      const StripFrameInput input{mode,          display.fullScreenPosition, display.spectrumStyle,
+                                  barColor,      peakColor,                  display.unlitCellColor,
+                                  screenWidth,   screenHeight,               layout,
+                                  spectrum.spectrumLine};
+      renderStripFrame(screenBufferBitmap, levels, input, stripAnim, boardLevels, boardClockMode);
+    }
+  }
+
+  const uint8_t alpha = display.constantAlpha;
+  if (splashActive || mode == DisplayMode::Window) {
+    const bool colorKey = display.transparencyMode == NoBackground || display.transparencyMode == Minimal;
+    ports_.presenter.present(windowBufferBitmap, std::nullopt, windowSize(), alpha, colorKey);
+  } else if (mode == DisplayMode::FullScreen) {
+    ports_.presenter.present(screenBufferBitmap, Point{0, 0}, {screenWidth, screenHeight}, alpha, false);
+  } else {
+    ports_.presenter.present(screenBufferBitmap, Point{0, layout.stripTop}, {screenWidth, layout.stripHeight},
+                             alpha, true);
+  }
+
+  runBoardStep(board, boardClock, boardClockMode, boardLevels, ports_.clock);
 }
 
 }  // namespace tonalis

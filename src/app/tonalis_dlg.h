@@ -1,26 +1,38 @@
 // CTonalisDlg: the main window and the program's central record. It owns the state
 // records of every subsystem and wires messages and commands to the code that does the
-// work; the work itself lives in audio/, render/, window/, board/ and about/.
+// work, which lives in audio/, render/, window/, board/ and about/.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <thread>
 
+#include "audio/analysis.h"
+#include "audio/capture.h"
+#include "board/board_link.h"
+#include "board/board_step.h"
 #include "common/types.h"
 #include "framework/dialog.h"
 #include "platform/ports.h"
 #include "render/assets.h"
+#include "render/band_anim.h"
+#include "render/layout_metrics.h"
+#include "render/window_renderer.h"
+#include "window/display_state.h"
 
 namespace tonalis {
 
 // The ports the main window talks through; the backend (or a test) provides them.
 struct AppPorts {
   DialogHost& host;
+  WindowPort& window;
   Presenter& presenter;
   TrayPort& tray;
+  SoundInput& sound;
+  HidHost& hid;
   Clock& clock;
   Shell& shell;
   BitmapSource& bitmaps;
@@ -33,7 +45,12 @@ class CTonalisDlg : public CDialog {
   static constexpr int AppIconId = 133;
   static constexpr uint32_t FrameTimerId = 1;
   static constexpr uint32_t FramePeriodMillis = 28;
-  static constexpr uint32_t AboutSysCommand = 0x10;
+  static constexpr uint32_t ExitPauseMillis = 1200;
+  static constexpr std::string_view ProductName = "Tonalis";
+  // Posted by the StartupThread: the splash image is in the window buffer; the splash
+  // period is over.
+  static constexpr uint32_t SplashShownMessage = WM_APP + 2;
+  static constexpr uint32_t SplashEndedMessage = WM_APP + 3;
 
   explicit CTonalisDlg(AppPorts ports);
   ~CTonalisDlg() override;
@@ -41,47 +58,64 @@ class CTonalisDlg : public CDialog {
   bool onInitDialog() override;
   bool preTranslateMessage(const Message& message) override;
 
-  // Message handlers (see the message table in tonalis_dlg.cpp).
+  // ---- Message and command handlers (bound in the message table) ----
   bool onSysCommand(const Message& message, intptr_t& result);
   bool onPaint(const Message& message, intptr_t& result);
   intptr_t onQueryDragIcon(uintptr_t, intptr_t);
   void onClose();
   void onExitCommand();
   void onFrameTimer();
+  void onSplashShown();
+  void onSplashEnded();
+  intptr_t onTrayNotify(uintptr_t iconId, intptr_t mouseMessage);
+  void toggleWindowVisibility();
+  bool onLeftButtonDown(const Message& message, intptr_t& result);
+  bool onLeftButtonDoubleClick(const Message& message, intptr_t& result);
+  void onWindowModeCommand();
+  void onDesktopModeCommand();
+  void onFullScreenModeCommand();
+  void onTopMostCommand();
+  void onClickThroughCommand();
+  bool onTransparencyCommand(const Message& message, intptr_t& result);
+  bool onStyleCommand(const Message& message, intptr_t& result);
+  bool onThemeCommand(const Message& message, intptr_t& result);
+  bool onPositionCommand(const Message& message, intptr_t& result);
+  void onBoardCommand();
+  void onAboutCommand();
+  // A HID interface came or went (the backend translates WM_DEVICECHANGE).
+  intptr_t onDeviceChange(HidDeviceEvent event, std::string_view path);
 
   // One frame: analysis, drawing, presentation, board step. Also run once by the
   // StartupThread to present the splash.
   void runFrame();
 
-  // ---- The central record, in declaration order ----
-  int appIcon = AppIconId;   // icon resource; the backend holds the loaded icon
-  Rect clientRect;           // drawing area, (0, 0, 443, 145)
-  PixelView windowBufferBitmap;   // window-mode frame buffer (clientRect size)
+  // ---- The central record ----
+  int appIcon = AppIconId;        // icon resource; the backend holds the loaded icon
+  ColorRef themePen = 0x000000;   // colour of the 1-pixel line pen (black until the theme)
+  Rect clientRect;                // the drawing area, 443 x 145 from (0, 0)
+  PixelView windowBufferBitmap;   // window-mode frame buffer, clientRect size
   PixelView screenBufferBitmap;   // full-screen / desktop frame buffer
-  DisplayMode displayMode = DisplayMode::Window;
-  int32_t screenWidth = 0;
-  int32_t screenHeight = 0;
-  uint8_t constantAlpha = 255;    // the blend's source constant alpha
-  uint8_t boardClockMode = 0;
+  int32_t screenWidth = 0;        // primary screen at start-up, at least 400
+  int32_t screenHeight = 0;       // at least 300; the layout may enlarge it
+  LayoutMetrics layout;           // the full-screen / desktop strip geometry
+  uint8_t boardClockMode = 0;     // 1: the board shows the clock (long silence)
   AssetStore assets;
-  ColorRef unlitCellColor = 0x1E1E1E;
+  WindowAssets windowAssets;      // the renderer's view of `assets`
   ColorRef barColor = 0xFFFFFF;
   ColorRef peakColor = 0x0000FF;
-  ColorRef themePen = 0x000000;   // colour of the 1-pixel line pen
-  int32_t colorTheme = White;
-  int32_t spectrumStyle = Block;
-  uint32_t frameMillis = 0;
-  std::array<float, BandCount> bandLevels{};
-  std::array<int32_t, SpectrumLineLength> spectrumLine{};
+  uint32_t frameMillis = 0;       // mean frame interval over the last 20 frames
+  SpectrumFrame spectrum;         // bandLevels and spectrumLine of the latest analysis
   std::atomic<bool> splashActive{true};
-  std::thread workerThread;
+  std::thread workerThread;       // the StartupThread
   std::atomic<bool> running{true};
-  int32_t savedX = 50, savedY = 50;
-  int32_t topMost = 0;
-  int32_t transparencyMode = Opaque;
-  int32_t clickThrough = 0;
-  int32_t savedClickThrough = 0;
-  int32_t fullScreenPosition = Center;
+  DisplayState display;           // display mode, style, theme, transparency, stacking, position
+  CaptureContext capture;         // sample ring, latestBlock, capture stage and release count
+  std::unique_ptr<float[]> analysisSamples;  // 2048 gathered samples, from start-up to exit
+  BoardLink board;
+  BoardClock boardClock;
+  BoardLevels boardLevels{};
+  WindowRendererState windowRenderer;
+  BandAnimState stripAnim;
 
  protected:
   std::span<const MessageEntry> messageTable() const override;
@@ -89,14 +123,21 @@ class CTonalisDlg : public CDialog {
  private:
   void startupThread();
   void showSplash();
-  void releaseFrameBuffers();
+  void loadSettings();
+  void saveSettings();
+  void applyColorTheme(int32_t theme);
+  void recomputeLayout();
+  void showTrayMenu();
+  void waitForWorker();
+  Point windowSize() const { return {clientRect.width(), clientRect.height()}; }
 
   AppPorts ports_;
+  SpectrumAnalyzer analyzer_;
   // Frame-loop memory, kept for the life of the process.
   bool frameTimerSeen_ = false;
   uint32_t frameCounter_ = 0;
   uint32_t measurementTick_ = 0;
-  std::atomic<bool> workerFinished_{false};
+  std::atomic<bool> workerFinished_{true};
 };
 
 }  // namespace tonalis

@@ -34,7 +34,9 @@ void put16(std::vector<uint8_t>& v, uint16_t x) {
 void put32(std::vector<uint8_t>& v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back((x >> (8 * i)) & 0xFF);
 }
-void putId(std::vector<uint8_t>& v, const char* id) { v.insert(v.end(), id, id + 4); }
+void putId(std::vector<uint8_t>& v, const char* id) {
+  for (int i = 0; i < 4; ++i) v.push_back(uint8_t(id[i]));  // (insert trips a false -O3 warning in mingw)
+}
 
 std::vector<uint8_t> buildWav(const WavSpec& s) {
   std::vector<uint8_t> v;

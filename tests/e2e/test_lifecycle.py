@@ -8,6 +8,14 @@ from harness import VK_ESCAPE, VK_RETURN, Env, scenario, tagged_pids, wait_until
 SPLASH_ID = 169
 
 
+def cmdline(pid):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read().replace(b"\0", b" ").decode(errors="replace")
+    except OSError:
+        return ""
+
+
 def splash_probes(left, top, step=37):
     w, h, px = asset(SPLASH_ID)
     assert (w, h) == (WINDOW_W, WINDOW_H)
@@ -23,7 +31,7 @@ def test_starts_with_the_splash_as_a_tool_window():
         # The window appears with the splash; Wine's first start of a prefix is slower, so the
         # 3 s bound is measured from the process start to the first visible frame.
         appeared = time.monotonic() - start
-        assert appeared < 3.0 + env.timings.get("wine_start_slack", 0.0), f"window after {appeared:.1f} s"
+        assert appeared < 3.0, f"window after {appeared:.1f} s"
         assert facts["width"] == WINDOW_W, facts
         assert facts["toolwindow"] and facts["layered"], facts
         assert (facts["left"], facts["top"]) == (50, 50), facts
@@ -41,7 +49,7 @@ def test_enter_and_escape_do_not_close():
         for vk in (VK_RETURN, VK_ESCAPE, VK_RETURN, VK_ESCAPE):
             env.post_key(vk)
         time.sleep(1.0)
-        assert app.running(), "a key closed the program"
+        assert app.running, "a key closed the program"
         assert env.find_window() is not None
         env.post_close()
         assert app.wait(10) == 0
@@ -63,11 +71,12 @@ def test_close_during_and_after_the_splash():
         app = env.run_tonalis(name="after")
         env.wait_window(timeout=20)
         time.sleep(5.0)
-        assert app.running()
+        assert app.running
         t0 = time.monotonic()
         env.post_close()
         assert app.wait(10) == 0
         took = time.monotonic() - t0
         assert 1.2 <= took <= 3.0, f"closing after the splash took {took:.2f} s"
         wait_until(lambda: env.find_window() is None, 5, what="window gone")
-        assert not [p for p in tagged_pids(env.tag) if "tonalis" in open(f"/proc/{p}/cmdline", "rb").read().decode(errors="replace")]
+        left = [p for p in tagged_pids(env.tag) if "tonalis.exe" in cmdline(p)]
+        assert not left, f"tonalis.exe processes left: {left}"

@@ -16,6 +16,9 @@ intptr_t Win32DialogHost::runModal(CDialog& dialog) {
   HWND hwnd = CreateDialogParamW(instance_, MAKEINTRESOURCEW(dialog.templateId()), owner_, dialogProc,
                                  reinterpret_cast<LPARAM>(this));
   if (!hwnd) return -1;
+  // Like a modal loop of the framework it replaces: the dialog is shown once its
+  // initialisation is over, even if the initialisation hid it.
+  if (!ended_) ShowWindow(hwnd, SW_SHOWNORMAL);
   if (owner_) EnableWindow(owner_, FALSE);
   MSG msg;
   while (!ended_) {

@@ -4,6 +4,29 @@
 
 namespace tonalis::win32 {
 
+namespace {
+
+// Wine blends a layered window's pixels by their alpha byte even without per-pixel alpha
+// (AlphaFormat 0), where Windows ignores that byte: frames whose words have a zero alpha
+// byte would be invisible there.
+bool blendsByAlphaByte() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace
+
+Win32Presenter::Win32Presenter(Win32DialogHost& host) : host_(host), opaqueAlphaNeeded_(blendsByAlphaByte()) {}
+
+void Win32Presenter::markOpaque(const PixelView& source, Point size) {
+  const int32_t w = std::min(size.x, source.width);
+  const int32_t h = std::min(size.y, source.height);
+  for (int32_t y = 0; y < h; ++y) {
+    uint32_t* row = source.pixels + size_t(y) * size_t(source.width);
+    for (int32_t x = 0; x < w; ++x) row[x] |= 0xFF000000u;
+  }
+}
+
 Win32Presenter::~Win32Presenter() {
   buffers_.clear();
   if (screenDc_) ReleaseDC(nullptr, screenDc_);
@@ -52,6 +75,7 @@ void Win32Presenter::present(const PixelView& source, std::optional<Point> desti
   POINT destinationPoint{destination ? destination->x : 0, destination ? destination->y : 0};
   SIZE sz{size.x, size.y};
   BLENDFUNCTION blend{AC_SRC_OVER, 0, constantAlpha, 0};
+  if (opaqueAlphaNeeded_) markOpaque(source, size);
   UpdateLayeredWindow(host_.hwnd(), screenDc_, destination ? &destinationPoint : nullptr, &sz,
                       buffer->dc.get(), &sourcePoint, RGB(0, 0, 0), &blend,
                       colorKey ? ULW_COLORKEY : ULW_ALPHA);

@@ -12,7 +12,7 @@ namespace tonalis::win32 {
 
 class Win32Presenter : public Presenter {
  public:
-  explicit Win32Presenter(Win32DialogHost& host) : host_(host) {}
+  explicit Win32Presenter(Win32DialogHost& host);
   ~Win32Presenter() override;
 
   PixelView createBuffer(int32_t width, int32_t height) override;
@@ -27,10 +27,12 @@ class Win32Presenter : public Presenter {
     MemoryDc dc;
   };
   Buffer* find(const uint32_t* pixels);
+  static void markOpaque(const PixelView& source, Point size);
 
   Win32DialogHost& host_;
   std::vector<std::unique_ptr<Buffer>> buffers_;
   HDC screenDc_ = nullptr;
+  bool opaqueAlphaNeeded_;
 };
 
 }  // namespace tonalis::win32
