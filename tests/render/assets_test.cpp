@@ -195,10 +195,21 @@ TEST_F(CommittedAssets, SplashAndAboutPicture) {
   EXPECT_GT(colours(splash).size(), 100u);
   const Image& about = img(AboutPictureBitmap);
   EXPECT_EQ(at(about, 199, 0), White);
-  // The QR code's top-left finder: a dark 7 x 7 ring of 3-pixel modules around a light ring.
-  EXPECT_EQ(at(about, 120, 12), Black);
-  EXPECT_EQ(at(about, 120 + 20, 12 + 20), Black);
-  EXPECT_EQ(at(about, 124, 16), White);
+  // The QR code's top-left finder, wherever the code's size puts it in the right half: a
+  // dark 7 x 7 ring of 3-pixel modules around a light ring.
+  int qx = -1, qy = -1;
+  for (int y = 0; y < about.height && qx < 0; ++y)
+    for (int x = about.width / 2; x < about.width; ++x)
+      if (at(about, x, y) == Black) {
+        qx = x;
+        qy = y;
+        break;
+      }
+  ASSERT_GE(qx, 0);
+  EXPECT_EQ(at(about, qx + 20, qy + 20), Black);
+  EXPECT_EQ(at(about, qx + 20, qy), Black);
+  EXPECT_EQ(at(about, qx + 4, qy + 4), White);
+  EXPECT_EQ(at(about, qx + 9, qy + 9), Black);  // the 3 x 3 centre
 }
 
 // --- decoder -------------------------------------------------------------------------
