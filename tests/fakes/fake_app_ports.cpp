@@ -6,10 +6,18 @@
 namespace tonalis::fakes {
 
 intptr_t FakeDialogHost::runModal(CDialog& dialog) {
+  begin(dialog);
+  return pump();
+}
+
+void FakeDialogHost::begin(CDialog& dialog) {
   dialog_ = &dialog;
   ended = false;
   log_.add("host.create");
   dialog.onInitDialog();
+}
+
+intptr_t FakeDialogHost::pump() {
   while (!ended) {
     {
       std::lock_guard lock(postedMutex_);
@@ -27,8 +35,7 @@ intptr_t FakeDialogHost::runModal(CDialog& dialog) {
     }
     if (!idle || !idle()) break;
   }
-  log_.add("host.destroy");
-  dialog_ = nullptr;
+  if (ended) log_.add("host.destroy");
   return result;
 }
 
@@ -118,7 +125,7 @@ void FakePresenter::releaseBuffer(PixelView& buffer) {
 void FakePresenter::present(const PixelView& source, std::optional<Point> destination, Point size,
                             uint8_t alpha, bool colorKey) {
   std::lock_guard lock(mutex_);
-  log_.add("presenter.present");
+  if (logPresents) log_.add("presenter.present");
   Presentation p{source.pixels, destination, size, alpha, colorKey, {}};
   if (keepPixels && source.pixels) {
     for (int y = 0; y < size.y && y < source.height; ++y) {
@@ -146,7 +153,7 @@ void FakeTray::trackMenu(const std::vector<MenuItem>& items) {
 
 void FakeClock::sleepMillis(uint32_t ms) {
   if (logSleeps) log_.add("clock.sleep " + std::to_string(ms));
-  tick += ms;
+  if (advanceOnSleep) tick += ms;
   if (realSleepMicros) std::this_thread::sleep_for(std::chrono::microseconds(realSleepMicros));
 }
 

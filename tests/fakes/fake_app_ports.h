@@ -37,7 +37,11 @@ class FakeDialogHost : public DialogHost {
   int defaultCalls = 0;
   std::vector<Message> sent;
 
-  intptr_t runModal(CDialog& dialog) override;
+  intptr_t runModal(CDialog& dialog) override;  // begin, then pump
+  // The two halves of runModal, for tests that look at the dialog between messages:
+  // begin creates it (onInitDialog); pump delivers messages until it ends or `idle` says stop.
+  void begin(CDialog& dialog);
+  intptr_t pump();
   void endModal(intptr_t r) override;
   intptr_t defaultProcessing(const Message& message) override;
   bool dialogPreTranslate(const Message& message) override;
@@ -94,6 +98,7 @@ class FakePresenter : public Presenter {
     std::vector<uint32_t> pixels;  // copy of the presented area (when keepPixels)
   };
   bool keepPixels = false;
+  bool logPresents = true;   // off for tests that count allocations
   std::vector<Presentation> presentations;
   int liveBuffers() const { return int(buffers_.size()); }
 
@@ -132,6 +137,7 @@ class FakeClock : public Clock {
   std::atomic<uint32_t> tick{1000};
   LocalTime time{9, 5};
   bool logSleeps = true;
+  bool advanceOnSleep = true;  // off: time moves only when the test moves it
   uint32_t realSleepMicros = 200;
 
   uint32_t tickCount() override { return tick; }

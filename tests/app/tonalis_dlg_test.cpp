@@ -1,0 +1,266 @@
+// The main window's lifecycle with fake ports: start-up order, the splash period, the
+// key filter, the frame timer's measurement, the exit order, the capture-failure path,
+// and frames that allocate nothing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <thread>
+
+#include "app/command_ids.h"
+#include "app/tonalis_dlg.h"
+#include "fakes/fake_app_ports.h"
+#include "fakes/fake_hid_host.h"
+#include "fakes/fake_sound_input.h"
+#include "fakes/fake_window.h"
+
+// Allocation counting for the frame path: only the test's own thread, only while armed.
+namespace {
+thread_local bool countAllocations = false;
+thread_local int allocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (countAllocations) ++allocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace tonalis {
+namespace {
+
+using fakes::CallLog;
+
+// The fake window, with its calls in the shared log so they order against the other ports.
+class LoggedWindow : public FakeWindow {
+ public:
+  explicit LoggedWindow(CallLog& log) : log_(log) {}
+  void restack(ZOrder z) override { log_.add(std::string("window.restack ") + zOrderName(z)); FakeWindow::restack(z); }
+  void setExtendedStyle(uint32_t s) override { log_.add("window.exstyle " + std::to_string(s)); FakeWindow::setExtendedStyle(s); }
+  void move(int32_t x, int32_t y, int32_t w, int32_t h, bool r) override {
+    log_.add("window.move " + std::to_string(x) + " " + std::to_string(y));
+    FakeWindow::move(x, y, w, h, r);
+  }
+  void hide() override { log_.add("window.hide"); FakeWindow::hide(); }
+  void show() override { log_.add("window.show"); FakeWindow::show(); }
+
+ private:
+  CallLog& log_;
+};
+
+// Notes whether the settings file exists when the exit pause begins.
+class ExitClock : public fakes::FakeClock {
+ public:
+  using FakeClock::FakeClock;
+  std::atomic<bool> settingsBeforePause{false};
+  void sleepMillis(uint32_t ms) override {
+    if (ms == CTonalisDlg::ExitPauseMillis) settingsBeforePause = std::filesystem::exists("tonalis.ini");
+    FakeClock::sleepMillis(ms);
+  }
+};
+
+struct MainWindow : ::testing::Test {
+  CallLog log;
+  fakes::FakeDialogHost host{log};
+  LoggedWindow window{log};
+  fakes::FakePresenter presenter{log};
+  fakes::FakeTray tray{log};
+  fakes::FakeSoundInput sound{log};
+  FakeHidHost hid;
+  ExitClock clock{log};
+  fakes::FakeShell shell{log};
+  fakes::FakeBitmapSource bitmaps;
+  std::filesystem::path oldDir = std::filesystem::current_path();
+  std::filesystem::path dir;
+
+  MainWindow() {
+    dir = std::filesystem::temp_directory_path() /
+          ("tonalis-dlg-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    bitmaps.add(SplashBitmap, 443, 145, 0x336699);
+    tray.host = &host;
+  }
+  ~MainWindow() override {
+    std::filesystem::current_path(oldDir);
+    std::filesystem::remove_all(dir);
+  }
+  AppPorts ports() { return {host, window, presenter, tray, sound, hid, clock, shell, bitmaps}; }
+
+  // Runs the dialog's message loop until `done` holds (or a real-time bound passes),
+  // feeding it the messages its worker posts. The first call creates the dialog.
+  void runUntil(CTonalisDlg& dlg, const std::function<bool()>& done, std::chrono::seconds bound = std::chrono::seconds(10)) {
+    if (!started) host.begin(dlg);
+    started = true;
+    const auto until = std::chrono::steady_clock::now() + bound;
+    host.idle = [&] {
+      if (done() || std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      return true;
+    };
+    host.pump();
+  }
+  // Delivers a close request and runs the exit; the dialog's result.
+  intptr_t closeWith(const Message& request) {
+    host.queue.push_back(request);
+    host.idle = nullptr;
+    return host.pump();
+  }
+  bool started = false;
+};
+
+TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
+  CTonalisDlg dlg(ports());
+  // Stop the modal loop as soon as the splash period is over and the frame timer runs.
+  runUntil(dlg, [&] { return host.timers.count(CTonalisDlg::FrameTimerId) != 0; });
+  ASSERT_EQ(host.timers.count(1), 1u) << "the frame timer never started";
+  EXPECT_EQ(host.timers[1], 28u);
+
+  const std::vector<std::string> order = {
+      "host.sysmenu 16 软件信息...", "host.setIcon 133", "window.hide", "window.exstyle 128",
+      "tray.add 133 1125 Tonalis",   "sound.open",       "window.move 50 50",
+      "presenter.create 443x145",    "presenter.create 1920x1080",
+      "presenter.present",           "host.setTimer 1 28",
+  };
+  int last = -1;
+  for (const std::string& step : order) {
+    const int at = log.indexOf(step);
+    EXPECT_GT(at, last) << step << " out of order";
+    last = std::max(last, at);
+  }
+  // The splash: 50 ms, the splash frame, then 80 waits of 50 ms (about 4.05 s).
+  EXPECT_EQ(log.count("clock.sleep 50"), 81);
+  EXPECT_FALSE(dlg.splashActive);
+  EXPECT_TRUE(dlg.running);
+  // The splash frame presented the splash image, unfaded, in the window's place.
+  ASSERT_FALSE(presenter.presentations.empty());
+  const auto& splash = presenter.presentations.front();
+  EXPECT_EQ(splash.size, (Point{443, 145}));
+  EXPECT_EQ(splash.alpha, 255);
+  EXPECT_FALSE(splash.destination.has_value());
+
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  log.clear();
+  EXPECT_EQ(closeWith({WM_COMMAND, CmdExit, 0}), IDCANCEL);
+
+  const std::vector<std::string> order = {
+      "tray.remove", "clock.sleep 1200", "host.killTimer 1", "presenter.release 1920x1080",
+      "presenter.release 443x145", "sound.close", "host.end 2", "host.post 18",
+  };
+  int last = -1;
+  for (const std::string& step : order) {
+    const int at = log.indexOf(step);
+    EXPECT_GT(at, last) << step << " out of order";
+    last = std::max(last, at);
+  }
+  EXPECT_TRUE(clock.settingsBeforePause) << "settings must be written before the 1200 ms pause";
+  EXPECT_FALSE(tray.present);
+  EXPECT_EQ(presenter.liveBuffers(), 0);
+  EXPECT_FALSE(sound.misuse());
+  EXPECT_FALSE(dlg.workerThread.joinable());
+}
+
+TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
+  CTonalisDlg dlg(ports());
+  // Close as soon as the splash frame is up.
+  runUntil(dlg, [&] { return !presenter.presentations.empty(); });
+  const int waitsBefore = log.count("clock.sleep 50");
+  EXPECT_EQ(closeWith({WM_CLOSE, 0, 0}), IDCANCEL);
+  // At most one more 50 ms step after `running` was cleared; no frame timer, no capture.
+  EXPECT_LE(log.count("clock.sleep 50") - waitsBefore, 2);
+  EXPECT_EQ(log.count("host.setTimer"), 0);
+  EXPECT_EQ(log.count("sound.start"), 0);
+  EXPECT_EQ(log.count("tray.remove"), 1);
+}
+
+TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
+  sound.devices = 0;
+  CTonalisDlg dlg(ports());
+  EXPECT_EQ(dlg.doModal(), IDCANCEL);
+  EXPECT_EQ(shell.messages, std::vector<std::string>{"电脑没有声卡"});
+  EXPECT_LT(log.indexOf("tray.add"), log.indexOf("tray.remove"));
+  EXPECT_FALSE(tray.present);
+  EXPECT_EQ(log.count("presenter.create"), 0);
+  EXPECT_FALSE(dlg.workerThread.joinable());
+  EXPECT_FALSE(std::filesystem::exists("tonalis.ini"));
+}
+
+TEST_F(MainWindow, EnterAndEscapeNeverCloseAndEscapeLeavesFullScreen) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+
+  struct Case {
+    DisplayMode mode;
+    uint32_t key;
+    DisplayMode after;
+  };
+  const Case cases[] = {
+      {DisplayMode::Window, VK_RETURN, DisplayMode::Window},
+      {DisplayMode::Window, VK_ESCAPE, DisplayMode::Window},
+      {DisplayMode::Desktop, VK_ESCAPE, DisplayMode::Desktop},
+      {DisplayMode::FullScreen, VK_RETURN, DisplayMode::FullScreen},
+      {DisplayMode::FullScreen, VK_ESCAPE, DisplayMode::Window},
+  };
+  for (const Case& c : cases) {
+    dlg.display.displayMode = c.mode;
+    host.ended = false;
+    host.deliver({WM_KEYDOWN, c.key, 0});
+    EXPECT_FALSE(host.ended) << "key " << c.key << " ended the dialog";
+    EXPECT_EQ(dlg.display.displayMode, c.after) << "key " << c.key;
+  }
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+TEST_F(MainWindow, FrameTimeIsMeasuredOverTwentyFramesAcrossATickWrap) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  clock.logSleeps = false;
+  clock.advanceOnSleep = false;  // the capture loop's polling must not move the frame clock
+  clock.tick = 0xFFFFFE00u;      // the tick counter wraps during the measurement
+  // The first message takes the tick and is frame 1: frames 1..19 show 0; frame 20 shows the
+  // mean of 19 intervals over 20 (26 for 28 ms); from then on 20 intervals (28).
+  for (int frame = 1; frame <= 40; ++frame) {
+    if (frame > 1) clock.tick += 28;
+    host.deliver({WM_TIMER, 1, 0});
+    const uint32_t expected = frame < 20 ? 0u : frame < 40 ? 26u : 28u;
+    EXPECT_EQ(dlg.frameMillis, expected) << "frame " << frame;
+  }
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+TEST_F(MainWindow, FramesAllocateNothing) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  clock.logSleeps = false;
+  presenter.logPresents = false;
+  for (DisplayMode mode : {DisplayMode::Window, DisplayMode::FullScreen, DisplayMode::Desktop}) {
+    dlg.display.displayMode = mode;
+    for (int style = 1; style <= 6; ++style) {
+      dlg.display.spectrumStyle = style;
+      host.deliver({WM_TIMER, 1, 0});  // warm up (the fake presenter keeps a record)
+      presenter.presentations.clear();
+      presenter.presentations.reserve(200);
+      allocations = 0;
+      countAllocations = true;
+      for (int i = 0; i < 50; ++i) dlg.runFrame();
+      countAllocations = false;
+      EXPECT_EQ(allocations, 0) << "mode " << int(mode) << " style " << style;
+    }
+  }
+  dlg.display.displayMode = DisplayMode::Window;
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+}  // namespace
+}  // namespace tonalis
