@@ -86,6 +86,9 @@ struct MainWindow : ::testing::Test {
     std::filesystem::current_path(dir);
     bitmaps.add(SplashBitmap, 443, 145, 0x336699);
     tray.host = &host;
+    // Each fake 50 ms of the splash takes 2 real ms, so the window's thread sees the splash
+    // frame well before the period ends, however the threads are scheduled.
+    clock.realSleepMicros = 2000;
   }
   ~MainWindow() override {
     std::filesystem::current_path(oldDir);
