@@ -1,0 +1,75 @@
+"""The developer tools as a user runs them: tonalis-render's CSV and PNG forms and its errors,
+and the board monitor reading reports."""
+
+import csv
+import io
+import subprocess
+import tempfile
+from pathlib import Path
+
+from harness import REPO, scenario, sine, write_wav
+
+TOOLS = REPO / "build" / "native" / "tools"
+RENDER = TOOLS / "tonalis_render" / "tonalis-render"
+MONITOR = TOOLS / "board_monitor" / "tonalis-board-monitor"
+
+
+def run(*args, input=None):
+    return subprocess.run([str(a) for a in args], input=input, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120)
+
+
+@scenario(timeout=120)
+def test_render_csv_of_a_tone_and_clear_errors():
+    with tempfile.TemporaryDirectory() as tmp:
+        tmp = Path(tmp)
+        # Full scale at 8000 Hz: band 22 reads about 1769 (bin 250, divisor 10).
+        wav = write_wav(tmp / "tone.wav", sine(8000, 0.5, amplitude=32767 / 32768, rate=65536), rate=65536)
+        res = run(RENDER, wav)
+        assert res.returncode == 0, res.stderr.decode()
+        rows = list(csv.reader(io.StringIO(res.stdout.decode())))
+        assert rows[0] == ["end"] + [f"b{i}" for i in range(24)]
+        # 32768 samples, hop 1835: frame k ends at ceil(k*1835/256)*256 while <= 32768.
+        ends = [int(r[0]) for r in rows[1:]]
+        assert ends[:2] == [2048, 3840] and ends[-1] <= 32768 and len(ends) == 17, ends
+        last = [float(v) for v in rows[-1][1:]]
+        assert abs(last[22] - 1769) < 20 and max(last[:22] + last[23:]) < 1.0, last
+
+        line = run(RENDER, "--line", wav)
+        assert len(next(csv.reader(io.StringIO(line.stdout.decode())))) == 1 + 24 + 429
+
+        # Another rate, a truncated file and a missing one: a message and a non-zero exit.
+        write_wav(tmp / "48k.wav", sine(440, 0.1), rate=48000)
+        (tmp / "cut.wav").write_bytes(wav.read_bytes()[:30])
+        for bad in (tmp / "48k.wav", tmp / "cut.wav", tmp / "missing.wav"):
+            res = run(RENDER, bad)
+            assert res.returncode != 0 and res.stderr.strip() and not res.stdout, (bad, res)
+
+
+@scenario(timeout=120)
+def test_render_png_frames():
+    with tempfile.TemporaryDirectory() as tmp:
+        tmp = Path(tmp)
+        wav = write_wav(tmp / "tone.wav", sine(64, 0.2, amplitude=0.9, rate=65536), rate=65536)
+        for extra in ([], ["--mode", "desktop", "--screen", "800x600", "--style", "3"]):
+            out = tmp / ("png" + "".join(extra))
+            out.mkdir()
+            res = run(RENDER, "--png", out, *extra, wav)
+            assert res.returncode == 0, res.stderr.decode()
+            frames = sorted(out.glob("frame_*.png"))
+            assert len(frames) == 7, frames  # 13107 samples: frames end at 2048, 3840, ... 12800
+            assert all(f.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for f in frames)
+
+
+@scenario(timeout=60)
+def test_board_monitor_shows_levels_and_clock():
+    levels = bytes([0, 0xA3, 0x3A, 0xB4, 0x4B, 0x55, 1] + list(range(17, -1, -1))[:24] + [0] * 6 + [0] * 34)
+    clock = bytes([0, 0xA3, 0x3A, 0xB4, 0x4B, 0x55, 2, 9, 5] + [0] * 56)
+    assert len(levels) == len(clock) == 65
+    with tempfile.NamedTemporaryFile(suffix=".bin") as f:
+        f.write(levels + clock)
+        f.flush()
+        res = run(MONITOR, f.name)
+    text = res.stdout.decode()
+    assert res.returncode == 0, res.stderr.decode()
+    assert "levels 17 16 15 14" in text and "09:05" in text, text
