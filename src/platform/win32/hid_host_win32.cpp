@@ -1,4 +1,5 @@
 #include "platform/win32/hid_host_win32.h"
+#include "platform/win32/win32_util.h"
 
 // clang-format off
 #include <windows.h>
@@ -21,33 +22,6 @@ namespace tonalis::win32 {
 namespace {
 
 constexpr DWORD ShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// UTF-16 <-> UTF-8 without throwing: an empty result stands for "cannot convert".
-std::string toUtf8(const wchar_t* text, size_t length) {
-  if (length == 0) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  try {
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, int(length), out.data(), n, nullptr, nullptr);
-    return out;
-  } catch (const std::bad_alloc&) {
-    return {};
-  }
-}
-
-std::wstring toWide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-  if (n <= 0) return {};
-  try {
-    std::wstring out(size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n);
-    return out;
-  } catch (const std::bad_alloc&) {
-    return {};
-  }
-}
 
 }  // namespace
 
@@ -84,7 +58,7 @@ HidEnumStatus Win32HidHost::enumerateInterfaces(std::vector<std::string>& paths)
       if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, needed, nullptr, nullptr)) {
         const size_t maxChars =
             (needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-        path = toUtf8(detail->DevicePath, wcsnlen(detail->DevicePath, maxChars));
+        path = narrow({detail->DevicePath, wcsnlen(detail->DevicePath, maxChars)});
       }
       std::free(detail);
     }
@@ -100,7 +74,7 @@ HidEnumStatus Win32HidHost::enumerateInterfaces(std::vector<std::string>& paths)
 }
 
 bool Win32HidHost::readIds(const std::string& path, HidIds& ids) {
-  const std::wstring wide = toWide(path);
+  const std::wstring wide = widen(path);
   if (wide.empty()) return false;
   // No access rights: enough for the attributes, and works while others hold the device.
   HANDLE h = CreateFileW(wide.c_str(), 0, ShareReadWrite, nullptr, OPEN_EXISTING,
@@ -120,7 +94,7 @@ HidHandle Win32HidHost::open(const std::string& path, DWORD access) {
   size_t index = 0;
   while (index < SlotCount && slots_[index].file != INVALID_HANDLE_VALUE) ++index;
   if (index == SlotCount) return InvalidHidHandle;
-  const std::wstring wide = toWide(path);
+  const std::wstring wide = widen(path);
   if (wide.empty()) return InvalidHidHandle;
 
   HANDLE file = CreateFileW(wide.c_str(), access, ShareReadWrite, nullptr, OPEN_EXISTING,
@@ -232,7 +206,7 @@ HidDeviceChange translateDeviceChange(WPARAM wParam, LPARAM lParam) {
   const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
   // The name is NUL-terminated inside the record; never read past dbch_size.
   const size_t maxChars = (header->dbch_size - nameOffset) / sizeof(wchar_t);
-  change.path = toUtf8(record->dbcc_name, wcsnlen(record->dbcc_name, maxChars));
+  change.path = narrow({record->dbcc_name, wcsnlen(record->dbcc_name, maxChars)});
   change.event = wParam == DBT_DEVICEARRIVAL ? HidDeviceEvent::Arrival
                                              : HidDeviceEvent::RemoveComplete;
   return change;

@@ -3,25 +3,37 @@
 
 #include <windows.h>
 
+#include <new>
 #include <string>
 #include <string_view>
 
 namespace tonalis::win32 {
 
+// UTF-8 <-> UTF-16 without throwing: an empty result stands for "cannot convert".
 inline std::wstring widen(std::string_view utf8) {
   if (utf8.empty()) return {};
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring out(size_t(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
-  return out;
+  if (n <= 0) return {};
+  try {
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
+    return out;
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
 }
 
 inline std::string narrow(std::wstring_view wide) {
   if (wide.empty()) return {};
   const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
-  return out;
+  if (n <= 0) return {};
+  try {
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
 }
 
 // Owns one GDI object and deletes it.
