@@ -62,26 +62,30 @@ void toggleClickThrough(DisplayState& state, WindowPort& window) {
   applyTransparencyMode(state, window, state.transparencyMode);
 }
 
-void enterFullScreenMode(DisplayState& state, WindowPort& window, bool splashActive) {
-  if (splashActive || state.displayMode == DisplayMode::FullScreen) return;
+namespace {
+
+// FullScreen and Desktop: both leave Window mode the same way (saving its placement) and
+// differ only in stacking, click-through and how unlit cells look.
+void enterStripMode(DisplayState& state, WindowPort& window, bool splashActive, DisplayMode mode,
+                    ZOrder stacking, int32_t clickThrough, ColorRef unlitCellColor) {
+  if (splashActive || state.displayMode == mode) return;
   if (state.displayMode == DisplayMode::Window) saveWindowModePlacement(state, window);
-  window.restack(ZOrder::TopMost);
-  state.clickThrough = 0;
-  state.unlitCellColor = UnlitCellGrey;
+  window.restack(stacking);
+  state.clickThrough = clickThrough;
+  state.unlitCellColor = unlitCellColor;
   state.constantAlpha = 255;
   applyLayeredStyle(state, window);
-  state.displayMode = DisplayMode::FullScreen;
+  state.displayMode = mode;
+}
+
+}  // namespace
+
+void enterFullScreenMode(DisplayState& state, WindowPort& window, bool splashActive) {
+  enterStripMode(state, window, splashActive, DisplayMode::FullScreen, ZOrder::TopMost, 0, UnlitCellGrey);
 }
 
 void enterDesktopMode(DisplayState& state, WindowPort& window, bool splashActive) {
-  if (splashActive || state.displayMode == DisplayMode::Desktop) return;
-  if (state.displayMode == DisplayMode::Window) saveWindowModePlacement(state, window);
-  window.restack(ZOrder::Bottom);
-  state.clickThrough = 1;
-  state.unlitCellColor = UnlitCellBlack;
-  state.constantAlpha = 255;
-  applyLayeredStyle(state, window);
-  state.displayMode = DisplayMode::Desktop;
+  enterStripMode(state, window, splashActive, DisplayMode::Desktop, ZOrder::Bottom, 1, UnlitCellBlack);
 }
 
 void enterWindowMode(DisplayState& state, WindowPort& window, bool splashActive,
