@@ -18,7 +18,7 @@ struct AboutInfo {
   std::string_view version = "1.0";
   std::string_view created = "2026.12.10.";   // year.month.day.
   std::string_view modified = "2026.12.10.";
-  std::string_view email = "hello@tonalis.example.org";
+  std::string_view email = "dev@example.org";
   std::string_view messenger = "10000";
   // The web page, shown on two lines: the base indented, then the rest.
   std::string_view linkBase = "https://tonalis.example.org";

@@ -23,7 +23,7 @@ TEST_F(AboutFixture, InitialisationWritesTheValuesAfterAFullWidthColon) {
       {1003, "：1.0"},
       {1007, "：2026.12.10."},
       {1008, "：2026.12.10."},
-      {1004, "：hello@tonalis.example.org"},
+      {1004, "：dev@example.org"},
       {1005, "：10000"},
       {1010, "  https://tonalis.example.org\r\n/about/"},
   };
