@@ -256,6 +256,36 @@ TEST_F(MainWindow, FrameTimeIsMeasuredOverTwentyFramesAcrossATickWrap) {
   closeWith({WM_CLOSE, 0, 0});
 }
 
+TEST_F(MainWindow, SystemMenuEntryAndTrayCommandBothOpenTheAboutBox) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  host.onChildHost = [](fakes::FakeDialogHost& about) { about.queue = {{WM_COMMAND, IDOK, 0}}; };
+  host.deliver({WM_SYSCOMMAND, 0x10, 0});
+  host.deliver({WM_SYSCOMMAND, 0x13, 0});      // masked with 0xFFF0 it is still the entry
+  host.deliver({WM_COMMAND, CmdAbout, 0});
+  host.deliver({WM_SYSCOMMAND, 0xF020, 0});    // anything else: default processing
+  EXPECT_EQ(log.count("host.createDialogHost"), 3);
+  EXPECT_EQ(log.count("host.default 274"), 1);
+  EXPECT_FALSE(host.ended);
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+TEST_F(MainWindow, AScreenTooShortForTheStripGetsATallerBuffer) {
+  host.screen = {5120, 1080};  // the strip needs 1242 rows
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  EXPECT_EQ(dlg.screenHeight, 1242);
+  EXPECT_EQ(dlg.screenBufferBitmap.height, 1242);
+  EXPECT_LT(log.indexOf("presenter.create 5120x1080"), log.indexOf("presenter.create 5120x1242"));
+  dlg.display.displayMode = DisplayMode::FullScreen;
+  presenter.presentations.clear();
+  dlg.runFrame();
+  ASSERT_EQ(presenter.presentations.size(), 1u);
+  EXPECT_EQ(presenter.presentations[0].size, (Point{5120, 1242}));
+  dlg.display.displayMode = DisplayMode::Window;
+  closeWith({WM_CLOSE, 0, 0});
+}
+
 TEST_F(MainWindow, FramesAllocateNothing) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
