@@ -29,7 +29,7 @@ ITEM_H, SEPARATOR_H, MARGIN = 20, 9, 3
 
 # Theme colours, 0xRRGGBB.
 GREEN_BAR, ORANGE = 0x66CC33, 0xFF6600
-SKY_BAR, SKY_PEAK = 0x11C2EE, 0xF709F7
+SKY_PEAK = 0xF709F7
 AUTUMN_BAR = 0xFFFF00
 
 # Style icons: (x, y) in the window, normal and highlighted bitmap ids.
