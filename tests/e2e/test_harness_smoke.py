@@ -32,9 +32,20 @@ def levels(text):
 def assert_nothing_left(env):
     left = tagged_pids(env.tag)
     assert not left, f"processes left behind: {left}"
-    # Also by command line, for anything that might have dropped the tag from its environment.
+    # Also anything of this Env's Wine prefix or run directory that dropped the tag from its
+    # environment (other Envs on the machine, with other prefixes, are none of our business).
     ps = subprocess.run(["ps", "-eo", "pid,stat,args"], stdout=subprocess.PIPE, text=True).stdout.splitlines()
-    mine = [line for line in ps if env.run_dir.name in line or "wineserver" in line or ".exe" in line]
+    marker = f"WINEPREFIX={env.prefix}".encode()
+    mine = []
+    for line in ps[1:]:
+        pid = line.split()[0]
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                ours = marker in f.read().split(b"\0")
+        except OSError:
+            ours = False
+        if ours or env.run_dir.name in line:
+            mine.append(line)
     assert not mine, f"processes left behind: {mine}"
 
 
