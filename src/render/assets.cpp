@@ -196,17 +196,17 @@ int AssetStore::loadAll(BitmapSource& source) {
   images_.clear();
   images_.reserve(std::size(specs));
   int failed = 0;
-  for (const AssetSpec& spec : specs) {
+  for (const AssetSpec& wanted : specs) {
     Image image;
-    const std::span<const uint8_t> bytes = source.bitmapBytes(spec.id);
+    const std::span<const uint8_t> bytes = source.bitmapBytes(wanted.id);
     if (bytes.empty() || !decodeBitmap(bytes, image)) {
       ++failed;
       image = Image{};
-      image.width = spec.width;
-      image.height = spec.height;
-      image.pixels.assign(size_t(spec.width) * size_t(spec.height), 0);
+      image.width = wanted.width;
+      image.height = wanted.height;
+      image.pixels.assign(size_t(wanted.width) * size_t(wanted.height), 0);
     }
-    images_.emplace_back(spec.id, std::move(image));
+    images_.emplace_back(wanted.id, std::move(image));
   }
   // Sorted by id so that a lookup on the frame path is a binary search.
   std::sort(images_.begin(), images_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -97,27 +97,27 @@ TEST(WavReader, RejectsWhatCaptureWouldNotRecord) {
     const char* errorPart;
   };
   const std::vector<int16_t> some(300, 5);
-  auto spec = [&](auto change) {
+  auto wavWith = [&](auto change) {
     WavSpec s = withSamples(some);
     change(s);
     return buildWav(s);
   };
-  std::vector<uint8_t> noData = spec([](WavSpec&) {});
+  std::vector<uint8_t> noData = wavWith([](WavSpec&) {});
   noData.resize(12 + 8 + 16);
-  std::vector<uint8_t> onlyHeader = spec([](WavSpec&) {});
+  std::vector<uint8_t> onlyHeader = wavWith([](WavSpec&) {});
   onlyHeader.resize(12);
-  std::vector<uint8_t> renamedFmt = spec([](WavSpec&) {});
+  std::vector<uint8_t> renamedFmt = wavWith([](WavSpec&) {});
   std::memcpy(renamedFmt.data() + 12, "junk", 4);
   const Case cases[] = {
       {"empty", {}, "RIFF"},
       {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!'}, "RIFF"},
-      {"44.1 kHz", spec([](WavSpec& s) { s.rate = 44100; }), "44100"},
-      {"stereo", spec([](WavSpec& s) { s.channels = 2; s.blockAlign = 4; }), "mono"},
-      {"8-bit", spec([](WavSpec& s) { s.bits = 8; s.blockAlign = 1; }), "16-bit"},
-      {"float", spec([](WavSpec& s) { s.tag = 3; s.bits = 32; s.blockAlign = 4; }), "PCM"},
-      {"short format chunk", spec([](WavSpec& s) { s.fmtSize = 14; }), "format"},
-      {"data longer than the file", spec([](WavSpec& s) { s.dataSizeDelta = 2; }), "past the end"},
-      {"huge chunk", spec([](WavSpec& s) {
+      {"44.1 kHz", wavWith([](WavSpec& s) { s.rate = 44100; }), "44100"},
+      {"stereo", wavWith([](WavSpec& s) { s.channels = 2; s.blockAlign = 4; }), "mono"},
+      {"8-bit", wavWith([](WavSpec& s) { s.bits = 8; s.blockAlign = 1; }), "16-bit"},
+      {"float", wavWith([](WavSpec& s) { s.tag = 3; s.bits = 32; s.blockAlign = 4; }), "PCM"},
+      {"short format chunk", wavWith([](WavSpec& s) { s.fmtSize = 14; }), "format"},
+      {"data longer than the file", wavWith([](WavSpec& s) { s.dataSizeDelta = 2; }), "past the end"},
+      {"huge chunk", wavWith([](WavSpec& s) {
          s.extraChunkBeforeData = {'b', 'i', 'g', ' ', 0xFF, 0xFF, 0xFF, 0xFF};
        }), "past the end"},
       {"no data chunk", noData, "no data"},

@@ -55,17 +55,17 @@ TEST_F(CommittedAssets, EveryAssetHasItsSizeAndStoredDepth) {
   EXPECT_EQ(failures_, 0);
   ASSERT_EQ(assetSpecs().size(), 43u);
   EmbeddedBitmapSource source;
-  for (const AssetSpec& spec : assetSpecs()) {
-    SCOPED_TRACE(spec.id);
+  for (const AssetSpec& wanted : assetSpecs()) {
+    SCOPED_TRACE(wanted.id);
     Image decoded;
-    ASSERT_TRUE(decodeBitmap(source.bitmapBytes(spec.id), decoded));
-    EXPECT_EQ(decoded.width, spec.width);
-    EXPECT_EQ(decoded.height, spec.height);
-    EXPECT_EQ(decoded.bitsPerPixel, spec.bitsPerPixel);
-    EXPECT_EQ(img(spec.id).pixels, decoded.pixels);
+    ASSERT_TRUE(decodeBitmap(source.bitmapBytes(wanted.id), decoded));
+    EXPECT_EQ(decoded.width, wanted.width);
+    EXPECT_EQ(decoded.height, wanted.height);
+    EXPECT_EQ(decoded.bitsPerPixel, wanted.bitsPerPixel);
+    EXPECT_EQ(img(wanted.id).pixels, decoded.pixels);
     // The resource compiler keeps the file without its 14-byte file header: a packed DIB.
     Image fromResource;
-    ASSERT_TRUE(decodeBitmap(source.bitmapBytes(spec.id).subspan(14), fromResource));
+    ASSERT_TRUE(decodeBitmap(source.bitmapBytes(wanted.id).subspan(14), fromResource));
     EXPECT_EQ(fromResource.pixels, decoded.pixels);
   }
 }
