@@ -26,9 +26,9 @@ DEFAULT_TIMEOUT = 300
 def discover(filter_text):
     found = []
     for path in sorted(HERE.glob("test_*.py")):
-        found = importlib.util.spec_from_file_location(path.stem, path)
-        module = importlib.util.module_from_spec(found)
-        found.loader.exec_module(module)
+        location = importlib.util.spec_from_file_location(path.stem, path)
+        module = importlib.util.module_from_spec(location)
+        location.loader.exec_module(module)
         funcs = [f for name, f in vars(module).items() if name.startswith("test_") and callable(f)]
         funcs.sort(key=lambda f: inspect.unwrap(f).__code__.co_firstlineno if hasattr(inspect.unwrap(f), "__code__") else 0)
         for f in funcs:

@@ -72,7 +72,7 @@ TEST_F(CommittedAssets, EveryAssetHasItsSizeAndStoredDepth) {
 
 TEST_F(CommittedAssets, SpecTableMatchesTheIdsOfTheRenderers) {
   std::set<int> ids;
-  for (const AssetSpec& spec : assetSpecs()) ids.insert(spec.id);
+  for (const AssetSpec& wanted : assetSpecs()) ids.insert(wanted.id);
   EXPECT_EQ(ids.size(), assetSpecs().size()) << "an id is listed twice";
   for (int id : ActivityFrameIds) EXPECT_TRUE(ids.count(id)) << id;
   for (int id : DigitIds) EXPECT_TRUE(ids.count(id)) << id;
@@ -410,9 +410,9 @@ class MapSource : public BitmapSource {
 TEST(AssetStore, MissingOrBrokenAssetsBecomeBlackImagesOfTheirSize) {
   MapSource source;
   EmbeddedBitmapSource embedded;
-  for (const AssetSpec& spec : assetSpecs()) {
-    auto bytes = embedded.bitmapBytes(spec.id);
-    source.files[spec.id].assign(bytes.begin(), bytes.end());
+  for (const AssetSpec& wanted : assetSpecs()) {
+    auto bytes = embedded.bitmapBytes(wanted.id);
+    source.files[wanted.id].assign(bytes.begin(), bytes.end());
   }
   source.files.erase(ScaleBitmap);
   source.files[DigitIds[6]].resize(20);  // truncated
