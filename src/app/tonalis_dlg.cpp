@@ -19,7 +19,7 @@ namespace {
 constexpr char AboutMenuText[] = "软件信息...";
 
 constexpr auto kMessageTable = [] {
-  std::array<MessageEntry, 19 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+  std::array<MessageEntry, 21 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
                                  ColorThemeCommands.size() + FullScreenPositionCommands.size()>
       t{};
   size_t n = 0;
@@ -33,6 +33,8 @@ constexpr auto kMessageTable = [] {
   t[n++] = onMessage<&CTonalisDlg::onTrayNotify>(TrayCallbackMessage);
   t[n++] = onMessage<&CTonalisDlg::onLeftButtonDown>(WM_LBUTTONDOWN);
   t[n++] = onMessage<&CTonalisDlg::onLeftButtonDoubleClick>(WM_LBUTTONDBLCLK);
+  t[n++] = onMessage<&CTonalisDlg::onMouseMove>(WM_MOUSEMOVE);
+  t[n++] = onMessage<&CTonalisDlg::onLeftButtonUp>(WM_LBUTTONUP);
   t[n++] = onCommand<&CTonalisDlg::toggleWindowVisibility>(CmdToggleVisibility);
   t[n++] = onCommand<&CTonalisDlg::onBoardCommand>(CmdBoardConnect);
   t[n++] = onCommand<&CTonalisDlg::onExitCommand>(CmdExit);
@@ -253,12 +255,32 @@ void CTonalisDlg::showTrayMenu() {
 
 // ---------------------------------------------------------------- window commands
 
-bool CTonalisDlg::onLeftButtonDown(const Message&, intptr_t&) {
-  beginWindowDrag(display, ports_.window);
+namespace {
+// The client-area point of a mouse message: signed 16-bit x and y in lParam.
+Point mousePoint(const Message& message) {
+  return {int16_t(message.lParam & 0xFFFF), int16_t((message.lParam >> 16) & 0xFFFF)};
+}
+constexpr uintptr_t MouseLeftButton = 0x0001;  // MK_LBUTTON in a mouse message's wParam
+}  // namespace
+
+bool CTonalisDlg::onLeftButtonDown(const Message& message, intptr_t&) {
+  pressOnWindow(windowDrag_, display, mousePoint(message));
   return false;  // then default processing
 }
 
+bool CTonalisDlg::onMouseMove(const Message& message, intptr_t&) {
+  moveOverWindow(windowDrag_, display, ports_.window, mousePoint(message),
+                 (message.wParam & MouseLeftButton) != 0);
+  return false;
+}
+
+bool CTonalisDlg::onLeftButtonUp(const Message&, intptr_t&) {
+  releaseOnWindow(windowDrag_);
+  return false;
+}
+
 bool CTonalisDlg::onLeftButtonDoubleClick(const Message&, intptr_t&) {
+  releaseOnWindow(windowDrag_);
   onWindowDoubleClick(display, ports_.window, splashActive, windowSize(), ports_.clock);
   return false;
 }

@@ -22,6 +22,7 @@
 #include "render/layout_metrics.h"
 #include "render/window_renderer.h"
 #include "window/display_state.h"
+#include "window/window_commands.h"
 
 namespace tonalis {
 
@@ -71,6 +72,8 @@ class CTonalisDlg : public CDialog {
   void toggleWindowVisibility();
   bool onLeftButtonDown(const Message& message, intptr_t& result);
   bool onLeftButtonDoubleClick(const Message& message, intptr_t& result);
+  bool onMouseMove(const Message& message, intptr_t& result);
+  bool onLeftButtonUp(const Message& message, intptr_t& result);
   void onWindowModeCommand();
   void onDesktopModeCommand();
   void onFullScreenModeCommand();
@@ -133,6 +136,7 @@ class CTonalisDlg : public CDialog {
 
   AppPorts ports_;
   SpectrumAnalyzer analyzer_;
+  WindowDrag windowDrag_;
   // Frame-loop memory, kept for the life of the process.
   bool frameTimerSeen_ = false;
   uint32_t frameCounter_ = 0;

@@ -103,6 +103,31 @@ void beginWindowDrag(const DisplayState& state, WindowPort& window) {
   if (state.displayMode == DisplayMode::Window) window.beginSystemMove();
 }
 
+void pressOnWindow(WindowDrag& drag, const DisplayState& state, Point at) {
+  drag.armed = state.displayMode == DisplayMode::Window;
+  drag.from = at;
+}
+
+void moveOverWindow(WindowDrag& drag, const DisplayState& state, WindowPort& window, Point at,
+                    bool leftButtonDown) {
+  if (!drag.armed) return;
+  if (!leftButtonDown) {
+    drag.armed = false;
+    return;
+  }
+  const int32_t dx = at.x - drag.from.x;
+  const int32_t dy = at.y - drag.from.y;
+  if (dx < DragThreshold && dx > -DragThreshold && dy < DragThreshold && dy > -DragThreshold) return;
+  drag.armed = false;
+  // The loop moves the window with the pointer from where the pointer is now: first catch
+  // up with the distance already covered, so the press point stays under the pointer.
+  const Rect rect = window.windowRect();
+  window.move(rect.left + dx, rect.top + dy, rect.width(), rect.height(), true);
+  beginWindowDrag(state, window);
+}
+
+void releaseOnWindow(WindowDrag& drag) { drag.armed = false; }
+
 void onWindowDoubleClick(DisplayState& state, WindowPort& window, bool splashActive,
                          Point windowSize, Clock& clock) {
   if (splashActive) return;

@@ -44,9 +44,23 @@ void enterDesktopMode(DisplayState& state, WindowPort& window, bool splashActive
 void enterWindowMode(DisplayState& state, WindowPort& window, bool splashActive,
                      Point windowSize, Clock& clock);
 
-// Left button pressed on the window: starts the system move loop in Window mode only.
-// The caller passes the message on to default processing afterwards in every mode.
+// Starts the system move loop (the whole spectrum area drags the window), in Window mode
+// only. The caller passes the mouse message on to default processing in every mode.
 void beginWindowDrag(const DisplayState& state, WindowPort& window);
+
+// Dragging with the left button. A press only arms the drag; the move loop starts once the
+// pointer has moved DragThreshold pixels with the button held. So a click stays a click,
+// and the second press of a double-click reaches the window even where the system hands
+// its move loop to a window manager that keeps the pointer (X11 under Wine).
+inline constexpr int32_t DragThreshold = 4;  // pixels, the system's default drag distance
+struct WindowDrag {
+  bool armed = false;
+  Point from;  // client coordinates of the press
+};
+void pressOnWindow(WindowDrag& drag, const DisplayState& state, Point at);
+void moveOverWindow(WindowDrag& drag, const DisplayState& state, WindowPort& window, Point at,
+                    bool leftButtonDown);
+void releaseOnWindow(WindowDrag& drag);
 
 // Left double-click on the window: Window <-> FullScreen; nothing in Desktop mode.
 void onWindowDoubleClick(DisplayState& state, WindowPort& window, bool splashActive,

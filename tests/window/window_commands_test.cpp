@@ -333,6 +333,46 @@ TEST(WindowCommands, DragStartsTheMoveLoopOnlyInWindowMode) {
   }
 }
 
+TEST(WindowCommands, APressArmsTheDragAndMovingPastTheThresholdStartsIt) {
+  struct Step {
+    enum { Press, Move, Release } kind;
+    Point at;
+    bool button;
+  };
+  struct Row {
+    const char* what;
+    DisplayMode mode;
+    std::vector<Step> steps;
+    Calls calls;
+  };
+  const Row rows[] = {
+      {"a click stays a click", DisplayMode::Window, {{Step::Press, {10, 10}, true}, {Step::Release, {10, 10}, false}}, {}},
+      {"small jitter", DisplayMode::Window, {{Step::Press, {10, 10}, true}, {Step::Move, {13, 7}, true}}, {}},
+      {"a drag to the right", DisplayMode::Window, {{Step::Press, {10, 10}, true}, {Step::Move, {14, 10}, true}},
+       {"move 304 400 443 147 repaint", "system move"}},
+      {"a drag upwards", DisplayMode::Window, {{Step::Press, {10, 10}, true}, {Step::Move, {10, 6}, true}},
+       {"move 300 396 443 147 repaint", "system move"}},
+      {"once per press", DisplayMode::Window,
+       {{Step::Press, {10, 10}, true}, {Step::Move, {20, 10}, true}, {Step::Move, {40, 10}, true}},
+       {"move 310 400 443 147 repaint", "system move"}},
+      {"button let go elsewhere", DisplayMode::Window, {{Step::Press, {10, 10}, true}, {Step::Move, {40, 10}, false}}, {}},
+      {"moving after a release", DisplayMode::Window,
+       {{Step::Press, {10, 10}, true}, {Step::Release, {10, 10}, false}, {Step::Move, {40, 10}, true}}, {}},
+      {"full screen", DisplayMode::FullScreen, {{Step::Press, {10, 10}, true}, {Step::Move, {40, 10}, true}}, {}},
+      {"desktop", DisplayMode::Desktop, {{Step::Press, {10, 10}, true}, {Step::Move, {40, 10}, true}}, {}},
+  };
+  for (const Row& row : rows) {
+    Fixture f = inMode(row.mode);
+    WindowDrag drag;
+    for (const Step& step : row.steps) {
+      if (step.kind == Step::Press) pressOnWindow(drag, f.state, step.at);
+      if (step.kind == Step::Move) moveOverWindow(drag, f.state, f.window, step.at, step.button);
+      if (step.kind == Step::Release) releaseOnWindow(drag);
+    }
+    EXPECT_EQ(f.window.calls, row.calls) << row.what;
+  }
+}
+
 // ---- Settings glue ---------------------------------------------------------------
 
 TEST(WindowCommands, LoadedSettingsAreAppliedInOrder) {
