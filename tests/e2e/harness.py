@@ -396,6 +396,15 @@ def _reap_orphans() -> None:
                 os.waitpid(int(entry), os.WNOHANG)
 
 
+def cmdline(pid) -> str:
+    """A process's command line, arguments joined by spaces; empty when it is gone."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read().replace(b"\0", b" ").decode(errors="replace")
+    except OSError:
+        return ""
+
+
 def tagged_pids(tag: str) -> list:
     """Processes whose environment carries this Env's tag."""
     _reap_orphans()

@@ -3,17 +3,9 @@
 import time
 
 from expect import WINDOW_W, WINDOW_H, asset
-from harness import VK_ESCAPE, VK_RETURN, Env, scenario, tagged_pids, wait_until
+from harness import VK_ESCAPE, VK_RETURN, Env, cmdline, scenario, tagged_pids, wait_until
 
 SPLASH_ID = 169
-
-
-def cmdline(pid):
-    try:
-        with open(f"/proc/{pid}/cmdline", "rb") as f:
-            return f.read().replace(b"\0", b" ").decode(errors="replace")
-    except OSError:
-        return ""
 
 
 def splash_probes(left, top, step=37):

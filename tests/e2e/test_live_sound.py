@@ -5,7 +5,7 @@ server the program says so and ends without leaving its tray icon behind."""
 import time
 
 from expect import RED, UNLIT, WHITE, cell_rect
-from harness import Env, scenario, sine, tagged_pids, wait_until
+from harness import Env, cmdline, scenario, sine, tagged_pids, wait_until
 from screen_read import assert_text, first_text_line, ink, read_readout, status_row_problems
 
 BANDS, ROWS = 24, 17
@@ -126,14 +126,6 @@ def test_live_tone_lights_its_bands_and_silence_none():
 
 NO_SOUND_CARD = "电脑没有声卡"
 OTHER_MESSAGES = ("开辟内存失败", "其他程序正在使用声卡", "连接小板")
-
-
-def cmdline(pid):
-    try:
-        with open(f"/proc/{pid}/cmdline", "rb") as f:
-            return f.read().replace(b"\0", b" ").decode(errors="replace")
-    except OSError:
-        return ""
 
 
 @scenario(timeout=120)
