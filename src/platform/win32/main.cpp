@@ -26,14 +26,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   Win32DialogHost host(instance);
   Win32WindowPort window;
   Win32Presenter presenter(host);
-  Win32Tray tray(host);
+  Win32Tray tray(instance, [&host] { return host.hwnd(); });
   Win32Clock clock;
   Win32Shell shell(host);
   Win32BitmapSource bitmaps(instance);
   WaveInInput sound;
   Win32HidHost hid;
 
-  const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   host.onCreated = [&](HWND hwnd) {
     SetWindowTextW(hwnd, L"Tonalis");  // no caption shows it; it names the window for tools
     window.attach(hwnd);
@@ -41,10 +40,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   };
   // The few native messages that carry OS records: translated here, handled by the core.
   host.nativeHook = [&](CDialog& dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    if (message == taskbarCreated && taskbarCreated != 0) {  // the shell restarted
-      tray.restore();
-      return true;
-    }
+    if (tray.onShellMessage(message)) return true;  // the shell restarted
     if (message == WM_DEVICECHANGE) {
       const HidDeviceChange change = translateDeviceChange(wParam, lParam);
       result = static_cast<CTonalisDlg&>(dialog).onDeviceChange(change.event, change.path);

@@ -37,19 +37,26 @@ Win32Tray::~Win32Tray() {
 
 void Win32Tray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
   if (!icon_) {
-    icon_ = static_cast<HICON>(LoadImageW(host_.instance(), MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   }
   data_ = {};
   data_.cbSize = sizeof(data_);  // the record's size for this build's word size
-  data_.hWnd = host_.hwnd();
+  data_.hWnd = window_();
+  // A shared system icon (never destroyed) stands in if the resource is missing.
+  data_.hIcon = icon_ ? icon_ : LoadIconW(nullptr, IDI_APPLICATION);
   data_.uID = iconId;
   data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data_.uCallbackMessage = callbackMessage;
-  data_.hIcon = icon_;
   const std::wstring wideTip = widen(tip);
   wcsncpy(data_.szTip, wideTip.c_str(), sizeof(data_.szTip) / sizeof(wchar_t) - 1);
   added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
+}
+
+bool Win32Tray::onShellMessage(UINT message) {
+  if (message == 0 || message != taskbarCreated_) return false;
+  restore();
+  return true;
 }
 
 void Win32Tray::restore() {
@@ -68,10 +75,11 @@ void Win32Tray::trackMenu(const std::vector<MenuItem>& items) {
   appendItems(menu, items);
   POINT cursor;
   GetCursorPos(&cursor);
-  SetForegroundWindow(host_.hwnd());
-  TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, host_.hwnd(), nullptr);
+  HWND owner = window_();
+  SetForegroundWindow(owner);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
   // Lets the menu close properly when the user clicks elsewhere.
-  PostMessageW(host_.hwnd(), WM_NULL, 0, 0);
+  PostMessageW(owner, WM_NULL, 0, 0);
   DestroyMenu(menu);
 }
 

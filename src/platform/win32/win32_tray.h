@@ -4,26 +4,34 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <functional>
+
 #include "platform/tray_port.h"
-#include "platform/win32/win32_dialog_host.h"
 
 namespace tonalis::win32 {
 
 class Win32Tray : public TrayPort {
  public:
-  explicit Win32Tray(Win32DialogHost& host) : host_(host) {}
+  // `window` answers the main window (the icon's owner, which gets its notifications);
+  // it may not exist yet when the tray is made.
+  Win32Tray(HINSTANCE instance, std::function<HWND()> window)
+      : instance_(instance), window_(std::move(window)) {}
   ~Win32Tray() override;
 
   void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
   void trackMenu(const std::vector<MenuItem>& items) override;
-  // The shell restarted (its "TaskbarCreated" broadcast): the icon must be added again.
+  // The shell restarted (its "TaskbarCreated" broadcast) and forgot every icon: adds ours
+  // again. True when `message` was that broadcast.
+  bool onShellMessage(UINT message);
   void restore();
 
  private:
-  Win32DialogHost& host_;
+  HINSTANCE instance_;
+  std::function<HWND()> window_;
   NOTIFYICONDATAW data_{};
   bool added_ = false;
+  UINT taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   HICON icon_ = nullptr;
 };
 

@@ -1,0 +1,56 @@
+// The tray icon against the real shell (Wine's tray when run under Wine): added, lost when
+// the shell restarts, back after the shell's "TaskbarCreated" broadcast, removed at the end.
+#include <gtest/gtest.h>
+
+#include "platform/win32/win32_tray.h"
+
+namespace tonalis::win32 {
+namespace {
+
+constexpr UINT IconId = 133;
+constexpr UINT Callback = WM_USER + 101;
+
+// Whether the shell knows our icon: modifying an icon it does not have fails.
+bool iconPresent(HWND owner) {
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = sizeof(probe);
+  probe.hWnd = owner;
+  probe.uID = IconId;
+  probe.uFlags = NIF_TIP;
+  wcscpy(probe.szTip, L"Tonalis");
+  return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+TEST(Win32Tray, TheIconComesBackWhenTheShellRestarts) {
+  HWND owner = CreateWindowExW(0, L"STATIC", L"tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  {
+    Win32Tray tray(GetModuleHandleW(nullptr), [owner] { return owner; });
+    tray.addIcon(IconId, Callback, "Tonalis");
+    ASSERT_TRUE(iconPresent(owner)) << "the shell did not take the icon";
+
+    // A restarted shell has forgotten every icon; it then broadcasts "TaskbarCreated".
+    NOTIFYICONDATAW gone{};
+    gone.cbSize = sizeof(gone);
+    gone.hWnd = owner;
+    gone.uID = IconId;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &gone));
+    ASSERT_FALSE(iconPresent(owner));
+
+    EXPECT_FALSE(tray.onShellMessage(WM_USER + 7));  // any other message is not ours
+    EXPECT_FALSE(iconPresent(owner));
+    EXPECT_TRUE(tray.onShellMessage(RegisterWindowMessageW(L"TaskbarCreated")));
+    EXPECT_TRUE(iconPresent(owner));
+
+    tray.removeIcon();
+    EXPECT_FALSE(iconPresent(owner));
+    // After the program removed it, a shell restart must not bring it back.
+    EXPECT_TRUE(tray.onShellMessage(RegisterWindowMessageW(L"TaskbarCreated")));
+    EXPECT_FALSE(iconPresent(owner));
+  }
+  DestroyWindow(owner);
+}
+
+}  // namespace
+}  // namespace tonalis::win32
