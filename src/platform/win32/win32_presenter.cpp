@@ -4,19 +4,10 @@
 
 namespace tonalis::win32 {
 
-namespace {
-
 // Wine blends a layered window's pixels by their alpha byte even without per-pixel alpha
 // (AlphaFormat 0), where Windows ignores that byte: frames whose words have a zero alpha
 // byte would be invisible there.
-bool blendsByAlphaByte() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-}  // namespace
-
-Win32Presenter::Win32Presenter(Win32DialogHost& host) : host_(host), opaqueAlphaNeeded_(blendsByAlphaByte()) {}
+Win32Presenter::Win32Presenter(Win32DialogHost& host) : host_(host), opaqueAlphaNeeded_(runningUnderWine()) {}
 
 void Win32Presenter::markOpaque(const PixelView& source, Point size) {
   const int32_t w = std::min(size.x, source.width);

@@ -36,6 +36,16 @@ inline std::string narrow(std::wstring_view wide) {
   }
 }
 
+// Whether the program runs under Wine, whose X11 integration needs a few workarounds
+// (each says why where it is used).
+inline bool runningUnderWine() {
+  static const bool wine = [] {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
 // Owns one GDI object and deletes it.
 template <class Handle>
 class GdiObject {

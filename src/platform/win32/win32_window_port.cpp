@@ -1,4 +1,5 @@
 #include "platform/win32/win32_window_port.h"
+#include "platform/win32/win32_util.h"
 
 namespace tonalis {
 
@@ -34,7 +35,25 @@ Rect Win32WindowPort::windowRect() {
 }
 
 void Win32WindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, bool repaint) {
+  RECT before{};
+  GetWindowRect(hwnd_, &before);
   MoveWindow(hwnd_, x, y, width, height, repaint ? TRUE : FALSE);
+  const bool resized = before.right - before.left != width || before.bottom - before.top != height;
+  if (!resized || !win32::runningUnderWine()) return;
+  // Back from a full-screen or desktop strip, under Wine: the window manager may still
+  // answer the strip's placements, and Wine takes such a late answer for a move by the
+  // user. Let those answers in (peeking processes the pending X events, dispatching
+  // nothing) and put the window back where it was asked to be. (A plain move, as when a
+  // drag catches up with the pointer, needs none of this.)
+  for (int i = 0; i < 5; ++i) {
+    Sleep(20);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    RECT now{};
+    GetWindowRect(hwnd_, &now);
+    if (now.left == x && now.top == y) continue;
+    MoveWindow(hwnd_, x, y, width, height, repaint ? TRUE : FALSE);
+  }
 }
 
 void Win32WindowPort::show() { ShowWindow(hwnd_, SW_SHOWNORMAL); }
