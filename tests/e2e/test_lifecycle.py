@@ -20,15 +20,20 @@ def test_starts_with_the_splash_as_a_tool_window():
         start = time.monotonic()
         app = env.run_tonalis()
         facts = env.wait_window(timeout=20)
-        # The window appears with the splash; Wine's first start of a prefix is slower, so the
-        # 3 s bound is measured from the process start to the first visible frame.
-        appeared = time.monotonic() - start
-        assert appeared < 3.0, f"window after {appeared:.1f} s"
         assert facts["width"] == WINDOW_W, facts
         assert facts["toolwindow"] and facts["layered"], facts
         assert (facts["left"], facts["top"]) == (50, 50), facts
-        shot = env.screenshot("splash")
-        shot.assert_pixels(splash_probes(50, 50), tol=8)
+        # The splash frame follows the window by about 50 ms; within 3 s of the start it is
+        # on screen, pixel for pixel.
+        probes = splash_probes(50, 50)
+        while True:
+            shot = env.screenshot("splash")
+            bad = shot.mismatches(probes, tol=8)
+            took = time.monotonic() - start
+            if not bad or took > 3.0:
+                break
+            time.sleep(0.1)
+        assert not bad, f"no splash {took:.1f} s after the start: " + "; ".join(bad[:6])
         env.post_close()
         assert app.wait(10) == 0
 
