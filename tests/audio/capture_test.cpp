@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fakes/call_log.h"
+#include "fakes/fake_app_ports.h"
 #include "fakes/fake_sound_input.h"
 
 namespace tonalis {
@@ -34,13 +35,6 @@ class TestClock : public Clock {
   }
 };
 
-class TestShell : public Shell {
- public:
-  std::vector<std::string> messages;
-  void showMessage(std::string_view text) override { messages.emplace_back(text); }
-  void openUrl(std::string_view) override {}
-};
-
 // Samples of block b: b * 256 + k, so every slot shows which block it holds.
 std::vector<int16_t> numberedBlocks(int first, int count) {
   std::vector<int16_t> s;
@@ -50,21 +44,27 @@ std::vector<int16_t> numberedBlocks(int first, int count) {
   return s;
 }
 
-std::vector<std::string> callsFrom(const CallLog& log, const std::string& prefix) {
-  std::vector<std::string> out;
-  for (const std::string& c : log.calls()) {
-    if (c.rfind(prefix, 0) == 0) out.push_back(c);
-  }
-  return out;
-}
-
 struct Fixture {
   CallLog log;
   FakeSoundInput sound{log};
   TestClock clock;
-  TestShell shell;
+  fakes::FakeShell shell{log};
   CaptureContext capture;
   std::atomic<bool> running{true};
+
+  // Prepares capture and runs the capture loop on a worker thread with real (1 ms) sleeps,
+  // like the program's StartupThread; the result is runCapture's.
+  std::future<bool> startWorker() {
+    EXPECT_FALSE(prepareCapture(capture, sound, shell));
+    clock.realSleep = true;
+    return std::async(std::launch::async, [this] { return runCapture(capture, sound, clock, running); });
+  }
+  // Waits (at most 5 s) until `done` holds.
+  template <class Done>
+  void waitUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  }
 };
 
 TEST(PrepareCapture, OpensTheDefaultInputAndPreparesThirtyBuffers) {
@@ -77,7 +77,7 @@ TEST(PrepareCapture, OpensTheDefaultInputAndPreparesThirtyBuffers) {
   EXPECT_EQ(f.sound.openedFormat.averageBytesPerSecond, 131072u);
   EXPECT_EQ(f.sound.openedFormat.blockAlign, 2);
   EXPECT_EQ(f.sound.openedFormat.bitsPerSample, 16);
-  const std::vector<std::string> prepares = callsFrom(f.log, "sound.prepare");
+  const std::vector<std::string> prepares = f.log.callsStartingWith("sound.prepare");
   ASSERT_EQ(prepares.size(), 30u);
   EXPECT_EQ(prepares.front(), "sound.prepare 0");
   EXPECT_EQ(prepares.back(), "sound.prepare 29");
@@ -170,7 +170,7 @@ TEST(RunCapture, FillsTheRingInOrderAndWraps) {
 
   EXPECT_EQ(f.clock.sleeps, 1);  // no sleeping while finished buffers were waiting
   EXPECT_EQ(f.capture.latestBlock, 4);
-  std::vector<std::string> adds = callsFrom(f.log, "sound.add");
+  std::vector<std::string> adds = f.log.callsStartingWith("sound.add");
   ASSERT_EQ(adds.size(), 30u + 35u);
   for (int i = 0; i < 65; ++i) EXPECT_EQ(adds[i], "sound.add " + std::to_string(i % 30)) << i;
   EXPECT_LT(f.log.indexOf("sound.add 29"), f.log.indexOf("sound.start"));
@@ -289,15 +289,9 @@ TEST(ReleaseCapture, OnlyTheFirstCallReleases) {
 // comes, and clearing `running` must still end it promptly.
 TEST(RunCapture, ExitWhileTheDeviceHasStoppedDelivering) {
   Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
   f.sound.record(numberedBlocks(0, 3));
-  f.clock.realSleep = true;
-  auto worker = std::async(std::launch::async,
-                           [&f] { return runCapture(f.capture, f.sound, f.clock, f.running); });
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while ((f.capture.latestBlock != 2 || f.clock.sleeps < 3) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
-  }
+  auto worker = f.startWorker();
+  f.waitUntil([&f] { return f.capture.latestBlock == 2 && f.clock.sleeps >= 3; });
   ASSERT_EQ(f.capture.latestBlock, 2);
   f.running = false;
   ASSERT_EQ(worker.wait_for(5s), std::future_status::ready) << "the capture loop did not end";
@@ -312,15 +306,9 @@ TEST(RunCapture, ExitWhileTheDeviceHasStoppedDelivering) {
 // the release first stops the loop and waits for it, then resets and frees.
 TEST(ReleaseCapture, WhileTheLoopRunsWaitsForItToLeave) {
   Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
   f.sound.record(numberedBlocks(0, 2));
-  f.clock.realSleep = true;
-  auto worker = std::async(std::launch::async,
-                           [&f] { return runCapture(f.capture, f.sound, f.clock, f.running); });
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (f.clock.sleeps < 3 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
-  }
+  auto worker = f.startWorker();
+  f.waitUntil([&f] { return f.clock.sleeps >= 3; });
   releaseCapture(f.capture, f.sound);
   EXPECT_EQ(worker.wait_for(0s), std::future_status::ready);
   EXPECT_FALSE(worker.get());

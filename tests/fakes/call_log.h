@@ -31,6 +31,15 @@ class CallLog {
     return int(std::count_if(calls_.begin(), calls_.end(),
                              [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }));
   }
+  // Every call starting with `prefix`, in order.
+  std::vector<std::string> callsStartingWith(const std::string& prefix) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> out;
+    for (const std::string& c : calls_) {
+      if (c.rfind(prefix, 0) == 0) out.push_back(c);
+    }
+    return out;
+  }
   void clear() {
     std::lock_guard lock(mutex_);
     calls_.clear();
