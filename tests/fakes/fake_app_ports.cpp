@@ -1,5 +1,7 @@
 #include "fakes/fake_app_ports.h"
 
+#include "fakes/bmp_builder.h"
+
 #include <chrono>
 #include <thread>
 
@@ -174,31 +176,17 @@ std::span<const uint8_t> FakeBitmapSource::bitmapBytes(int id) {
 }
 
 void FakeBitmapSource::add(int id, int width, int height, uint32_t rgb) {
-  const int rowBytes = (width * 3 + 3) & ~3;
-  const uint32_t imageBytes = uint32_t(rowBytes * height);
-  std::vector<uint8_t> f(54 + imageBytes, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = uint8_t(v >> (8 * i));
-  };
-  f[0] = 'B';
-  f[1] = 'M';
-  put32(2, uint32_t(f.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, uint32_t(width));
-  put32(22, uint32_t(height));
-  f[26] = 1;
-  f[28] = 24;
-  put32(34, imageBytes);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      uint8_t* p = &f[54 + size_t(y) * rowBytes + size_t(x) * 3];
-      p[0] = uint8_t(rgb);
-      p[1] = uint8_t(rgb >> 8);
-      p[2] = uint8_t(rgb >> 16);
-    }
-  }
-  files_[id] = std::move(f);
+  BmpBuilder bmp;
+  bmp.width = width;
+  bmp.height = height;
+  bmp.bpp = 24;
+  const std::vector<uint8_t> row = [&] {
+    std::vector<uint8_t> r;
+    for (int x = 0; x < width; ++x) r.insert(r.end(), {uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16)});
+    return r;
+  }();
+  bmp.rows.assign(size_t(height), row);
+  files_[id] = bmp.build();
 }
 
 }  // namespace tonalis::fakes
