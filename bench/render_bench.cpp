@@ -14,6 +14,7 @@
 
 #include "audio/analysis.h"
 #include "audio/sample_ring.h"
+#include "render/embedded_source.h"
 #include "render/layout_metrics.h"
 #include "render/strip_renderer.h"
 #include "render/window_renderer.h"
@@ -22,31 +23,12 @@ namespace {
 
 using namespace tonalis;
 
-// Stand-in images of the real sizes (the asset artwork does not change the cost).
+// The program's own bitmaps, as the portable build embeds them.
 struct BenchImages {
-  std::vector<std::pair<int, Image>> images;
+  AssetStore store;
   BenchImages() {
-    auto add = [this](int id, int32_t w, int32_t h) {
-      Image img{w, h, 32, std::vector<uint32_t>(size_t(w) * size_t(h), 0x808080u + uint32_t(id))};
-      images.emplace_back(id, std::move(img));
-    };
-    add(ScaleBitmap, 429, 7);
-    add(ReadoutFrameBitmap, 23, 13);
-    for (int id : DigitIds) add(id, 5, 7);
-    add(TitleLabelBitmap, 97, 13);
-    add(CaptionLabelBitmap, 27, 13);
-    for (int id : {BoardOnBitmap, BoardOffBitmap, ClickThroughOnBitmap, ClickThroughOffBitmap,
-                   TopMostOnBitmap, TopMostOffBitmap}) add(id, 26, 13);
-    for (int id : {BlockIconBitmap, TopBlockIconBitmap, BarIconBitmap, FloatingIconBitmap,
-                   DotsIconBitmap, WaveformIconBitmap, BlockIconLitBitmap, TopBlockIconLitBitmap,
-                   BarIconLitBitmap, FloatingIconLitBitmap, DotsIconLitBitmap, WaveformIconLitBitmap})
-      add(id, 28, 13);
-    add(ActivityIdleBitmap, 12, 13);
-    for (int id : ActivityFrameIds) add(id, 12, 13);
-  }
-  const Image& operator()(int id) const {
-    for (const auto& [i, img] : images) if (i == id) return img;
-    return images.front().second;
+    EmbeddedBitmapSource source;
+    store.loadAll(source);
   }
 };
 
@@ -77,7 +59,7 @@ BENCHMARK(BM_ClearReference)->Args({WindowWidth, WindowHeight})->Args({1920, 108
 
 void BM_WindowFrame(benchmark::State& state) {
   BenchImages images;
-  const WindowAssets assets = WindowAssets::resolve(images);
+  const WindowAssets assets = WindowAssets::fromStore(images.store);
   std::vector<uint32_t> buffer(size_t(WindowWidth) * WindowHeight);
   const PixelView view{buffer.data(), WindowWidth, WindowHeight};
   const auto levels = levelCycle();
@@ -157,7 +139,7 @@ void BM_WholeWindowFrame(benchmark::State& state) {
   std::array<float, AnalysisSize> samples{};
   SpectrumFrame frame;
   BenchImages images;
-  const WindowAssets assets = WindowAssets::resolve(images);
+  const WindowAssets assets = WindowAssets::fromStore(images.store);
   std::vector<uint32_t> buffer(size_t(WindowWidth) * WindowHeight);
   const PixelView view{buffer.data(), WindowWidth, WindowHeight};
   WindowFrameInput in;
