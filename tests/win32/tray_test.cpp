@@ -2,7 +2,7 @@
 // the shell restarts, back after the shell's "TaskbarCreated" broadcast, removed at the end.
 #include <gtest/gtest.h>
 
-#include "platform/win32/win32_tray.h"
+#include "platform/win32/tray_port.h"
 
 namespace tonalis::win32 {
 namespace {
@@ -21,12 +21,12 @@ bool iconPresent(HWND owner) {
   return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
 }
 
-TEST(Win32Tray, TheIconComesBackWhenTheShellRestarts) {
+TEST(Win32TrayPort, TheIconComesBackWhenTheShellRestarts) {
   HWND owner = CreateWindowExW(0, L"STATIC", L"tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(owner, nullptr);
   {
-    Win32Tray tray(GetModuleHandleW(nullptr), [owner] { return owner; });
+    Win32TrayPort tray(GetModuleHandleW(nullptr), [owner] { return owner; });
     tray.addIcon(IconId, Callback, "Tonalis");
     ASSERT_TRUE(iconPresent(owner)) << "the shell did not take the icon";
 

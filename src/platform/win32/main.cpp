@@ -4,14 +4,15 @@
 #include <mmsystem.h>
 
 #include "app/tonalis_app.h"
-#include "platform/win32/bitmap_resources.h"
-#include "platform/win32/hid_host_win32.h"
-#include "platform/win32/win32_dialog_host.h"
-#include "platform/win32/win32_presenter.h"
-#include "platform/win32/win32_services.h"
-#include "platform/win32/win32_tray.h"
-#include "platform/win32/win32_window_port.h"
-#include "platform/win32/wave_in_input.h"
+#include "platform/win32/bitmap_source.h"
+#include "platform/win32/hid_host.h"
+#include "platform/win32/dialog_host.h"
+#include "platform/win32/presenter.h"
+#include "platform/win32/clock.h"
+#include "platform/win32/shell.h"
+#include "platform/win32/tray_port.h"
+#include "platform/win32/window_port.h"
+#include "platform/win32/sound_input.h"
 
 using namespace tonalis;
 using namespace tonalis::win32;
@@ -26,11 +27,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   Win32DialogHost host(instance);
   Win32WindowPort window;
   Win32Presenter presenter(host);
-  Win32Tray tray(instance, [&host] { return host.hwnd(); });
+  Win32TrayPort tray(instance, [&host] { return host.hwnd(); });
   Win32Clock clock;
   Win32Shell shell(host);
   Win32BitmapSource bitmaps(instance);
-  WaveInInput sound;
+  Win32SoundInput sound;
   Win32HidHost hid;
 
   host.onCreated = [&](HWND hwnd) {

@@ -10,14 +10,14 @@
 
 #include "platform/sound_input.h"
 
-namespace tonalis {
+namespace tonalis::win32 {
 
-class WaveInInput : public SoundInput {
+class Win32SoundInput : public SoundInput {
  public:
-  WaveInInput() = default;
-  ~WaveInInput() override;  // closes a device still open
-  WaveInInput(const WaveInInput&) = delete;
-  WaveInInput& operator=(const WaveInInput&) = delete;
+  Win32SoundInput() = default;
+  ~Win32SoundInput() override;  // closes a device still open
+  Win32SoundInput(const Win32SoundInput&) = delete;
+  Win32SoundInput& operator=(const Win32SoundInput&) = delete;
 
   uint32_t deviceCount() override;
   uint32_t open(const SoundFormat& format) override;
@@ -38,4 +38,4 @@ class WaveInInput : public SoundInput {
   bool prepared_[MaxBuffers] = {};
 };
 
-}  // namespace tonalis
+}  // namespace tonalis::win32

@@ -1,7 +1,7 @@
-#include "platform/win32/win32_window_port.h"
-#include "platform/win32/win32_util.h"
+#include "platform/win32/window_port.h"
+#include "platform/win32/util.h"
 
-namespace tonalis {
+namespace tonalis::win32 {
 
 namespace {
 
@@ -69,4 +69,4 @@ void Win32WindowPort::beginSystemMove() {
 
 void Win32WindowPort::setForeground() { SetForegroundWindow(hwnd_); }
 
-}  // namespace tonalis
+}  // namespace tonalis::win32

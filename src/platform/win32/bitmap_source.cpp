@@ -1,4 +1,4 @@
-#include "platform/win32/bitmap_resources.h"
+#include "platform/win32/bitmap_source.h"
 
 namespace tonalis::win32 {
 

@@ -1,22 +1,22 @@
-#include "platform/win32/wave_in_input.h"
+#include "platform/win32/sound_input.h"
 
 #include <atomic>
 
-namespace tonalis {
+namespace tonalis::win32 {
 
-WaveInInput::~WaveInInput() {
+Win32SoundInput::~Win32SoundInput() {
   if (device_ != nullptr) {
     close();
   }
 }
 
-WAVEHDR* WaveInInput::header(int32_t index) {
+WAVEHDR* Win32SoundInput::header(int32_t index) {
   return index >= 0 && index < MaxBuffers ? &headers_[index] : nullptr;
 }
 
-uint32_t WaveInInput::deviceCount() { return waveInGetNumDevs(); }
+uint32_t Win32SoundInput::deviceCount() { return waveInGetNumDevs(); }
 
-uint32_t WaveInInput::open(const SoundFormat& format) {
+uint32_t Win32SoundInput::open(const SoundFormat& format) {
   if (device_ != nullptr) {
     return MMSYSERR_ALLOCATED;
   }
@@ -36,7 +36,7 @@ uint32_t WaveInInput::open(const SoundFormat& format) {
   return result;
 }
 
-uint32_t WaveInInput::prepareBuffer(int32_t index, uint8_t* data, uint32_t bytes) {
+uint32_t Win32SoundInput::prepareBuffer(int32_t index, uint8_t* data, uint32_t bytes) {
   WAVEHDR* h = header(index);
   if (device_ == nullptr || h == nullptr || data == nullptr || prepared_[index]) {
     return MMSYSERR_INVALPARAM;
@@ -54,7 +54,7 @@ uint32_t WaveInInput::prepareBuffer(int32_t index, uint8_t* data, uint32_t bytes
   return result;
 }
 
-uint32_t WaveInInput::addBuffer(int32_t index) {
+uint32_t Win32SoundInput::addBuffer(int32_t index) {
   WAVEHDR* h = header(index);
   if (device_ == nullptr || h == nullptr || !prepared_[index]) {
     return MMSYSERR_INVALPARAM;
@@ -64,7 +64,7 @@ uint32_t WaveInInput::addBuffer(int32_t index) {
   return waveInAddBuffer(device_, h, sizeof(WAVEHDR));
 }
 
-bool WaveInInput::bufferDone(int32_t index) {
+bool Win32SoundInput::bufferDone(int32_t index) {
   WAVEHDR* h = header(index);
   if (h == nullptr) {
     return false;
@@ -76,15 +76,15 @@ bool WaveInInput::bufferDone(int32_t index) {
   return (flags & WHDR_DONE) != 0;
 }
 
-uint32_t WaveInInput::start() {
+uint32_t Win32SoundInput::start() {
   return device_ != nullptr ? waveInStart(device_) : MMSYSERR_INVALHANDLE;
 }
 
-uint32_t WaveInInput::reset() {
+uint32_t Win32SoundInput::reset() {
   return device_ != nullptr ? waveInReset(device_) : MMSYSERR_INVALHANDLE;
 }
 
-uint32_t WaveInInput::close() {
+uint32_t Win32SoundInput::close() {
   if (device_ == nullptr) {
     return MMSYSERR_INVALHANDLE;
   }
@@ -101,4 +101,4 @@ uint32_t WaveInInput::close() {
   return result;
 }
 
-}  // namespace tonalis
+}  // namespace tonalis::win32

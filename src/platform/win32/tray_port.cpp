@@ -1,8 +1,8 @@
-#include "platform/win32/win32_tray.h"
+#include "platform/win32/tray_port.h"
 
 #include <cwchar>
 
-#include "platform/win32/win32_util.h"
+#include "platform/win32/util.h"
 
 namespace tonalis::win32 {
 
@@ -30,12 +30,12 @@ void appendItems(HMENU menu, const std::vector<MenuItem>& items) {
 
 }  // namespace
 
-Win32Tray::~Win32Tray() {
+Win32TrayPort::~Win32TrayPort() {
   removeIcon();
   if (icon_) DestroyIcon(icon_);
 }
 
-void Win32Tray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+void Win32TrayPort::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
   if (!icon_) {
     icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
@@ -53,23 +53,23 @@ void Win32Tray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_v
   added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
 }
 
-bool Win32Tray::onShellMessage(UINT message) {
+bool Win32TrayPort::onShellMessage(UINT message) {
   if (message == 0 || message != taskbarCreated_) return false;
   restore();
   return true;
 }
 
-void Win32Tray::restore() {
+void Win32TrayPort::restore() {
   if (added_) Shell_NotifyIconW(NIM_ADD, &data_);
 }
 
-void Win32Tray::removeIcon() {
+void Win32TrayPort::removeIcon() {
   if (!added_) return;
   Shell_NotifyIconW(NIM_DELETE, &data_);
   added_ = false;
 }
 
-void Win32Tray::trackMenu(const std::vector<MenuItem>& items) {
+void Win32TrayPort::trackMenu(const std::vector<MenuItem>& items) {
   HMENU menu = CreatePopupMenu();
   if (!menu) return;
   appendItems(menu, items);

@@ -10,13 +10,13 @@
 
 namespace tonalis::win32 {
 
-class Win32Tray : public TrayPort {
+class Win32TrayPort : public TrayPort {
  public:
   // `window` answers the main window (the icon's owner, which gets its notifications);
   // it may not exist yet when the tray is made.
-  Win32Tray(HINSTANCE instance, std::function<HWND()> window)
+  Win32TrayPort(HINSTANCE instance, std::function<HWND()> window)
       : instance_(instance), window_(std::move(window)) {}
-  ~Win32Tray() override;
+  ~Win32TrayPort() override;
 
   void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_presenter.h"
+#include "platform/win32/presenter.h"
 
 #include <algorithm>
 

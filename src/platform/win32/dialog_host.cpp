@@ -1,6 +1,6 @@
-#include "platform/win32/win32_dialog_host.h"
+#include "platform/win32/dialog_host.h"
 
-#include "platform/win32/win32_util.h"
+#include "platform/win32/util.h"
 
 namespace tonalis::win32 {
 

@@ -1,5 +1,5 @@
-#include "platform/win32/hid_host_win32.h"
-#include "platform/win32/win32_util.h"
+#include "platform/win32/hid_host.h"
+#include "platform/win32/util.h"
 
 // clang-format off
 #include <windows.h>

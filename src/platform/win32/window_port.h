@@ -6,7 +6,7 @@
 
 #include "platform/window_port.h"
 
-namespace tonalis {
+namespace tonalis::win32 {
 
 class Win32WindowPort : public WindowPort {
  public:
@@ -29,4 +29,4 @@ class Win32WindowPort : public WindowPort {
   HWND hwnd_;
 };
 
-}  // namespace tonalis
+}  // namespace tonalis::win32

@@ -1,18 +1,10 @@
-// Clock and shell services of the Win32 backend.
+// The Win32 shell services: message boxes over the main window, opening a web page.
 #pragma once
 
-#include "platform/clock.h"
 #include "platform/shell.h"
-#include "platform/win32/win32_dialog_host.h"
+#include "platform/win32/dialog_host.h"
 
 namespace tonalis::win32 {
-
-class Win32Clock : public Clock {
- public:
-  uint32_t tickCount() override;
-  LocalTime localTime() override;
-  void sleepMillis(uint32_t ms) override;
-};
 
 class Win32Shell : public Shell {
  public:

@@ -1,20 +1,10 @@
-#include "platform/win32/win32_services.h"
+#include "platform/win32/shell.h"
 
 #include <shellapi.h>
 
-#include "platform/win32/win32_util.h"
+#include "platform/win32/util.h"
 
 namespace tonalis::win32 {
-
-uint32_t Win32Clock::tickCount() { return GetTickCount(); }
-
-LocalTime Win32Clock::localTime() {
-  SYSTEMTIME t;
-  GetLocalTime(&t);
-  return {t.wHour, t.wMinute};
-}
-
-void Win32Clock::sleepMillis(uint32_t ms) { Sleep(ms); }
 
 void Win32Shell::showMessage(std::string_view utf8Text) {
   MessageBoxW(host_.hwnd(), widen(utf8Text).c_str(), L"Tonalis", MB_OK);
