@@ -62,36 +62,51 @@ class SoundConverter {
   const StreamFormat& format() const { return format_; }
   // Bytes of one interleaved input frame (0 unconfigured).
   size_t frameBytes() const { return frameBytes_; }
-  // Input frames the resampler holds before its output reaches them (its group delay),
-  // in input frames; 0 when the rate needs no resampling.
-  double delayFrames() const;
+  // Input frames the resampler needs beyond an instant before it can give the output for
+  // that instant (half its filter); 0 when the rate needs no resampling.
+  size_t latencyFrames() const { return resampling_ ? tapCount_ / 2 : 0; }
+  // Taps per output sample of the resampling filter (0 when not resampling).
+  size_t tapCount() const { return resampling_ ? tapCount_ : 0; }
 
  private:
-  // Mono input samples are converted a chunk at a time into this scratch buffer.
+  // Input is mixed to mono into the filter history this many frames at a time at most.
   static constexpr size_t ChunkFrames = 1024;
 
-  void mixChunk(const uint8_t* data, size_t frames, float* out) const;
-  void feedMono(const float* mono, size_t count, BlockSink& sink);
-  void emit(float sample, BlockSink& sink);
+  template <typename Fill>
+  void feed(size_t frameCount, Fill&& fill, BlockSink& sink);
+  void mixInto(const uint8_t* data, size_t frames, float* out) const;
+  void filterAvailable(BlockSink& sink);
+  void emit(float sample, BlockSink& sink) {
+    block_[blockFill_++] = sample;
+    if (blockFill_ == block_.size()) {
+      blockFill_ = 0;
+      sink.onBlock(block_);
+    }
+  }
 
   StreamFormat format_{};
   bool configured_ = false;
   bool resampling_ = false;
   size_t frameBytes_ = 0;
 
-  // Polyphase filter: for output n, the input position is n * step_ / up_ (in input frames);
-  // phase p = (n * down) mod up selects row p of taps_ (tapCount_ taps, padded to a multiple
-  // of 8 for vector loops).
-  uint32_t up_ = 1;    // output rate / gcd
-  uint32_t down_ = 1;  // input rate / gcd
-  size_t tapCount_ = 0;
-  std::vector<float> taps_;      // up_ rows of tapCount_ taps
-  std::vector<float> history_;   // input samples; the last tapCount_ - 1 stay across calls
-  size_t historyFill_ = 0;       // valid samples in history_
-  uint32_t phase_ = 0;           // current output phase (0 .. up_ - 1)
-  size_t readPos_ = 0;           // first input of the next output's window, index in history_
+  float scale_ = 1.0f;  // ring scale over the channel count
 
-  std::vector<float> mono_;      // ChunkFrames mono samples
+  // Output n lies at input position n * down_ / up_ (frames): whole part i, phase
+  // p = (n * down_) mod up_. Its window is the tapCount_ inputs starting at i - tapCount_/2 + 1.
+  uint32_t up_ = 1;    // output rate / gcd of the rates
+  uint32_t down_ = 1;  // input rate / gcd of the rates
+  uint32_t stepWhole_ = 0;  // down_ / up_
+  uint32_t stepPhase_ = 0;  // down_ % up_
+  size_t tapCount_ = 0;     // a multiple of 8, for the vector loops
+  // Rows of taps, one per phase when up_ is small; otherwise tableRows_ + 1 rows at evenly
+  // spaced phases, between which the output is interpolated linearly.
+  std::vector<float> taps_;
+  uint32_t tableRows_ = 0;  // 0: one row per phase
+  std::vector<float> history_;  // mono input; what the next windows need stays across calls
+  size_t historyFill_ = 0;      // valid samples in history_
+  size_t readPos_ = 0;          // start of the next output's window in history_
+  uint32_t phase_ = 0;          // phase of the next output, 0 .. up_ - 1
+
   std::array<float, BlockSamples> block_{};
   size_t blockFill_ = 0;
 };
