@@ -56,11 +56,11 @@ float decode(const uint8_t* p) {
   } else if constexpr (type == SampleType::Int32) {
     return static_cast<float>(static_cast<int32_t>(le32(p)));
   } else {
-    const float f = std::bit_cast<float>(le32(p));
-    if (f >= -1.0f && f <= 1.0f) {
-      return f;
-    }
-    return f > 1.0f ? 1.0f : (f < -1.0f ? -1.0f : 0.0f);
+    float f = std::bit_cast<float>(le32(p));
+    // Selects rather than branches, so the mixing loops stay vector code.
+    f = f == f ? f : 0.0f;
+    f = f < -1.0f ? -1.0f : f;
+    return f > 1.0f ? 1.0f : f;
   }
 }
 
