@@ -35,8 +35,9 @@ class BlockSink {
   ~BlockSink() = default;
 };
 
-// Mixes to mono (mean of the channels), scales to the ring (Float32 1.0 -> 32768; NaN and
-// out-of-range floats are clipped) and resamples any rate to 65 536 Hz with a band-limited
+// Mixes to mono (mean of the channels), scales to the ring (Float32 1.0 -> 32768; floats
+// beyond -1..1 and infinities are clipped to full scale as an integer device would clip,
+// NaN counts as 0) and resamples any rate to 65 536 Hz with a band-limited
 // polyphase windowed-sinc filter at the exact rational ratio. A 65 536 Hz stream is not
 // filtered, so mono Int16 at that rate passes through bit-exactly.
 // Not thread-safe: one writer (the capture loop or a file reader) owns it.
@@ -52,13 +53,15 @@ class SoundConverter {
   bool configure(const StreamFormat& format);
   // True after a successful configure.
   bool configured() const { return configured_; }
-  // Feeds `frameCount` interleaved frames at `data`; every completed block goes to `sink`.
+  // Feeds `frameCount` interleaved frames at `data` (frameCount * frameBytes() bytes, any
+  // alignment); every completed block goes to `sink`, from inside this call.
   // Never allocates. Any frameCount, including 0 and odd sizes. Does nothing unconfigured.
   void push(const uint8_t* data, size_t frameCount, BlockSink& sink);
   // Feeds `frameCount` frames of silence (a source that delivers nothing while idle).
   void pushSilence(size_t frameCount, BlockSink& sink);
   // Forgets the filter history and any partial block (a new device, a gap).
   void reset();
+  // The configured format (a default StreamFormat when unconfigured).
   const StreamFormat& format() const { return format_; }
   // Bytes of one interleaved input frame (0 unconfigured).
   size_t frameBytes() const { return frameBytes_; }
