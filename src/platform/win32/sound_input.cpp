@@ -6,6 +6,10 @@
 #include <audioclient.h>
 #include <propidl.h>
 
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "platform/win32/util.h"
 
 namespace tonalis::win32 {
@@ -121,36 +125,56 @@ IMMDevice* endpointFor(IMMDeviceEnumerator* e, const SoundSource& source) {
   return device;
 }
 
-// Where the system cannot loop back an output (older stacks, Wine before 9.12), a sound
-// server may offer a capture endpoint that monitors it: PulseAudio's "Monitor of <output>".
-IMMDevice* monitorOf(IMMDeviceEnumerator* e, IMMDevice* output) {
-  const std::string name = friendlyName(output);
-  if (name.empty()) return nullptr;
-  const std::string exact = "Monitor of " + name;
+// Friendly names of the active endpoints of one direction, in the system's order.
+std::vector<std::pair<IMMDevice*, std::string>> activeEndpoints(IMMDeviceEnumerator* e, EDataFlow flow) {
+  std::vector<std::pair<IMMDevice*, std::string>> out;
   IMMDeviceCollection* all = nullptr;
-  if (FAILED(e->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &all))) return nullptr;
+  if (FAILED(e->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE, &all))) return out;
   UINT count = 0;
   all->GetCount(&count);
-  IMMDevice* found = nullptr;
-  IMMDevice* loose = nullptr;  // a monitor whose name only contains the output's
-  for (UINT i = 0; i < count && !found; ++i) {
+  for (UINT i = 0; i < count; ++i) {
     IMMDevice* d = nullptr;
-    if (FAILED(all->Item(i, &d))) continue;
-    const std::string n = friendlyName(d);
-    if (n == exact) {
-      found = d;
-    } else if (!loose && n.rfind("Monitor of ", 0) == 0 && n.find(name) != std::string::npos) {
-      loose = d;
-    } else {
-      d->Release();
-    }
+    if (SUCCEEDED(all->Item(i, &d))) out.emplace_back(d, friendlyName(d));
   }
   all->Release();
-  if (found) {
-    release(loose);
-    return found;
+  return out;
+}
+
+// Where the system cannot loop back an output (older stacks, Wine before 9.12), a sound
+// server may offer a capture endpoint that monitors it: PulseAudio's "Monitor of <output>".
+// Wine's default output is a stand-in named after the sound system itself, so when no monitor
+// carries its name, the only monitor there is (or else the first output's) stands for it.
+IMMDevice* monitorOf(IMMDeviceEnumerator* e, IMMDevice* output) {
+  constexpr std::string_view Prefix = "Monitor of ";
+  auto captures = activeEndpoints(e, eCapture);
+  std::vector<size_t> monitors;
+  for (size_t i = 0; i < captures.size(); ++i) {
+    if (captures[i].second.rfind(Prefix, 0) == 0) monitors.push_back(i);
   }
-  return loose;
+  const auto monitorNamed = [&](const std::string& name) -> std::optional<size_t> {
+    for (size_t i : monitors) {
+      if (!name.empty() && captures[i].second.substr(Prefix.size()) == name) return i;
+    }
+    return std::nullopt;
+  };
+  std::optional<size_t> chosen = monitorNamed(friendlyName(output));
+  if (!chosen && monitors.size() == 1) chosen = monitors.front();
+  if (!chosen) {
+    auto outputs = activeEndpoints(e, eRender);
+    for (auto& [device, name] : outputs) {
+      if (!chosen) chosen = monitorNamed(name);
+      device->Release();
+    }
+  }
+  IMMDevice* found = nullptr;
+  for (size_t i = 0; i < captures.size(); ++i) {
+    if (chosen && i == *chosen) {
+      found = captures[i].first;
+    } else {
+      captures[i].first->Release();
+    }
+  }
+  return found;
 }
 
 SoundFormat formatOf(const WAVEFORMATEX* wf) {
