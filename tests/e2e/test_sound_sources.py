@@ -10,7 +10,7 @@ import time
 from harness import Env, _parse_ppm, _run, scenario, wait_until
 from screen_read import ink, text_scores
 from test_live_sound import LOUD, column, lit_height
-from test_tray_and_modes import (ITEM_H, MARGIN, SOURCE_MENU, TOP_LAYOUT, click_item, env_free_centre, menu_windows,
+from test_tray_and_modes import (ITEM_H, MARGIN, SOURCE_MENU, click_item, env_free_centre, greyed_items, menu_windows,
                                  open_menu, open_submenu)
 
 CMD_EXIT = 32782
@@ -131,7 +131,8 @@ def test_a_chosen_source_that_goes_and_comes_back():
         layout = source_layout(devices)
         time.sleep(0.3)
         shot = env.screenshot("device-list")
-        names = ["Silence", "Tone64", "Monitor of Null Output"]
+        # Wine adds "PulseAudio", its stand-in for the default input.
+        names = ["PulseAudio", "Silence", "Tone64", "Monitor of Null Output"]
         read = []
         for i in range(devices):
             scores = text_scores(item_label_marks(shot, sub, layout, 2 + i), names)
@@ -147,9 +148,15 @@ def test_a_chosen_source_that_goes_and_comes_back():
         took = wait_band(env, origin, 1, lambda h: h == 0, 10, "the bars to fall without the source")
         print(f"[sources] bars gone {took:.2f} s after the source was unloaded")
         assert env.find_window() is not None
+        # The chosen source still shows, greyed, with "（未连接）" after its name.
         menu, sub = open_sources(env)
         time.sleep(0.3)
         shot = env.screenshot("device-absent")
+        layout = source_layout(sub_items(sub) - 2)
+        greyed = greyed_items(shot, sub, layout)
+        assert len(greyed) == 1 and greyed[0] >= 2, f"{shot.path.name}: greyed items {greyed}"
+        scores = text_scores(item_label_marks(shot, sub, layout, greyed[0]), names + ["Tone64（未连接）"])
+        assert max(scores, key=scores.get) == "Tone64（未连接）", f"{shot.path.name}: the greyed item reads {scores}"
         close_all(env)
 
         # Loaded again: the tone is back within 2 s.
