@@ -292,7 +292,11 @@ void CTonalisDlg::updateSourceTip() {
   const SourceStatus status = capture.status();
   // Only a device that is not recording needs the list for its name.
   const bool needsNames = status.chosen.kind == SourceKind::Device && status.state != SourceState::Listening;
-  ports_.tray.setTip(sourceTip(status, needsNames ? ports_.sound.listDevices() : std::vector<SoundDevice>{}));
+  std::string tip = sourceTip(status, needsNames ? ports_.sound.listDevices() : std::vector<SoundDevice>{});
+  // The shell redraws the icon on every change: only a new text is sent.
+  if (tip == shownTip_) return;
+  shownTip_ = std::move(tip);
+  ports_.tray.setTip(shownTip_);
 }
 
 // ---------------------------------------------------------------- window commands

@@ -151,6 +151,7 @@ class CTonalisDlg : public CDialog {
   // the tip shows.
   std::vector<std::string> menuDeviceIds_;
   uint32_t tipStatusVersion_ = 0;
+  std::string shownTip_{ProductName};
 };
 
 }  // namespace tonalis
