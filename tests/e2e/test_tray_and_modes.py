@@ -385,10 +385,11 @@ def test_a_click_on_the_desktop_strip_reaches_the_window_below():
         mark = len(probe.output())
         env.click(*floor)
         try:
-            probe.wait_output(r"^lbuttondown (\d+) (\d+)$", 10, after=mark)
+            got = probe.wait_output(r"^lbuttondown (\d+) (\d+)$", 10, after=mark)
         except Timeout:
             raise AssertionError(f"a click on the strip's floor row at {floor} did not reach the window "
                                  f"below (see {shot.path.name})") from None
+        assert (int(got.group(1)), int(got.group(2))) == floor, f"the window below was clicked at {got.group(0)}"
         assert app.running
         env.post_command(PROBE_EXIT, **sel)
         env.post_command(CMD_EXIT)
