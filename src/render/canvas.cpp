@@ -70,6 +70,19 @@ void Canvas::line(Point from, Point to, ColorRef color) noexcept {
     const ptrdiff_t majorDelta = xMajor ? xStep : yStep;
     const ptrdiff_t minorDelta = xMajor ? yStep : xStep;
     uint32_t* p = view_.pixels + ptrdiff_t(from.y) * view_.width + from.x;
+    if (minorLen <= 1) {
+      // One or two straight runs (a spectrum line's steps are of this kind): the walk below
+      // takes its single minor step after pixel i0, the first i with 2 - len + 2i + bias > 0.
+      int64_t run = majorLen;
+      if (minorLen == 1) {
+        const int64_t t = majorLen - 2 - bias;
+        run = std::min(majorLen, t < 0 ? int64_t(1) : t / 2 + 2);
+      }
+      for (int64_t i = 0; i < run; ++i, p += majorDelta) *p = pixel;
+      p += minorDelta;
+      for (int64_t i = run; i < majorLen; ++i, p += majorDelta) *p = pixel;
+      return;
+    }
     int64_t err = 2 * minorLen - majorLen;
     const int64_t stepUp = 2 * minorLen - 2 * majorLen;
     const int64_t stepFlat = 2 * minorLen;

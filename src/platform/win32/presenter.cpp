@@ -76,13 +76,26 @@ void Win32Presenter::present(const Presentation& frame) {
   const HWND hwnd = host_.hwnd();
   if (!buffer || !hwnd) return;
   const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  // Where the window is now: under X a window manager may still answer an earlier
+  // placement after a mode switch, and the system takes that for a move by the user.
+  // Every frame puts the window back, as a whole-window update used to.
+  RECT now{};
+  GetWindowRect(hwnd, &now);
+  const Point at = frame.destination ? *frame.destination : Point{now.left, now.top};
+  const bool misplaced = now.left != at.x || now.top != at.y || now.right - now.left != frame.size.x ||
+                         now.bottom - now.top != frame.size.y;
   const bool sameSurface = shown_ && shown_->surface == frame.surface;
   const bool sameSetup = shown_ && setupOf(shown_->surface) == setupOf(frame.surface);
   // Anything but the pixels that differs from the last frame (the window's styles too,
   // which the window commands set) makes this frame whole.
   const bool whole = !sameSurface || shown_->source != frame.source.pixels ||
                      shown_->destination != frame.destination || !(shown_->size == frame.size) ||
-                     shown_->alpha != frame.constantAlpha || shown_->exStyle != exStyle;
+                     shown_->alpha != frame.constantAlpha || shown_->exStyle != exStyle ||
+                     (misplaced && isLayeredUpdate(frame.surface));
+  if (misplaced && !isLayeredUpdate(frame.surface) && sameSetup) {
+    // Moving and sizing invalidates the window: its paint request repaints it.
+    SetWindowPos(hwnd, nullptr, at.x, at.y, frame.size.x, frame.size.y, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   if (!whole && frame.changed.empty()) return;  // the same picture: nothing to send
 
   GdiFlush();  // the canvas wrote the DIB memory directly
@@ -149,7 +162,6 @@ void Win32Presenter::presentPainted(HWND hwnd, Buffer& buffer, const Presentatio
   const Point at = frame.destination ? *frame.destination : Point{now.left, now.top};
   if (now.left != at.x || now.top != at.y || now.right - now.left != frame.size.x ||
       now.bottom - now.top != frame.size.y) {
-    // Moving and sizing invalidates the window: its paint request repaints the rest.
     SetWindowPos(hwnd, nullptr, at.x, at.y, frame.size.x, frame.size.y, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   painted_ = &buffer;
