@@ -136,7 +136,7 @@ TEST(GoldenStrip, OneFramePerStyleOnTheSmallestScreen) {
       in.spectrumLine = line;
       const bool full = mode == DisplayMode::FullScreen;
       test::Frame frame(in.screenWidth, full ? in.screenHeight : in.layout.stripHeight);
-      BandAnimState anim;
+      StripRendererState anim;
       BoardLevels board{};
       uint8_t clock = 0;
       for (const BandLevels& l : passage()) renderStripFrame(frame.view(), l, in, anim, board, clock);
