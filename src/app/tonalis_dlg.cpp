@@ -19,13 +19,14 @@ namespace {
 constexpr char AboutMenuText[] = "软件信息...";
 
 constexpr auto kMessageTable = [] {
-  std::array<MessageEntry, 21 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+  std::array<MessageEntry, 22 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
                                  ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
                                  MaxSourceDevices>
       t{};
   size_t n = 0;
   t[n++] = onMessage<&CTonalisDlg::onSysCommand>(WM_SYSCOMMAND);
   t[n++] = onMessage<&CTonalisDlg::onPaint>(WM_PAINT);
+  t[n++] = onMessage<&CTonalisDlg::onEraseBackground>(WM_ERASEBKGND);
   t[n++] = onMessage<&CTonalisDlg::onQueryDragIcon>(WM_QUERYDRAGICON);
   t[n++] = onMessage<&CTonalisDlg::onFrameTimer>(WM_TIMER);
   t[n++] = onMessage<&CTonalisDlg::onClose>(WM_CLOSE);
@@ -150,6 +151,7 @@ void CTonalisDlg::startupThread() {
   // When the program is already closing there is nothing left to start.
   if (running) {
     Canvas(windowBufferBitmap).fillRect(clientRect, 0);
+    windowRenderer.picture = {};  // drawn outside the renderer
     // The saved transparency and the frame timer are the window's business: its own
     // thread applies them (a style change from here would block on that thread).
     ports_.host.postMessage({SplashEndedMessage, 0, 0});
@@ -207,6 +209,7 @@ void CTonalisDlg::recomputeLayout() {
   if (screenBufferBitmap.pixels && screenHeight > screenBufferBitmap.height) {
     ports_.presenter.releaseBuffer(screenBufferBitmap);
     screenBufferBitmap = ports_.presenter.createBuffer(screenWidth, screenHeight);
+    stripRenderer.picture = {};  // a new buffer holds nothing drawn yet
   }
 }
 
@@ -232,9 +235,19 @@ bool CTonalisDlg::onSysCommand(const Message& message, intptr_t& result) {
 }
 
 bool CTonalisDlg::onPaint(const Message&, intptr_t& result) {
-  if (!ports_.host.isIconic()) return false;
-  ports_.host.paintIconic(appIcon);
+  if (ports_.host.isIconic()) {
+    ports_.host.paintIconic(appIcon);
+  } else if (!ports_.presenter.repaint()) {
+    return false;  // a layered window: the system keeps its picture
+  }
   result = 0;
+  return true;
+}
+
+bool CTonalisDlg::onEraseBackground(const Message&, intptr_t& result) {
+  // A window painted from the frame has nothing to erase: the erase would only flash.
+  if (ports_.host.isIconic() || !ports_.presenter.paintsWindow()) return false;
+  result = 1;
   return true;
 }
 
@@ -451,20 +464,35 @@ void CTonalisDlg::runFrame() {
                                   barColor,      peakColor,                  display.unlitCellColor,
                                   screenWidth,   screenHeight,               layout,
                                   spectrum.spectrumLine};
-      renderStripFrame(screenBufferBitmap, levels, input, stripAnim, boardLevels, boardClockMode);
+      renderStripFrame(screenBufferBitmap, levels, input, stripRenderer, boardLevels, boardClockMode);
     }
   }
 
-  const uint8_t alpha = display.constantAlpha;
+  Presentation frame;
+  frame.constantAlpha = display.constantAlpha;
+  const Rect wholeWindow = clientRect;
   if (splashActive || mode == DisplayMode::Window) {
     const bool colorKey = display.transparencyMode == NoBackground || display.transparencyMode == Minimal;
-    ports_.presenter.present(windowBufferBitmap, std::nullopt, windowSize(), alpha, colorKey);
+    frame.source = windowBufferBitmap;
+    frame.size = windowSize();
+    frame.surface = colorKey ? Surface::LayeredColorKey : Surface::LayeredAlpha;
+    // The splash is drawn outside the renderer: all of it is new.
+    frame.changed = splashActive ? std::span<const Rect>(&wholeWindow, 1) : windowRenderer.changed.rects();
   } else if (mode == DisplayMode::FullScreen) {
-    ports_.presenter.present(screenBufferBitmap, Point{0, 0}, {screenWidth, screenHeight}, alpha, false);
+    // Opaque and topmost: an ordinary window, no layering.
+    frame.source = screenBufferBitmap;
+    frame.destination = Point{0, 0};
+    frame.size = {screenWidth, screenHeight};
+    frame.surface = Surface::Opaque;
+    frame.changed = stripRenderer.changed.rects();
   } else {
-    ports_.presenter.present(screenBufferBitmap, Point{0, layout.stripTop}, {screenWidth, layout.stripHeight},
-                             alpha, true);
+    frame.source = screenBufferBitmap;
+    frame.destination = Point{0, layout.stripTop};
+    frame.size = {screenWidth, layout.stripHeight};
+    frame.surface = Surface::PaintedColorKey;
+    frame.changed = stripRenderer.changed.rects();
   }
+  ports_.presenter.present(frame);
 
   runBoardStep(board, boardClock, boardClockMode, boardLevels, ports_.clock);
 }

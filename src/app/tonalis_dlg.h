@@ -22,6 +22,7 @@
 #include "render/assets.h"
 #include "render/band_anim.h"
 #include "render/layout_metrics.h"
+#include "render/strip_renderer.h"
 #include "render/window_renderer.h"
 #include "window/display_state.h"
 #include "window/window_commands.h"
@@ -64,6 +65,7 @@ class CTonalisDlg : public CDialog {
   // ---- Message and command handlers (bound in the message table) ----
   bool onSysCommand(const Message& message, intptr_t& result);
   bool onPaint(const Message& message, intptr_t& result);
+  bool onEraseBackground(const Message& message, intptr_t& result);
   intptr_t onQueryDragIcon(uintptr_t, intptr_t);
   void onClose();
   void onExitCommand();
@@ -122,7 +124,7 @@ class CTonalisDlg : public CDialog {
   BoardClock boardClock;
   BoardLevels boardLevels{};
   WindowRendererState windowRenderer;
-  BandAnimState stripAnim;
+  StripRendererState stripRenderer;
 
  protected:
   std::span<const MessageEntry> messageTable() const override;

@@ -7,6 +7,7 @@
 #include <new>
 #include <numbers>
 #include <numeric>
+#include <vector>
 
 namespace tonalis {
 namespace {
@@ -139,9 +140,8 @@ void fillRow(const FilterDesign& d, double frac, float* row) {
   const double half = static_cast<double>(d.taps) / 2.0;
   const double i0Beta = besselI0(d.beta);
   double sum = 0.0;
-  double values[1024];
-  const size_t n = std::min<size_t>(d.taps, 1024);
-  for (size_t j = 0; j < n; ++j) {
+  std::vector<double> values(d.taps);
+  for (size_t j = 0; j < d.taps; ++j) {
     const double t = frac + half - 1.0 - static_cast<double>(j);  // distance in input frames
     const double r = t / half;
     double value = 0.0;
@@ -153,7 +153,7 @@ void fillRow(const FilterDesign& d, double frac, float* row) {
     values[j] = value;
     sum += value;
   }
-  for (size_t j = 0; j < n; ++j) {
+  for (size_t j = 0; j < d.taps; ++j) {
     row[j] = static_cast<float>(values[j] / sum);
   }
 }

@@ -243,10 +243,21 @@ TEST_F(SettingsFile, SaveWritesTheExactBytesAndLoadReadsThemBack) {
 }
 
 TEST_F(SettingsFile, LoadLooksAtNoMoreThanTheReaderCan) {
-  // Eight maximal lines and then garbage: the garbage is never needed.
+  // Eight lines and then garbage: the garbage is never needed.
   std::string text = values(5, 6, 1, 2, 1, 3, 4, 1) + std::string(1 << 20, 'z');
   writeBytes(ini_, text);
   EXPECT_EQ(loadSettingsFile(ini_, Screen1080).settings, (Settings{5, 6, 1, 2, 1, 3, 4, 1}));
+
+  // Eight maximal lines, 1022 characters and CR LF each, fill the whole 8 KiB the reader
+  // looks at; the last value stands at its very end.
+  const char* keyed[] = {"xpos 5", "ypos 6", "top 1", "mode 2", "mouse 1", "transparent 3", "color 4", "fullpos 2"};
+  text.clear();
+  for (const char* line : keyed) text += std::string(1022 - std::string(line).size(), ' ') + line + "\r\n";
+  ASSERT_EQ(text.size(), 8192u);
+  writeBytes(ini_, text + "garbage\r\n");
+  const SettingsReadResult got = loadSettingsFile(ini_, Screen1080);
+  EXPECT_EQ(got.result, SettingsRead);
+  EXPECT_EQ(got.settings, (Settings{5, 6, 1, 2, 1, 3, 4, 2}));
 }
 
 TEST_F(SettingsFile, SaveThatCannotCreateItsTemporaryLeavesTheOldFile) {

@@ -347,6 +347,55 @@ TEST_F(MainWindow, AScreenTooShortForTheStripGetsATallerBuffer) {
   closeWith({WM_CLOSE, 0, 0});
 }
 
+TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  const auto& first = presenter.presentations.front();  // the splash: all of it is new
+  EXPECT_EQ(first.surface, Surface::LayeredAlpha);
+  EXPECT_EQ(first.changedBounds, (Rect{0, 0, 443, 145}));
+
+  struct Case {
+    DisplayMode mode;
+    int32_t transparency;
+    Surface surface;
+    std::optional<Point> destination;
+  };
+  const int32_t stripTop = dlg.layout.stripTop;
+  const Case cases[] = {
+      {DisplayMode::Window, Alpha40, Surface::LayeredAlpha, std::nullopt},
+      {DisplayMode::Window, NoBackground, Surface::LayeredColorKey, std::nullopt},
+      {DisplayMode::FullScreen, Opaque, Surface::Opaque, Point{0, 0}},
+      {DisplayMode::Desktop, Opaque, Surface::PaintedColorKey, Point{0, stripTop}},
+  };
+  for (const Case& c : cases) {
+    dlg.display.displayMode = c.mode;
+    dlg.display.transparencyMode = c.transparency;
+    // A long silence: the bars have fallen and the activity indicator rests.
+    for (int i = 0; i < 1100; ++i) dlg.runFrame();
+    presenter.presentations.clear();
+    dlg.runFrame();
+    ASSERT_EQ(presenter.presentations.size(), 1u);
+    const auto& p = presenter.presentations[0];
+    EXPECT_EQ(p.surface, c.surface) << "mode " << int(c.mode);
+    EXPECT_EQ(p.destination, c.destination) << "mode " << int(c.mode);
+    EXPECT_EQ(p.changedCount, 0u) << "mode " << int(c.mode) << ": the same picture again";
+  }
+
+  // Painted modes answer the system's erase and paint requests from the frame.
+  presenter.painted = true;
+  intptr_t result = 0;
+  EXPECT_TRUE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(dlg.dispatch({WM_PAINT, 0, 0}, result));
+  EXPECT_EQ(log.count("presenter.repaint"), 1);
+  presenter.painted = false;  // layered: the system keeps the picture, default processing
+  EXPECT_FALSE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
+  EXPECT_FALSE(dlg.dispatch({WM_PAINT, 0, 0}, result));
+
+  dlg.display.displayMode = DisplayMode::Window;
+  closeWith({WM_CLOSE, 0, 0});
+}
+
 TEST_F(MainWindow, FramesAllocateNothing) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });

@@ -7,15 +7,45 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <numbers>
 #include <vector>
 
 #include "audio/analysis.h"
 #include "audio/capture.h"
 #include "audio/sound_converter.h"
+
+// Allocation counting for the sound path: only the test's own thread, only while armed.
+namespace {
+thread_local bool countAllocations = false;
+thread_local int allocations = 0;
+}  // namespace
+
+// Replacing the global operators is allowed; GCC still flags malloc/free in them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+// Every plain form is replaced, so allocation and release always pair up (malloc/free).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (countAllocations) ++allocations;
+  return std::malloc(size ? size : 1);
+}
+void* operator new(std::size_t size) {
+  if (void* p = operator new(size, std::nothrow)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace tonalis {
 namespace {
@@ -304,6 +334,31 @@ TEST(SoundConverter, ResetForgetsTheHistoryAndThePartialBlock) {
     fresh.push(loud.data(), 3000, b);
     EXPECT_EQ(a.samples, b.samples) << rate;
   }
+}
+
+// The capture thread converts every packet: after configure, nothing on that path allocates.
+TEST(SoundConverter, PushingAllocatesNothing) {
+  struct CountingSink : BlockSink {
+    size_t blocks = 0;
+    void onBlock(std::span<const float, BlockSamples>) override { ++blocks; }
+  } sink;
+  const std::vector<uint8_t> bytes(6 * 4 * 5000, 0x3C);
+  for (const StreamFormat format : {StreamFormat{48000, 6, SampleType::Float32}, StreamFormat{44100, 2, SampleType::Int16},
+                                    StreamFormat{65536, 1, SampleType::Int16}, StreamFormat{768000, 1, SampleType::Int24}}) {
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure(format));
+    allocations = 0;
+    countAllocations = true;
+    for (size_t n : {size_t{1}, size_t{441}, size_t{5000}, size_t{0}}) {
+      converter.push(bytes.data(), n, sink);
+      converter.pushSilence(n, sink);
+    }
+    converter.reset();
+    converter.push(bytes.data(), 5000, sink);
+    countAllocations = false;
+    EXPECT_EQ(allocations, 0) << format.sampleRate << " Hz";
+  }
+  EXPECT_GT(sink.blocks, size_t{40});
 }
 
 // Writes the first `limit` blocks into a ring as the capture loop does, for the analysis.

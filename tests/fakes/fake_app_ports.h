@@ -94,8 +94,11 @@ class FakePresenter : public Presenter {
     std::optional<Point> destination;
     Point size;
     uint8_t alpha;
-    bool colorKey;
+    Surface surface;
+    size_t changedCount;           // rectangles sent as changed
+    Rect changedBounds;            // and the box around them
     std::vector<uint32_t> pixels;  // copy of the presented area (when keepPixels)
+    bool colorKey() const { return surface == Surface::LayeredColorKey || surface == Surface::PaintedColorKey; }
   };
   bool keepPixels = false;
   bool logPresents = true;   // off for tests that count allocations
@@ -104,8 +107,10 @@ class FakePresenter : public Presenter {
 
   PixelView createBuffer(int32_t width, int32_t height) override;
   void releaseBuffer(PixelView& buffer) override;
-  void present(const PixelView& source, std::optional<Point> destination, Point size, uint8_t alpha,
-               bool colorKey) override;
+  void present(const tonalis::Presentation& frame) override;
+  bool paintsWindow() override { return painted; }
+  bool repaint() override;
+  bool painted = false;  // what paintsWindow answers
 
  private:
   CallLog& log_;
