@@ -1,11 +1,8 @@
 #include "app/settings_file.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <optional>
-#include <system_error>
 
 namespace tonalis {
 
@@ -132,43 +129,14 @@ std::string writeSettings(const Settings& settings) {
   return text;
 }
 
-SettingsReadResult loadSettingsFile(const std::filesystem::path& path,
-                                    const SettingsLimits& limits) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return SettingsReadResult{Settings{}, SettingsNotOpened};
-  std::string bytes(MaxBytesRead, '\0');
-  in.read(bytes.data(), std::streamsize(bytes.size()));
-  if (in.bad()) return SettingsReadResult{Settings{}, SettingsNotOpened};
-  bytes.resize(size_t(in.gcount()));
-  return readSettings(bytes, limits);
+SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits) {
+  const std::optional<std::string> bytes = files.read(SettingsFileName, MaxBytesRead);
+  if (!bytes) return SettingsReadResult{Settings{}, SettingsNotOpened};
+  return readSettings(*bytes, limits);
 }
 
-int saveSettingsFile(const std::filesystem::path& path, const Settings& settings) {
-  const std::string text = writeSettings(settings);
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  std::error_code ignored;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) return -1;
-    out.write(text.data(), std::streamsize(text.size()));
-    out.flush();
-    const bool written = out.good();
-    out.close();
-    if (!written || out.fail()) {
-      std::filesystem::remove(temporary, ignored);
-      return -1;
-    }
-  }
-  // Replacing by rename means a reader (or the next start after a crash) sees either the
-  // old file or the new one, never a partly written one.
-  std::error_code renamed;
-  std::filesystem::rename(temporary, path, renamed);
-  if (renamed) {
-    std::filesystem::remove(temporary, ignored);
-    return -1;
-  }
-  return 0;
+int saveSettingsFile(FileStore& files, const Settings& settings) {
+  return files.replace(SettingsFileName, writeSettings(settings)) ? 0 : -1;
 }
 
 Settings settingsFromDisplay(const DisplayState& display) {

@@ -1,15 +1,15 @@
 // tonalis.ini: eight "key value" lines, an empty line and two GBK comment lines, CR LF
 // line ends. One table of the eight fields drives the reader, the range checks and the
-// writer. The reader and writer are pure; loadSettingsFile and saveSettingsFile do the
-// file I/O, and a save replaces the file atomically so it is never left truncated.
+// writer. The reader and writer are pure; loadSettingsFile and saveSettingsFile go through
+// a FileStore, whose replacement leaves the old or the new file, never a truncated one.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "platform/file_store.h"
 #include "window/display_state.h"
 
 namespace tonalis {
@@ -84,14 +84,13 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
 // The whole file, byte for byte: eleven CR LF lines.
 std::string writeSettings(const Settings& settings);
 
-// Reads `path` (at most the 8 KiB the reader can look at); a missing or unreadable file
-// gives the defaults with SettingsNotOpened.
-SettingsReadResult loadSettingsFile(const std::filesystem::path& path,
-                                    const SettingsLimits& limits);
+// Reads tonalis.ini from `files` (at most the 8 KiB the reader can look at); a missing or
+// unreadable file gives the defaults with SettingsNotOpened.
+SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits);
 
-// Writes `path` + ".tmp" in the same folder and renames it over `path`. Returns 0, or
-// -1 when anything failed; then the temporary file is removed and `path` is untouched.
-int saveSettingsFile(const std::filesystem::path& path, const Settings& settings);
+// Replaces tonalis.ini in `files`. Returns 0, or -1 when it could not be written; the old
+// file is then untouched.
+int saveSettingsFile(FileStore& files, const Settings& settings);
 
 // Between the file record and the display record. The saved click-through is the live
 // one in Window mode and the one remembered when Window mode was left otherwise; call

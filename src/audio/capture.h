@@ -3,6 +3,7 @@
 // worker thread; each finished buffer is converted into its slot of the sample ring.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -49,6 +50,9 @@ struct CaptureState {
 struct CaptureContext {
   SampleRing ring{};                      // 30 x 256 samples; zero it before recording starts
   std::atomic<int32_t> latestBlock{0};    // slot written last, 0..29; release-stored
+  // Per slot, the number of times its writing began or ended: odd while the worker writes
+  // it. A reader that finds a count changed across its copy was lapped (seqlock).
+  std::array<std::atomic<uint32_t>, RingSlotCount> slotVersions{};
   int32_t captureStage = 0;               // 1 state exists, 2 buffer table, 3 a data buffer
   int32_t captureReleaseCount = 0;        // releaseCapture calls so far; only the first frees
   std::unique_ptr<CaptureState> state;    // null before prepareCapture and after release
@@ -73,6 +77,11 @@ void convertSamples(std::span<const uint8_t, CaptureBufferBytes> bytes,
 // latestBlock with one release store. The capture loop's step; tools feed files through it.
 void publishBlock(CaptureContext& capture, int32_t slot,
                   std::span<const uint8_t, CaptureBufferBytes> bytes);
+
+// Any thread, alongside the worker: copies the out.size() / 256 slots ending at the latest
+// one, oldest first. False when the worker wrote into one of them during the copy (it
+// lapped a reader that stalled): `out` is then partly new, partly old, and must not be used.
+bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out);
 
 // UI thread, once, before the worker starts. Checks for a device, creates the state,
 // opens the device and prepares the 30 buffers. On failure (true) the reason has been
