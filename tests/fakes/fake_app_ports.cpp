@@ -172,7 +172,7 @@ void FakeTray::trackMenu(const std::vector<MenuItem>& items) {
 void FakeClock::sleepMillis(uint32_t ms) {
   if (logSleeps) log_.add("clock.sleep " + std::to_string(ms));
   if (advanceOnSleep) tick += ms;
-  if (realSleepMicros) std::this_thread::sleep_for(std::chrono::microseconds(realSleepMicros));
+  if (const uint32_t us = realSleepMicros.load()) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
 void FakeShell::showMessage(std::string_view utf8Text) {

@@ -143,9 +143,10 @@ class FakeClock : public Clock {
   explicit FakeClock(CallLog& log) : log_(log) {}
   std::atomic<uint32_t> tick{1000};
   LocalTime time{9, 5};
-  bool logSleeps = true;
-  bool advanceOnSleep = true;  // off: time moves only when the test moves it
-  uint32_t realSleepMicros = 200;
+  // Atomics: a test changes them while the worker sleeps on this clock.
+  std::atomic<bool> logSleeps{true};
+  std::atomic<bool> advanceOnSleep{true};  // off: time moves only when the test moves it
+  std::atomic<uint32_t> realSleepMicros{200};
 
   uint32_t tickCount() override { return tick; }
   LocalTime localTime() override { return time; }
