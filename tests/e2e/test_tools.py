@@ -3,8 +3,10 @@ and the board monitor reading reports."""
 
 import csv
 import io
+import math
 import subprocess
 import tempfile
+import wave
 from pathlib import Path
 
 from harness import REPO, scenario, sine, write_wav
@@ -38,10 +40,33 @@ def test_render_csv_of_a_tone_and_clear_errors():
         line = run(RENDER, "--line", wav)
         assert len(next(csv.reader(io.StringIO(line.stdout.decode())))) == 1 + 24 + 429
 
-        # Another rate, a truncated file and a missing one: a message and a non-zero exit.
-        write_wav(tmp / "48k.wav", sine(440, 0.1), rate=48000)
+        # The same tone at half scale as a 48 kHz stereo 24-bit recording: converted to the
+        # same rate, it reads half the level.
+        other = tmp / "48k-stereo-24.wav"
+        with wave.open(str(other), "wb") as w:
+            w.setnchannels(2)
+            w.setsampwidth(3)
+            w.setframerate(48000)
+            frames = bytearray()
+            for i in range(24000):
+                v = round(0.5 * 8388607 * math.sin(2 * math.pi * 8000 * i / 48000))
+                frames += (v & 0xFFFFFF).to_bytes(3, "little") * 2
+            w.writeframes(bytes(frames))
+        res = run(RENDER, other)
+        assert res.returncode == 0, res.stderr.decode()
+        rows = list(csv.reader(io.StringIO(res.stdout.decode())))
+        last = [float(v) for v in rows[-1][1:]]
+        assert abs(last[22] - 1769 / 2) < 10 and max(last[:22] + last[23:]) < 1.0, last
+
+        # An unsupported sample size, a truncated file and a missing one: a message and a
+        # non-zero exit.
+        with wave.open(str(tmp / "8bit.wav"), "wb") as w:
+            w.setnchannels(1)
+            w.setsampwidth(1)
+            w.setframerate(8000)
+            w.writeframes(bytes(800))
         (tmp / "cut.wav").write_bytes(wav.read_bytes()[:30])
-        for bad in (tmp / "48k.wav", tmp / "cut.wav", tmp / "missing.wav"):
+        for bad in (tmp / "8bit.wav", tmp / "cut.wav", tmp / "missing.wav"):
             res = run(RENDER, bad)
             assert res.returncode != 0 and res.stderr.strip() and not res.stdout, (bad, res)
 
