@@ -140,28 +140,13 @@ int saveSettingsFile(FileStore& files, const Settings& settings) {
 }
 
 Settings settingsFromDisplay(const DisplayState& display) {
-  Settings s;
-  s.savedX = display.savedX;
-  s.savedY = display.savedY;
-  s.topMost = display.topMost;
-  s.spectrumStyle = display.spectrumStyle;
-  s.clickThrough = display.displayMode == DisplayMode::Window ? display.clickThrough
-                                                              : display.savedClickThrough;
-  s.transparencyMode = display.transparencyMode;
-  s.colorTheme = display.colorTheme;
-  s.fullScreenPosition = display.fullScreenPosition;
+  Settings s = display;
+  if (display.displayMode != DisplayMode::Window) s.clickThrough = display.savedClickThrough;
   return s;
 }
 
 void storeSettings(const Settings& settings, DisplayState& display) {
-  display.savedX = settings.savedX;
-  display.savedY = settings.savedY;
-  display.topMost = settings.topMost;
-  display.spectrumStyle = settings.spectrumStyle;
-  display.clickThrough = settings.clickThrough;
-  display.transparencyMode = settings.transparencyMode;
-  display.colorTheme = settings.colorTheme;
-  display.fullScreenPosition = settings.fullScreenPosition;
+  static_cast<Settings&>(display) = settings;
 }
 
 }  // namespace tonalis

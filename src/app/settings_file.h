@@ -16,20 +16,6 @@ namespace tonalis {
 
 inline constexpr std::string_view SettingsFileName = "tonalis.ini";  // in the working directory
 
-// The persisted settings, with their defaults.
-struct Settings {
-  int32_t savedX = 50;             // screen pixels, window's top-left corner
-  int32_t savedY = 50;
-  int32_t topMost = 0;             // 0, 1
-  int32_t spectrumStyle = Block;   // 1..6 (the drawing style, not the display mode)
-  int32_t clickThrough = 0;        // 0, 1
-  int32_t transparencyMode = Opaque;  // 0..6
-  int32_t colorTheme = White;      // 1..5
-  int32_t fullScreenPosition = Center;  // 0..3
-
-  friend bool operator==(const Settings&, const Settings&) = default;
-};
-
 // What the coordinate checks compare against, in pixels: the main window's client size
 // at the time of reading and the primary screen's size as reported (not raised to a
 // minimum).
