@@ -106,7 +106,7 @@ def read_png(path: Path):
     raw, stride, rows, prev = zlib.decompress(idat), width * bpp, [], bytearray(width * bpp)
     for y in range(height):
         f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
+        for i in range(stride if f else 0):  # filter 0 leaves the bytes as they are
             a, b = line[i - bpp] if i >= bpp else 0, prev[i]
             c = prev[i - bpp] if i >= bpp else 0
             pred = {0: 0, 1: a, 2: b, 3: (a + b) // 2,

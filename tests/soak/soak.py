@@ -23,11 +23,31 @@ CMD_EXIT = 32782
 MEGABYTE = 1 << 20
 
 
+def linux_process(env) -> int:
+    """The Linux process that runs tonalis.exe in this environment (its X display is ours)."""
+    for entry in Path("/proc").iterdir():
+        try:
+            if b"tonalis.exe" not in (entry / "cmdline").read_bytes():
+                continue
+            if f"DISPLAY={env.display}".encode() in (entry / "environ").read_bytes().split(b"\0"):
+                return int(entry.name)
+        except (OSError, ValueError):
+            continue
+    raise RuntimeError("tonalis.exe is not running")
+
+
 def sample(env) -> dict:
+    """The program's counts as Windows reports them (Wine 8 answers 0 for GetGuiResources and
+    for another process's handles and private bytes) and as Linux sees the Wine process:
+    anonymous resident memory, open descriptors, threads."""
     rc, lines, err = env.winhelper("--title", "Tonalis", "--class", "#32770", "resources")
     if rc != 0 or not lines:
         raise RuntimeError(f"winhelper resources failed ({rc}): {err.strip()}")
-    return lines[0]
+    pid = linux_process(env)
+    status = dict(line.split(":", 1) for line in (Path("/proc") / str(pid) / "status").read_text().splitlines())
+    kib = lambda key: int(status[key].split()[0]) * 1024
+    return dict(lines[0], rss_anon=kib("RssAnon"), fds=len(list((Path("/proc") / str(pid) / "fd").iterdir())),
+                threads=int(status["Threads"]))
 
 
 def soak_mode(mode: str, minutes: float, interval: float) -> dict:
@@ -67,8 +87,9 @@ def soak_mode(mode: str, minutes: float, interval: float) -> dict:
         env.post_command(CMD_EXIT)
         code = app.wait(20)
     first, last = samples[0], samples[-1]
-    growth = {k: last[k] - first[k] for k in ("gdi", "user", "handles", "private")}
-    ok = growth["gdi"] <= 0 and growth["user"] <= 0 and growth["handles"] <= 0 and growth["private"] < MEGABYTE
+    growth = {k: last[k] - first[k] for k in ("gdi", "user", "handles", "private", "rss_anon", "fds", "threads")}
+    ok = (growth["gdi"] <= 0 and growth["user"] <= 0 and growth["handles"] <= 0 and growth["private"] < MEGABYTE
+          and growth["rss_anon"] < MEGABYTE and growth["fds"] <= 0 and growth["threads"] <= 0)
     return dict(mode=mode, samples=len(samples), minutes=minutes, growth=growth, exit=code, ok=ok and code == 0)
 
 
