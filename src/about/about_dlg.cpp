@@ -64,7 +64,10 @@ bool CAboutDlg::onSetCursor(const Message&, intptr_t& result) {
 }
 
 bool CAboutDlg::onLeftButtonDown(const Message&, intptr_t&) {
-  if (cursorOverLink()) shell_.openUrl(aboutLinkAddress(info_));
+  // Without a browser the address at least reaches the user, to copy by hand.
+  if (cursorOverLink() && !shell_.openUrl(aboutLinkAddress(info_))) {
+    shell_.showMessage(std::string(LinkOpenFailedMessage) + aboutLinkAddress(info_));
+  }
   return false;  // then default processing
 }
 

@@ -32,6 +32,9 @@ struct AboutInfo {
 std::string aboutLinkLabel(const AboutInfo& info);
 // The address the link opens: base and rest joined.
 std::string aboutLinkAddress(const AboutInfo& info);
+
+// Shown, followed by the address, when the shell cannot open the page.
+inline constexpr std::string_view LinkOpenFailedMessage = "无法打开网页：";
 // The text of a value control: the full-width colon, then the value.
 std::string aboutValueText(std::string_view value);
 

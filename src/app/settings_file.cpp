@@ -1,11 +1,8 @@
 #include "app/settings_file.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <optional>
-#include <system_error>
 
 namespace tonalis {
 
@@ -172,69 +169,24 @@ std::string writeSettings(const Settings& settings, const SoundSource& source) {
   return text;
 }
 
-SettingsReadResult loadSettingsFile(const std::filesystem::path& path,
-                                    const SettingsLimits& limits) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return SettingsReadResult{Settings{}, SettingsNotOpened, {}};
-  std::string bytes(MaxBytesRead, '\0');
-  in.read(bytes.data(), std::streamsize(bytes.size()));
-  if (in.bad()) return SettingsReadResult{Settings{}, SettingsNotOpened, {}};
-  bytes.resize(size_t(in.gcount()));
-  return readSettings(bytes, limits);
+SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits) {
+  const std::optional<std::string> bytes = files.read(SettingsFileName, MaxBytesRead);
+  if (!bytes) return SettingsReadResult{Settings{}, SettingsNotOpened, {}};
+  return readSettings(*bytes, limits);
 }
 
-int saveSettingsFile(const std::filesystem::path& path, const Settings& settings,
-                     const SoundSource& source) {
-  const std::string text = writeSettings(settings, source);
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  std::error_code ignored;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) return -1;
-    out.write(text.data(), std::streamsize(text.size()));
-    out.flush();
-    const bool written = out.good();
-    out.close();
-    if (!written || out.fail()) {
-      std::filesystem::remove(temporary, ignored);
-      return -1;
-    }
-  }
-  // Replacing by rename means a reader (or the next start after a crash) sees either the
-  // old file or the new one, never a partly written one.
-  std::error_code renamed;
-  std::filesystem::rename(temporary, path, renamed);
-  if (renamed) {
-    std::filesystem::remove(temporary, ignored);
-    return -1;
-  }
-  return 0;
+int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source) {
+  return files.replace(SettingsFileName, writeSettings(settings, source)) ? 0 : -1;
 }
 
 Settings settingsFromDisplay(const DisplayState& display) {
-  Settings s;
-  s.savedX = display.savedX;
-  s.savedY = display.savedY;
-  s.topMost = display.topMost;
-  s.spectrumStyle = display.spectrumStyle;
-  s.clickThrough = display.displayMode == DisplayMode::Window ? display.clickThrough
-                                                              : display.savedClickThrough;
-  s.transparencyMode = display.transparencyMode;
-  s.colorTheme = display.colorTheme;
-  s.fullScreenPosition = display.fullScreenPosition;
+  Settings s = display;
+  if (display.displayMode != DisplayMode::Window) s.clickThrough = display.savedClickThrough;
   return s;
 }
 
 void storeSettings(const Settings& settings, DisplayState& display) {
-  display.savedX = settings.savedX;
-  display.savedY = settings.savedY;
-  display.topMost = settings.topMost;
-  display.spectrumStyle = settings.spectrumStyle;
-  display.clickThrough = settings.clickThrough;
-  display.transparencyMode = settings.transparencyMode;
-  display.colorTheme = settings.colorTheme;
-  display.fullScreenPosition = settings.fullScreenPosition;
+  static_cast<Settings&>(display) = settings;
 }
 
 }  // namespace tonalis

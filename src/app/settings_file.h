@@ -1,35 +1,21 @@
 // tonalis.ini: eight "key value" lines, an empty line and two GBK comment lines, CR LF
 // line ends. One table of the eight fields drives the reader, the range checks and the
-// writer. The reader and writer are pure; loadSettingsFile and saveSettingsFile do the
-// file I/O, and a save replaces the file atomically so it is never left truncated.
+// writer. The reader and writer are pure; loadSettingsFile and saveSettingsFile go through
+// a FileStore, whose replacement leaves the old or the new file, never a truncated one.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "platform/sound_input.h"
+#include "platform/file_store.h"
 #include "window/display_state.h"
 
 namespace tonalis {
 
 inline constexpr std::string_view SettingsFileName = "tonalis.ini";  // in the working directory
-
-// The persisted settings, with their defaults.
-struct Settings {
-  int32_t savedX = 50;             // screen pixels, window's top-left corner
-  int32_t savedY = 50;
-  int32_t topMost = 0;             // 0, 1
-  int32_t spectrumStyle = Block;   // 1..6 (the drawing style, not the display mode)
-  int32_t clickThrough = 0;        // 0, 1
-  int32_t transparencyMode = Opaque;  // 0..6
-  int32_t colorTheme = White;      // 1..5
-  int32_t fullScreenPosition = Center;  // 0..3
-
-  friend bool operator==(const Settings&, const Settings&) = default;
-};
 
 // What the coordinate checks compare against, in pixels: the main window's client size
 // at the time of reading and the primary screen's size as reported (not raised to a
@@ -95,15 +81,13 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
 // source is the default input (or a device whose id could not be read back).
 std::string writeSettings(const Settings& settings, const SoundSource& source = {});
 
-// Reads `path` (at most the 8 KiB the reader can look at); a missing or unreadable file
-// gives the defaults with SettingsNotOpened.
-SettingsReadResult loadSettingsFile(const std::filesystem::path& path,
-                                    const SettingsLimits& limits);
+// Reads tonalis.ini from `files` (at most the 8 KiB the reader can look at); a missing or
+// unreadable file gives the defaults with SettingsNotOpened.
+SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits);
 
-// Writes `path` + ".tmp" in the same folder and renames it over `path`. Returns 0, or
-// -1 when anything failed; then the temporary file is removed and `path` is untouched.
-int saveSettingsFile(const std::filesystem::path& path, const Settings& settings,
-                     const SoundSource& source = {});
+// Replaces tonalis.ini in `files`. Returns 0, or -1 when it could not be written; the old
+// file is then untouched.
+int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source = {});
 
 // Between the file record and the display record. The saved click-through is the live
 // one in Window mode and the one remembered when Window mode was left otherwise; call

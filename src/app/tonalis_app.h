@@ -1,4 +1,5 @@
-// CTonalisApp: the application object. Its only job is to run the main window.
+// CTonalisApp: the application object. Its only job is to run the main window, once per
+// session.
 #pragma once
 
 #include "app/tonalis_dlg.h"
@@ -9,11 +10,16 @@ namespace tonalis {
 class CTonalisApp : public CWinApp {
  public:
   explicit CTonalisApp(AppPorts ports) : ports_(ports) {}
-  // Runs the main window modally; false, so the process ends with it.
+  // Runs the main window modally; false, so the process ends with it. A second copy only
+  // asks the first to show itself.
   bool initInstance() override;
+  // The exit left the worker inside a device call: the backend must end the process at
+  // once, without tearing down the ports the worker still uses.
+  bool workerAbandoned() const { return workerAbandoned_; }
 
  private:
   AppPorts ports_;
+  bool workerAbandoned_ = false;
 };
 
 }  // namespace tonalis

@@ -17,6 +17,7 @@ namespace tonalis {
 namespace {
 
 constexpr char AboutMenuText[] = "软件信息...";
+constexpr char SaveFailedTitle[] = "设置未能保存";
 
 constexpr auto kMessageTable = [] {
   std::array<MessageEntry, 22 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
@@ -28,7 +29,7 @@ constexpr auto kMessageTable = [] {
   t[n++] = onMessage<&CTonalisDlg::onPaint>(WM_PAINT);
   t[n++] = onMessage<&CTonalisDlg::onEraseBackground>(WM_ERASEBKGND);
   t[n++] = onMessage<&CTonalisDlg::onQueryDragIcon>(WM_QUERYDRAGICON);
-  t[n++] = onMessage<&CTonalisDlg::onFrameTimer>(WM_TIMER);
+  t[n++] = onMessage<&CTonalisDlg::onTimer>(WM_TIMER);
   t[n++] = onMessage<&CTonalisDlg::onClose>(WM_CLOSE);
   t[n++] = onMessage<&CTonalisDlg::onSplashShown>(CTonalisDlg::SplashShownMessage);
   t[n++] = onMessage<&CTonalisDlg::onSplashEnded>(CTonalisDlg::SplashEndedMessage);
@@ -65,8 +66,8 @@ constexpr auto kMessageTable = [] {
 CTonalisDlg::CTonalisDlg(AppPorts ports) : CDialog(TemplateId, ports.host), ports_(ports) {}
 
 CTonalisDlg::~CTonalisDlg() {
-  // Normally the exit sequence has joined the worker; this covers a dialog torn down
-  // some other way.
+  // Normally the exit sequence has joined the worker (or given it up, detached); this
+  // covers a dialog torn down some other way.
   if (workerThread.joinable()) {
     running = false;
     workerThread.join();
@@ -88,7 +89,9 @@ bool CTonalisDlg::onInitDialog() {
   // transparency mode when the settings are applied.
   ports_.window.hide();
   ports_.window.setExtendedStyle(ExStyleToolWindow);
-  ports_.tray.addIcon(TrayIconId, TrayCallbackMessage, ProductName);
+  // A shell not ready yet (a start at logon) gets asked again until the icon is in.
+  trayWanted_ = true;
+  ensureTrayIcon();
 
   frameMillis = 0;
   capture.captureReleaseCount = 0;
@@ -98,11 +101,12 @@ bool CTonalisDlg::onInitDialog() {
   // read before the rest of the settings.
   const Point screenForSource = ports_.host.screenSize();
   const SoundSource source =
-      loadSettingsFile(std::string(SettingsFileName), {WindowWidth, WindowHeight, screenForSource.x,
+      loadSettingsFile(ports_.files, {WindowWidth, WindowHeight, screenForSource.x,
                                                        screenForSource.y})
           .source;
   if (prepareCapture(capture, ports_.sound, ports_.shell, source)) {
     // The message has been shown; the program ends without a trace in the tray.
+    trayWanted_ = false;
     ports_.tray.removeIcon();
     releaseCapture(capture, ports_.sound);
     analysisSamples.reset();
@@ -134,10 +138,24 @@ bool CTonalisDlg::onInitDialog() {
   initBoardLink(board, ports_.hid);
   openBoard(board);
 
+  // The exit may have been asked for while capture was being prepared (its message box
+  // runs messages): then there is nothing left to start.
+  if (closing_) return true;
+  maintenanceTimerOn_ = ports_.host.setTimer(MaintenanceTimerId, MaintenancePeriodMillis);
+
   splashActive = true;
   running = true;
   workerFinished_ = false;
-  workerThread = std::thread([this] { startupThread(); });
+  workerThread = std::thread([this] {
+    // Nothing may leave a thread entry: an unexpected failure ends the program like a
+    // capture failure does, through the window's own exit.
+    try {
+      startupThread();
+    } catch (...) {
+      ports_.host.postMessage({WM_CLOSE, 0, 0});
+    }
+    workerFinished_ = true;
+  });
   return true;
 }
 
@@ -150,33 +168,36 @@ void CTonalisDlg::startupThread() {
   splashActive = false;
   // When the program is already closing there is nothing left to start.
   if (running) {
-    Canvas(windowBufferBitmap).fillRect(clientRect, 0);
-    windowRenderer.picture = {};  // drawn outside the renderer
-    // The saved transparency and the frame timer are the window's business: its own
-    // thread applies them (a style change from here would block on that thread).
+    windowRenderer.picture = {};  // the splash was drawn outside the renderer
+    // Clearing the buffer, the saved transparency and the frame timer are the window's
+    // business: its own thread does them (only it draws, and a style change from here
+    // would block on it).
     ports_.host.postMessage({SplashEndedMessage, 0, 0});
     if (runCapture(capture, ports_.sound, ports_.clock, running)) {
       ports_.host.postMessage({WM_CLOSE, 0, 0});
     }
   }
-  workerFinished_ = true;
 }
 
 void CTonalisDlg::onSplashEnded() {
-  if (!running) return;
+  if (!running || closing_) return;
+  Canvas(windowBufferBitmap).fillRect(clientRect, 0);
   applyTransparencyMode(display, ports_.window, display.transparencyMode);
-  ports_.host.setTimer(FrameTimerId, FramePeriodMillis);
+  frameTimerWanted_ = true;
+  startTimers();
 }
 
 void CTonalisDlg::showSplash() {
-  Canvas(windowBufferBitmap).drawImage(assets.get(SplashBitmap), {0, 0});
-  // The splash frame itself runs on the window's thread, like every other frame: a layered
-  // update from another thread is not shown by every system (Wine drops it).
+  // The splash is drawn and presented on the window's thread, like every frame: only that
+  // thread draws, and a layered update from another thread is not shown everywhere (Wine
+  // drops it).
   ports_.host.postMessage({SplashShownMessage, 0, 0});
 }
 
 void CTonalisDlg::onSplashShown() {
-  if (splashActive) runFrame();
+  if (!splashActive || closing_) return;
+  Canvas(windowBufferBitmap).drawImage(assets.get(SplashBitmap), {0, 0});
+  runFrame();
 }
 
 // ---------------------------------------------------------------- settings
@@ -184,15 +205,39 @@ void CTonalisDlg::onSplashShown() {
 void CTonalisDlg::loadSettings() {
   const Point screen = ports_.host.screenSize();
   const SettingsLimits limits{clientRect.width(), clientRect.height(), screen.x, screen.y};
-  const SettingsReadResult read = loadSettingsFile(std::string(SettingsFileName), limits);
+  const SettingsReadResult read = loadSettingsFile(ports_.files, limits);
   storeSettings(read.settings, display);
   applyColorTheme(display.colorTheme);
   applyLoadedSettings(display, ports_.window, windowSize());
+  settingsLoaded_ = true;
+  if (read.result == SettingsRead) {
+    lastSaved_ = read.settings;
+    lastSavedSource_ = read.source;
+  }
 }
 
-void CTonalisDlg::saveSettings() {
+bool CTonalisDlg::saveSettings(bool always) {
+  // Before the file was read the record holds defaults, not the user's settings: writing
+  // them would wipe the file (an exit while the "cannot record" box is up).
+  if (!settingsLoaded_) return true;
   rememberWindowPosition(display, ports_.window);
-  saveSettingsFile(std::string(SettingsFileName), settingsFromDisplay(display), capture.chosen());
+  const Settings now = settingsFromDisplay(display);
+  const SoundSource source = capture.chosen();
+  if (!always && lastSaved_ == now && lastSavedSource_ == source) return true;
+  if (saveSettingsFile(ports_.files, now, source) == 0) {
+    lastSaved_ = now;
+    lastSavedSource_ = source;
+    return true;
+  }
+  reportSaveFailure();
+  return false;
+}
+
+void CTonalisDlg::reportSaveFailure() {
+  // Once: a read-only folder fails every time, and the user has been told where.
+  if (saveFailureTold_ || !trayIconAdded_) return;
+  saveFailureTold_ = true;
+  ports_.tray.showBalloon(SaveFailedTitle, ports_.files.folder());
 }
 
 void CTonalisDlg::applyColorTheme(int32_t theme) {
@@ -204,12 +249,45 @@ void CTonalisDlg::applyColorTheme(int32_t theme) {
 
 void CTonalisDlg::recomputeLayout() {
   layout = computeLayoutMetrics(screenWidth, screenHeight, display.fullScreenPosition);
-  // A screen too short for the strip makes the stored height the strip's: the buffer the
-  // presentation reads must be at least that tall.
-  if (screenBufferBitmap.pixels && screenHeight > screenBufferBitmap.height) {
+}
+
+void CTonalisDlg::onDisplayChange() {
+  if (closing_ || !windowBufferBitmap.pixels) return;  // not started, or going
+  const Point screen = ports_.host.screenSize();
+  const int32_t width = std::max(screen.x, 400);
+  const int32_t height = std::max(screen.y, 300);
+  if (width != screenWidth || height != screenHeight) {
+    screenWidth = width;
+    screenHeight = height;
+    // Only this thread draws, so the buffer can change between two frames.
     ports_.presenter.releaseBuffer(screenBufferBitmap);
     screenBufferBitmap = ports_.presenter.createBuffer(screenWidth, screenHeight);
     stripRenderer.picture = {};  // a new buffer holds nothing drawn yet
+  }
+  recomputeLayout();
+  keepWindowOnScreen();
+}
+
+void CTonalisDlg::keepWindowOnScreen() {
+  // Back onto the primary screen, whole where it fits, when no monitor shows any of it.
+  const auto onScreen = [&](int32_t x, int32_t y) {
+    const int32_t w = clientRect.width();
+    const int32_t h = clientRect.height();
+    return Point{std::clamp(x, 0, std::max(0, screenWidth - w)), std::clamp(y, 0, std::max(0, screenHeight - h))};
+  };
+  if (display.displayMode == DisplayMode::Window) {
+    const Rect rect = ports_.window.windowRect();
+    if (ports_.window.isOnAnyScreen(rect)) return;
+    const Point to = onScreen(rect.left, rect.top);
+    ports_.window.move(to.x, to.y, rect.width(), rect.height(), true);
+  } else {
+    // The strip follows the layout; the place to return to must be visible too.
+    const Rect saved{display.savedX, display.savedY, display.savedX + clientRect.width(),
+                     display.savedY + clientRect.height()};
+    if (ports_.window.isOnAnyScreen(saved)) return;
+    const Point to = onScreen(saved.left, saved.top);
+    display.savedX = to.x;
+    display.savedY = to.y;
   }
 }
 
@@ -270,6 +348,7 @@ void CTonalisDlg::toggleWindowVisibility() {
     ports_.window.hide();
   } else {
     ports_.window.show();
+    keepDesktopAtBottom();
   }
 }
 
@@ -281,7 +360,10 @@ void CTonalisDlg::showTrayMenu() {
   state.source.chosenAbsent = status.state == SourceState::Absent && status.chosen == state.source.chosen;
   state.source.devices = ports_.sound.listDevices();
   menuDeviceIds_ = sourceMenuDeviceIds(state.source);
+  // Tracking brings the window to the foreground, which lifts a desktop strip over the
+  // other windows.
   ports_.tray.trackMenu(buildTrayMenu(state));
+  keepDesktopAtBottom();
 }
 
 bool CTonalisDlg::onSourceCommand(const Message& message, intptr_t&) {
@@ -310,6 +392,33 @@ void CTonalisDlg::updateSourceTip() {
   if (tip == shownTip_) return;
   shownTip_ = std::move(tip);
   ports_.tray.setTip(shownTip_);
+}
+
+void CTonalisDlg::keepDesktopAtBottom() {
+  if (display.displayMode == DisplayMode::Desktop) ports_.window.restack(ZOrder::Bottom);
+}
+
+void CTonalisDlg::ensureTrayIcon() {
+  if (trayWanted_ && !trayIconAdded_) {
+    trayIconAdded_ = ports_.tray.addIcon(TrayIconId, TrayCallbackMessage, shownTip_);
+  }
+}
+
+void CTonalisDlg::onShellRestarted() {
+  // A new shell has no icons: ours goes in again (now, or on a later tick).
+  trayIconAdded_ = false;
+  ensureTrayIcon();
+}
+
+void CTonalisDlg::onSecondInstance() {
+  if (closing_) return;
+  if (!ports_.window.isVisible()) ports_.window.show();
+  if (display.displayMode == DisplayMode::Desktop) {
+    keepDesktopAtBottom();
+    return;
+  }
+  keepWindowOnScreen();
+  ports_.window.setForeground();
 }
 
 // ---------------------------------------------------------------- window commands
@@ -399,35 +508,91 @@ void CTonalisDlg::onAboutCommand() {
 
 void CTonalisDlg::onExitCommand() { ports_.host.sendMessage({WM_CLOSE, 0, 0}); }
 
-void CTonalisDlg::onClose() {
+void CTonalisDlg::onClose() { shutDown(ExitPauseMillis, WorkerExitBoundMillis); }
+
+bool CTonalisDlg::onQueryEndSession() {
+  // The system may end the process at any moment from here on.
+  if (!closing_) saveSettings(true);
+  return true;
+}
+
+void CTonalisDlg::onEndSession(bool ending) {
+  if (ending) shutDown(0, SessionEndWorkerBoundMillis);
+}
+
+void CTonalisDlg::shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis) {
+  // Once: a close request can meet the end of the session or the worker's own request.
+  if (closing_) return;
+  closing_ = true;
+  trayWanted_ = false;
   ports_.tray.removeIcon();
+  trayIconAdded_ = false;
   running = false;
-  saveSettings();
-  ports_.clock.sleepMillis(ExitPauseMillis);
+  saveSettings(true);
+  if (pauseMillis) ports_.clock.sleepMillis(pauseMillis);
   ports_.host.killTimer(FrameTimerId);
+  ports_.host.killTimer(MaintenanceTimerId);
+  frameTimerWanted_ = false;
   closeBoard(board);
+  // Buffers go only once the worker is gone. A worker stuck in a device call is left
+  // behind with the capture memory it may still touch; the program ends without it.
+  if (waitForWorker(workerBoundMillis)) {
+    releaseCapture(capture, ports_.sound);
+  } else {
+    workerAbandoned_ = true;
+    workerThread.detach();
+  }
   ports_.presenter.releaseBuffer(screenBufferBitmap);
   ports_.presenter.releaseBuffer(windowBufferBitmap);
-  // Capture memory goes only once the worker has left the capture loop and reset the device.
-  waitForWorker();
-  releaseCapture(capture, ports_.sound);
   analysisSamples.reset();
   endDialog(IDCANCEL);
   ports_.host.postMessage({WM_QUIT, 0, 0});
 }
 
-void CTonalisDlg::waitForWorker() {
+bool CTonalisDlg::waitForWorker(uint32_t boundMillis) {
   // The worker may be inside a call that sends to this window (a style change), so keep
   // answering sent messages while waiting. The capture loop ends within one buffer wait
-  // once `running` is clear, so this is short.
-  while (!workerFinished_) {
+  // once `running` is clear, unless a device call hangs in its driver.
+  const uint32_t start = ports_.clock.tickCount();
+  while (!workerFinished_ && ports_.clock.tickCount() - start < boundMillis) {
     ports_.host.processSentMessages();
     ports_.clock.sleepMillis(5);
   }
+  if (!workerFinished_) return false;
   if (workerThread.joinable()) workerThread.join();
+  return true;
 }
 
 // ---------------------------------------------------------------- frames
+
+intptr_t CTonalisDlg::onTimer(uintptr_t timerId, intptr_t) {
+  if (closing_) return 0;
+  if (timerId == FrameTimerId) {
+    onFrameTimer();
+    // Each timer restarts the other one when the system refused it.
+    if (!maintenanceTimerOn_) startTimers();
+  } else if (timerId == MaintenanceTimerId) {
+    onMaintenanceTimer();
+  }
+  return 0;
+}
+
+void CTonalisDlg::startTimers() {
+  if (frameTimerWanted_ && !frameTimerOn_) {
+    frameTimerOn_ = ports_.host.setTimer(FrameTimerId, FramePeriodMillis);
+  }
+  if (!maintenanceTimerOn_) {
+    maintenanceTimerOn_ = ports_.host.setTimer(MaintenanceTimerId, MaintenancePeriodMillis);
+  }
+}
+
+void CTonalisDlg::onMaintenanceTimer() {
+  ensureTrayIcon();
+  startTimers();
+  // Changes are kept as they are made, not only at exit: a crash or a power cut loses
+  // nothing, and a folder that cannot be written is found while the user can act on it.
+  if (!splashActive) saveSettings(false);
+}
 
 void CTonalisDlg::onFrameTimer() {
   if (!frameTimerSeen_) {
@@ -448,8 +613,10 @@ void CTonalisDlg::onFrameTimer() {
 void CTonalisDlg::runFrame() {
   const DisplayMode mode = display.displayMode;
   if (!splashActive) {
-    analyzer_.analyzeSpectrum(capture.ring, capture.latestBlock,
-                              std::span<float, AnalysisSize>(analysisSamples.get(), AnalysisSize), spectrum);
+    // A worker that lapped a stalled frame wrote into the slots being copied: the previous
+    // frame's levels stand instead.
+    const std::span<float, AnalysisSize> samples(analysisSamples.get(), AnalysisSize);
+    if (copyNewestBlocks(capture, samples)) analyzer_.analyzeSamples(samples, spectrum);
     BandLevels levels;
     for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(spectrum.bandLevels[b]);
     if (mode == DisplayMode::Window) {

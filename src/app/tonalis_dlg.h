@@ -7,12 +7,14 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/analysis.h"
+#include "app/settings_file.h"
 #include "audio/capture.h"
 #include "board/board_link.h"
 #include "board/board_step.h"
@@ -40,6 +42,8 @@ struct AppPorts {
   Clock& clock;
   Shell& shell;
   BitmapSource& bitmaps;
+  FileStore& files;
+  InstanceGuard& instance;
 };
 
 class CTonalisDlg : public CDialog {
@@ -50,6 +54,14 @@ class CTonalisDlg : public CDialog {
   static constexpr uint32_t FrameTimerId = 1;
   static constexpr uint32_t FramePeriodMillis = 28;
   static constexpr uint32_t ExitPauseMillis = 1200;
+  // After the pause, how long the exit waits for the worker to leave a device call before
+  // it ends the program without it: the whole exit stays within 3 s.
+  static constexpr uint32_t WorkerExitBoundMillis = 1500;
+  // At the end of the session the system gives a program a few seconds in all.
+  static constexpr uint32_t SessionEndWorkerBoundMillis = 500;
+  // Timer 2, every second: keeps the tray icon, saves changed settings, restarts timer 1.
+  static constexpr uint32_t MaintenanceTimerId = 2;
+  static constexpr uint32_t MaintenancePeriodMillis = 1000;
   static constexpr std::string_view ProductName = "Tonalis";
   // Posted by the StartupThread: the splash image is in the window buffer; the splash
   // period is over.
@@ -69,7 +81,9 @@ class CTonalisDlg : public CDialog {
   intptr_t onQueryDragIcon(uintptr_t, intptr_t);
   void onClose();
   void onExitCommand();
+  intptr_t onTimer(uintptr_t timerId, intptr_t);
   void onFrameTimer();
+  void onMaintenanceTimer();
   void onSplashShown();
   void onSplashEnded();
   intptr_t onTrayNotify(uintptr_t iconId, intptr_t mouseMessage);
@@ -93,6 +107,20 @@ class CTonalisDlg : public CDialog {
   void onAboutCommand();
   // A HID interface came or went (the backend translates WM_DEVICECHANGE).
   intptr_t onDeviceChange(HidDeviceEvent event, std::string_view path);
+  // The session is ending (the backend translates WM_QUERYENDSESSION and WM_ENDSESSION):
+  // the query saves the settings and agrees; the end, when `ending`, shuts down quickly.
+  bool onQueryEndSession();
+  void onEndSession(bool ending);
+  // The shell restarted and forgot the tray icons.
+  void onShellRestarted();
+  // The screens changed (resolution, primary monitor, rotation, work area).
+  void onDisplayChange();
+  // A second copy of the program was started: show this one's window.
+  void onSecondInstance();
+  // True when the exit had to leave the worker inside a device call: the dialog must then
+  // outlive it (the process ends without destroying it).
+  bool workerAbandoned() const { return workerAbandoned_; }
+  bool workerFinished() const { return workerFinished_; }
 
   // One frame: analysis, drawing, presentation, board step. Also run once by the
   // StartupThread to present the splash.
@@ -133,12 +161,20 @@ class CTonalisDlg : public CDialog {
   void startupThread();
   void showSplash();
   void loadSettings();
-  void saveSettings();
+  // Writes the settings when they were read (or set) and, unless `always`, differ from
+  // the file's. False when the file could not be written.
+  bool saveSettings(bool always);
+  void reportSaveFailure();
+  void ensureTrayIcon();
+  void startTimers();
+  void keepDesktopAtBottom();
+  void keepWindowOnScreen();
+  void shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis);
   void applyColorTheme(int32_t theme);
   void recomputeLayout();
   void showTrayMenu();
   void updateSourceTip();
-  void waitForWorker();
+  bool waitForWorker(uint32_t boundMillis);
   Point windowSize() const { return {clientRect.width(), clientRect.height()}; }
 
   AppPorts ports_;
@@ -154,6 +190,17 @@ class CTonalisDlg : public CDialog {
   std::vector<std::string> menuDeviceIds_;
   uint32_t tipStatusVersion_ = 0;
   std::string shownTip_{ProductName};
+  bool workerAbandoned_ = false;
+  bool closing_ = false;            // the exit (or the session's end) has begun
+  bool settingsLoaded_ = false;     // the settings were read: only then may they be written
+  std::optional<Settings> lastSaved_;  // what the file holds, when known
+  std::optional<SoundSource> lastSavedSource_;
+  bool saveFailureTold_ = false;
+  bool trayWanted_ = false;         // the icon should be in the tray (from start-up to exit)
+  bool trayIconAdded_ = false;
+  bool frameTimerWanted_ = false;
+  bool frameTimerOn_ = false;
+  bool maintenanceTimerOn_ = false;
 };
 
 }  // namespace tonalis

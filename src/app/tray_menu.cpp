@@ -132,15 +132,10 @@ std::string sourceTip(const SourceStatus& status, const std::vector<SoundDevice>
 TrayMenuState trayMenuState(const DisplayState& display, bool boardConnected,
                             bool windowVisible) {
   TrayMenuState state;
+  static_cast<Settings&>(state) = display;  // the live values, clickThrough included
   state.boardConnected = boardConnected;
   state.windowVisible = windowVisible;
   state.displayMode = display.displayMode;
-  state.spectrumStyle = display.spectrumStyle;
-  state.fullScreenPosition = display.fullScreenPosition;
-  state.topMost = display.topMost;
-  state.clickThrough = display.clickThrough;
-  state.transparencyMode = display.transparencyMode;
-  state.colorTheme = display.colorTheme;
   return state;
 }
 

@@ -32,16 +32,11 @@ std::string sourceTip(const SourceStatus& status, const std::vector<SoundDevice>
 
 // What the menu shows. The int fields take any value: one outside its group's range
 // checks nothing in that group (a hand-edited settings file can hold such values).
-struct TrayMenuState {
+// topMost and clickThrough are checked when exactly 1; savedX and savedY are not shown.
+struct TrayMenuState : Settings {
   bool boardConnected = false;   // first item reads "断开小板" instead of "连接小板"
   bool windowVisible = true;     // second item reads "隐藏界面" instead of "显示界面"
   DisplayMode displayMode = DisplayMode::Window;  // out of range: checks "窗口显示"
-  int32_t spectrumStyle = Block;
-  int32_t fullScreenPosition = Center;
-  int32_t topMost = 0;           // checked when exactly 1
-  int32_t clickThrough = 0;      // checked when exactly 1
-  int32_t transparencyMode = Opaque;
-  int32_t colorTheme = White;
   SourceMenuState source;
 };
 

@@ -335,8 +335,6 @@ std::span<const float, UsedBins> SpectrumAnalyzer::magnitudes() const {
 void SpectrumAnalyzer::analyzeSpectrum(const SampleRing& ring, int32_t latestBlock,
                                        std::span<float, AnalysisSize> analysisSamples,
                                        SpectrumFrame& frame) {
-  Tables& t = *tables_;
-
   // Gather the 8 slots ending at latestBlock, oldest first.
   const int32_t latest = ((latestBlock % RingSlotCount) + RingSlotCount) % RingSlotCount;
   int32_t slot = latest - (AnalysisBlocks - 1);
@@ -348,8 +346,13 @@ void SpectrumAnalyzer::analyzeSpectrum(const SampleRing& ring, int32_t latestBlo
     std::memcpy(samples + b * BlockSamples, ring[slot].data(), sizeof(float) * BlockSamples);
     slot = slot + 1 < RingSlotCount ? slot + 1 : 0;
   }
+  analyzeSamples(analysisSamples, frame);
+}
 
-  t.transform(t, samples);
+void SpectrumAnalyzer::analyzeSamples(std::span<float, AnalysisSize> analysisSamples,
+                                      SpectrumFrame& frame) {
+  Tables& t = *tables_;
+  t.transform(t, analysisSamples.data());
 
   // Frequency-weighted line over bins 0..428, then one bin per band.
   for (int k = 0; k < SpectrumLineLength; ++k) {

@@ -71,6 +71,9 @@ class SpectrumAnalyzer {
   void analyzeSpectrum(const SampleRing& ring, int32_t latestBlock,
                        std::span<float, AnalysisSize> analysisSamples, SpectrumFrame& frame);
 
+  // The same from samples already gathered (oldest first), as copyNewestBlocks gives them.
+  void analyzeSamples(std::span<float, AnalysisSize> analysisSamples, SpectrumFrame& frame);
+
   // Magnitudes of bins 0..500 from the last analyzeSpectrum (scaled by 1/1024), for tests and
   // tools; valid until the next call.
   std::span<const float, UsedBins> magnitudes() const;

@@ -3,6 +3,7 @@
 // never a hang: the ring gets silence by the clock, opening is retried, capture resumes.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -61,6 +62,9 @@ struct CaptureContext {
   SampleRing ring{};                      // 30 x 256 samples; zero it before recording starts
   std::atomic<int32_t> latestBlock{0};    // slot written last, 0..29; release-stored
   std::atomic<uint64_t> blocksPublished{0};  // blocks written since the start (worker only writes)
+  // Per slot, the number of times its writing began or ended: odd while the worker writes
+  // it. A reader that finds a count changed across its copy was lapped (seqlock).
+  std::array<std::atomic<uint32_t>, RingSlotCount> slotVersions{};
   int32_t captureReleaseCount = 0;        // releaseCapture calls so far; only the first frees
   std::unique_ptr<CaptureState> state;    // null before prepareCapture and after release
 
@@ -102,6 +106,11 @@ void publishBlock(CaptureContext& capture, int32_t slot,
 
 // Copies a finished block into the slot after latestBlock and publishes it.
 void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block);
+
+// Any thread, alongside the worker: copies the out.size() / 256 slots ending at the latest
+// one, oldest first. False when the worker wrote into one of them during the copy (it
+// lapped a reader that stalled): `out` is then partly new, partly old, and must not be used.
+bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out);
 
 // The converter's format for what a device delivers; false for a format the converter
 // cannot take (8-bit or 64-bit samples, float that is not 32-bit).

@@ -79,7 +79,9 @@ class DialogHost {
 
   // Window operations a dialog uses (those of an MFC CWnd that this program needs).
   // A window timer: WM_TIMER with `id` every `periodMillis`. May be started from any thread.
-  virtual void setTimer(uint32_t id, uint32_t periodMillis) = 0;
+  // False when the system has no timer to give (from another thread: when the request
+  // could not be handed to the window).
+  virtual bool setTimer(uint32_t id, uint32_t periodMillis) = 0;
   virtual void killTimer(uint32_t id) = 0;
   // Appends a separator and a command item to the window's system menu, when it has one.
   virtual void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) = 0;

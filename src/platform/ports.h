@@ -3,7 +3,9 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/file_store.h"
 #include "platform/hid_host.h"
+#include "platform/instance_guard.h"
 #include "platform/presenter.h"
 #include "platform/shell.h"
 #include "platform/sound_input.h"

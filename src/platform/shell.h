@@ -12,7 +12,8 @@ class Shell {
   // the application's name. The text is UTF-8; the backend shows it with the wide API.
   virtual void showMessage(std::string_view utf8Text) = 0;
   // Opens an address with the shell's default action (the browser for a web page).
-  virtual void openUrl(std::string_view url) = 0;
+  // False when the shell could not (no browser, no association).
+  virtual bool openUrl(std::string_view url) = 0;
 };
 
 }  // namespace tonalis

@@ -47,6 +47,9 @@ class WindowPort {
   virtual void beginSystemMove() = 0;
 
   virtual void setForeground() = 0;
+
+  // Whether some monitor shows part of `rect` (screen pixels): a window there can be seen.
+  virtual bool isOnAnyScreen(const Rect& rect) = 0;
 };
 
 }  // namespace tonalis

@@ -6,7 +6,7 @@ namespace {
 constexpr int32_t BottomReserve = 40;  // kept free at the bottom in Lower and Stretch
 }
 
-LayoutMetrics computeLayoutMetrics(int32_t screenWidth, int32_t& screenHeight,
+LayoutMetrics computeLayoutMetrics(int32_t screenWidth, int32_t screenHeight,
                                    int32_t fullScreenPosition) noexcept {
   const int32_t W = screenWidth;
   const int32_t H = screenHeight;
@@ -29,9 +29,16 @@ LayoutMetrics computeLayoutMetrics(int32_t screenWidth, int32_t& screenHeight,
   m.cellGap = (2 * m.bandWidth) / 15;
   m.cellHeight = (4 * m.bandWidth) / 15;
   m.stripHeight = 18 * (m.cellGap + m.cellHeight);
+  if (H < m.stripHeight) {
+    // Rows keep their 4:2 proportion, 18 of them in the screen's height.
+    m.cellGap = (2 * H) / 108;
+    m.cellHeight = (4 * H) / 108;
+    m.stripHeight = 18 * (m.cellGap + m.cellHeight);
+    m.stripTop = 0;
+    return m;
+  }
   if (H < m.stripHeight + BottomReserve) {
     m.stripTop = 0;
-    screenHeight = m.stripHeight;
     return m;
   }
   switch (fullScreenPosition) {

@@ -24,9 +24,10 @@ struct LayoutMetrics {
 // screenWidth >= 400 and screenHeight >= 300 (the start-up clamps) keep every quotient
 // non-negative. fullScreenPosition: 0 Center, 1 Upper, 2 Lower, 3 Stretch; any other value
 // lays out as Center. When the strip does not fit above the 40-pixel bottom reserve
-// (non-Stretch), the strip goes to the top and screenHeight is replaced by stripHeight:
-// the caller must then make sure its screen buffer is at least that tall.
-LayoutMetrics computeLayoutMetrics(int32_t screenWidth, int32_t& screenHeight,
+// (non-Stretch), it goes to the top; when it is taller than the screen itself (a very wide,
+// short screen such as 5120 x 1080), its rows shrink so that all 18 fit on the screen.
+// The strip never reaches below screenHeight, except the stretched one's trailing gap.
+LayoutMetrics computeLayoutMetrics(int32_t screenWidth, int32_t screenHeight,
                                    int32_t fullScreenPosition) noexcept;
 
 }  // namespace tonalis

@@ -69,6 +69,14 @@ TEST_F(AboutFixture, HandCursorAndClickExactlyOverTheLinkRectangle) {
   }
 }
 
+TEST_F(AboutFixture, APageThatCannotBeOpenedShowsItsAddress) {
+  host.cursor = {100, 300};
+  shell.openFails = true;
+  intptr_t result = 0;
+  about.dispatch({WM_LBUTTONDOWN, 0, 0}, result);
+  EXPECT_EQ(shell.messages, std::vector<std::string>{"无法打开网页：https://example.org/tonalis/"});
+}
+
 TEST_F(AboutFixture, OkAndEscapeCloseIt) {
   host.queue = {{WM_KEYDOWN, VK_ESCAPE, 0}};
   EXPECT_EQ(about.doModal(), IDCANCEL);

@@ -1,10 +1,12 @@
 #include "app/settings_file.h"
+#include "app/std_file_store.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "fakes/fake_window.h"
@@ -218,26 +220,28 @@ class SettingsFile : public testing::Test {
     fs::create_directories(dir_);
     ini_ = dir_ / SettingsFileName;
     tmp_ = dir_ / "tonalis.ini.tmp";
+    store_.emplace(dir_);
   }
   void TearDown() override {
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
   fs::path dir_, ini_, tmp_;
+  std::optional<StdFileStore> store_;
 };
 
 TEST_F(SettingsFile, MissingFileGivesDefaultsAndResultOne) {
-  const SettingsReadResult got = loadSettingsFile(ini_, Screen1080);
+  const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
   EXPECT_EQ(got.result, SettingsNotOpened);
   EXPECT_EQ(got.settings, Settings{});
 }
 
 TEST_F(SettingsFile, SaveWritesTheExactBytesAndLoadReadsThemBack) {
   writeBytes(ini_, "xpos 1\r\n");  // an older file is replaced whole
-  ASSERT_EQ(saveSettingsFile(ini_, GoldenRecord), 0);
+  ASSERT_EQ(saveSettingsFile(*store_, GoldenRecord), 0);
   EXPECT_EQ(readBytes(ini_), golden());
   EXPECT_FALSE(fs::exists(tmp_));
-  const SettingsReadResult got = loadSettingsFile(ini_, Screen1080);
+  const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
   EXPECT_EQ(got.result, SettingsRead);
   EXPECT_EQ(got.settings, GoldenRecord);
 }
@@ -246,7 +250,7 @@ TEST_F(SettingsFile, LoadLooksAtNoMoreThanTheReaderCan) {
   // Eight lines and then garbage: the garbage is never needed.
   std::string text = values(5, 6, 1, 2, 1, 3, 4, 1) + std::string(1 << 20, 'z');
   writeBytes(ini_, text);
-  EXPECT_EQ(loadSettingsFile(ini_, Screen1080).settings, (Settings{5, 6, 1, 2, 1, 3, 4, 1}));
+  EXPECT_EQ(loadSettingsFile(*store_, Screen1080).settings, (Settings{5, 6, 1, 2, 1, 3, 4, 1}));
 
   // Eight maximal lines, 1022 characters and CR LF each, fill the whole 8 KiB the reader
   // looks at; the last value stands at its very end.
@@ -255,7 +259,7 @@ TEST_F(SettingsFile, LoadLooksAtNoMoreThanTheReaderCan) {
   for (const char* line : keyed) text += std::string(1022 - std::string(line).size(), ' ') + line + "\r\n";
   ASSERT_EQ(text.size(), 8192u);
   writeBytes(ini_, text + "garbage\r\n");
-  const SettingsReadResult got = loadSettingsFile(ini_, Screen1080);
+  const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
   EXPECT_EQ(got.result, SettingsRead);
   EXPECT_EQ(got.settings, (Settings{5, 6, 1, 2, 1, 3, 4, 2}));
 }
@@ -263,14 +267,14 @@ TEST_F(SettingsFile, LoadLooksAtNoMoreThanTheReaderCan) {
 TEST_F(SettingsFile, SaveThatCannotCreateItsTemporaryLeavesTheOldFile) {
   writeBytes(ini_, golden());
   fs::create_directory(tmp_);  // something in the way of the temporary file
-  EXPECT_EQ(saveSettingsFile(ini_, Settings{}), -1);
+  EXPECT_EQ(saveSettingsFile(*store_, Settings{}), -1);
   EXPECT_EQ(readBytes(ini_), golden());
   EXPECT_TRUE(fs::is_directory(tmp_));  // not ours to remove
 }
 
 TEST_F(SettingsFile, SaveThatCannotReplaceRemovesItsTemporary) {
   fs::create_directories(ini_ / "occupied");  // tonalis.ini is a non-empty folder
-  EXPECT_EQ(saveSettingsFile(ini_, Settings{}), -1);
+  EXPECT_EQ(saveSettingsFile(*store_, Settings{}), -1);
   EXPECT_TRUE(fs::is_directory(ini_ / "occupied"));
   EXPECT_FALSE(fs::exists(tmp_));
 }
@@ -285,7 +289,7 @@ TEST_F(SettingsFile, SaveOnAFullDiskLeavesTheOldFileWhole) {
   rlimit small = saved;
   small.rlim_cur = 32;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int result = saveSettingsFile(ini_, Settings{});  // nothing else writes meanwhile
+  const int result = saveSettingsFile(*store_, Settings{});  // nothing else writes meanwhile
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
 

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "app/command_ids.h"
+#include "app/settings_file.h"
+#include "app/tonalis_app.h"
 #include "app/tonalis_dlg.h"
 #include "fakes/fake_app_ports.h"
 #include "fakes/fake_hid_host.h"
@@ -67,14 +69,18 @@ class LoggedWindow : public FakeWindow {
   CallLog& log_;
 };
 
-// Notes whether the settings file exists when the exit pause begins.
-class ExitClock : public fakes::FakeClock {
+
+// A sound input whose wait for a packet can hang, as a driver call sometimes does.
+class HangingSound : public fakes::FakeSoundInput {
  public:
-  using FakeClock::FakeClock;
-  std::atomic<bool> settingsBeforePause{false};
-  void sleepMillis(uint32_t ms) override {
-    if (ms == CTonalisDlg::ExitPauseMillis) settingsBeforePause = std::filesystem::exists("tonalis.ini");
-    FakeClock::sleepMillis(ms);
+  using FakeSoundInput::FakeSoundInput;
+  std::atomic<bool> hang{false}, letGo{false}, stuck{false};
+  uint32_t waitPacket(uint32_t timeoutMillis) override {
+    if (hang) {
+      stuck = true;
+      while (!letGo) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return FakeSoundInput::waitPacket(timeoutMillis);
   }
 };
 
@@ -84,11 +90,13 @@ struct MainWindow : ::testing::Test {
   LoggedWindow window{log};
   fakes::FakePresenter presenter{log};
   fakes::FakeTray tray{log};
-  fakes::FakeSoundInput sound{log};
+  HangingSound sound{log};
   FakeHidHost hid;
-  ExitClock clock{log};
+  fakes::FakeClock clock{log};
   fakes::FakeShell shell{log};
   fakes::FakeBitmapSource bitmaps;
+  fakes::FakeFileStore files{log};
+  fakes::FakeInstanceGuard instance{log};
   std::filesystem::path oldDir = std::filesystem::current_path();
   std::filesystem::path dir;
 
@@ -108,7 +116,7 @@ struct MainWindow : ::testing::Test {
     std::filesystem::current_path(oldDir);
     std::filesystem::remove_all(dir);
   }
-  AppPorts ports() { return {host, window, presenter, tray, sound, hid, clock, shell, bitmaps}; }
+  AppPorts ports() { return {host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instance}; }
 
   // Runs the dialog's message loop until `done` holds (or a real-time bound passes),
   // feeding it the messages its worker posts. The first call creates the dialog.
@@ -180,8 +188,8 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
   EXPECT_EQ(closeWith({WM_COMMAND, CmdExit, 0}), IDCANCEL);
 
   const std::vector<std::string> order = {
-      "tray.remove", "clock.sleep 1200", "host.killTimer 1", "presenter.release 1920x1080",
-      "presenter.release 443x145", "host.end 2", "host.post 18",
+      "tray.remove", "files.replace tonalis.ini", "clock.sleep 1200", "host.killTimer 1",
+      "presenter.release 1920x1080", "presenter.release 443x145", "host.end 2", "host.post 18",
   };
   int last = -1;
   for (const std::string& step : order) {
@@ -189,7 +197,6 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
     EXPECT_GT(at, last) << step << " out of order";
     last = std::max(last, at);
   }
-  EXPECT_TRUE(clock.settingsBeforePause) << "settings must be written before the 1200 ms pause";
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(presenter.liveBuffers(), 0);
   // The worker closed its stream on the way out, before the dialog ended.
@@ -207,7 +214,7 @@ TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
   EXPECT_EQ(closeWith({WM_CLOSE, 0, 0}), IDCANCEL);
   // At most one more 50 ms step after `running` was cleared; no frame timer, no capture.
   EXPECT_LE(log.count("clock.sleep 50") - waitsBefore, 2);
-  EXPECT_EQ(log.count("host.setTimer"), 0);
+  EXPECT_EQ(log.count("host.setTimer 1 "), 0);
   EXPECT_EQ(log.count("sound.start"), 0);
   EXPECT_EQ(log.count("tray.remove"), 1);
 }
@@ -221,7 +228,7 @@ TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(log.count("presenter.create"), 0);
   EXPECT_FALSE(dlg.workerThread.joinable());
-  EXPECT_FALSE(std::filesystem::exists("tonalis.ini"));
+  EXPECT_EQ(log.count("files.replace"), 0);
 }
 
 // The source a settings file names decides whether a missing recording device ends the
@@ -230,8 +237,8 @@ TEST_F(MainWindow, WhatIsPlayingChosenRunsWithoutARecordingDevice) {
   sound.setPresent("mic", false);
   sound.add(fakes::FakeEndpoint{"spk", "Speakers", false});
   sound.defaultOutput = "spk";
-  std::ofstream("tonalis.ini", std::ios::binary)
-      << "xpos 50\r\nypos 50\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
+  files.files["tonalis.ini"] =
+      "xpos 50\r\nypos 50\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
          "\r\nc1\r\nc2\r\nsource 1\r\n";
   CTonalisDlg dlg(ports());
   runUntil(dlg, tipIs("Tonalis — 正在播放的声音"));
@@ -269,8 +276,7 @@ TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
   EXPECT_EQ(tray.tip, "Tonalis — USB Headset");
 
   closeWith({WM_CLOSE, 0, 0});
-  std::ifstream in("tonalis.ini", std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = files.files["tonalis.ini"];
   EXPECT_TRUE(text.ends_with("\r\nsource 2 usb\r\n")) << text;
 }
 
@@ -331,18 +337,27 @@ TEST_F(MainWindow, SystemMenuEntryAndTrayCommandBothOpenTheAboutBox) {
   closeWith({WM_CLOSE, 0, 0});
 }
 
-TEST_F(MainWindow, AScreenTooShortForTheStripGetsATallerBuffer) {
-  host.screen = {5120, 1080};  // the strip needs 1242 rows
+TEST_F(MainWindow, AShortWideScreenShowsTheWholeStripInAScreenSizedFrame) {
+  host.screen = {5120, 1080};  // the width asks for a strip 1242 rows tall
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  EXPECT_EQ(dlg.screenHeight, 1242);
-  EXPECT_EQ(dlg.screenBufferBitmap.height, 1242);
-  EXPECT_LT(log.indexOf("presenter.create 5120x1080"), log.indexOf("presenter.create 5120x1242"));
+  EXPECT_EQ(dlg.screenHeight, 1080);
+  EXPECT_EQ(dlg.screenBufferBitmap.height, 1080);
+  EXPECT_EQ(dlg.layout.stripTop + dlg.layout.stripHeight, 1080);
+  presenter.keepPixels = true;
   dlg.display.displayMode = DisplayMode::FullScreen;
+  dlg.display.unlitCellColor = 0x1E1E1E;
   presenter.presentations.clear();
   dlg.runFrame();
   ASSERT_EQ(presenter.presentations.size(), 1u);
-  EXPECT_EQ(presenter.presentations[0].size, (Point{5120, 1242}));
+  const auto& frame = presenter.presentations[0];
+  EXPECT_EQ(frame.size, (Point{5120, 1080}));
+  // The floor row (row 17) is drawn inside the frame, in the first band's column.
+  const LayoutMetrics& m = dlg.layout;
+  const int32_t x = m.stripMarginX + m.bandGap + m.bandWidth / 2;
+  const int32_t floorY = m.stripTop + m.cellGap + 17 * (m.cellGap + m.cellHeight) + m.cellHeight / 2;
+  ASSERT_LT(floorY, 1080);
+  EXPECT_NE(frame.pixels[size_t(floorY) * 5120 + size_t(x)], 0u) << "floor row missing";
   dlg.display.displayMode = DisplayMode::Window;
   closeWith({WM_CLOSE, 0, 0});
 }
@@ -416,6 +431,224 @@ TEST_F(MainWindow, FramesAllocateNothing) {
     }
   }
   dlg.display.displayMode = DisplayMode::Window;
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+// ---- Nothing lost, no hang -----------------------------------------------------
+
+TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
+  const std::string file = writeSettings(Settings{300, 200, 1, Dots, 1, Alpha40, Purple, Lower});
+  files.files["tonalis.ini"] = file;
+  sound.endpoint("mic").openResult = SoundDeviceInUse;
+  // The box's own message loop lets the tray menu's Exit through.
+  shell.whileMessageShown = [&] { host.deliver({WM_COMMAND, CmdExit, 0}); };
+  CTonalisDlg dlg(ports());
+  EXPECT_EQ(dlg.doModal(), IDCANCEL);
+  ASSERT_EQ(shell.messages.size(), 1u);
+  EXPECT_EQ(log.count("files.replace"), 0);
+  EXPECT_EQ(files.files["tonalis.ini"], file);
+  EXPECT_FALSE(tray.present);
+  EXPECT_FALSE(dlg.workerThread.joinable());
+}
+
+TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
+  files.files["tonalis.ini"] = writeSettings(Settings{});
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  EXPECT_EQ(log.count("files.replace"), 0) << "nothing changed: nothing written";
+
+  host.deliver({WM_COMMAND, CmdStyleBar, 0});
+  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  EXPECT_EQ(log.count("files.replace"), 1);
+  EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.spectrumStyle, Bar);
+
+  // A read-only folder: the file keeps what it had, the user hears of it once.
+  files.failReplace = true;
+  const std::string before = files.files["tonalis.ini"];
+  host.deliver({WM_COMMAND, CmdStyleDots, 0});
+  for (int i = 0; i < 3; ++i) host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  EXPECT_EQ(files.files["tonalis.ini"], before);
+  ASSERT_EQ(tray.balloons.size(), 1u);
+  EXPECT_EQ(tray.balloons[0].first, "设置未能保存");
+  EXPECT_EQ(tray.balloons[0].second, files.folderName);
+  closeWith({WM_CLOSE, 0, 0});
+  EXPECT_EQ(files.files["tonalis.ini"], before);
+  EXPECT_EQ(tray.balloons.size(), 1u);
+}
+
+TEST_F(MainWindow, TheEndOfTheSessionSavesAndShutsDownQuickly) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  host.deliver({WM_COMMAND, CmdThemeAutumn, 0});
+  log.clear();
+  EXPECT_TRUE(dlg.onQueryEndSession());
+  EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.colorTheme, Autumn);
+  EXPECT_FALSE(host.ended) << "the session may yet go on";
+
+  dlg.onEndSession(true);
+  EXPECT_TRUE(host.ended);
+  EXPECT_FALSE(tray.present);
+  EXPECT_EQ(log.count("clock.sleep 1200"), 0) << "no grace pause when the system is waiting";
+  EXPECT_GT(log.indexOf("sound.close"), -1);
+  EXPECT_EQ(presenter.liveBuffers(), 0);
+  EXPECT_FALSE(dlg.workerThread.joinable());
+  // The close that may follow does nothing more.
+  const int calls = int(log.calls().size());
+  intptr_t r = 0;
+  dlg.dispatch({WM_CLOSE, 0, 0}, r);
+  EXPECT_EQ(int(log.calls().size()), calls);
+}
+
+TEST_F(MainWindow, ExitIsBoundedWhenTheWorkerHangsInADeviceCall) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  host.deliver({WM_COMMAND, CmdStyleFloating, 0});
+  sound.hang = true;
+  runUntil(dlg, [&] { return sound.stuck.load(); });
+  ASSERT_TRUE(sound.stuck);
+  const int closesBefore = log.count("sound.close");
+  const uint32_t start = clock.tick;
+  EXPECT_EQ(closeWith({WM_COMMAND, CmdExit, 0}), IDCANCEL);
+  EXPECT_LE(clock.tick - start, 3000u) << "the exit took longer than 3 s";
+  EXPECT_TRUE(dlg.workerAbandoned());
+  EXPECT_FALSE(tray.present);
+  EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.spectrumStyle, Floating);
+  // The capture memory stays with the worker that may still write into it.
+  EXPECT_EQ(log.count("sound.close"), closesBefore);
+  EXPECT_FALSE(sound.misuse());
+
+  sound.letGo = true;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!dlg.workerFinished() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(dlg.workerFinished());
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the detached thread returns
+}
+
+TEST_F(MainWindow, AFrameLappedByTheWorkerKeepsThePreviousLevels) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  clock.logSleeps = false;
+  dlg.runFrame();
+  const std::array<float, BandCount> levels = dlg.spectrum.bandLevels;
+  // The worker is in the middle of rewriting one of the slots the frame would read.
+  const int32_t latest = dlg.capture.latestBlock;
+  dlg.capture.slotVersions[size_t((latest + RingSlotCount - 3) % RingSlotCount)] += 1;
+  dlg.spectrum.bandLevels.fill(5.0f);
+  dlg.runFrame();
+  EXPECT_EQ(dlg.spectrum.bandLevels[0], 5.0f) << "a torn copy was analysed";
+  dlg.capture.slotVersions[size_t((latest + RingSlotCount - 3) % RingSlotCount)] += 1;
+  dlg.runFrame();
+  EXPECT_EQ(dlg.spectrum.bandLevels, levels);
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+// ---- The tray icon, the timers, the desktop strip -------------------------------
+
+TEST_F(MainWindow, TheTrayIconAndTheTimersAreAskedForUntilTheSystemGivesThem) {
+  tray.refuseAdds = 2;             // the shell is not up yet at logon
+  host.refuseTimers = {1};         // and the system is short of timers for a moment
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return log.count("host.setTimer 1 refused") > 0; });
+  EXPECT_FALSE(tray.present);
+  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  EXPECT_FALSE(tray.present);
+  host.refuseTimers.clear();
+  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  EXPECT_TRUE(tray.present);
+  EXPECT_EQ(host.timers.count(1), 1u);
+  EXPECT_EQ(log.count("tray.add 133"), 1);
+  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  EXPECT_EQ(log.count("tray.add"), 3) << "an icon in the tray is not added again";
+
+  // A restarted shell has forgotten it.
+  tray.present = false;
+  dlg.onShellRestarted();
+  EXPECT_TRUE(tray.present);
+  closeWith({WM_CLOSE, 0, 0});
+  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  EXPECT_FALSE(tray.present) << "the exit's removal is final";
+}
+
+TEST_F(MainWindow, TheDesktopStripGoesBackToTheBottomAfterEveryActivation) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  struct Step {
+    std::vector<Message> messages;
+    const char* what;
+  };
+  const Step steps[] = {
+      {{{TrayCallbackMessage, TrayIconId, WM_RBUTTONUP}}, "tray menu"},
+      {{{WM_COMMAND, CmdToggleVisibility, 0}, {WM_COMMAND, CmdToggleVisibility, 0}}, "hide, show"},
+  };
+  window.visible = true;  // as the modal loop shows it after initialisation
+  for (DisplayMode mode : {DisplayMode::Window, DisplayMode::Desktop}) {
+    dlg.display.displayMode = mode;
+    for (const Step& step : steps) {
+      window.calls.clear();
+      for (const Message& m : step.messages) host.deliver(m);
+      const bool restacked = !window.calls.empty() && window.calls.back() == "restack Bottom";
+      EXPECT_EQ(restacked, mode == DisplayMode::Desktop) << step.what << " in mode " << int(mode);
+    }
+  }
+  dlg.display.displayMode = DisplayMode::Window;
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+// ---- Screens that change, a second start ------------------------------------------
+
+TEST_F(MainWindow, ADisplayChangeResizesTheStripAndKeepsTheWindowVisible) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  window.move(1500, 900, 443, 147, false);
+  host.screen = {1280, 720};
+  window.screens = {Rect{0, 0, 1280, 720}};
+  dlg.onDisplayChange();
+  EXPECT_EQ(dlg.screenWidth, 1280);
+  EXPECT_EQ(dlg.screenHeight, 720);
+  EXPECT_EQ(dlg.screenBufferBitmap.width, 1280);
+  EXPECT_EQ(dlg.screenBufferBitmap.height, 720);
+  EXPECT_EQ(dlg.layout, computeLayoutMetrics(1280, 720, dlg.display.fullScreenPosition));
+  EXPECT_EQ(window.rect, (Rect{837, 575, 1280, 722})) << "moved back onto the screen, whole";
+
+  // Outside Window mode the strip follows at once, and the place to return to is kept visible.
+  dlg.display.displayMode = DisplayMode::FullScreen;
+  dlg.display.savedX = 2500;
+  host.screen = {800, 600};
+  window.screens = {Rect{0, 0, 800, 600}};
+  dlg.onDisplayChange();
+  EXPECT_EQ(dlg.display.savedX, 800 - 443);
+  presenter.presentations.clear();
+  dlg.runFrame();
+  ASSERT_EQ(presenter.presentations.size(), 1u);
+  EXPECT_EQ(presenter.presentations[0].size, (Point{800, 600}));
+  EXPECT_EQ(presenter.liveBuffers(), 2);
+
+  // A window on a second monitor stays where it is.
+  dlg.display.displayMode = DisplayMode::Window;
+  window.screens = {Rect{0, 0, 800, 600}, Rect{800, 0, 2720, 1080}};
+  window.move(1000, 100, 443, 147, false);
+  dlg.onDisplayChange();
+  EXPECT_EQ(window.rect.left, 1000);
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+TEST_F(MainWindow, ASecondStartShowsTheFirstAndEndsAtOnce) {
+  instance.othersRunning = true;
+  CTonalisApp second(ports());
+  EXPECT_EQ(second.run(), 0);
+  EXPECT_EQ(log.calls(), (std::vector<std::string>{"instance.claim taken", "instance.wake"}));
+
+  // The first copy, told of it, shows its hidden window and brings it forward.
+  instance.othersRunning = false;
+  CTonalisDlg first(ports());
+  runUntil(first, [&] { return host.timers.count(1) != 0; });
+  window.hide();
+  window.calls.clear();
+  first.onSecondInstance();
+  EXPECT_EQ(window.calls, (std::vector<std::string>{"show", "foreground"}));
   closeWith({WM_CLOSE, 0, 0});
 }
 

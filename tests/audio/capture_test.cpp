@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -369,6 +370,60 @@ TEST(ConvertSamples, SignedLittleEndianWithoutScaling) {
   convertSamples(bytes, samples);
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(samples[i], cases[i].second) << i;
   EXPECT_EQ(samples[255], 0.0f);  // every sample is converted
+}
+
+// A writer that laps the reader: every copy the reader keeps holds 8 whole, consecutive
+// blocks; a copy the writer wrote into is refused, never used. (Run it under
+// ThreadSanitizer too: the ring's sharing must be race-free.)
+TEST(CopyNewestBlocks, ACopyLappedByTheWriterIsRefusedNeverTorn) {
+  CaptureContext capture;
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    std::array<uint8_t, CaptureBufferBytes> bytes{};
+    for (int block = 1; !stop; ++block) {
+      const int16_t marker = int16_t(1 + block % 20000);  // never 0, the ring's first content
+      for (int k = 0; k < BlockSamples; ++k) {
+        bytes[size_t(2 * k)] = uint8_t(uint16_t(marker) & 0xFF);
+        bytes[size_t(2 * k + 1)] = uint8_t(uint16_t(marker) >> 8);
+      }
+      publishBlock(capture, block % RingSlotCount, bytes);
+    }
+  });
+  std::vector<float> copy(8 * BlockSamples);
+  int kept = 0, refused = 0, torn = 0;
+  const auto until = std::chrono::steady_clock::now() + 300ms;
+  while (std::chrono::steady_clock::now() < until || kept == 0) {
+    if (!copyNewestBlocks(capture, copy)) {
+      ++refused;
+      continue;
+    }
+    ++kept;
+    const int first = int(copy[0]);
+    if (first == 0) continue;  // before the writer's first lap
+    for (int b = 0; b < 8; ++b) {
+      const float want = float(1 + (first - 1 + b) % 20000);
+      for (int k = 0; k < BlockSamples; ++k) torn += copy[size_t(b * BlockSamples + k)] != want;
+    }
+  }
+  stop = true;
+  writer.join();
+  EXPECT_EQ(torn, 0) << kept << " copies kept, " << refused << " refused";
+  EXPECT_GT(kept, 0);
+}
+
+TEST(CopyNewestBlocks, TakesTheSlotsEndingAtTheLatestOldestFirst) {
+  CaptureContext capture;
+  std::array<uint8_t, CaptureBufferBytes> bytes{};
+  for (int block = 0; block < 33; ++block) {
+    bytes[0] = uint8_t(block);
+    publishBlock(capture, block % RingSlotCount, bytes);
+  }
+  std::vector<float> copy(8 * BlockSamples);
+  ASSERT_TRUE(copyNewestBlocks(capture, copy));
+  for (int b = 0; b < 8; ++b) EXPECT_EQ(copy[size_t(b * BlockSamples)], float(25 + b)) << b;
+  // A slot being written right now (its count odd) refuses the copy.
+  capture.slotVersions[27] += 1;
+  EXPECT_FALSE(copyNewestBlocks(capture, copy));
 }
 
 }  // namespace

@@ -4,9 +4,11 @@ and the board monitor reading reports."""
 import csv
 import io
 import math
+import struct
 import subprocess
 import tempfile
 import wave
+import zlib
 from pathlib import Path
 
 from expect import UNLIT, WHITE, WINDOW_H, WINDOW_W, cell_centre
@@ -123,6 +125,55 @@ def test_render_png_frames_for_each_mode_and_screen():
                     probes += [((size[0] // 2, top // 2), 0), ((size[0] // 2, top + strip_h + 10), 0)]
             bad = img.mismatches(probes)
             assert not bad, f"{name}, {frames[-1].name}: " + "; ".join(bad)
+
+
+def read_png(path: Path):
+    """(width, height, rows of RGB bytes) of an 8-bit RGB or RGBA PNG, any filter."""
+    data = path.read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", path
+    pos, idat, width = 8, b"", 0
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+            assert depth == 8 and colour in (2, 6), (depth, colour)
+            bpp = 3 if colour == 2 else 4
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    raw, stride, rows, prev = zlib.decompress(idat), width * bpp, [], bytearray(width * bpp)
+    for y in range(height):
+        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride if f else 0):  # filter 0 leaves the bytes as they are
+            a, b = line[i - bpp] if i >= bpp else 0, prev[i]
+            c = prev[i - bpp] if i >= bpp else 0
+            pred = {0: 0, 1: a, 2: b, 3: (a + b) // 2,
+                    4: min((a, b, c), key=lambda v: abs(a + b - c - v))}[f]
+            line[i] = (line[i] + pred) & 0xFF
+        rows.append(bytes(line if bpp == 3 else b"".join(line[i:i + 3] for i in range(0, stride, 4))))
+        prev = line
+    return width, height, rows
+
+
+@scenario(timeout=180)
+def test_render_a_short_wide_screen_shows_every_row():
+    # 5120 x 1080: the width asks for a strip 1242 rows tall; it must fit the screen instead.
+    with tempfile.TemporaryDirectory() as tmp:
+        tmp = Path(tmp)
+        wav = write_wav(tmp / "silence.wav", [0.0] * 4096, rate=65536)
+        res = run(RENDER, "--png", tmp, "--mode", "fullscreen", "--screen", "5120x1080", wav)
+        assert res.returncode == 0, res.stderr.decode()
+        frames = sorted(tmp.glob("frame_*.png"))
+        assert frames, "no frame written"
+        width, height, rows = read_png(frames[-1])
+        assert (width, height) == (5120, 1080), (width, height)
+        # Band 0 spans x 80..252; rows of 40 after gaps of 20, the floor row (bar colour in
+        # silence) on the last 40 lines, unlit cells above it.
+        px = lambda x, y: rows[y][3 * x:3 * x + 3]
+        assert px(166, 1079) == px(166, 1040) == b"\xff\xff\xff", "the floor row is not on the frame"
+        assert px(166, 1039) == b"\x00\x00\x00" and px(166, 1000) == b"\x1e\x1e\x1e", (px(166, 1039), px(166, 1000))
+        assert px(166, 20) == b"\x1e\x1e\x1e" and px(166, 19) == b"\x00\x00\x00", "row 0 is not at y 20"
 
 
 @scenario(timeout=60)

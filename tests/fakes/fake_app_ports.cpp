@@ -85,10 +85,15 @@ void FakeDialogHost::postMessage(const Message& message) {
   posted_.push_back(message);
 }
 
-void FakeDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
-  log_.add("host.setTimer " + std::to_string(id) + " " + std::to_string(periodMillis));
+bool FakeDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
   std::lock_guard lock(postedMutex_);
+  if (refuseTimers.count(id)) {
+    log_.add("host.setTimer " + std::to_string(id) + " refused");
+    return false;
+  }
+  log_.add("host.setTimer " + std::to_string(id) + " " + std::to_string(periodMillis));
   timers[id] = periodMillis;
+  return true;
 }
 
 void FakeDialogHost::killTimer(uint32_t id) {
@@ -148,15 +153,26 @@ bool FakePresenter::repaint() {
   return painted;
 }
 
-void FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+bool FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+  if (refuseAdds > 0) {
+    --refuseAdds;
+    log_.add("tray.add refused");
+    return false;
+  }
   log_.add("tray.add " + std::to_string(iconId) + " " + std::to_string(callbackMessage) + " " + std::string(tip));
   present = true;
   this->tip = std::string(tip);
+  return true;
 }
 
 void FakeTray::setTip(std::string_view text) {
   log_.add("tray.tip " + std::string(text));
   tip = std::string(text);
+}
+
+void FakeTray::showBalloon(std::string_view title, std::string_view text) {
+  log_.add("tray.balloon " + std::string(title));
+  if (present) balloons.emplace_back(std::string(title), std::string(text));
 }
 
 void FakeTray::removeIcon() {
@@ -173,18 +189,47 @@ void FakeTray::trackMenu(const std::vector<MenuItem>& items) {
 void FakeClock::sleepMillis(uint32_t ms) {
   if (logSleeps) log_.add("clock.sleep " + std::to_string(ms));
   if (advanceOnSleep) tick += ms;
-  if (realSleepMicros) std::this_thread::sleep_for(std::chrono::microseconds(realSleepMicros));
+  if (const uint32_t us = realSleepMicros.load()) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
 void FakeShell::showMessage(std::string_view utf8Text) {
   log_.add("shell.message " + std::string(utf8Text));
   messages.emplace_back(utf8Text);
+  if (whileMessageShown) whileMessageShown();
 }
 
-void FakeShell::openUrl(std::string_view url) {
+bool FakeShell::openUrl(std::string_view url) {
   log_.add("shell.open " + std::string(url));
+  if (openFails) return false;
   opened.emplace_back(url);
+  return true;
 }
+
+std::optional<std::string> FakeFileStore::read(std::string_view name, size_t maxBytes) {
+  std::lock_guard lock(mutex_);
+  log_.add("files.read " + std::string(name));
+  const auto it = files.find(std::string(name));
+  if (it == files.end()) return std::nullopt;
+  return it->second.substr(0, maxBytes);
+}
+
+bool FakeFileStore::replace(std::string_view name, std::string_view bytes) {
+  std::lock_guard lock(mutex_);
+  if (failReplace) {
+    log_.add("files.replace " + std::string(name) + " failed");
+    return false;
+  }
+  log_.add("files.replace " + std::string(name));
+  files[std::string(name)] = std::string(bytes);
+  return true;
+}
+
+bool FakeInstanceGuard::claim() {
+  log_.add(othersRunning ? "instance.claim taken" : "instance.claim");
+  return !othersRunning;
+}
+
+void FakeInstanceGuard::wakeFirst() { log_.add("instance.wake"); }
 
 std::span<const uint8_t> FakeBitmapSource::bitmapBytes(int id) {
   auto it = files_.find(id);

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "fakes/call_log.h"
 #include "framework/dialog.h"
 #include "platform/clock.h"
+#include "platform/file_store.h"
+#include "platform/instance_guard.h"
 #include "platform/presenter.h"
 #include "platform/shell.h"
 #include "platform/tray_port.h"
@@ -30,6 +33,7 @@ class FakeDialogHost : public DialogHost {
   std::deque<Message> queue;                  // delivered in order by runModal
   std::function<bool()> idle;                 // called when the queue is empty; true = keep running
   std::map<uint32_t, uint32_t> timers;        // live timers: id -> period
+  std::set<uint32_t> refuseTimers;            // setTimer for these ids fails
   Point screen{1920, 1080};
   bool iconic = false;
   bool ended = false;
@@ -48,7 +52,7 @@ class FakeDialogHost : public DialogHost {
   intptr_t sendMessage(const Message& message) override;
   void postMessage(const Message& message) override;
   void processSentMessages() override {}
-  void setTimer(uint32_t id, uint32_t periodMillis) override;
+  bool setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
   void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) override;
   void setIcon(int iconId) override;
@@ -126,10 +130,13 @@ class FakeTray : public TrayPort {
   std::vector<std::vector<MenuItem>> menus;   // every tracked menu
   std::optional<uint32_t> chooseCommand;      // posted as WM_COMMAND after tracking
   DialogHost* host = nullptr;
+  int refuseAdds = 0;                         // this many adds fail (the shell not ready)
+  std::vector<std::pair<std::string, std::string>> balloons;  // title, text
 
-  void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
+  bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
   void setTip(std::string_view tip) override;
+  void showBalloon(std::string_view title, std::string_view text) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
 
  private:
@@ -143,9 +150,10 @@ class FakeClock : public Clock {
   explicit FakeClock(CallLog& log) : log_(log) {}
   std::atomic<uint32_t> tick{1000};
   LocalTime time{9, 5};
-  bool logSleeps = true;
-  bool advanceOnSleep = true;  // off: time moves only when the test moves it
-  uint32_t realSleepMicros = 200;
+  // Atomics: a test changes them while the worker sleeps on this clock.
+  std::atomic<bool> logSleeps{true};
+  std::atomic<bool> advanceOnSleep{true};  // off: time moves only when the test moves it
+  std::atomic<uint32_t> realSleepMicros{200};
 
   uint32_t tickCount() override { return tick; }
   LocalTime localTime() override { return time; }
@@ -161,7 +169,38 @@ class FakeShell : public Shell {
   std::vector<std::string> messages;
   std::vector<std::string> opened;
   void showMessage(std::string_view utf8Text) override;
-  void openUrl(std::string_view url) override;
+  bool openUrl(std::string_view url) override;
+  bool openFails = false;
+  // Runs inside showMessage, as the modal box's own message loop would run other messages.
+  std::function<void()> whileMessageShown;
+
+ private:
+  CallLog& log_;
+};
+
+// Files in memory; replace keeps the old bytes when told to fail (a read-only folder).
+class FakeFileStore : public FileStore {
+ public:
+  explicit FakeFileStore(CallLog& log) : log_(log) {}
+  std::map<std::string, std::string> files;
+  bool failReplace = false;
+  std::string folderName = "C:\\Tonalis";
+
+  std::optional<std::string> read(std::string_view name, size_t maxBytes) override;
+  bool replace(std::string_view name, std::string_view bytes) override;
+  std::string folder() override { return folderName; }
+
+ private:
+  CallLog& log_;
+  std::mutex mutex_;
+};
+
+class FakeInstanceGuard : public InstanceGuard {
+ public:
+  explicit FakeInstanceGuard(CallLog& log) : log_(log) {}
+  bool othersRunning = false;
+  bool claim() override;
+  void wakeFirst() override;
 
  private:
   CallLog& log_;

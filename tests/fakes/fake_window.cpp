@@ -46,4 +46,11 @@ void FakeWindow::beginSystemMove() { calls.push_back("system move"); }
 
 void FakeWindow::setForeground() { calls.push_back("foreground"); }
 
+bool FakeWindow::isOnAnyScreen(const Rect& r) {
+  for (const Rect& s : screens) {
+    if (r.left < s.right && s.left < r.right && r.top < s.bottom && s.top < r.bottom) return true;
+  }
+  return false;
+}
+
 }  // namespace tonalis

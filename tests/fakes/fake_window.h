@@ -25,6 +25,7 @@ class FakeWindow : public WindowPort {
   bool isVisible() override { return visible; }
   void beginSystemMove() override;
   void setForeground() override;
+  bool isOnAnyScreen(const Rect& r) override;
 
   // Lets a test interleave other events (a clock's sleep, say) with the window's calls.
   void note(std::string entry) { calls.push_back(std::move(entry)); }
@@ -34,6 +35,7 @@ class FakeWindow : public WindowPort {
   Rect rect{50, 50, 493, 197};
   bool visible = true;
   ZOrder zOrder = ZOrder::NoTopMost;
+  std::vector<Rect> screens = std::vector<Rect>(1, Rect{0, 0, 1920, 1080});  // the monitors
   std::vector<std::string> calls;
 };
 

@@ -243,12 +243,27 @@ TEST(StripRenderer, SmallScreenAndABufferShorterThanTheLayoutAreClipped) {
   EXPECT_EQ(small.at(3 + 2 + 5, 115), PeakPx);
   EXPECT_EQ(small.at(3 + 2 + 4, 115), Black);
 
-  // A 5120 x 1080 screen lays out 1242 rows tall; a buffer still 1080 tall must not be
-  // written past its end.
+  // A layout taller than the buffer (made for a 1280-line screen, 1242 rows from the top) must not be
+  // written past the buffer's end.
   StripRig wide(Block, DisplayMode::FullScreen, 5120, 1080, Center);
-  ASSERT_EQ(wide.in.screenHeight, 1242);
+  wide.in.screenHeight = 1280;
+  wide.in.layout = computeLayoutMetrics(5120, 1280, Center);
+  ASSERT_EQ(wide.in.layout.stripHeight, 1242);
   wide.render(uniform(17));
   EXPECT_EQ(wide.at(80, 1079), BarPx);  // band 0 spans 80..252; rows reach 1079
+}
+
+TEST(StripRenderer, AShortWideScreenShowsEveryRowFloorIncluded) {
+  // 5120 x 1080: the width asks for 1242 rows; they shrink to 18 x (20 + 40) instead.
+  StripRig wide(Block, DisplayMode::FullScreen, 5120, 1080, Center);
+  wide.render(uniform(17));
+  checkProbes(wide,
+              {{80, 20, PeakPx, "row 0"},
+               {80, 59, PeakPx, "row 0's last line"},
+               {80, 60, Black, "gap"},
+               {80, 1040, BarPx, "floor row"},
+               {80, 1079, BarPx, "floor row's last line, the screen's last"}},
+              "5120x1080");
 }
 
 TEST(StripRenderer, OwnAnimationAndBoardOutputs) {

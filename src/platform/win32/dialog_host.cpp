@@ -1,5 +1,7 @@
 #include "platform/win32/dialog_host.h"
 
+#include <exception>
+
 #include "platform/win32/util.h"
 
 namespace tonalis::win32 {
@@ -39,6 +41,7 @@ intptr_t Win32DialogHost::runModal(CDialog& dialog) {
     DispatchMessageW(&msg);
   }
   if (owner_) EnableWindow(owner_, TRUE);
+  if (onDestroying) onDestroying(hwnd_);
   DestroyWindow(hwnd_);
   hwnd_ = nullptr;
   dialog_ = nullptr;
@@ -56,6 +59,19 @@ void Win32DialogHost::endModal(intptr_t result) {
 }
 
 INT_PTR CALLBACK Win32DialogHost::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // No C++ exception may unwind into the system's code that called us: a failed handler
+  // leaves the message to default processing and the program goes on.
+  try {
+    return procedure(hwnd, message, wParam, lParam);
+  } catch (const std::exception& e) {
+    OutputDebugStringA(e.what());
+  } catch (...) {
+    OutputDebugStringW(L"Tonalis: a message handler failed");
+  }
+  return FALSE;
+}
+
+INT_PTR Win32DialogHost::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* self = reinterpret_cast<Win32DialogHost*>(lParam);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(self));
@@ -116,12 +132,11 @@ void Win32DialogHost::processSentMessages() {
   PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
-void Win32DialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
+bool Win32DialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
   if (GetWindowThreadProcessId(hwnd_, nullptr) == GetCurrentThreadId()) {
-    SetTimer(hwnd_, id, periodMillis, nullptr);
-  } else {
-    PostMessageW(hwnd_, WM_APP_SET_TIMER, id, LPARAM(periodMillis));
+    return SetTimer(hwnd_, id, periodMillis, nullptr) != 0;
   }
+  return PostMessageW(hwnd_, WM_APP_SET_TIMER, id, LPARAM(periodMillis)) != FALSE;
 }
 
 void Win32DialogHost::killTimer(uint32_t id) { KillTimer(hwnd_, id); }

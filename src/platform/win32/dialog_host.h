@@ -23,6 +23,7 @@ class Win32DialogHost : public DialogHost {
   // "TaskbarCreated", device notifications). Return true when consumed.
   std::function<bool(CDialog&, UINT, WPARAM, LPARAM, LRESULT&)> nativeHook;
   std::function<void(HWND)> onCreated;
+  std::function<void(HWND)> onDestroying;  // just before the window is destroyed
 
   intptr_t runModal(CDialog& dialog) override;
   void endModal(intptr_t result) override;
@@ -31,7 +32,7 @@ class Win32DialogHost : public DialogHost {
   intptr_t sendMessage(const Message& message) override;
   void postMessage(const Message& message) override;
   void processSentMessages() override;
-  void setTimer(uint32_t id, uint32_t periodMillis) override;
+  bool setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
   void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) override;
   void setIcon(int iconId) override;
@@ -49,6 +50,7 @@ class Win32DialogHost : public DialogHost {
 
  private:
   static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static INT_PTR procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
   HICON loadIcon(int iconId, int size);
 

@@ -1,10 +1,13 @@
 // Entry point of tonalis.exe: builds the Win32 backend's ports and runs the application.
 #include <windows.h>
+#include <dbt.h>
 #include <commctrl.h>
 #include <mmsystem.h>
 
 #include "app/tonalis_app.h"
 #include "platform/win32/bitmap_source.h"
+#include "platform/win32/file_store.h"
+#include "platform/win32/instance_guard.h"
 #include "platform/win32/hid_host.h"
 #include "platform/win32/dialog_host.h"
 #include "platform/win32/presenter.h"
@@ -17,13 +20,13 @@
 using namespace tonalis;
 using namespace tonalis::win32;
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&controls);
-  // A 1 ms system timer resolution for the program's life, so the 28 ms frame timer
-  // really ticks every 28 ms instead of every second 15.6 ms tick.
-  timeBeginPeriod(1);
+namespace {
 
+// WM_SETTINGCHANGE's wParam when the work area changed (SPI_SETWORKAREA).
+constexpr WPARAM WorkAreaChanged = 0x002F;
+
+int runProgram(HINSTANCE instance) {
+  Win32InstanceGuard instanceGuard;
   Win32DialogHost host(instance);
   Win32WindowPort window;
   Win32Presenter presenter(host);
@@ -33,25 +36,88 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   Win32BitmapSource bitmaps(instance);
   Win32SoundInput sound;
   Win32HidHost hid;
+  Win32FileStore files;
+  HDEVNOTIFY deviceNotifications = nullptr;
 
   host.onCreated = [&](HWND hwnd) {
     SetWindowTextW(hwnd, L"Tonalis");  // no caption shows it; it names the window for tools
     window.attach(hwnd);
-    registerHidDeviceNotifications(hwnd);
+    Win32InstanceGuard::markMainWindow(hwnd);
+    // Without it a board plugged in later is not seen until it is connected from the menu,
+    // and one pulled out shows as a failed write; the program runs on.
+    deviceNotifications = registerHidDeviceNotifications(hwnd);
+    if (!deviceNotifications) OutputDebugStringW(L"Tonalis: no device notifications");
   };
-  // The few native messages that carry OS records: translated here, handled by the core.
+  host.onDestroying = [&](HWND hwnd) {
+    if (deviceNotifications) UnregisterDeviceNotification(deviceNotifications);
+    deviceNotifications = nullptr;
+    Win32InstanceGuard::unmarkMainWindow(hwnd);
+  };
+  // The native messages that carry OS records or system events: decoded here, handled by
+  // the core.
   host.nativeHook = [&](CDialog& dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    if (tray.onShellMessage(message)) return true;  // the shell restarted
-    if (message == WM_DEVICECHANGE) {
-      const HidDeviceChange change = translateDeviceChange(wParam, lParam);
-      result = static_cast<CTonalisDlg&>(dialog).onDeviceChange(change.event, change.path);
+    auto& main = static_cast<CTonalisDlg&>(dialog);
+    if (tray.isShellRestart(message)) {
+      main.onShellRestarted();
       return true;
     }
-    return false;
+    if (instanceGuard.isWakeRequest(message)) {
+      main.onSecondInstance();
+      return true;
+    }
+    switch (message) {
+      case WM_DEVICECHANGE: {
+        const HidDeviceChange change = translateDeviceChange(wParam, lParam);
+        result = main.onDeviceChange(change.event, change.path);
+        return true;
+      }
+      case WM_QUERYENDSESSION:
+        result = main.onQueryEndSession() ? TRUE : FALSE;
+        return true;
+      case WM_ENDSESSION:
+        main.onEndSession(wParam != FALSE);
+        result = 0;
+        return true;
+      case WM_DISPLAYCHANGE:
+        main.onDisplayChange();
+        result = 0;
+        return true;
+      case WM_SETTINGCHANGE:
+        if (wParam == WorkAreaChanged) main.onDisplayChange();
+        return false;  // others may want it too
+      default:
+        return false;
+    }
   };
 
-  CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps});
+  CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files,
+                           instanceGuard});
   const int code = app.run();
+  if (app.workerAbandoned()) {
+    // The worker is stuck in a device call and still uses what these objects own: end the
+    // process here instead of tearing them down under it. Settings are saved and the tray
+    // icon is gone.
+    timeEndPeriod(1);
+    TerminateProcess(GetCurrentProcess(), UINT(code));
+  }
+  return code;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+  // A 1 ms system timer resolution for the program's life, so the 28 ms frame timer
+  // really ticks every 28 ms instead of every second 15.6 ms tick.
+  timeBeginPeriod(1);
+  int code = 0;
+  try {
+    code = runProgram(instance);
+  } catch (...) {
+    OutputDebugStringW(L"Tonalis: ended by an unexpected failure");
+    code = 1;
+  }
   timeEndPeriod(1);
   return code;
 }

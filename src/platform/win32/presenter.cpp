@@ -50,6 +50,8 @@ PixelView Win32Presenter::createBuffer(int32_t width, int32_t height) {
   auto buffer = std::make_unique<Buffer>();
   buffer->bitmap = GdiObject<HBITMAP>(bitmap);
   new (&buffer->dc) MemoryDc(screenDc_);
+  // Without a DC the buffer could never be presented: no buffer (the core draws nothing).
+  if (!buffer->dc.get()) return {};
   buffer->dc.select(bitmap);
   buffer->view = {static_cast<uint32_t*>(bits), width, height};
   std::fill_n(buffer->view.pixels, size_t(width) * size_t(height), 0u);

@@ -10,7 +10,7 @@ class Win32Shell : public Shell {
  public:
   explicit Win32Shell(Win32DialogHost& host) : host_(host) {}
   void showMessage(std::string_view utf8Text) override;
-  void openUrl(std::string_view url) override;
+  bool openUrl(std::string_view url) override;
 
  private:
   Win32DialogHost& host_;

@@ -45,7 +45,7 @@ Win32TrayPort::~Win32TrayPort() {
   if (icon_) DestroyIcon(icon_);
 }
 
-void Win32TrayPort::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+bool Win32TrayPort::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
   if (!icon_) {
     icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
@@ -61,6 +61,9 @@ void Win32TrayPort::addIcon(uint32_t iconId, uint32_t callbackMessage, std::stri
   const std::wstring wideTip = widen(tip);
   wcsncpy(data_.szTip, wideTip.c_str(), sizeof(data_.szTip) / sizeof(wchar_t) - 1);
   added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
+  // A busy shell can time out and still have added the icon; then it accepts a change.
+  if (!added_) added_ = Shell_NotifyIconW(NIM_MODIFY, &data_) != FALSE;
+  return added_;
 }
 
 void Win32TrayPort::setTip(std::string_view tip) {
@@ -71,14 +74,16 @@ void Win32TrayPort::setTip(std::string_view tip) {
   if (added_) Shell_NotifyIconW(NIM_MODIFY, &data_);
 }
 
-bool Win32TrayPort::onShellMessage(UINT message) {
-  if (message == 0 || message != taskbarCreated_) return false;
-  restore();
-  return true;
-}
-
-void Win32TrayPort::restore() {
-  if (added_) Shell_NotifyIconW(NIM_ADD, &data_);
+void Win32TrayPort::showBalloon(std::string_view title, std::string_view text) {
+  if (!added_) return;
+  NOTIFYICONDATAW balloon = data_;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = NIIF_WARNING;
+  const std::wstring wideTitle = widen(title);
+  const std::wstring wideText = widen(text);
+  wcsncpy(balloon.szInfoTitle, wideTitle.c_str(), sizeof(balloon.szInfoTitle) / sizeof(wchar_t) - 1);
+  wcsncpy(balloon.szInfo, wideText.c_str(), sizeof(balloon.szInfo) / sizeof(wchar_t) - 1);
+  Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
 void Win32TrayPort::removeIcon() {

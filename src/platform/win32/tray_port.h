@@ -18,14 +18,14 @@ class Win32TrayPort : public TrayPort {
       : instance_(instance), window_(std::move(window)) {}
   ~Win32TrayPort() override;
 
-  void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
+  bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
   void setTip(std::string_view tip) override;
+  void showBalloon(std::string_view title, std::string_view text) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
-  // The shell restarted (its "TaskbarCreated" broadcast) and forgot every icon: adds ours
-  // again. True when `message` was that broadcast.
-  bool onShellMessage(UINT message);
-  void restore();
+  // True when `message` is the shell's "TaskbarCreated" broadcast: a new shell, which has
+  // forgotten every icon (the main window then adds its icon again).
+  bool isShellRestart(UINT message) const { return message != 0 && message == taskbarCreated_; }
 
  private:
   HINSTANCE instance_;

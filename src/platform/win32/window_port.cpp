@@ -69,4 +69,9 @@ void Win32WindowPort::beginSystemMove() {
 
 void Win32WindowPort::setForeground() { SetForegroundWindow(hwnd_); }
 
+bool Win32WindowPort::isOnAnyScreen(const Rect& rect) {
+  const RECT r{rect.left, rect.top, rect.right, rect.bottom};
+  return MonitorFromRect(&r, MONITOR_DEFAULTTONULL) != nullptr;
+}
+
 }  // namespace tonalis::win32

@@ -24,6 +24,7 @@ class Win32WindowPort : public WindowPort {
   bool isVisible() override;
   void beginSystemMove() override;
   void setForeground() override;
+  bool isOnAnyScreen(const Rect& rect) override;
 
  private:
   HWND hwnd_;

@@ -23,6 +23,7 @@
 //
 // Exit codes: 0 done, 1 no such window, 2 timed out waiting, 3 bad usage, 4 a Windows call failed.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -417,6 +418,53 @@ int wmain(int argc, wchar_t** argv) {
             rc = post(hwnd, WM_KEYUP, static_cast<WPARAM>(vk), down | (LPARAM{1} << 30) | (LPARAM{1} << 31));
         }
         return rc;
+    }
+    if (cmd == L"send") {
+        // Sent, like the system sends WM_QUERYENDSESSION: the window's answer is printed.
+        unsigned long long msg = 0;
+        unsigned long long w = 0;
+        unsigned long long l = 0;
+        if (nargs != 3 || !parseValue(rest[1], msg) || !parseValue(rest[2], w) || !parseValue(rest[3], l)) {
+            return usage("send needs MSG WPARAM LPARAM");
+        }
+        DWORD_PTR answer = 0;
+        if (!SendMessageTimeoutW(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(w), static_cast<LPARAM>(l),
+                                 SMTO_NORMAL, 10000, &answer)) {
+            std::fprintf(stderr, "winhelper: the window did not answer\n");
+            return kExitTimeout;
+        }
+        printLine("{\"result\":" + std::to_string(static_cast<unsigned long long>(answer)) + "}");
+        return kExitOk;
+    }
+    if (cmd == L"terminate" || cmd == L"resources") {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+        if (!process) {
+            std::fprintf(stderr, "winhelper: cannot open process %lu\n", static_cast<unsigned long>(pid));
+            return kExitNotFound;
+        }
+        if (cmd == L"terminate") {
+            // What the system does to a program still running when the session ends.
+            const BOOL ok = TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+            return ok ? kExitOk : kExitNotFound;
+        }
+        DWORD handles = 0;
+        GetProcessHandleCount(process, &handles);
+        PROCESS_MEMORY_COUNTERS_EX memory{};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+        char line[256];
+        std::snprintf(line, sizeof line, "{\"gdi\":%lu,\"user\":%lu,\"handles\":%lu,\"private\":%llu}",
+                      static_cast<unsigned long>(GetGuiResources(process, GR_GDIOBJECTS)),
+                      static_cast<unsigned long>(GetGuiResources(process, GR_USEROBJECTS)),
+                      static_cast<unsigned long>(handles),
+                      static_cast<unsigned long long>(memory.PrivateUsage));
+        CloseHandle(process);
+        printLine(line);
+        return kExitOk;
     }
     if (cmd == L"post") {
         unsigned long long msg = 0;
