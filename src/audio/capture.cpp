@@ -28,6 +28,7 @@ struct CaptureState final : BlockSink {
   SourceState openedAs = SourceState::Listening;  // the state once the stream proves alive
   SoundStreamInfo info;
   uint32_t lastPacketTick = 0;  // a packet arrived
+  bool reopenedAfterStall = false;  // the stream was opened again once without a word
   uint32_t lastFedTick = 0;     // the converter was fed up to this time (packets or filled gaps)
 
   uint32_t silenceStartTick = 0;  // no stream: silence blocks are due from here
@@ -185,10 +186,11 @@ void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
   if (got) {
     s.lastPacketTick = now;
     s.lastFedTick = now;
+    s.reopenedAfterStall = false;
     s.state = s.openedAs;
     return;
   }
-  if (s.info.loopback || s.state == SourceState::Lost) {
+  if (s.info.loopback || s.state == SourceState::Lost || now - s.lastPacketTick >= CaptureQuietMillis) {
     // A loopback delivers nothing while nothing plays, and a stream not yet back may
     // deliver nothing: that time is silence.
     const uint32_t idle = now - s.lastFedTick;
@@ -199,8 +201,16 @@ void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
   }
   if (!s.info.loopback && now - s.lastPacketTick >= CaptureStallMillis) {
     // A recording device always delivers, zeros in silence: this one has gone quiet
-    // without saying so (a sound server that went away).
-    lose(s, sound, now);
+    // without saying so (a sound server that went away). A stream that never got going
+    // (Wine's sometimes does not) is opened again once before the device counts as lost.
+    if (s.reopenedAfterStall || s.state == SourceState::Lost) {
+      lose(s, sound, now);
+    } else {
+      closeStream(s, sound);
+      startSilence(s, now);
+      s.attemptDue = true;
+      s.reopenedAfterStall = true;
+    }
   }
 }
 

@@ -26,6 +26,7 @@ inline constexpr int32_t CaptureBufferBytes = BlockSamples * 2;  // one block as
 // Timing of the capture loop, in milliseconds.
 inline constexpr uint32_t CaptureWaitMillis = 10;     // longest wait for a packet (exit, events, silence)
 inline constexpr uint32_t CaptureGapMillis = 50;      // no packet this long: the gap is filled with silence
+inline constexpr uint32_t CaptureQuietMillis = 500;   // a capture stream this late: silence meanwhile
 inline constexpr uint32_t CaptureStallMillis = 1000;  // a capture stream silent this long has stalled
 inline constexpr uint32_t CaptureRetryMillis = 500;   // retry opening (and look for an absent source)
 
