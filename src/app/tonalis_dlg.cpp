@@ -20,7 +20,8 @@ constexpr char AboutMenuText[] = "软件信息...";
 
 constexpr auto kMessageTable = [] {
   std::array<MessageEntry, 22 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
-                                 ColorThemeCommands.size() + FullScreenPositionCommands.size()>
+                                 ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
+                                 MaxSourceDevices>
       t{};
   size_t n = 0;
   t[n++] = onMessage<&CTonalisDlg::onSysCommand>(WM_SYSCOMMAND);
@@ -50,6 +51,11 @@ constexpr auto kMessageTable = [] {
   for (uint32_t id : SpectrumStyleCommands) t[n++] = onMessage<&CTonalisDlg::onStyleCommand>(WM_COMMAND, id);
   for (uint32_t id : ColorThemeCommands) t[n++] = onMessage<&CTonalisDlg::onThemeCommand>(WM_COMMAND, id);
   for (uint32_t id : FullScreenPositionCommands) t[n++] = onMessage<&CTonalisDlg::onPositionCommand>(WM_COMMAND, id);
+  t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourceDefaultInput);
+  t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourcePlaying);
+  for (uint32_t i = 0; i < MaxSourceDevices; ++i) {
+    t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourceFirstDevice + i);
+  }
   if (n != t.size()) throw "message table size";  // a compile-time error in this constant
   return t;
 }();
@@ -88,7 +94,14 @@ bool CTonalisDlg::onInitDialog() {
   capture.captureReleaseCount = 0;
   analysisSamples = std::make_unique<float[]>(AnalysisSize);
 
-  if (prepareCapture(capture, ports_.sound, ports_.shell)) {
+  // The source decides whether a missing recording device may stop the start, so it is
+  // read before the rest of the settings.
+  const Point screenForSource = ports_.host.screenSize();
+  const SoundSource source =
+      loadSettingsFile(std::string(SettingsFileName), {WindowWidth, WindowHeight, screenForSource.x,
+                                                       screenForSource.y})
+          .source;
+  if (prepareCapture(capture, ports_.sound, ports_.shell, source)) {
     // The message has been shown; the program ends without a trace in the tray.
     ports_.tray.removeIcon();
     releaseCapture(capture, ports_.sound);
@@ -179,7 +192,7 @@ void CTonalisDlg::loadSettings() {
 
 void CTonalisDlg::saveSettings() {
   rememberWindowPosition(display, ports_.window);
-  saveSettingsFile(std::string(SettingsFileName), settingsFromDisplay(display));
+  saveSettingsFile(std::string(SettingsFileName), settingsFromDisplay(display), capture.chosen());
 }
 
 void CTonalisDlg::applyColorTheme(int32_t theme) {
@@ -261,9 +274,42 @@ void CTonalisDlg::toggleWindowVisibility() {
 }
 
 void CTonalisDlg::showTrayMenu() {
-  const auto items =
-      buildTrayMenu(trayMenuState(display, board.connected != 0, ports_.window.isVisible()));
-  ports_.tray.trackMenu(items);
+  TrayMenuState state = trayMenuState(display, board.connected != 0, ports_.window.isVisible());
+  // The devices are read afresh at every opening: one may have been plugged in since.
+  const SourceStatus status = capture.status();
+  state.source.chosen = capture.chosen();
+  state.source.chosenAbsent = status.state == SourceState::Absent && status.chosen == state.source.chosen;
+  state.source.devices = ports_.sound.listDevices();
+  menuDeviceIds_ = sourceMenuDeviceIds(state.source);
+  ports_.tray.trackMenu(buildTrayMenu(state));
+}
+
+bool CTonalisDlg::onSourceCommand(const Message& message, intptr_t&) {
+  const uint32_t id = loWord(message.wParam);
+  SoundSource source;
+  if (id == CmdSourcePlaying) {
+    source.kind = SourceKind::Playing;
+  } else if (id >= CmdSourceFirstDevice && id - CmdSourceFirstDevice < menuDeviceIds_.size()) {
+    source = {SourceKind::Device, menuDeviceIds_[id - CmdSourceFirstDevice]};
+  } else if (id != CmdSourceDefaultInput) {
+    return true;  // a device item of a menu that is no longer the last one shown
+  }
+  if (!(source == capture.chosen())) capture.choose(source);
+  return true;
+}
+
+void CTonalisDlg::updateSourceTip() {
+  const uint32_t version = capture.statusVersion();
+  if (version == tipStatusVersion_) return;
+  tipStatusVersion_ = version;
+  const SourceStatus status = capture.status();
+  // Only a device that is not recording needs the list for its name.
+  const bool needsNames = status.chosen.kind == SourceKind::Device && status.state != SourceState::Listening;
+  std::string tip = sourceTip(status, needsNames ? ports_.sound.listDevices() : std::vector<SoundDevice>{});
+  // The shell redraws the icon on every change: only a new text is sent.
+  if (tip == shownTip_) return;
+  shownTip_ = std::move(tip);
+  ports_.tray.setTip(shownTip_);
 }
 
 // ---------------------------------------------------------------- window commands
@@ -388,6 +434,7 @@ void CTonalisDlg::onFrameTimer() {
     frameTimerSeen_ = true;
     measurementTick_ = ports_.clock.tickCount();
   }
+  updateSourceTip();
   if (splashActive) return;
   if (++frameCounter_ == 20) {
     const uint32_t now = ports_.clock.tickCount();

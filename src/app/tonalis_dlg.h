@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "audio/analysis.h"
 #include "audio/capture.h"
@@ -85,6 +87,8 @@ class CTonalisDlg : public CDialog {
   bool onStyleCommand(const Message& message, intptr_t& result);
   bool onThemeCommand(const Message& message, intptr_t& result);
   bool onPositionCommand(const Message& message, intptr_t& result);
+  // "声音来源": the default input, what is playing, or a device of the last menu shown.
+  bool onSourceCommand(const Message& message, intptr_t& result);
   void onBoardCommand();
   void onAboutCommand();
   // A HID interface came or went (the backend translates WM_DEVICECHANGE).
@@ -133,6 +137,7 @@ class CTonalisDlg : public CDialog {
   void applyColorTheme(int32_t theme);
   void recomputeLayout();
   void showTrayMenu();
+  void updateSourceTip();
   void waitForWorker();
   Point windowSize() const { return {clientRect.width(), clientRect.height()}; }
 
@@ -144,6 +149,11 @@ class CTonalisDlg : public CDialog {
   uint32_t frameCounter_ = 0;
   uint32_t measurementTick_ = 0;
   std::atomic<bool> workerFinished_{true};
+  // The device items of the tray menu last shown, by command order; and the capture status
+  // the tip shows.
+  std::vector<std::string> menuDeviceIds_;
+  uint32_t tipStatusVersion_ = 0;
+  std::string shownTip_{ProductName};
 };
 
 }  // namespace tonalis

@@ -1,6 +1,7 @@
 // The program's analysis run over a recording instead of the live device: samples go
-// through the same ring in 256-sample blocks, converted by the capture loop's own code,
-// and the analysis runs at a fixed hop, as the 28 ms frame timer would.
+// through the same ring in 256-sample blocks, converted by the capture loop's own code (or,
+// for any other format, by the converter a sound source feeds), and the analysis runs at a
+// fixed hop, as the 28 ms frame timer would.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <span>
 
 #include "audio/analysis.h"
+#include "audio/sound_converter.h"
 
 namespace tonalis {
 
@@ -25,5 +27,12 @@ using FrameCallback =
 // Runs every frame whose end lies within the recording (a final partial block is never
 // analysed), in order. hop must be >= 1. Returns the number of frames delivered.
 int64_t forEachAnalysisFrame(std::span<const int16_t> samples, int64_t hop, const FrameCallback& onFrame);
+
+// The same for `frameCount` interleaved frames of `format` at `frames`, mixed and resampled
+// to the ring's 65 536 Hz mono by SoundConverter; `end` counts samples at 65 536 Hz. A mono
+// 16-bit recording at 65 536 Hz gives exactly the frames of the overload above. Returns -1
+// (and calls nothing) for a format the converter does not take.
+int64_t forEachAnalysisFrame(const StreamFormat& format, const uint8_t* frames, size_t frameCount, int64_t hop,
+                             const FrameCallback& onFrame);
 
 }  // namespace tonalis

@@ -130,6 +130,14 @@ struct MainWindow : ::testing::Test {
     return host.pump();
   }
   bool started = false;
+  // A frame (which brings the tip up to date), then whether the tip reads `text`.
+  std::function<bool()> tipIs(std::string text) {
+    return [this, text] {
+      if (host.timers.count(1) == 0) return false;
+      host.deliver({WM_TIMER, 1, 0});
+      return tray.tip == text;
+    };
+  }
 };
 
 TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
@@ -173,7 +181,7 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
 
   const std::vector<std::string> order = {
       "tray.remove", "clock.sleep 1200", "host.killTimer 1", "presenter.release 1920x1080",
-      "presenter.release 443x145", "sound.close", "host.end 2", "host.post 18",
+      "presenter.release 443x145", "host.end 2", "host.post 18",
   };
   int last = -1;
   for (const std::string& step : order) {
@@ -184,6 +192,9 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
   EXPECT_TRUE(clock.settingsBeforePause) << "settings must be written before the 1200 ms pause";
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(presenter.liveBuffers(), 0);
+  // The worker closed its stream on the way out, before the dialog ended.
+  EXPECT_LT(log.indexOf("sound.close"), log.indexOf("host.end 2"));
+  EXPECT_FALSE(sound.isOpen());
   EXPECT_FALSE(sound.misuse());
   EXPECT_FALSE(dlg.workerThread.joinable());
 }
@@ -202,7 +213,7 @@ TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
 }
 
 TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
-  sound.devices = 0;
+  sound.setPresent("mic", false);
   CTonalisDlg dlg(ports());
   EXPECT_EQ(dlg.doModal(), IDCANCEL);
   EXPECT_EQ(shell.messages, std::vector<std::string>{"电脑没有声卡"});
@@ -211,6 +222,56 @@ TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
   EXPECT_EQ(log.count("presenter.create"), 0);
   EXPECT_FALSE(dlg.workerThread.joinable());
   EXPECT_FALSE(std::filesystem::exists("tonalis.ini"));
+}
+
+// The source a settings file names decides whether a missing recording device ends the
+// start: only the default input does.
+TEST_F(MainWindow, WhatIsPlayingChosenRunsWithoutARecordingDevice) {
+  sound.setPresent("mic", false);
+  sound.add(fakes::FakeEndpoint{"spk", "Speakers", false});
+  sound.defaultOutput = "spk";
+  std::ofstream("tonalis.ini", std::ios::binary)
+      << "xpos 50\r\nypos 50\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
+         "\r\nc1\r\nc2\r\nsource 1\r\n";
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, tipIs("Tonalis — 正在播放的声音"));
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_EQ(tray.tip, "Tonalis — 正在播放的声音");
+  EXPECT_EQ(sound.openId(), "spk");
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+// Choosing from the menu: the devices listed at that opening, the choice in the tip and in
+// the file written at exit.
+TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
+  sound.add(fakes::FakeEndpoint{"usb", "USB Headset"});
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  host.deliver({TrayCallbackMessage, TrayIconId, WM_RBUTTONUP});
+  ASSERT_EQ(tray.menus.size(), 1u);
+  const MenuItem& sources = tray.menus.back()[14];
+  ASSERT_EQ(sources.label, "声音来源");
+  ASSERT_EQ(sources.children.size(), 5u);
+  EXPECT_EQ(sources.children[4].label, "USB Headset");
+
+  host.deliver({WM_COMMAND, CmdSourceFirstDevice + 1, 0});
+  runUntil(dlg, tipIs("Tonalis — USB Headset"));
+  EXPECT_EQ(sound.openId(), "usb");
+  host.deliver({WM_COMMAND, CmdSourceFirstDevice + 7, 0});  // no such item: nothing changes
+  EXPECT_EQ(dlg.capture.chosen(), (SoundSource{SourceKind::Device, "usb"}));
+
+  // Unplugged: the default input stands in and the tip says so; plugged in again, back to it.
+  sound.setPresent("usb", false);
+  runUntil(dlg, tipIs("Tonalis — USB Headset（未连接）"));
+  EXPECT_EQ(sound.openId(), "mic");
+  sound.setPresent("usb", true);
+  runUntil(dlg, tipIs("Tonalis — USB Headset"));
+  EXPECT_EQ(tray.tip, "Tonalis — USB Headset");
+
+  closeWith({WM_CLOSE, 0, 0});
+  std::ifstream in("tonalis.ini", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(text.ends_with("\r\nsource 2 usb\r\n")) << text;
 }
 
 TEST_F(MainWindow, EnterAndEscapeNeverCloseAndEscapeLeavesFullScreen) {

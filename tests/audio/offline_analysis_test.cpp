@@ -2,6 +2,8 @@
 // capture ring.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -25,6 +27,8 @@ struct WavSpec {
   std::vector<int16_t> samples;
   int64_t dataSizeDelta = 0;  // added to the data chunk's stated size
   bool oddDataByte = false;
+  std::vector<uint8_t> rawData;  // when not empty, the data chunk's bytes instead of samples
+  uint16_t subTag = 1;           // an extensible chunk's sub-format
 };
 
 void put16(std::vector<uint8_t>& v, uint16_t x) {
@@ -53,13 +57,17 @@ std::vector<uint8_t> buildWav(const WavSpec& s) {
   put16(v, s.bits);
   for (uint32_t i = 16; i < s.fmtSize; ++i) v.push_back(0);
   if (s.tag == 0xFFFE && s.fmtSize >= 40) {
-    v[20 + 24] = 1;  // sub-format GUID begins with the PCM tag
+    v[20 + 24] = uint8_t(s.subTag);  // sub-format GUID begins with the plain format tag
   }
   v.insert(v.end(), s.extraChunkBeforeData.begin(), s.extraChunkBeforeData.end());
   putId(v, "data");
-  const uint32_t bytes = static_cast<uint32_t>(s.samples.size() * 2 + (s.oddDataByte ? 1 : 0));
+  const size_t payload = s.rawData.empty() ? s.samples.size() * 2 : s.rawData.size();
+  const uint32_t bytes = static_cast<uint32_t>(payload + (s.oddDataByte ? 1 : 0));
   put32(v, static_cast<uint32_t>(bytes + s.dataSizeDelta));
-  for (int16_t x : s.samples) put16(v, static_cast<uint16_t>(x));
+  for (int16_t x : s.samples) {
+    if (s.rawData.empty()) put16(v, static_cast<uint16_t>(x));
+  }
+  for (uint8_t x : s.rawData) v.push_back(x);
   if (s.oddDataByte) v.push_back(0x7F);
   const uint32_t riff = static_cast<uint32_t>(v.size() - 8);
   std::memcpy(v.data() + 4, &riff, 4);  // little-endian host assumed by the test only
@@ -69,6 +77,22 @@ std::vector<uint8_t> buildWav(const WavSpec& s) {
 WavSpec withSamples(std::vector<int16_t> samples) {
   WavSpec s;
   s.samples = std::move(samples);
+  return s;
+}
+
+// A file of `frames` frames in the given layout; data bytes count up from 0.
+WavSpec withFormat(uint16_t tag, uint16_t channels, uint16_t bits, uint32_t rate, size_t frames) {
+  WavSpec s;
+  s.tag = tag;
+  s.channels = channels;
+  s.bits = bits;
+  s.rate = rate;
+  s.blockAlign = static_cast<uint16_t>(channels * bits / 8);
+  if (tag == 0xFFFE) {
+    s.fmtSize = 40;
+  }
+  s.rawData.resize(frames * s.blockAlign);
+  for (size_t i = 0; i < s.rawData.size(); ++i) s.rawData[i] = static_cast<uint8_t>(i);
   return s;
 }
 
@@ -131,16 +155,101 @@ TEST(WavReader, RejectsWhatCaptureWouldNotRecord) {
   }
 }
 
+TEST(WavReader, ReadsEveryCommonFormatAsItIsStored) {
+  struct Case {
+    WavSpec spec;
+    StreamFormat format;
+  };
+  const Case cases[] = {
+      {withFormat(1, 1, 16, 65536, 300), {65536, 1, SampleType::Int16}},
+      {withFormat(1, 2, 16, 44100, 300), {44100, 2, SampleType::Int16}},
+      {withFormat(1, 2, 24, 48000, 300), {48000, 2, SampleType::Int24}},
+      {withFormat(1, 1, 32, 96000, 300), {96000, 1, SampleType::Int32}},
+      {withFormat(3, 2, 32, 48000, 300), {48000, 2, SampleType::Float32}},
+      {withFormat(0xFFFE, 6, 24, 48000, 300), {48000, 6, SampleType::Int24}},
+      {[] { WavSpec s = withFormat(0xFFFE, 2, 32, 44100, 300); s.subTag = 3; return s; }(),
+       {44100, 2, SampleType::Float32}},
+      {[] { WavSpec s = withFormat(1, 2, 16, 8000, 300); s.oddDataByte = true; return s; }(),
+       {8000, 2, SampleType::Int16}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> file = buildWav(c.spec);
+    const WavAudio r = parseWav(file);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.format, c.format) << c.format.sampleRate << " " << c.format.channels;
+    EXPECT_EQ(r.frameCount, 300u);
+    ASSERT_EQ(r.frames.size(), c.spec.rawData.size());
+    EXPECT_TRUE(std::equal(r.frames.begin(), r.frames.end(), c.spec.rawData.begin()));
+  }
+  // A trailing partial frame is left out.
+  WavSpec partial = withFormat(1, 2, 24, 48000, 10);
+  partial.rawData.resize(partial.rawData.size() + 5, 0x11);
+  const std::vector<uint8_t> file = buildWav(partial);
+  const WavAudio r = parseWav(file);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.frameCount, 10u);
+  EXPECT_EQ(r.frames.size(), 60u);
+}
+
+TEST(WavReader, RejectsFormatsTheConverterCannotTake) {
+  const struct {
+    const char* name;
+    WavSpec spec;
+    const char* errorPart;
+  } cases[] = {
+      {"8-bit", withFormat(1, 1, 8, 44100, 10), "8-bit integer"},
+      {"64-bit float", withFormat(3, 1, 64, 44100, 10), "64-bit float"},
+      {"ADPCM", withFormat(2, 1, 16, 44100, 10), "format tag 2"},
+      {"extensible ADPCM", [] { WavSpec s = withFormat(0xFFFE, 1, 16, 44100, 10); s.subTag = 2; return s; }(),
+       "format tag 2"},
+      {"no channels", withFormat(1, 0, 16, 44100, 10), "0 channels"},
+      {"rate 0", withFormat(1, 1, 16, 0, 10), "sample rate 0"},
+      {"rate 2 MHz", withFormat(1, 2, 16, 2000000, 10), "2000000"},
+      {"block size", [] { WavSpec s = withFormat(1, 2, 16, 44100, 10); s.blockAlign = 2; return s; }(),
+       "block size"},
+      {"truncated data", [] { WavSpec s = withFormat(1, 2, 16, 44100, 10); s.dataSizeDelta = 2; return s; }(),
+       "past the end"},
+  };
+  for (const auto& c : cases) {
+    const WavAudio r = parseWav(buildWav(c.spec));
+    EXPECT_FALSE(r.ok) << c.name;
+    EXPECT_NE(r.error.find(c.errorPart), std::string::npos) << c.name << ": " << r.error;
+  }
+}
+
 // Every prefix and every single corrupted byte of a valid file parses to samples or an
 // error; the sanitizers watch for reads out of bounds.
+// Any format the reader accepts is one the converter takes, and the frames it points at
+// lie inside the file: converting them is the rest of the check.
+void checkAnyFormat(std::span<const uint8_t> bytes, size_t where) {
+  const WavAudio r = parseWav(bytes);
+  if (!r.ok) {
+    EXPECT_FALSE(r.error.empty()) << where;
+    return;
+  }
+  ASSERT_GE(r.frames.data(), bytes.data()) << where;
+  ASSERT_LE(r.frames.data() + r.frames.size(), bytes.data() + bytes.size()) << where;
+  int64_t frames = 0;
+  EXPECT_GE(forEachAnalysisFrame(r.format, r.frames.data(), r.frameCount, 256,
+                                 [&](auto...) { return ++frames < 2; }),
+            0)
+      << where;
+}
+
 TEST(WavReader, DamagedFilesNeverReadOutOfBounds) {
   WavSpec s = withSamples(std::vector<int16_t>(40, -7));
   s.extraChunkBeforeData = {'L', 'I', 'S', 'T', 1, 0, 0, 0, 'x', 0};
   const std::vector<uint8_t> good = buildWav(s);
+  WavSpec other = withFormat(0xFFFE, 3, 24, 11025, 60);
+  const std::vector<uint8_t> goodOther = buildWav(other);
   for (size_t n = 0; n < good.size(); ++n) {
     const std::vector<uint8_t> prefix(good.begin(), good.begin() + n);
     const WavReadResult r = parseMonoPcm16Wav(prefix, 65536);
     EXPECT_TRUE(r.ok || !r.error.empty()) << n;
+    checkAnyFormat(prefix, n);
+  }
+  for (size_t n = 0; n < goodOther.size(); ++n) {
+    checkAnyFormat(std::vector<uint8_t>(goodOther.begin(), goodOther.begin() + n), n);
   }
   for (size_t at = 0; at < good.size(); ++at) {
     for (uint8_t value : {uint8_t{0}, uint8_t{0x80}, uint8_t{0xFF}}) {
@@ -148,6 +257,14 @@ TEST(WavReader, DamagedFilesNeverReadOutOfBounds) {
       bad[at] = value;
       const WavReadResult r = parseMonoPcm16Wav(bad, 65536);
       EXPECT_TRUE(r.ok || !r.error.empty()) << at;
+      checkAnyFormat(bad, at);
+    }
+  }
+  for (size_t at = 0; at < 80; ++at) {
+    for (uint8_t value : {uint8_t{0}, uint8_t{0x80}, uint8_t{0xFF}}) {
+      std::vector<uint8_t> bad = goodOther;
+      bad[at] = value;
+      checkAnyFormat(bad, at);
     }
   }
 }
@@ -216,6 +333,57 @@ TEST(OfflineAnalysis, ToneLevelsMatchTheLiveAnalysisAndStopOnRequest) {
   }
   EXPECT_EQ(forEachAnalysisFrame(recording, 0, [](auto...) { return true; }), 0);
   EXPECT_EQ(forEachAnalysisFrame(std::vector<int16_t>(255), 1, [](auto...) { return true; }), 0);
+}
+
+// A mono 16-bit recording at 65 536 Hz gives the same frames through the converter as
+// through the capture loop's own conversion, byte for byte.
+TEST(OfflineAnalysis, ConverterPathMatchesTheCapturePathAt65536Hz) {
+  std::vector<int16_t> recording(20 * 256 + 77);
+  for (size_t i = 0; i < recording.size(); ++i) {
+    recording[i] = static_cast<int16_t>(std::lround(20000 * std::sin(0.05 * i) + 9000 * std::sin(0.9 * i)));
+  }
+  std::vector<uint8_t> bytes;
+  for (int16_t x : recording) put16(bytes, static_cast<uint16_t>(x));
+  for (int64_t hop : {int64_t{1835}, int64_t{128}, int64_t{700}}) {
+    std::vector<std::pair<int64_t, SpectrumFrame>> before, after;
+    const auto collect = [](auto& into) {
+      return [&into](int64_t end, const SpectrumFrame& frame, std::span<const float, AnalysisSize>) {
+        into.emplace_back(end, frame);
+        return true;
+      };
+    };
+    const int64_t n = forEachAnalysisFrame(recording, hop, collect(before));
+    EXPECT_EQ(forEachAnalysisFrame({}, bytes.data(), recording.size(), hop, collect(after)), n);
+    ASSERT_EQ(before.size(), after.size());
+    for (size_t f = 0; f < before.size(); ++f) {
+      EXPECT_EQ(before[f].first, after[f].first);
+      EXPECT_EQ(before[f].second.bandLevels, after[f].second.bandLevels) << "hop " << hop << " frame " << f;
+      EXPECT_EQ(before[f].second.spectrumLine, after[f].second.spectrumLine) << "hop " << hop << " frame " << f;
+    }
+  }
+}
+
+TEST(OfflineAnalysis, OtherFormatsShowTheSameToneLevels) {
+  // 8000 Hz at -6 dB of full scale in both channels: band 22 reads half of 1769.4.
+  std::vector<float> stereo(2 * 48000 / 4);
+  for (size_t i = 0; i < stereo.size() / 2; ++i) {
+    stereo[2 * i] = stereo[2 * i + 1] = static_cast<float>(0.5 * std::sin(2 * 3.14159265358979 * 8000 * i / 48000.0));
+  }
+  std::vector<uint8_t> bytes;
+  for (float x : stereo) put32(bytes, std::bit_cast<uint32_t>(x));
+  std::vector<SpectrumFrame> frames;
+  const int64_t n = forEachAnalysisFrame({48000, 2, SampleType::Float32}, bytes.data(), stereo.size() / 2,
+                                         DefaultHopSamples, [&](int64_t, const SpectrumFrame& frame, auto) {
+                                           frames.push_back(frame);
+                                           return frames.size() < 4;
+                                         });
+  ASSERT_EQ(n, 4);
+  for (const SpectrumFrame& f : {frames[2], frames[3]}) {  // once the tone fills the window
+    EXPECT_NEAR(f.bandLevels[22], 1769.4 * 0.5 * 32768 / 32767, 1.0);
+    EXPECT_LT(f.bandLevels[21], 0.01);
+  }
+  EXPECT_EQ(forEachAnalysisFrame({48000, 0, SampleType::Float32}, bytes.data(), 10, 256, [](auto...) { return true; }),
+            -1);
 }
 
 }  // namespace

@@ -151,6 +151,12 @@ bool FakePresenter::repaint() {
 void FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
   log_.add("tray.add " + std::to_string(iconId) + " " + std::to_string(callbackMessage) + " " + std::string(tip));
   present = true;
+  this->tip = std::string(tip);
+}
+
+void FakeTray::setTip(std::string_view text) {
+  log_.add("tray.tip " + std::string(text));
+  tip = std::string(text);
 }
 
 void FakeTray::removeIcon() {

@@ -121,12 +121,14 @@ class FakeTray : public TrayPort {
  public:
   explicit FakeTray(CallLog& log) : log_(log) {}
   bool present = false;
+  std::string tip;                            // as added or last set
   std::vector<std::vector<MenuItem>> menus;   // every tracked menu
   std::optional<uint32_t> chooseCommand;      // posted as WM_COMMAND after tracking
   DialogHost* host = nullptr;
 
   void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
+  void setTip(std::string_view tip) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
 
  private:

@@ -258,7 +258,7 @@ TEST(StripRenderer, OwnAnimationAndBoardOutputs) {
   rig.render(BandLevels{});
   EXPECT_EQ(rig.board[0], 11);
   EXPECT_EQ(rig.anim.anim.shownLevel[23], 11);
-  for (int i = 2; i < SilenceRunLimit; ++i) rig.render(BandLevels{});
+  for (int i = 2; i < 1071; ++i) rig.render(BandLevels{});
   EXPECT_EQ(rig.clock, 1);
 }
 

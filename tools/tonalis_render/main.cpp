@@ -1,6 +1,6 @@
-// tonalis-render: what the program would show for a recording. Reads a mono 16-bit PCM
-// WAV at 65 536 Hz, feeds it through the capture ring block by block and runs the
-// analysis every --hop samples, writing one CSV row per frame to stdout, or, with --png,
+// tonalis-render: what the program would show for a recording. Reads a WAV file of any
+// common format, converts it as a sound source's stream is converted (mono, 65 536 Hz),
+// feeds it through the capture ring block by block and runs the analysis every --hop samples, writing one CSV row per frame to stdout, or, with --png,
 // drawing each frame with the program's renderers into a PNG file.
 #include <cerrno>
 #include <cstdint>
@@ -30,11 +30,12 @@ constexpr const char* Usage =
     "                      [--hop N] FILE.wav\n"
     "       tonalis-render --png DIR --mode fullscreen|desktop [--screen WxH] [--position 0..3]\n"
     "                      [--style 1..6] [--theme 1..5] [--transparency 0..6] [--hop N] FILE.wav\n"
-    "  FILE.wav   mono 16-bit PCM at 65536 Hz\n"
-    "  --hop N    samples between analyses (default 1835, 28 ms); frame k is analysed\n"
+    "  FILE.wav   PCM 16, 24 or 32-bit integer or 32-bit float, any channel count (mixed\n"
+    "             to mono) and rate from 1000 to 768000 Hz (resampled to 65536 Hz)\n"
+    "  --hop N    samples at 65536 Hz between analyses (default 1835, 28 ms); frame k is analysed\n"
     "             after the block ending at ceil(k*N/256)*256\n"
     "  --line     also write the 429 per-bin line values s0..s428\n"
-    "CSV on stdout: end,b0..b23[,s0..s428], one row per frame.\n"
+    "CSV on stdout: end,b0..b23[,s0..s428], one row per frame (end in samples at 65536 Hz).\n"
     "  --png DIR  instead of CSV, draw every frame through the band animation and the\n"
     "             window renderer (or, with --mode, the full-screen / desktop strip) into\n"
     "             DIR/frame_000000.png, ...; defaults: style 1, theme 1, transparency 0,\n"
@@ -164,7 +165,7 @@ int run(const Options& options) {
     std::fprintf(stderr, "tonalis-render: %s\n", error.c_str());
     return 1;
   }
-  const WavReadResult wav = parseMonoPcm16Wav(bytes, CaptureSampleRate);
+  const WavAudio wav = parseWav(bytes);
   if (!wav.ok) {
     std::fprintf(stderr, "tonalis-render: %s: %s\n", options.input.c_str(), wav.error.c_str());
     return 1;
@@ -176,7 +177,7 @@ int run(const Options& options) {
       return 1;
     }
     bool ok = true;
-    forEachAnalysisFrame(wav.samples, options.hop,
+    forEachAnalysisFrame(wav.format, wav.frames.data(), wav.frameCount, options.hop,
                          [&](int64_t, const SpectrumFrame& frame, std::span<const float, AnalysisSize>) {
                            ok = writer.write(frame, error);
                            return ok;
@@ -190,7 +191,7 @@ int run(const Options& options) {
     return 0;
   }
   writeCsvHeader(stdout, options.line);
-  forEachAnalysisFrame(wav.samples, options.hop,
+  forEachAnalysisFrame(wav.format, wav.frames.data(), wav.frameCount, options.hop,
                        [&](int64_t end, const SpectrumFrame& frame, std::span<const float, AnalysisSize>) {
                          writeCsvRow(stdout, end, frame, options.line);
                          return true;

@@ -20,6 +20,7 @@ class Win32TrayPort : public TrayPort {
 
   void addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
+  void setTip(std::string_view tip) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
   // The shell restarted (its "TaskbarCreated" broadcast) and forgot every icon: adds ours
   // again. True when `message` was that broadcast.

@@ -1,0 +1,406 @@
+// The sound converter: sample formats and channel mixes to the ring's scale, the resampler's
+// passband, image and alias rejection, and block cutting that does not depend on how the
+// input is split.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <numbers>
+#include <vector>
+
+#include "audio/analysis.h"
+#include "audio/capture.h"
+#include "audio/sound_converter.h"
+
+// Allocation counting for the sound path: only the test's own thread, only while armed.
+namespace {
+thread_local bool countAllocations = false;
+thread_local int allocations = 0;
+}  // namespace
+
+// Replacing the global operators is allowed; GCC still flags malloc/free in them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+// Every plain form is replaced, so allocation and release always pair up (malloc/free).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (countAllocations) ++allocations;
+  return std::malloc(size ? size : 1);
+}
+void* operator new(std::size_t size) {
+  if (void* p = operator new(size, std::nothrow)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+namespace tonalis {
+namespace {
+
+struct CollectSink : BlockSink {
+  std::vector<float> samples;
+  void onBlock(std::span<const float, BlockSamples> block) override {
+    samples.insert(samples.end(), block.begin(), block.end());
+  }
+};
+
+// Interleaved little-endian bytes of `frames` (frame-major: frames[i][c]), values in -1..1
+// of full scale (floats as they are, integers rounded and clipped).
+std::vector<uint8_t> encode(SampleType type, const std::vector<std::vector<double>>& frames) {
+  std::vector<uint8_t> bytes;
+  const auto put = [&](uint32_t v, size_t width) {
+    for (size_t b = 0; b < width; ++b) bytes.push_back(static_cast<uint8_t>(v >> (8 * b)));
+  };
+  const auto integer = [](double x, double full) {
+    const auto limit = static_cast<int64_t>(full);
+    return std::clamp<int64_t>(std::llround(x * full), -limit, limit - 1);
+  };
+  for (const auto& frame : frames) {
+    for (double x : frame) {
+      switch (type) {
+        case SampleType::Int16: put(static_cast<uint32_t>(integer(x, 32768.0)), 2); break;
+        case SampleType::Int24: put(static_cast<uint32_t>(integer(x, 8388608.0)), 3); break;
+        case SampleType::Int32: put(static_cast<uint32_t>(integer(x, 2147483648.0)), 4); break;
+        case SampleType::Float32: put(std::bit_cast<uint32_t>(static_cast<float>(x)), 4); break;
+      }
+    }
+  }
+  return bytes;
+}
+
+std::vector<float> convertAll(const StreamFormat& format, const std::vector<uint8_t>& bytes) {
+  SoundConverter converter;
+  EXPECT_TRUE(converter.configure(format));
+  CollectSink sink;
+  converter.push(bytes.data(), bytes.size() / converter.frameBytes(), sink);
+  return sink.samples;
+}
+
+// Mono float input: a sine of `amplitude` (of full scale) at `hz`, `seconds` long.
+std::vector<uint8_t> sine(uint32_t rate, double hz, double amplitude, double seconds) {
+  std::vector<std::vector<double>> frames(static_cast<size_t>(rate * seconds));
+  for (size_t i = 0; i < frames.size(); ++i) {
+    frames[i] = {amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate)};
+  }
+  return encode(SampleType::Float32, frames);
+}
+
+TEST(SoundConverter, PassesMono16BitAt65536HzThroughAsTheCaptureLoopConvertsIt) {
+  std::array<uint8_t, CaptureBufferBytes> bytes{};
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 11);
+  bytes[0] = 0x00, bytes[1] = 0x80;  // -32768
+  bytes[2] = 0xFF, bytes[3] = 0x7F;  // 32767
+  std::array<float, BlockSamples> expected{};
+  convertSamples(bytes, expected);
+
+  const auto out = convertAll({}, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  ASSERT_EQ(out.size(), size_t{BlockSamples});
+  EXPECT_EQ(0, std::memcmp(out.data(), expected.data(), sizeof expected));
+}
+
+TEST(SoundConverter, ScalesEachSampleTypeToTheRing) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    SampleType type;
+    std::vector<uint8_t> bytes;  // one mono frame
+    float expected;
+  };
+  const Case cases[] = {
+      {SampleType::Int16, {0x00, 0x80}, -32768.0f},
+      {SampleType::Int16, {0x01, 0x00}, 1.0f},
+      {SampleType::Int24, {0x00, 0x00, 0x80}, -32768.0f},
+      {SampleType::Int24, {0xFF, 0xFF, 0x7F}, 32767.99609375f},
+      {SampleType::Int24, {0x80, 0x00, 0x00}, 0.5f},
+      {SampleType::Int32, {0x00, 0x00, 0x00, 0x80}, -32768.0f},
+      {SampleType::Int32, {0x00, 0x00, 0x01, 0x00}, 1.0f},
+      {SampleType::Float32, encode(SampleType::Float32, {{1.0}}), 32768.0f},
+      {SampleType::Float32, encode(SampleType::Float32, {{-0.25}}), -8192.0f},
+      // Out of range or not a number: clipped, never carried into the history.
+      {SampleType::Float32, encode(SampleType::Float32, {{1.5}}), 32768.0f},
+      {SampleType::Float32, encode(SampleType::Float32, {{-1e30}}), -32768.0f},
+      {SampleType::Float32, encode(SampleType::Float32, {{inf}}), 32768.0f},
+      {SampleType::Float32, encode(SampleType::Float32, {{-inf}}), -32768.0f},
+      {SampleType::Float32, encode(SampleType::Float32, {{nan}}), 0.0f},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < BlockSamples; ++i) bytes.insert(bytes.end(), c.bytes.begin(), c.bytes.end());
+    const auto out = convertAll({65536, 1, c.type}, bytes);
+    ASSERT_EQ(out.size(), size_t{BlockSamples});
+    EXPECT_EQ(out[0], c.expected) << "type " << int(c.type) << " first byte " << int(c.bytes[0]);
+    EXPECT_EQ(out[255], c.expected);
+  }
+}
+
+TEST(SoundConverter, MixesAnyChannelCountToTheMean) {
+  struct Case {
+    std::vector<double> frame;  // one value per channel
+    double mean;
+  };
+  const Case cases[] = {
+      {{0.5, -0.25}, 0.125},                          // stereo
+      {{1.0, -1.0}, 0.0},                             // stereo, opposite phase
+      {{0.5, 0.25, 0.125, 0.0, -0.5, 0.75}, 0.1875},  // 5.1
+      {{0.25, 0.25, 0.25}, 0.25},
+  };
+  for (SampleType type : {SampleType::Int16, SampleType::Int24, SampleType::Int32, SampleType::Float32}) {
+    for (const Case& c : cases) {
+      const std::vector<std::vector<double>> frames(BlockSamples, c.frame);
+      const auto out = convertAll({65536, static_cast<uint16_t>(c.frame.size()), type}, encode(type, frames));
+      ASSERT_EQ(out.size(), size_t{BlockSamples});
+      // Integer encodings round to their step and clip +1.0 one step below full scale.
+      EXPECT_NEAR(out[17], c.mean * 32768.0, 0.51) << c.frame.size() << " channels, type " << int(type);
+    }
+  }
+}
+
+TEST(SoundConverter, RejectsFormatsItCannotTakeAndStaysInert) {
+  const StreamFormat bad[] = {
+      {0, 1, SampleType::Int16},        {48000, 0, SampleType::Int16},
+      {999, 1, SampleType::Int16},      {768001, 2, SampleType::Float32},
+      {48000, 65, SampleType::Float32}, {48000, 2, static_cast<SampleType>(7)},
+  };
+  for (const StreamFormat& f : bad) {
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure({48000, 2, SampleType::Float32}));
+    EXPECT_FALSE(converter.configure(f)) << f.sampleRate << " Hz, " << f.channels << " channels";
+    EXPECT_FALSE(converter.configured());
+    CollectSink sink;
+    const std::vector<uint8_t> bytes(4096, 0x40);
+    converter.push(bytes.data(), 512, sink);
+    converter.pushSilence(100000, sink);
+    EXPECT_TRUE(sink.samples.empty());
+  }
+  SoundConverter converter;
+  EXPECT_TRUE(converter.configure({1000, 1, SampleType::Int16}));
+  EXPECT_TRUE(converter.configure({768000, 64, SampleType::Int24}));
+  EXPECT_EQ(converter.frameBytes(), size_t{192});
+}
+
+// Amplitude and phase of the sine at `hz` (output rate) in y[from..), by least squares, and
+// the RMS of what remains once it is taken out: images, aliases and noise.
+struct ToneFit {
+  double amplitude = 0.0;
+  double residualRms = 0.0;
+};
+
+ToneFit fitTone(const std::vector<float>& y, size_t from, double hz) {
+  double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0;
+  const double w = 2.0 * std::numbers::pi * hz / CaptureSampleRate;
+  for (size_t n = from; n < y.size(); ++n) {
+    const double s = std::sin(w * n), c = std::cos(w * n);
+    ss += s * s, sc += s * c, cc += c * c, ys += y[n] * s, yc += y[n] * c;
+  }
+  const double det = ss * cc - sc * sc;
+  const double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
+  double residual = 0;
+  for (size_t n = from; n < y.size(); ++n) {
+    const double e = y[n] - a * std::sin(w * n) - b * std::cos(w * n);
+    residual += e * e;
+  }
+  return {std::hypot(a, b), std::sqrt(residual / static_cast<double>(y.size() - from))};
+}
+
+double db(double ratio) { return 20.0 * std::log10(ratio); }
+
+// Tones across each input rate's band: within the passband the level is kept to 0.1 dB and the
+// output lands on the same instants as the input; everywhere, whatever is not the tone
+// (images, aliases) is at least 70 dB below the input; above the output's Nyquist
+// frequency nothing comes through.
+TEST(SoundConverter, ResamplesWithAFlatPassbandAndNoImagesOrAliases) {
+  const uint32_t rates[] = {8000, 11025, 22050, 32000, 44100, 48000, 88200, 96000, 192000, 37799};
+  constexpr double amplitude = 0.5;
+  constexpr double full = amplitude * 32768.0;
+  for (uint32_t rate : rates) {
+    const double lowNyquist = std::min<double>(rate, CaptureSampleRate) / 2.0;
+    const double passEdge = std::min(16000.0, 0.8 * lowNyquist);
+    std::vector<double> tones = {64.0, 997.0, passEdge * 0.5, passEdge, (passEdge + lowNyquist) / 2.0,
+                                 lowNyquist - 40.0};
+    if (rate > CaptureSampleRate) {
+      tones.push_back(33000.0);
+      tones.push_back(rate / 2.0 - 300.0);
+    }
+    for (double hz : tones) {
+      const auto out = convertAll({rate, 1, SampleType::Float32}, sine(rate, hz, amplitude, 0.2));
+      ASSERT_GT(out.size(), size_t{8192}) << rate;
+      const size_t settled = 2048;
+      if (hz >= CaptureSampleRate / 2.0) {
+        double power = 0;
+        for (size_t n = settled; n < out.size(); ++n) power += double(out[n]) * out[n];
+        const double rms = std::sqrt(power / static_cast<double>(out.size() - settled));
+        EXPECT_LT(db(rms * std::sqrt(2.0) / full), -70.0) << rate << " Hz input, tone " << hz;
+        continue;
+      }
+      const ToneFit fit = fitTone(out, settled, hz);
+      EXPECT_LT(db(fit.residualRms * std::sqrt(2.0) / full), -70.0) << rate << " Hz input, tone " << hz;
+      if (hz <= passEdge) {
+        EXPECT_NEAR(db(fit.amplitude / full), 0.0, 0.1) << rate << " Hz input, tone " << hz;
+      }
+    }
+  }
+}
+
+// The output is the same whether the input comes in one piece, in odd pieces, or as bytes
+// of silence instead of pushSilence.
+TEST(SoundConverter, OutputDoesNotDependOnHowTheInputIsSplit) {
+  const StreamFormat formats[] = {
+      {48000, 2, SampleType::Float32},
+      {44100, 6, SampleType::Int24},
+      {65536, 2, SampleType::Int16},
+      {192000, 1, SampleType::Int32},
+  };
+  for (const StreamFormat& format : formats) {
+    std::vector<std::vector<double>> frames(30000, std::vector<double>(format.channels));
+    for (size_t i = 0; i < frames.size(); ++i) {
+      for (size_t c = 0; c < format.channels; ++c) {
+        // A chirp, silent in the middle third so silence can replace it.
+        const double t = static_cast<double>(i) / format.sampleRate;
+        frames[i][c] = (i / 10000 == 1) ? 0.0 : 0.7 * std::sin(2.0 * std::numbers::pi * (200.0 + 9000.0 * t) * t + c);
+      }
+    }
+    const auto bytes = encode(format.sampleType, frames);
+    const auto whole = convertAll(format, bytes);
+    ASSERT_GT(whole.size(), size_t{10 * BlockSamples});
+
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure(format));
+    CollectSink pieces;
+    const size_t sizes[] = {1, 7, 0, 255, 1000, 3, 4096, 256, 31};
+    size_t at = 0;
+    for (size_t k = 0; at < frames.size(); ++k) {
+      size_t n = std::min(sizes[k % std::size(sizes)], frames.size() - at);
+      if (at < 10000 && at + n > 10000) n = 10000 - at;  // the silent third goes in as silence
+      if (at >= 10000 && at < 20000) {
+        n = std::min(n, 20000 - at);
+        converter.pushSilence(n, pieces);
+      } else {
+        converter.push(bytes.data() + at * converter.frameBytes(), n, pieces);
+      }
+      at += n;
+    }
+    ASSERT_EQ(pieces.samples.size(), whole.size()) << format.sampleRate;
+    EXPECT_EQ(0, std::memcmp(pieces.samples.data(), whole.data(), whole.size() * sizeof(float)))
+        << format.sampleRate << " Hz, " << format.channels << " channels";
+  }
+}
+
+// One second of input gives one second of output, less the filter's wait, at every rate.
+TEST(SoundConverter, DeliversTheOutputRateAndSilenceAsZeros) {
+  for (uint32_t rate : {8000u, 44100u, 48000u, 65536u, 96000u, 37799u}) {
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure({rate, 2, SampleType::Int16}));
+    CollectSink sink;
+    for (int s = 0; s < 3; ++s) converter.pushSilence(rate, sink);
+    const double expected =
+        3.0 * CaptureSampleRate - static_cast<double>(converter.latencyFrames()) * CaptureSampleRate / rate;
+    EXPECT_NEAR(static_cast<double>(sink.samples.size()), expected, BlockSamples) << rate;
+    EXPECT_TRUE(std::all_of(sink.samples.begin(), sink.samples.end(), [](float x) { return x == 0.0f; }));
+  }
+}
+
+TEST(SoundConverter, ResetForgetsTheHistoryAndThePartialBlock) {
+  for (uint32_t rate : {48000u, 65536u}) {
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure({rate, 1, SampleType::Float32}));
+    const auto loud = sine(rate, 1000.0, 0.9, 0.05);
+    CollectSink sink;
+    converter.push(loud.data(), loud.size() / 4 - 100, sink);  // ends inside a block
+    converter.reset();
+    sink.samples.clear();
+    converter.pushSilence(rate / 10, sink);
+    ASSERT_GE(sink.samples.size(), size_t{BlockSamples});
+    EXPECT_TRUE(std::all_of(sink.samples.begin(), sink.samples.end(), [](float x) { return x == 0.0f; })) << rate;
+    // The same as a fresh converter fed the same way.
+    SoundConverter fresh;
+    ASSERT_TRUE(fresh.configure({rate, 1, SampleType::Float32}));
+    CollectSink a, b;
+    converter.push(loud.data(), 3000, a);
+    fresh.pushSilence(rate / 10, b);
+    b.samples.clear();
+    fresh.push(loud.data(), 3000, b);
+    EXPECT_EQ(a.samples, b.samples) << rate;
+  }
+}
+
+// The capture thread converts every packet: after configure, nothing on that path allocates.
+TEST(SoundConverter, PushingAllocatesNothing) {
+  struct CountingSink : BlockSink {
+    size_t blocks = 0;
+    void onBlock(std::span<const float, BlockSamples>) override { ++blocks; }
+  } sink;
+  const std::vector<uint8_t> bytes(6 * 4 * 5000, 0x3C);
+  for (const StreamFormat format : {StreamFormat{48000, 6, SampleType::Float32}, StreamFormat{44100, 2, SampleType::Int16},
+                                    StreamFormat{65536, 1, SampleType::Int16}, StreamFormat{768000, 1, SampleType::Int24}}) {
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure(format));
+    allocations = 0;
+    countAllocations = true;
+    for (size_t n : {size_t{1}, size_t{441}, size_t{5000}, size_t{0}}) {
+      converter.push(bytes.data(), n, sink);
+      converter.pushSilence(n, sink);
+    }
+    converter.reset();
+    converter.push(bytes.data(), 5000, sink);
+    countAllocations = false;
+    EXPECT_EQ(allocations, 0) << format.sampleRate << " Hz";
+  }
+  EXPECT_GT(sink.blocks, size_t{40});
+}
+
+// Writes the first `limit` blocks into a ring as the capture loop does, for the analysis.
+struct RingSink : BlockSink {
+  SampleRing ring{};
+  int32_t latest = RingSlotCount - 1;
+  int32_t limit = 0;
+  void onBlock(std::span<const float, BlockSamples> block) override {
+    if (limit-- <= 0) return;
+    latest = (latest + 1) % RingSlotCount;
+    std::copy(block.begin(), block.end(), ring[latest].begin());
+  }
+};
+
+TEST(SoundConverter, A64HzToneShowsTheSameBandLevelsFrom48kHzAsFrom65536Hz) {
+  SpectrumAnalyzer analyzer;
+  std::vector<float> gathered(AnalysisSize);
+  std::array<SpectrumFrame, 2> frames;
+  const uint32_t rates[] = {65536, 48000};
+  for (size_t r = 0; r < 2; ++r) {
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure({rates[r], 1, SampleType::Int16}));
+    // Output sample n lies on input instant n / 65536 s at every rate: the same 128 blocks
+    // of the tone reach the ring (the 48 kHz input runs on to fill them).
+    std::vector<std::vector<double>> input(rates[r] / 2 + 1000);
+    for (size_t i = 0; i < input.size(); ++i) {
+      input[i] = {0.8 * std::sin(2.0 * std::numbers::pi * 64.0 * static_cast<double>(i) / rates[r])};
+    }
+    const auto bytes = encode(SampleType::Int16, input);
+    auto sink = std::make_unique<RingSink>();
+    sink->limit = 128;
+    converter.push(bytes.data(), input.size(), *sink);
+    analyzer.analyzeSpectrum(sink->ring, sink->latest, std::span<float, AnalysisSize>(gathered), frames[r]);
+  }
+  const float tone = frames[0].bandLevels[1];
+  ASSERT_GT(tone, 100.0f);
+  for (int32_t band = 0; band < BandCount; ++band) {
+    EXPECT_NEAR(frames[1].bandLevels[band], frames[0].bandLevels[band],
+                0.01 * std::max(frames[0].bandLevels[band], 0.05f * tone))
+        << "band " << band << " (" << bandFrequencies[band] << " Hz)";
+  }
+}
+
+}  // namespace
+}  // namespace tonalis
