@@ -642,7 +642,10 @@ void CTonalisDlg::runFrame() {
     const bool colorKey = display.transparencyMode == NoBackground || display.transparencyMode == Minimal;
     frame.source = windowBufferBitmap;
     frame.size = windowSize();
-    frame.surface = colorKey ? Surface::LayeredColorKey : Surface::LayeredAlpha;
+    // A faded window keeps its layered updates (they draw the fade where no compositor
+    // does); an unfaded one is painted.
+    frame.surface = colorKey ? Surface::PaintedColorKey
+                    : frame.constantAlpha == 255 ? Surface::PaintedAlpha : Surface::LayeredAlpha;
     // The splash is drawn outside the renderer: all of it is new.
     frame.changed = splashActive ? std::span<const Rect>(&wholeWindow, 1) : windowRenderer.changed.rects();
   } else if (mode == DisplayMode::FullScreen) {

@@ -366,25 +366,28 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
   const auto& first = presenter.presentations.front();  // the splash: all of it is new
-  EXPECT_EQ(first.surface, Surface::LayeredAlpha);
+  EXPECT_EQ(first.surface, Surface::PaintedAlpha);
   EXPECT_EQ(first.changedBounds, (Rect{0, 0, 443, 145}));
 
   struct Case {
     DisplayMode mode;
     int32_t transparency;
+    uint8_t alpha;
     Surface surface;
     std::optional<Point> destination;
   };
   const int32_t stripTop = dlg.layout.stripTop;
   const Case cases[] = {
-      {DisplayMode::Window, Alpha40, Surface::LayeredAlpha, std::nullopt},
-      {DisplayMode::Window, NoBackground, Surface::LayeredColorKey, std::nullopt},
-      {DisplayMode::FullScreen, Opaque, Surface::Opaque, Point{0, 0}},
-      {DisplayMode::Desktop, Opaque, Surface::PaintedColorKey, Point{0, stripTop}},
+      {DisplayMode::Window, Opaque, 255, Surface::PaintedAlpha, std::nullopt},
+      {DisplayMode::Window, Alpha40, 140, Surface::LayeredAlpha, std::nullopt},  // faded: layered updates
+      {DisplayMode::Window, NoBackground, 255, Surface::PaintedColorKey, std::nullopt},
+      {DisplayMode::FullScreen, Opaque, 255, Surface::Opaque, Point{0, 0}},
+      {DisplayMode::Desktop, Opaque, 255, Surface::PaintedColorKey, Point{0, stripTop}},
   };
   for (const Case& c : cases) {
     dlg.display.displayMode = c.mode;
     dlg.display.transparencyMode = c.transparency;
+    dlg.display.constantAlpha = c.alpha;
     // A long silence: the bars have fallen and the activity indicator rests.
     for (int i = 0; i < 1100; ++i) dlg.runFrame();
     presenter.presentations.clear();
@@ -396,14 +399,14 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
     EXPECT_EQ(p.changedCount, 0u) << "mode " << int(c.mode) << ": the same picture again";
   }
 
-  // Painted modes answer the system's erase and paint requests from the frame.
+  // The system's erase and paint requests are answered from the last frame shown.
   presenter.painted = true;
   intptr_t result = 0;
   EXPECT_TRUE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(dlg.dispatch({WM_PAINT, 0, 0}, result));
   EXPECT_EQ(log.count("presenter.repaint"), 1);
-  presenter.painted = false;  // layered: the system keeps the picture, default processing
+  presenter.painted = false;  // layered updates keep the picture: default processing
   EXPECT_FALSE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
   EXPECT_FALSE(dlg.dispatch({WM_PAINT, 0, 0}, result));
 

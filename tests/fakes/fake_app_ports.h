@@ -102,7 +102,6 @@ class FakePresenter : public Presenter {
     size_t changedCount;           // rectangles sent as changed
     Rect changedBounds;            // and the box around them
     std::vector<uint32_t> pixels;  // copy of the presented area (when keepPixels)
-    bool colorKey() const { return surface == Surface::LayeredColorKey || surface == Surface::PaintedColorKey; }
   };
   bool keepPixels = false;
   bool logPresents = true;   // off for tests that count allocations
