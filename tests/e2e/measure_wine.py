@@ -33,9 +33,12 @@ def proc_name(pid):
 
 
 def cpu_seconds(pid):
-    """utime + stime of a process (all its threads), in seconds."""
-    with open(f"/proc/{pid}/stat", "rb") as f:
-        fields = f.read().rsplit(b")", 1)[1].split()
+    """utime + stime of a process (all its threads), in seconds; 0 once it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            fields = f.read().rsplit(b")", 1)[1].split()
+    except OSError:
+        return 0.0
     return (int(fields[11]) + int(fields[12])) / TICKS  # fields 14 and 15 of stat(5)
 
 

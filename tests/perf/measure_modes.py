@@ -32,6 +32,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
 
 from harness import OUT_DIR, Env, music_mix, tagged_pids, write_wav  # noqa: E402
+from measure_wine import cpu_seconds, proc_name  # noqa: E402
 from screen_read import status_row_problems  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -39,23 +40,6 @@ WINDOW_MODE, DESKTOP_MODE, FULL_SCREEN = 32835, 32834, 32826
 EXIT = 32782
 SILENCE_SECONDS = 40.0
 PHASES = ("window", "fullscreen", "desktop", "silence")
-
-
-def proc_name(pid):
-    try:
-        return Path(f"/proc/{pid}/comm").read_text().strip()
-    except OSError:
-        return ""
-
-
-def cpu_seconds(pid):
-    """utime + stime of a process (all its threads), in seconds; 0 once it is gone."""
-    try:
-        with open(f"/proc/{pid}/stat", "rb") as f:
-            fields = f.read().rsplit(b")", 1)[1].split()
-    except OSError:
-        return 0.0
-    return (int(fields[11]) + int(fields[12])) / TICKS  # fields 14 and 15 of stat(5)
 
 
 def find_processes(tag, *names):

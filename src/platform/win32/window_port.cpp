@@ -14,6 +14,21 @@ HWND insertAfterHandle(ZOrder z) {
   return HWND_NOTOPMOST;
 }
 
+// Under Wine the window manager answers a placement late, and Wine takes such an answer
+// for a move by the user. Let the answers in (peeking processes the pending X events,
+// dispatching nothing) and put the window back wherever it moved away from (x, y).
+template <typename PutBack>
+void holdPlaceAgainstLateAnswers(HWND hwnd, int32_t x, int32_t y, PutBack putBack) {
+  for (int i = 0; i < 5; ++i) {
+    Sleep(20);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    RECT now{};
+    GetWindowRect(hwnd, &now);
+    if (now.left != x || now.top != y) putBack();
+  }
+}
+
 }  // namespace
 
 void Win32WindowPort::restack(ZOrder insertAfter) {
@@ -40,20 +55,10 @@ void Win32WindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, 
   MoveWindow(hwnd_, x, y, width, height, repaint ? TRUE : FALSE);
   const bool resized = before.right - before.left != width || before.bottom - before.top != height;
   if (!resized || !win32::runningUnderWine()) return;
-  // Back from a full-screen or desktop strip, under Wine: the window manager may still
-  // answer the strip's placements, and Wine takes such a late answer for a move by the
-  // user. Let those answers in (peeking processes the pending X events, dispatching
-  // nothing) and put the window back where it was asked to be. (A plain move, as when a
-  // drag catches up with the pointer, needs none of this.)
-  for (int i = 0; i < 5; ++i) {
-    Sleep(20);
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    RECT now{};
-    GetWindowRect(hwnd_, &now);
-    if (now.left == x && now.top == y) continue;
-    MoveWindow(hwnd_, x, y, width, height, repaint ? TRUE : FALSE);
-  }
+  // Back from a full-screen or desktop strip the window manager may still answer the
+  // strip's placements. (A plain move, as when a drag catches up with the pointer, needs
+  // none of this.)
+  holdPlaceAgainstLateAnswers(hwnd_, x, y, [&] { MoveWindow(hwnd_, x, y, width, height, repaint ? TRUE : FALSE); });
 }
 
 void Win32WindowPort::show() {
@@ -61,18 +66,11 @@ void Win32WindowPort::show() {
   const bool wasHidden = !IsWindowVisible(hwnd_) && GetWindowRect(hwnd_, &before);
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   if (!wasHidden || !win32::runningUnderWine()) return;
-  // Under Wine the window manager places a window shown again as it likes, and Wine takes
-  // that for a move by the user (a layered update used to put it back at once; a painted
-  // window is not updated when nothing changed). Let the answer in and put it back.
-  for (int i = 0; i < 5; ++i) {
-    Sleep(20);
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    RECT now{};
-    GetWindowRect(hwnd_, &now);
-    if (now.left == before.left && now.top == before.top) continue;
+  // The window manager places a window shown again as it likes (a layered update used to
+  // put it back at once; a painted window is not updated when nothing changed).
+  holdPlaceAgainstLateAnswers(hwnd_, before.left, before.top, [&] {
     SetWindowPos(hwnd_, nullptr, before.left, before.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  });
 }
 
 void Win32WindowPort::hide() { ShowWindow(hwnd_, SW_HIDE); }
