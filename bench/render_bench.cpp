@@ -94,7 +94,7 @@ void BM_StripFrame(benchmark::State& state) {
   const auto levels = levelCycle();
   const auto line = makeLine();
   in.spectrumLine = line;
-  BandAnimState anim;
+  StripRendererState anim;
   BoardLevels board{};
   uint8_t clock = 0;
   size_t f = 0;

@@ -11,18 +11,21 @@
 
 namespace tonalis {
 
-// What the dialog says. Values are shown after a full-width colon.
+// What the dialog says. Values are shown after a full-width colon, each on one line of its
+// control: keep a value within about its control's width in dialog units divided by four,
+// counted in average letters (the colon takes two). The link's two lines share 96 units.
 struct AboutInfo {
   std::string_view program = "Tonalis";
-  std::string_view author = "The Tonalis project";
+  std::string_view author = "Tonalis team";
   std::string_view version = "1.0";
   std::string_view created = "2026.12.10.";   // year.month.day.
   std::string_view modified = "2026.12.10.";
   std::string_view email = "dev@example.org";
   std::string_view messenger = "10000";
-  // The web page, shown on two lines: the base indented, then the rest.
-  std::string_view linkBase = "https://tonalis.example.org";
-  std::string_view linkRest = "/about/";
+  // The web page, shown on two lines: the base indented, then the rest. The art tool puts
+  // the same address in the About picture's QR code.
+  std::string_view linkBase = "https://example.org";
+  std::string_view linkRest = "/tonalis/";
 };
 
 // The label text: two spaces, the base, CR LF, the rest.

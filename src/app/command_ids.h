@@ -51,6 +51,12 @@ inline constexpr uint32_t CmdThemeSky = 32821;
 inline constexpr uint32_t CmdThemePurple = 32822;
 inline constexpr uint32_t CmdThemeAutumn = 32823;
 
+// Sound source
+inline constexpr uint32_t CmdSourceDefaultInput = 32900;  // the default recording device
+inline constexpr uint32_t CmdSourcePlaying = 32901;       // what the default output plays
+inline constexpr uint32_t CmdSourceFirstDevice = 32910;   // one per capture device, in menu order
+inline constexpr uint32_t MaxSourceDevices = 16;
+
 // The command of each value of a setting, indexed by (value - first value): the menu's
 // check marks and the message table's value commands both read these.
 inline constexpr int32_t FirstSpectrumStyle = 1;

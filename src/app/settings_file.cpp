@@ -86,24 +86,54 @@ bool inRange(const SettingsField& field, int32_t value, const SettingsLimits& li
   return false;
 }
 
+SoundSource parseSource(std::string_view line) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  if (!line.starts_with(SourceKey)) return {};
+  line.remove_prefix(SourceKey.size());
+  if (line == " 1") return SoundSource{SourceKind::Playing, ""};
+  constexpr std::string_view DevicePrefix = " 2 ";
+  if (line.starts_with(DevicePrefix)) {
+    const std::string_view id = line.substr(DevicePrefix.size());
+    if (validSourceId(id)) return SoundSource{SourceKind::Device, std::string(id)};
+  }
+  return {};
+}
+
 }  // namespace
+
+bool validSourceId(std::string_view id) {
+  if (id.empty() || id.size() > MaxSourceIdBytes) return false;
+  return std::none_of(id.begin(), id.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
 
 SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& limits) {
   SettingsReadResult out;
   std::array<char, LineBufferSize> buffer;
   size_t pos = 0;
+  bool ended = false;
   for (const SettingsField& field : SettingsFields) {
     const std::optional<std::string_view> line = nextLine(bytes, pos, buffer);
-    if (!line) break;  // the file ended: this and the later settings keep their defaults
+    ended = !line;
+    if (ended) break;  // the file ended: this and the later settings keep their defaults
     const size_t at = line->find(field.key);
     if (at == std::string_view::npos) {
       // Not our file, or lines out of order: trust none of it.
-      return SettingsReadResult{Settings{}, SettingsKeyMissing};
+      return SettingsReadResult{Settings{}, SettingsKeyMissing, {}};
     }
     if (const auto value = scanDecimal(line->substr(at + field.key.size()))) {
       out.settings.*field.field = *value;
     }
   }
+  // Lines 9 to 11 are the empty line and the comments; the source follows them.
+  std::optional<std::string_view> line;
+  for (int number = 9; number <= 12 && !ended; ++number) {
+    line = nextLine(bytes, pos, buffer);
+    ended = !line;
+  }
+  if (!ended) out.source = parseSource(*line);
   for (const SettingsField& field : SettingsFields) {
     if (!inRange(field, out.settings.*field.field, limits)) {
       out.settings.*field.field = field.defaultValue;
@@ -113,7 +143,7 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
   return out;
 }
 
-std::string writeSettings(const Settings& settings) {
+std::string writeSettings(const Settings& settings, const SoundSource& source) {
   std::string text;
   for (const SettingsField& field : SettingsFields) {
     text += field.key;
@@ -126,17 +156,27 @@ std::string writeSettings(const Settings& settings) {
   text += LineEnd;
   text += CommentLine2;
   text += LineEnd;
+  if (source.kind == SourceKind::Playing) {
+    text += SourceKey;
+    text += " 1";
+    text += LineEnd;
+  } else if (source.kind == SourceKind::Device && validSourceId(source.deviceId)) {
+    text += SourceKey;
+    text += " 2 ";
+    text += source.deviceId;
+    text += LineEnd;
+  }
   return text;
 }
 
 SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits) {
   const std::optional<std::string> bytes = files.read(SettingsFileName, MaxBytesRead);
-  if (!bytes) return SettingsReadResult{Settings{}, SettingsNotOpened};
+  if (!bytes) return SettingsReadResult{Settings{}, SettingsNotOpened, {}};
   return readSettings(*bytes, limits);
 }
 
-int saveSettingsFile(FileStore& files, const Settings& settings) {
-  return files.replace(SettingsFileName, writeSettings(settings)) ? 0 : -1;
+int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source) {
+  return files.replace(SettingsFileName, writeSettings(settings, source)) ? 0 : -1;
 }
 
 Settings settingsFromDisplay(const DisplayState& display) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/file_store.h"
+#include "platform/sound_input.h"
 #include "window/display_state.h"
 
 namespace tonalis {
@@ -57,18 +58,28 @@ inline constexpr int SettingsKeyMissing = 2;   // a line lacks its key: all defa
 struct SettingsReadResult {
   Settings settings;
   int result = SettingsRead;
+  // Kept in a twelfth line only when it is not the default input, so the eleven lines of
+  // a default file stay as they always were.
+  SoundSource source;
 };
+
+// The twelfth line: "source 1" (what is playing) or "source 2 " and the endpoint id. An id
+// is 1..512 bytes, none of them a control character, so it stays on its line.
+inline constexpr std::string_view SourceKey = "source";
+inline constexpr size_t MaxSourceIdBytes = 512;
+bool validSourceId(std::string_view id);
 
 // Reads the file's bytes as the text-mode C runtime would: CR LF counts as one line
 // break, lines are taken 1023 characters at a time (a longer line spills into the next
 // read), the key may stand anywhere in its line and the number after it is read like
 // "%d". A line without a number, or the file ending before line 8, leaves that setting
 // at its default. A value outside its range (numbers beyond 32 bits included) takes its
-// default alone.
+// default alone. A missing or unreadable source line means the default input.
 SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& limits);
 
-// The whole file, byte for byte: eleven CR LF lines.
-std::string writeSettings(const Settings& settings);
+// The whole file, byte for byte: eleven CR LF lines, and the source line unless the
+// source is the default input (or a device whose id could not be read back).
+std::string writeSettings(const Settings& settings, const SoundSource& source = {});
 
 // Reads tonalis.ini from `files` (at most the 8 KiB the reader can look at); a missing or
 // unreadable file gives the defaults with SettingsNotOpened.
@@ -76,7 +87,7 @@ SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limi
 
 // Replaces tonalis.ini in `files`. Returns 0, or -1 when it could not be written; the old
 // file is then untouched.
-int saveSettingsFile(FileStore& files, const Settings& settings);
+int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source = {});
 
 // Between the file record and the display record. The saved click-through is the live
 // one in Window mode and the one remembered when Window mode was left otherwise; call

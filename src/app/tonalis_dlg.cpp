@@ -20,12 +20,14 @@ constexpr char AboutMenuText[] = "软件信息...";
 constexpr char SaveFailedTitle[] = "设置未能保存";
 
 constexpr auto kMessageTable = [] {
-  std::array<MessageEntry, 21 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
-                                 ColorThemeCommands.size() + FullScreenPositionCommands.size()>
+  std::array<MessageEntry, 22 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+                                 ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
+                                 MaxSourceDevices>
       t{};
   size_t n = 0;
   t[n++] = onMessage<&CTonalisDlg::onSysCommand>(WM_SYSCOMMAND);
   t[n++] = onMessage<&CTonalisDlg::onPaint>(WM_PAINT);
+  t[n++] = onMessage<&CTonalisDlg::onEraseBackground>(WM_ERASEBKGND);
   t[n++] = onMessage<&CTonalisDlg::onQueryDragIcon>(WM_QUERYDRAGICON);
   t[n++] = onMessage<&CTonalisDlg::onTimer>(WM_TIMER);
   t[n++] = onMessage<&CTonalisDlg::onClose>(WM_CLOSE);
@@ -50,6 +52,11 @@ constexpr auto kMessageTable = [] {
   for (uint32_t id : SpectrumStyleCommands) t[n++] = onMessage<&CTonalisDlg::onStyleCommand>(WM_COMMAND, id);
   for (uint32_t id : ColorThemeCommands) t[n++] = onMessage<&CTonalisDlg::onThemeCommand>(WM_COMMAND, id);
   for (uint32_t id : FullScreenPositionCommands) t[n++] = onMessage<&CTonalisDlg::onPositionCommand>(WM_COMMAND, id);
+  t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourceDefaultInput);
+  t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourcePlaying);
+  for (uint32_t i = 0; i < MaxSourceDevices; ++i) {
+    t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourceFirstDevice + i);
+  }
   if (n != t.size()) throw "message table size";  // a compile-time error in this constant
   return t;
 }();
@@ -90,7 +97,13 @@ bool CTonalisDlg::onInitDialog() {
   capture.captureReleaseCount = 0;
   analysisSamples = std::make_unique<float[]>(AnalysisSize);
 
-  if (prepareCapture(capture, ports_.sound, ports_.shell)) {
+  // The source decides whether a missing recording device may stop the start, so it is
+  // read before the rest of the settings.
+  const Point screenForSource = ports_.host.screenSize();
+  const SoundSource source =
+      loadSettingsFile(ports_.files, {WindowWidth, WindowHeight, screenForSource.x, screenForSource.y})
+          .source;
+  if (prepareCapture(capture, ports_.sound, ports_.shell, source)) {
     // The message has been shown; the program ends without a trace in the tray.
     trayWanted_ = false;
     ports_.tray.removeIcon();
@@ -167,6 +180,7 @@ void CTonalisDlg::startupThread() {
 void CTonalisDlg::onSplashEnded() {
   if (!running || closing_) return;
   Canvas(windowBufferBitmap).fillRect(clientRect, 0);
+  windowRenderer.picture = {};  // drawn outside the renderer
   applyTransparencyMode(display, ports_.window, display.transparencyMode);
   frameTimerWanted_ = true;
   startTimers();
@@ -195,7 +209,7 @@ void CTonalisDlg::loadSettings() {
   applyColorTheme(display.colorTheme);
   applyLoadedSettings(display, ports_.window, windowSize());
   settingsLoaded_ = true;
-  if (read.result == SettingsRead) lastSaved_ = read.settings;
+  if (read.result == SettingsRead) lastWritten_ = writeSettings(read.settings, read.source);
 }
 
 bool CTonalisDlg::saveSettings(bool always) {
@@ -203,10 +217,10 @@ bool CTonalisDlg::saveSettings(bool always) {
   // them would wipe the file (an exit while the "cannot record" box is up).
   if (!settingsLoaded_) return true;
   rememberWindowPosition(display, ports_.window);
-  const Settings now = settingsFromDisplay(display);
-  if (!always && lastSaved_ == now) return true;
-  if (saveSettingsFile(ports_.files, now) == 0) {
-    lastSaved_ = now;
+  const std::string text = writeSettings(settingsFromDisplay(display), capture.chosen());
+  if (!always && lastWritten_ == text) return true;
+  if (ports_.files.replace(SettingsFileName, text)) {
+    lastWritten_ = text;
     return true;
   }
   reportSaveFailure();
@@ -242,6 +256,7 @@ void CTonalisDlg::onDisplayChange() {
     // Only this thread draws, so the buffer can change between two frames.
     ports_.presenter.releaseBuffer(screenBufferBitmap);
     screenBufferBitmap = ports_.presenter.createBuffer(screenWidth, screenHeight);
+    stripRenderer.picture = {};  // a new buffer holds nothing drawn yet
   }
   recomputeLayout();
   keepWindowOnScreen();
@@ -292,9 +307,19 @@ bool CTonalisDlg::onSysCommand(const Message& message, intptr_t& result) {
 }
 
 bool CTonalisDlg::onPaint(const Message&, intptr_t& result) {
-  if (!ports_.host.isIconic()) return false;
-  ports_.host.paintIconic(appIcon);
+  if (ports_.host.isIconic()) {
+    ports_.host.paintIconic(appIcon);
+  } else if (!ports_.presenter.repaint()) {
+    return false;  // a layered window: the system keeps its picture
+  }
   result = 0;
+  return true;
+}
+
+bool CTonalisDlg::onEraseBackground(const Message&, intptr_t& result) {
+  // A window painted from the frame has nothing to erase: the erase would only flash.
+  if (ports_.host.isIconic() || !ports_.presenter.paintsWindow()) return false;
+  result = 1;
   return true;
 }
 
@@ -322,12 +347,45 @@ void CTonalisDlg::toggleWindowVisibility() {
 }
 
 void CTonalisDlg::showTrayMenu() {
-  const auto items =
-      buildTrayMenu(trayMenuState(display, board.connected != 0, ports_.window.isVisible()));
+  TrayMenuState state = trayMenuState(display, board.connected != 0, ports_.window.isVisible());
+  // The devices are read afresh at every opening: one may have been plugged in since.
+  const SourceStatus status = capture.status();
+  state.source.chosen = capture.chosen();
+  state.source.chosenAbsent = status.state == SourceState::Absent && status.chosen == state.source.chosen;
+  state.source.devices = ports_.sound.listDevices();
+  menuDeviceIds_ = sourceMenuDeviceIds(state.source);
   // Tracking brings the window to the foreground, which lifts a desktop strip over the
   // other windows.
-  ports_.tray.trackMenu(items);
+  ports_.tray.trackMenu(buildTrayMenu(state));
   keepDesktopAtBottom();
+}
+
+bool CTonalisDlg::onSourceCommand(const Message& message, intptr_t&) {
+  const uint32_t id = loWord(message.wParam);
+  SoundSource source;
+  if (id == CmdSourcePlaying) {
+    source.kind = SourceKind::Playing;
+  } else if (id >= CmdSourceFirstDevice && id - CmdSourceFirstDevice < menuDeviceIds_.size()) {
+    source = {SourceKind::Device, menuDeviceIds_[id - CmdSourceFirstDevice]};
+  } else if (id != CmdSourceDefaultInput) {
+    return true;  // a device item of a menu that is no longer the last one shown
+  }
+  if (!(source == capture.chosen())) capture.choose(source);
+  return true;
+}
+
+void CTonalisDlg::updateSourceTip() {
+  const uint32_t version = capture.statusVersion();
+  if (version == tipStatusVersion_) return;
+  tipStatusVersion_ = version;
+  const SourceStatus status = capture.status();
+  // Only a device that is not recording needs the list for its name.
+  const bool needsNames = status.chosen.kind == SourceKind::Device && status.state != SourceState::Listening;
+  std::string tip = sourceTip(status, needsNames ? ports_.sound.listDevices() : std::vector<SoundDevice>{});
+  // The shell redraws the icon on every change: only a new text is sent.
+  if (tip == shownTip_) return;
+  shownTip_ = std::move(tip);
+  ports_.tray.setTip(shownTip_);
 }
 
 void CTonalisDlg::keepDesktopAtBottom() {
@@ -336,7 +394,7 @@ void CTonalisDlg::keepDesktopAtBottom() {
 
 void CTonalisDlg::ensureTrayIcon() {
   if (trayWanted_ && !trayIconAdded_) {
-    trayIconAdded_ = ports_.tray.addIcon(TrayIconId, TrayCallbackMessage, ProductName);
+    trayIconAdded_ = ports_.tray.addIcon(TrayIconId, TrayCallbackMessage, shownTip_);
   }
 }
 
@@ -535,6 +593,7 @@ void CTonalisDlg::onFrameTimer() {
     frameTimerSeen_ = true;
     measurementTick_ = ports_.clock.tickCount();
   }
+  updateSourceTip();
   if (splashActive) return;
   if (++frameCounter_ == 20) {
     const uint32_t now = ports_.clock.tickCount();
@@ -566,20 +625,35 @@ void CTonalisDlg::runFrame() {
                                   barColor,      peakColor,                  display.unlitCellColor,
                                   screenWidth,   screenHeight,               layout,
                                   spectrum.spectrumLine};
-      renderStripFrame(screenBufferBitmap, levels, input, stripAnim, boardLevels, boardClockMode);
+      renderStripFrame(screenBufferBitmap, levels, input, stripRenderer, boardLevels, boardClockMode);
     }
   }
 
-  const uint8_t alpha = display.constantAlpha;
+  Presentation frame;
+  frame.constantAlpha = display.constantAlpha;
+  const Rect wholeWindow = clientRect;
   if (splashActive || mode == DisplayMode::Window) {
     const bool colorKey = display.transparencyMode == NoBackground || display.transparencyMode == Minimal;
-    ports_.presenter.present(windowBufferBitmap, std::nullopt, windowSize(), alpha, colorKey);
+    frame.source = windowBufferBitmap;
+    frame.size = windowSize();
+    frame.surface = colorKey ? Surface::LayeredColorKey : Surface::LayeredAlpha;
+    // The splash is drawn outside the renderer: all of it is new.
+    frame.changed = splashActive ? std::span<const Rect>(&wholeWindow, 1) : windowRenderer.changed.rects();
   } else if (mode == DisplayMode::FullScreen) {
-    ports_.presenter.present(screenBufferBitmap, Point{0, 0}, {screenWidth, screenHeight}, alpha, false);
+    // Opaque and topmost: an ordinary window, no layering.
+    frame.source = screenBufferBitmap;
+    frame.destination = Point{0, 0};
+    frame.size = {screenWidth, screenHeight};
+    frame.surface = Surface::Opaque;
+    frame.changed = stripRenderer.changed.rects();
   } else {
-    ports_.presenter.present(screenBufferBitmap, Point{0, layout.stripTop}, {screenWidth, layout.stripHeight},
-                             alpha, true);
+    frame.source = screenBufferBitmap;
+    frame.destination = Point{0, layout.stripTop};
+    frame.size = {screenWidth, layout.stripHeight};
+    frame.surface = Surface::PaintedColorKey;
+    frame.changed = stripRenderer.changed.rects();
   }
+  ports_.presenter.present(frame);
 
   runBoardStep(board, boardClock, boardClockMode, boardLevels, ports_.clock);
 }

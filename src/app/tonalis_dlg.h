@@ -9,7 +9,9 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "audio/analysis.h"
 #include "app/settings_file.h"
@@ -22,6 +24,7 @@
 #include "render/assets.h"
 #include "render/band_anim.h"
 #include "render/layout_metrics.h"
+#include "render/strip_renderer.h"
 #include "render/window_renderer.h"
 #include "window/display_state.h"
 #include "window/window_commands.h"
@@ -74,6 +77,7 @@ class CTonalisDlg : public CDialog {
   // ---- Message and command handlers (bound in the message table) ----
   bool onSysCommand(const Message& message, intptr_t& result);
   bool onPaint(const Message& message, intptr_t& result);
+  bool onEraseBackground(const Message& message, intptr_t& result);
   intptr_t onQueryDragIcon(uintptr_t, intptr_t);
   void onClose();
   void onExitCommand();
@@ -97,6 +101,8 @@ class CTonalisDlg : public CDialog {
   bool onStyleCommand(const Message& message, intptr_t& result);
   bool onThemeCommand(const Message& message, intptr_t& result);
   bool onPositionCommand(const Message& message, intptr_t& result);
+  // "声音来源": the default input, what is playing, or a device of the last menu shown.
+  bool onSourceCommand(const Message& message, intptr_t& result);
   void onBoardCommand();
   void onAboutCommand();
   // A HID interface came or went (the backend translates WM_DEVICECHANGE).
@@ -146,7 +152,7 @@ class CTonalisDlg : public CDialog {
   BoardClock boardClock;
   BoardLevels boardLevels{};
   WindowRendererState windowRenderer;
-  BandAnimState stripAnim;
+  StripRendererState stripRenderer;
 
  protected:
   std::span<const MessageEntry> messageTable() const override;
@@ -167,6 +173,7 @@ class CTonalisDlg : public CDialog {
   void applyColorTheme(int32_t theme);
   void recomputeLayout();
   void showTrayMenu();
+  void updateSourceTip();
   bool waitForWorker(uint32_t boundMillis);
   Point windowSize() const { return {clientRect.width(), clientRect.height()}; }
 
@@ -178,10 +185,15 @@ class CTonalisDlg : public CDialog {
   uint32_t frameCounter_ = 0;
   uint32_t measurementTick_ = 0;
   std::atomic<bool> workerFinished_{true};
+  // The device items of the tray menu last shown, by command order; and the capture status
+  // the tip shows.
+  std::vector<std::string> menuDeviceIds_;
+  uint32_t tipStatusVersion_ = 0;
+  std::string shownTip_{ProductName};
   bool workerAbandoned_ = false;
   bool closing_ = false;            // the exit (or the session's end) has begun
   bool settingsLoaded_ = false;     // the settings were read: only then may they be written
-  std::optional<Settings> lastSaved_;  // what the file holds, when known
+  std::optional<std::string> lastWritten_;  // what the file holds, when known
   bool saveFailureTold_ = false;
   bool trayWanted_ = false;         // the icon should be in the tray (from start-up to exit)
   bool trayIconAdded_ = false;

@@ -1,5 +1,6 @@
 #include "app/tray_menu.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -39,7 +40,94 @@ MenuItem choice(uint32_t id, const char* label, std::span<const uint32_t> group,
   return command(id, label, commandForValue(group, first, value) == id, enabled);
 }
 
+constexpr char Disconnected[] = "（未连接）";
+constexpr char DefaultInputLabel[] = "默认录音设备";
+constexpr char PlayingLabel[] = "正在播放的声音";
+constexpr char TipPrefix[] = "Tonalis — ";
+
+// A device's name as the system gives it, or its id when the system has forgotten it.
+std::string deviceLabel(const std::string& id, const std::vector<SoundDevice>& devices) {
+  for (const SoundDevice& d : devices) {
+    if (d.id == id && !d.name.empty()) return d.name;
+  }
+  return id;
+}
+
+bool activeDevice(const std::string& id, const std::vector<SoundDevice>& devices) {
+  return std::any_of(devices.begin(), devices.end(),
+                     [&](const SoundDevice& d) { return d.active && d.id == id; });
+}
+
+MenuItem radio(uint32_t id, std::string label, bool checked, bool enabled = true) {
+  MenuItem item = command(id, std::move(label), checked, enabled);
+  item.radio = true;
+  return item;
+}
+
+std::vector<MenuItem> sourceItems(const SourceMenuState& s) {
+  const bool playing = s.chosen.kind == SourceKind::Playing;
+  const bool playingAbsent = playing && s.chosenAbsent;
+  std::vector<MenuItem> items;
+  items.push_back(radio(CmdSourceDefaultInput, DefaultInputLabel, s.chosen.kind == SourceKind::DefaultInput));
+  items.push_back(radio(CmdSourcePlaying, std::string(PlayingLabel) + (playingAbsent ? Disconnected : ""),
+                        playing, !playingAbsent));
+  items.push_back(separator());
+  const std::vector<std::string> ids = sourceMenuDeviceIds(s);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    const bool chosen = s.chosen.kind == SourceKind::Device && s.chosen.deviceId == ids[i];
+    // A device that is listed as active but could not be opened is missing all the same.
+    const bool missing = !activeDevice(ids[i], s.devices) || (chosen && s.chosenAbsent);
+    items.push_back(radio(CmdSourceFirstDevice + uint32_t(i),
+                          deviceLabel(ids[i], s.devices) + (missing ? Disconnected : ""), chosen, !missing));
+  }
+  return items;
+}
+
 }  // namespace
+
+std::vector<std::string> sourceMenuDeviceIds(const SourceMenuState& state) {
+  const bool deviceChosen = state.chosen.kind == SourceKind::Device;
+  const bool chosenListed = deviceChosen && activeDevice(state.chosen.deviceId, state.devices);
+  const size_t room = deviceChosen && !chosenListed ? MaxSourceDevices - 1 : MaxSourceDevices;
+  std::vector<std::string> ids;
+  bool chosenPlaced = chosenListed;
+  for (const SoundDevice& d : state.devices) {
+    if (d.active && ids.size() < room) {
+      ids.push_back(d.id);
+    } else if (!chosenPlaced && deviceChosen && d.id == state.chosen.deviceId) {
+      ids.push_back(d.id);  // the absent choice keeps the place the system gives it
+      chosenPlaced = true;
+    }
+  }
+  // A list full of active devices must still show the choice.
+  if (chosenListed && std::find(ids.begin(), ids.end(), state.chosen.deviceId) == ids.end()) {
+    ids.back() = state.chosen.deviceId;
+  }
+  if (!chosenPlaced && deviceChosen) ids.push_back(state.chosen.deviceId);
+  return ids;
+}
+
+std::string sourceTip(const SourceStatus& status, const std::vector<SoundDevice>& devices) {
+  const SoundSource& chosen = status.chosen;
+  const std::string chosenLabel = chosen.kind == SourceKind::Playing     ? PlayingLabel
+                                  : chosen.kind == SourceKind::Device    ? deviceLabel(chosen.deviceId, devices)
+                                                                         : DefaultInputLabel;
+  switch (status.state) {
+    case SourceState::Starting:
+      return "Tonalis";
+    case SourceState::Lost:
+      return std::string(TipPrefix) + "声音设备已断开";
+    case SourceState::Absent:
+      return std::string(TipPrefix) + chosenLabel + Disconnected;
+    case SourceState::Listening:
+      break;
+  }
+  if (chosen.kind == SourceKind::DefaultInput) return "Tonalis";
+  if (chosen.kind == SourceKind::Device && !status.endpointName.empty()) {
+    return std::string(TipPrefix) + status.endpointName;
+  }
+  return std::string(TipPrefix) + chosenLabel;
+}
 
 TrayMenuState trayMenuState(const DisplayState& display, bool boardConnected,
                             bool windowVisible) {
@@ -111,6 +199,7 @@ std::vector<MenuItem> buildTrayMenu(const TrayMenuState& s) {
       choice(CmdThemePurple, "浪漫紫", th, FirstColorTheme, c),
       choice(CmdThemeAutumn, "秋意黄", th, FirstColorTheme, c),
   }));
+  menu.push_back(subMenu("声音来源", sourceItems(s.source)));
   menu.push_back(separator());
   menu.push_back(command(CmdAbout, "关于软件"));
   menu.push_back(separator());

@@ -6,11 +6,29 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/capture.h"
 #include "common/types.h"
 #include "platform/tray_port.h"
 #include "window/display_state.h"
 
 namespace tonalis {
+
+// The sound-source sub-menu: the choice, whether it is missing, and the capture devices
+// as the system lists them now.
+struct SourceMenuState {
+  SoundSource chosen;
+  bool chosenAbsent = false;         // greyed, with "（未连接）" after its name
+  std::vector<SoundDevice> devices;  // active or not, in the system's order
+};
+
+// The endpoint ids of the device items in menu order (command CmdSourceFirstDevice + i is
+// entry i): the active devices, at most MaxSourceDevices, and the chosen device when it is
+// not among them (it keeps its place in the menu, greyed).
+std::vector<std::string> sourceMenuDeviceIds(const SourceMenuState& state);
+
+// The tray icon's tip for where capture stands ("Tonalis" while the default input records).
+// `devices` names a chosen device that is not recording.
+std::string sourceTip(const SourceStatus& status, const std::vector<SoundDevice>& devices);
 
 // What the menu shows. The int fields take any value: one outside its group's range
 // checks nothing in that group (a hand-edited settings file can hold such values).
@@ -19,6 +37,7 @@ struct TrayMenuState : Settings {
   bool boardConnected = false;   // first item reads "断开小板" instead of "连接小板"
   bool windowVisible = true;     // second item reads "隐藏界面" instead of "显示界面"
   DisplayMode displayMode = DisplayMode::Window;  // out of range: checks "窗口显示"
+  SourceMenuState source;
 };
 
 TrayMenuState trayMenuState(const DisplayState& display, bool boardConnected,

@@ -1,20 +1,218 @@
 #include "audio/capture.h"
 
+#include <algorithm>
+#include <array>
 #include <new>
 
 namespace tonalis {
+
+// The worker's record. It is the converter's sink: every finished block goes to the ring.
+struct CaptureState final : BlockSink {
+  explicit CaptureState(CaptureContext& owner) : capture(owner) {}
+
+  void onBlock(std::span<const float, BlockSamples> block) override {
+    publishFloatBlock(capture, block);
+  }
+
+  CaptureContext& capture;
+  SoundConverter converter;
+
+  uint32_t seenChoice = ~0u;    // choice version taken last
+  SoundSource chosen;
+  SourceState state = SourceState::Starting;
+  bool attemptDue = true;       // open (or look for the absent source) at the next step
+  uint32_t nextAttemptTick = 0;
+
+  bool streamOpen = false;
+  bool fallback = false;        // the open stream is the default input standing in
+  SourceState openedAs = SourceState::Listening;  // the state once the stream proves alive
+  SoundStreamInfo info;
+  uint32_t lastPacketTick = 0;  // a packet arrived
+  uint32_t lastFedTick = 0;     // the converter was fed up to this time (packets or filled gaps)
+
+  uint32_t silenceStartTick = 0;  // no stream: silence blocks are due from here
+  uint64_t silenceBlocks = 0;     // silence blocks published since then
+
+  SourceStatus published;
+  bool statusPublished = false;
+};
+
+CaptureContext::CaptureContext() = default;
+CaptureContext::~CaptureContext() = default;
+
+void CaptureContext::choose(const SoundSource& source) {
+  {
+    std::lock_guard lock(mutex);
+    chosen_ = source;
+  }
+  choiceVersion_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+SoundSource CaptureContext::chosen() const {
+  std::lock_guard lock(mutex);
+  return chosen_;
+}
+
+SourceStatus CaptureContext::status() const {
+  std::lock_guard lock(mutex);
+  return status_;
+}
+
+void CaptureContext::publishStatus(const SourceStatus& status) {
+  {
+    std::lock_guard lock(mutex);
+    status_ = status;
+  }
+  statusVersion_.fetch_add(1, std::memory_order_acq_rel);
+}
+
 namespace {
 
-// Allocation with the test hook: counts down failAllocationAfter and fails at zero.
 bool allocationAllowed(CaptureContext& capture) {
-  if (capture.failAllocationAfter < 0) {
-    return true;
-  }
-  if (capture.failAllocationAfter == 0) {
-    return false;
-  }
+  if (capture.failAllocationAfter < 0) return true;
+  if (capture.failAllocationAfter == 0) return false;
   --capture.failAllocationAfter;
   return true;
+}
+
+bool due(uint32_t now, uint32_t at) { return int32_t(now - at) >= 0; }
+
+SoundSource defaultInput() { return SoundSource{}; }
+
+// The source the open stream actually records: the chosen one, or the default input.
+SourceKind recordedKind(const CaptureState& s) {
+  return s.fallback ? SourceKind::DefaultInput : s.chosen.kind;
+}
+
+void closeStream(CaptureState& s, SoundInput& sound) {
+  if (s.streamOpen) sound.close();
+  s.streamOpen = false;
+  s.fallback = false;
+}
+
+uint32_t openStream(CaptureState& s, SoundInput& sound, const SoundSource& source, uint32_t now) {
+  SoundStreamInfo info;
+  const uint32_t opened = sound.open(source, info);
+  if (opened != SoundOk) return opened;
+  StreamFormat format;
+  // A format the converter cannot take is as good as no device.
+  if (!streamFormatFor(info.format, format) || !s.converter.configure(format)) {
+    sound.close();
+    return SoundUnsupportedFormat;
+  }
+  if (sound.start() != SoundOk) {
+    sound.close();
+    return SoundError;
+  }
+  s.streamOpen = true;
+  s.info = info;
+  s.lastPacketTick = now;
+  s.lastFedTick = now;
+  return SoundOk;
+}
+
+void startSilence(CaptureState& s, uint32_t now) {
+  s.silenceStartTick = now;
+  s.silenceBlocks = 0;
+}
+
+// Nothing could be opened (or the stream died): silence from now, and try again at once.
+void lose(CaptureState& s, SoundInput& sound, uint32_t now) {
+  closeStream(s, sound);
+  s.state = SourceState::Lost;
+  s.attemptDue = true;
+  startSilence(s, now);
+}
+
+void attempt(CaptureState& s, SoundInput& sound, uint32_t now) {
+  s.attemptDue = false;
+  s.nextAttemptTick = now + CaptureRetryMillis;
+  if (s.state == SourceState::Absent && s.streamOpen) {
+    // The default input keeps playing until the chosen source is really there.
+    if (!sound.available(s.chosen)) return;
+    closeStream(s, sound);
+  }
+  const bool wasLost = s.state == SourceState::Lost;
+  const auto opened = [&](SourceState as) {
+    s.openedAs = as;
+    // After a loss, a recording stream counts once it delivers: a sound server that is
+    // still away lets the open succeed and then sends nothing.
+    s.state = wasLost && !s.info.loopback ? SourceState::Lost : as;
+  };
+  if (openStream(s, sound, s.chosen, now) == SoundOk) {
+    opened(SourceState::Listening);
+    return;
+  }
+  if (s.chosen.kind != SourceKind::DefaultInput &&
+      openStream(s, sound, defaultInput(), now) == SoundOk) {
+    s.fallback = true;
+    opened(SourceState::Absent);
+    return;
+  }
+  if (s.state != SourceState::Lost) startSilence(s, now);
+  s.state = SourceState::Lost;
+}
+
+// Silence blocks at the ring's rate while no stream is open, so the bars fall and the long
+// silence that starts the board's clock is counted as with a silent microphone.
+void silenceByClock(CaptureState& s, uint32_t now) {
+  static constexpr std::array<float, BlockSamples> Zeros{};
+  const uint64_t due = uint64_t(now - s.silenceStartTick) * CaptureSampleRate / 1000 / BlockSamples;
+  // After a long stall only the newest ring's worth matters.
+  if (due > s.silenceBlocks + RingSlotCount) s.silenceBlocks = due - RingSlotCount;
+  for (; s.silenceBlocks < due; ++s.silenceBlocks) s.onBlock(Zeros);
+}
+
+void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
+  sound.waitPacket(CaptureWaitMillis);
+  bool got = false;
+  for (;;) {
+    SoundPacket packet;
+    if (sound.nextPacket(packet) != SoundOk) {
+      lose(s, sound, clock.tickCount());
+      return;
+    }
+    if (packet.frames == 0) break;
+    if (packet.silent || packet.data == nullptr) {
+      s.converter.pushSilence(packet.frames, s);
+    } else {
+      s.converter.push(packet.data, packet.frames, s);
+    }
+    sound.releasePacket(packet.frames);
+    got = true;
+  }
+  const uint32_t now = clock.tickCount();
+  if (got) {
+    s.lastPacketTick = now;
+    s.lastFedTick = now;
+    s.state = s.openedAs;
+    return;
+  }
+  if (s.info.loopback || s.state == SourceState::Lost) {
+    // A loopback delivers nothing while nothing plays, and a stream not yet back may
+    // deliver nothing: that time is silence.
+    const uint32_t idle = now - s.lastFedTick;
+    if (idle >= CaptureGapMillis) {
+      s.converter.pushSilence(size_t(uint64_t(idle) * s.info.format.samplesPerSecond / 1000), s);
+      s.lastFedTick = now;
+    }
+  }
+  if (!s.info.loopback && now - s.lastPacketTick >= CaptureStallMillis) {
+    // A recording device always delivers, zeros in silence: this one has gone quiet
+    // without saying so (a sound server that went away).
+    lose(s, sound, now);
+  }
+}
+
+void publishStatusIfChanged(CaptureState& s) {
+  SourceStatus status;
+  status.state = s.state;
+  status.chosen = s.chosen;
+  if (s.streamOpen) status.endpointName = s.info.endpointName;
+  if (s.statusPublished && status == s.published) return;
+  s.published = status;
+  s.statusPublished = true;
+  s.capture.publishStatus(status);
 }
 
 }  // namespace
@@ -28,13 +226,12 @@ void convertSamples(std::span<const uint8_t, CaptureBufferBytes> bytes,
   }
 }
 
-void publishBlock(CaptureContext& capture, int32_t slot,
-                  std::span<const uint8_t, CaptureBufferBytes> bytes) {
-  std::array<float, BlockSamples> samples;
-  convertSamples(bytes, samples);
-  // The slot's count is odd while it is written. The samples are stored as atomics (plain
-  // moves on x86): a lapped reader may look at them meanwhile, and then discards what it saw.
-  // Release stores, so that a reader that sees a new sample also sees the odd count.
+namespace {
+
+// The slot's count is odd while it is written. The samples are stored as atomics (plain
+// moves on x86): a lapped reader may look at them meanwhile, and then discards what it saw.
+// Release stores, so that a reader that sees a new sample also sees the odd count.
+void writeSlot(CaptureContext& capture, int32_t slot, std::span<const float, BlockSamples> samples) {
   std::atomic<uint32_t>& version = capture.slotVersions[size_t(slot)];
   const uint32_t before = version.load(std::memory_order_relaxed);
   version.store(before + 1, std::memory_order_relaxed);
@@ -43,6 +240,15 @@ void publishBlock(CaptureContext& capture, int32_t slot,
     std::atomic_ref<float>(target[size_t(k)]).store(samples[size_t(k)], std::memory_order_release);
   }
   version.store(before + 2, std::memory_order_release);
+}
+
+}  // namespace
+
+void publishBlock(CaptureContext& capture, int32_t slot,
+                  std::span<const uint8_t, CaptureBufferBytes> bytes) {
+  std::array<float, BlockSamples> samples;
+  convertSamples(bytes, samples);
+  writeSlot(capture, slot, samples);
   // The slot is complete before its index becomes visible to the analysis.
   capture.latestBlock.store(slot, std::memory_order_release);
 }
@@ -73,15 +279,44 @@ bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out) {
   return true;
 }
 
-bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell) {
+void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block) {
+  const int32_t latest = capture.latestBlock.load(std::memory_order_relaxed);
+  const int32_t slot = latest + 1 < RingSlotCount ? latest + 1 : 0;
+  writeSlot(capture, slot, block);
+  capture.latestBlock.store(slot, std::memory_order_release);
+  capture.blocksPublished.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool streamFormatFor(const SoundFormat& device, StreamFormat& out) {
+  SampleType type;
+  if (device.isFloat) {
+    if (device.bitsPerSample != 32) return false;
+    type = SampleType::Float32;
+  } else if (device.bitsPerSample == 16) {
+    type = SampleType::Int16;
+  } else if (device.bitsPerSample == 24) {
+    type = SampleType::Int24;
+  } else if (device.bitsPerSample == 32) {
+    type = SampleType::Int32;  // also 24 valid bits in a 32-bit container: the top bits hold them
+  } else {
+    return false;
+  }
+  if (device.channels == 0 || device.samplesPerSecond == 0) return false;
+  out = StreamFormat{device.samplesPerSecond, device.channels, type};
+  return true;
+}
+
+bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell,
+                    const SoundSource& source) {
   capture.state.reset();
   capture.stopRequested = false;
-  if (sound.deviceCount() == 0) {
+  const bool defaultInputChosen = source.kind == SourceKind::DefaultInput;
+  if (defaultInputChosen && sound.deviceCount() == 0) {
     shell.showMessage(NoSoundCardMessage);
     return true;
   }
   if (allocationAllowed(capture)) {
-    capture.state.reset(new (std::nothrow) CaptureState());
+    capture.state.reset(new (std::nothrow) CaptureState(capture));
   }
   if (!capture.state) {
     shell.showMessage(OutOfMemoryMessage);
@@ -89,66 +324,70 @@ bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell) {
     return true;
   }
   capture.captureReleaseCount = 0;
-  capture.captureStage = 1;
-  CaptureState& state = *capture.state;
-  state.sampleRate = 65536.0;
-  state.channelCount = 1;
-  state.bufferBytes = CaptureBufferBytes;
-  state.bufferCount = RingSlotCount;
-  if (openCaptureDevice(capture, sound, shell)) {
-    releaseCapture(capture, sound);
-    return true;
+  capture.choose(source);
+  if (defaultInputChosen) {
+    // The one check the user can act on before the program shows itself; the worker opens
+    // its own stream.
+    SoundStreamInfo info;
+    const uint32_t opened = sound.open(source, info);
+    if (opened == SoundOk) {
+      sound.close();
+    } else {
+      if (opened == SoundDeviceInUse) shell.showMessage(DeviceInUseMessage);
+      releaseCapture(capture, sound);
+      return true;
+    }
   }
   return false;
 }
 
-bool openCaptureDevice(CaptureContext& capture, SoundInput& sound, Shell& shell) {
-  CaptureState& state = *capture.state;
-  SoundFormat format;
-  format.formatTag = 1;
-  format.channels = static_cast<uint16_t>(state.channelCount);
-  format.samplesPerSecond = static_cast<uint32_t>(state.sampleRate);
-  format.blockAlign = static_cast<uint16_t>(2 * state.channelCount);
-  format.averageBytesPerSecond = static_cast<uint32_t>(format.blockAlign * state.sampleRate);
-  format.bitsPerSample = static_cast<uint16_t>(format.blockAlign / state.channelCount * 8);
+void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
+  CaptureState& s = *capture.state;
+  uint32_t now = clock.tickCount();
 
-  const uint32_t opened = sound.open(format);
-  if (opened == SoundDeviceInUse) {
-    shell.showMessage(DeviceInUseMessage);
-    releaseCapture(capture, sound);
-    return true;
-  }
-  if (opened != SoundOk) {
-    releaseCapture(capture, sound);
-    return true;
-  }
-  state.deviceOpen = true;
-
-  if (allocationAllowed(capture)) {
-    state.buffers.reset(new (std::nothrow) std::unique_ptr<uint8_t[]>[state.bufferCount]);
-  }
-  if (!state.buffers) {
-    releaseCapture(capture, sound);
-    return true;
-  }
-  capture.captureStage = 2;
-
-  for (int32_t i = 0; i < state.bufferCount; ++i) {
-    if (allocationAllowed(capture)) {
-      state.buffers[i].reset(new (std::nothrow) uint8_t[state.bufferBytes]);
-    }
-    if (!state.buffers[i]) {
-      releaseCapture(capture, sound);
-      return true;
-    }
-    capture.captureStage = 3;
-    if (sound.prepareBuffer(i, state.buffers[i].get(), static_cast<uint32_t>(state.bufferBytes)) !=
-        SoundOk) {
-      releaseCapture(capture, sound);
-      return true;
+  const uint32_t version = capture.choiceVersion();
+  if (version != s.seenChoice) {
+    s.seenChoice = version;
+    const SoundSource chosen = capture.chosen();
+    if (!(chosen == s.chosen) || s.state == SourceState::Starting) {
+      s.chosen = chosen;
+      const bool wasOpen = s.streamOpen;
+      closeStream(s, sound);
+      if (wasOpen) startSilence(s, now);
+      s.attemptDue = true;
     }
   }
-  return false;
+
+  const uint32_t events = sound.takeEvents();
+  if (s.streamOpen) {
+    // The followed default moved: record from the new one.
+    const SourceKind kind = recordedKind(s);
+    if (((events & SoundEventDefaultInputChanged) && kind == SourceKind::DefaultInput) ||
+        ((events & SoundEventDefaultOutputChanged) && kind == SourceKind::Playing)) {
+      closeStream(s, sound);
+      startSilence(s, now);
+      s.attemptDue = true;
+    }
+  }
+  if (events != 0 && (s.state == SourceState::Absent || s.state == SourceState::Lost)) {
+    s.attemptDue = true;  // whatever changed may have brought the source back
+  }
+  const bool searching = !s.streamOpen || s.state == SourceState::Absent;
+  if (searching && (s.attemptDue || due(now, s.nextAttemptTick))) attempt(s, sound, now);
+
+  if (s.streamOpen) {
+    pump(s, sound, clock);
+  } else {
+    silenceByClock(s, now);
+    clock.sleepMillis(CaptureWaitMillis);
+    now = clock.tickCount();
+    silenceByClock(s, now);
+  }
+  publishStatusIfChanged(s);
+}
+
+void closeCaptureStream(CaptureContext& capture, SoundInput& sound) {
+  if (capture.state) closeStream(*capture.state, sound);
 }
 
 bool runCapture(CaptureContext& capture, SoundInput& sound, Clock& clock,
@@ -161,60 +400,15 @@ bool runCapture(CaptureContext& capture, SoundInput& sound, Clock& clock,
     }
     capture.workerInside = true;
   }
-  const auto leave = [&capture] {
-    std::lock_guard lock(capture.mutex);
-    capture.workerInside = false;
-    capture.workerLeft.notify_all();
-  };
-
-  CaptureState& state = *capture.state;
-  bool failed = false;
-  for (int32_t i = 0; i < state.bufferCount && !failed; ++i) {
-    failed = sound.addBuffer(i) != SoundOk;
+  while (running.load(std::memory_order_acquire) &&
+         !capture.stopRequested.load(std::memory_order_acquire)) {
+    captureStep(capture, sound, clock);
   }
-  if (!failed) {
-    failed = sound.start() != SoundOk;
-  }
-  if (!failed) {
-    state.capturing = 1;
-    captureLoop(capture, sound, clock, running);  // a failed re-queue just stops recording
-    failed = sound.reset() != SoundOk;
-  }
-  leave();
-  if (failed) {
-    releaseCapture(capture, sound);
-  }
-  return failed;
-}
-
-int32_t captureLoop(CaptureContext& capture, SoundInput& sound, Clock& clock,
-                    const std::atomic<bool>& running) {
-  CaptureState& state = *capture.state;
-  state.currentBuffer = 0;
-  if (state.capturing == 0) {
-    return CaptureLoopEnded;
-  }
-  const auto keepGoing = [&] {
-    return running.load(std::memory_order_acquire) &&
-           !capture.stopRequested.load(std::memory_order_acquire);
-  };
-  do {
-    const int32_t current = state.currentBuffer;
-    while (!sound.bufferDone(current)) {
-      if (!keepGoing()) {
-        return CaptureLoopEnded;
-      }
-      clock.sleepMillis(CapturePollMillis);
-    }
-    publishBlock(capture, current,
-                 std::span<const uint8_t, CaptureBufferBytes>(state.buffers[current].get(),
-                                                              CaptureBufferBytes));
-    if (sound.addBuffer(current) != SoundOk) {
-      return CaptureRequeueFailed;
-    }
-    state.currentBuffer = current + 1 < state.bufferCount ? current + 1 : 0;
-  } while (keepGoing() && state.capturing != 0);
-  return CaptureLoopEnded;
+  closeCaptureStream(capture, sound);
+  std::lock_guard lock(capture.mutex);
+  capture.workerInside = false;
+  capture.workerLeft.notify_all();
+  return false;
 }
 
 void releaseCapture(CaptureContext& capture, SoundInput& sound) {
@@ -228,19 +422,8 @@ void releaseCapture(CaptureContext& capture, SoundInput& sound) {
     ++capture.captureReleaseCount;
     return;
   }
-  CaptureState& state = *capture.state;
-  const int32_t stage = capture.captureStage;
-  if (stage == 1 || stage == 2 || stage == 3) {
-    // The device gives back every queued buffer on reset, and forgets them on close;
-    // only then may their memory go.
-    if (state.deviceOpen) {
-      sound.reset();
-      sound.close();
-      state.deviceOpen = false;
-    }
-    state.buffers.reset();  // with stage 3, every allocated data buffer too
-    capture.state.reset();
-  }
+  closeStream(*capture.state, sound);
+  capture.state.reset();
   ++capture.captureReleaseCount;
 }
 

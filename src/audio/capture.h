@@ -1,6 +1,6 @@
-// Wave-in capture: the default input recorded as mono 16-bit PCM at 65 536 Hz into 30
-// buffers of 256 samples that circulate between the device and a polling loop on the
-// worker thread; each finished buffer is converted into its slot of the sample ring.
+// Capture: the chosen sound source recorded on the worker thread, converted to 65 536 Hz
+// mono and cut into the 256-sample blocks of the sample ring. Losing a device is a state,
+// never a hang: the ring gets silence by the clock, opening is retried, capture resumes.
 #pragma once
 
 #include <array>
@@ -10,71 +10,97 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "audio/sample_ring.h"
+#include "audio/sound_converter.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 #include "platform/sound_input.h"
 
 namespace tonalis {
 
-inline constexpr int32_t CaptureBufferBytes = BlockSamples * 2;  // 512 bytes per buffer
-inline constexpr uint32_t CapturePollMillis = 4;                 // wait step of the loop
+inline constexpr int32_t CaptureBufferBytes = BlockSamples * 2;  // one block as 16-bit PCM
 
-// The texts shown when capture cannot be prepared.
+// Timing of the capture loop, in milliseconds.
+inline constexpr uint32_t CaptureWaitMillis = 10;     // longest wait for a packet (exit, events, silence)
+inline constexpr uint32_t CaptureGapMillis = 50;      // no packet this long: the gap is filled with silence
+inline constexpr uint32_t CaptureStallMillis = 1000;  // a capture stream silent this long has stalled
+inline constexpr uint32_t CaptureRetryMillis = 500;   // retry opening (and look for an absent source)
+
+// The texts shown when capture cannot be prepared for the default input.
 inline constexpr std::string_view NoSoundCardMessage = "电脑没有声卡";
 inline constexpr std::string_view OutOfMemoryMessage = "开辟内存失败";
 inline constexpr std::string_view DeviceInUseMessage = "其他程序正在使用声卡，请关闭其他程序";
 
-// captureLoop results.
-inline constexpr int32_t CaptureLoopEnded = 0;
-inline constexpr int32_t CaptureRequeueFailed = 8;
-
-// One per run: made by prepareCapture, freed by releaseCapture.
-struct CaptureState {
-  double sampleRate = 65536.0;  // samples per second
-  int32_t channelCount = 1;
-  int32_t currentBuffer = 0;    // 0..29, the buffer the loop waits for next (worker only)
-  int32_t bufferBytes = CaptureBufferBytes;
-  int32_t bufferCount = RingSlotCount;
-  int32_t capturing = 0;        // 1 once recording has started (worker only)
-  bool deviceOpen = false;      // the port's device is open
-  // Data buffers of the device buffers: the table (null until allocated) and in it one
-  // 512-byte block per buffer (null until allocated). Owned here; the port points at them.
-  std::unique_ptr<std::unique_ptr<uint8_t[]>[]> buffers;
+// Where capture stands.
+enum class SourceState : int32_t {
+  Starting = 0,   // nothing tried yet
+  Listening = 1,  // the chosen source is recording
+  Absent = 2,     // the chosen source is missing; the default input stands in until it returns
+  Lost = 3,       // nothing can be opened; silence, retrying
 };
 
-// The capture fields of the main window, kept together so the window can embed them.
-// Not copyable. `ring` and `latestBlock` are read by the analysis on the UI thread.
+// What the worker reports to the UI thread (tray tip, menu).
+struct SourceStatus {
+  SourceState state = SourceState::Starting;
+  SoundSource chosen;
+  std::string endpointName;  // the endpoint recorded from ("" while Lost)
+  friend bool operator==(const SourceStatus&, const SourceStatus&) = default;
+};
+
+// The worker's private record: the converter and the stream bookkeeping.
+struct CaptureState;
+
+// The capture fields of the main window. Not copyable. `ring` and `latestBlock` are read
+// by the analysis on the UI thread; the rest is shared through the mutex.
 struct CaptureContext {
+  CaptureContext();
+  ~CaptureContext();
+
   SampleRing ring{};                      // 30 x 256 samples; zero it before recording starts
   std::atomic<int32_t> latestBlock{0};    // slot written last, 0..29; release-stored
+  std::atomic<uint64_t> blocksPublished{0};  // blocks written since the start (worker only writes)
   // Per slot, the number of times its writing began or ended: odd while the worker writes
   // it. A reader that finds a count changed across its copy was lapped (seqlock).
   std::array<std::atomic<uint32_t>, RingSlotCount> slotVersions{};
-  int32_t captureStage = 0;               // 1 state exists, 2 buffer table, 3 a data buffer
   int32_t captureReleaseCount = 0;        // releaseCapture calls so far; only the first frees
   std::unique_ptr<CaptureState> state;    // null before prepareCapture and after release
 
-  // Test hook: the number of allocations (state, buffer table, each data buffer) that
-  // succeed before one fails; -1 = never fail.
+  // Test hook: the number of allocations that succeed before one fails; -1 = never fail.
   int32_t failAllocationAfter = -1;
 
+  // The user's choice (UI thread writes, worker reads) and the worker's status.
+  void choose(const SoundSource& source);
+  SoundSource chosen() const;
+  SourceStatus status() const;
+  uint32_t statusVersion() const { return statusVersion_.load(std::memory_order_acquire); }
+
   // Hand-over between the worker inside runCapture and releaseCapture on another thread.
-  std::mutex mutex;
+  mutable std::mutex mutex;
   std::condition_variable workerLeft;
   bool workerInside = false;              // guarded by mutex
   std::atomic<bool> stopRequested{false}; // set by releaseCapture; ends the loop like `running`
+
+  // Worker side of the shared fields.
+  uint32_t choiceVersion() const { return choiceVersion_.load(std::memory_order_acquire); }
+  void publishStatus(const SourceStatus& status);
+
+ private:
+  SoundSource chosen_;                    // guarded by mutex
+  SourceStatus status_;                   // guarded by mutex
+  std::atomic<uint32_t> choiceVersion_{0};
+  std::atomic<uint32_t> statusVersion_{0};
 };
 
-// Converts one device buffer (256 signed 16-bit little-endian samples) to floats without
-// scaling: -32768 -> -32768.0f, 32767 -> 32767.0f.
+// Converts one block of 256 signed 16-bit little-endian samples to floats without scaling:
+// -32768 -> -32768.0f, 32767 -> 32767.0f.
 void convertSamples(std::span<const uint8_t, CaptureBufferBytes> bytes,
                     std::span<float, BlockSamples> samples);
 
-// Converts `bytes` into ring slot `slot` (0..29) and then publishes the slot in
-// latestBlock with one release store. The capture loop's step; tools feed files through it.
+// Converts `bytes` into ring slot `slot` (0..29) and then publishes the slot in latestBlock
+// with one release store. Tools feed files through it.
 void publishBlock(CaptureContext& capture, int32_t slot,
                   std::span<const uint8_t, CaptureBufferBytes> bytes);
 
@@ -83,38 +109,39 @@ void publishBlock(CaptureContext& capture, int32_t slot,
 // lapped a reader that stalled): `out` is then partly new, partly old, and must not be used.
 bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out);
 
-// UI thread, once, before the worker starts. Checks for a device, creates the state,
-// opens the device and prepares the 30 buffers. On failure (true) the reason has been
-// shown through `shell` where the user can act on it ("电脑没有声卡", "开辟内存失败",
-// "其他程序正在使用声卡，请关闭其他程序"), releaseCapture has run, and the caller must end
-// the program without calling runCapture (it would only report failure).
-bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell);
+// Copies a finished block into the slot after latestBlock and publishes it.
+void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block);
 
-// Called by prepareCapture only: opens the device and prepares the buffers. True = failure.
-bool openCaptureDevice(CaptureContext& capture, SoundInput& sound, Shell& shell);
+// The converter's format for what a device delivers; false for a format the converter
+// cannot take (8-bit or 64-bit samples, float that is not 32-bit).
+bool streamFormatFor(const SoundFormat& device, StreamFormat& out);
 
-// Worker thread, once, after prepareCapture succeeded. Queues the buffers, starts
-// recording, runs captureLoop until `running` is cleared (or releaseCapture asks it to
-// stop, or a buffer cannot be re-queued), then resets the device. Failure (true) when
-// queuing, starting or resetting fails; capture has then been released. Also failure,
-// touching nothing, when there is no prepared state.
+// UI thread, once, before the worker starts, with the source the settings name. For the
+// default input it checks there is a recording device and that it can be opened, showing
+// "电脑没有声卡" or "其他程序正在使用声卡，请关闭其他程序" where the user can act; any other
+// source never stops the program (it waits for its device). "开辟内存失败" when the
+// capture record cannot be made. On failure (true) releaseCapture has run and the caller
+// must end the program without calling runCapture.
+bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell,
+                    const SoundSource& source);
+
+// Worker thread, once, after prepareCapture succeeded: records until `running` is cleared
+// or releaseCapture asks it to stop, then closes the stream. Device loss, absent sources
+// and default changes are handled inside. True (touching nothing) when there is no state.
 bool runCapture(CaptureContext& capture, SoundInput& sound, Clock& clock,
                 const std::atomic<bool>& running);
 
-// Called by runCapture only. Handles the buffers strictly in order 0..29, 0, ...; the wait
-// for the next one sleeps 4 ms at a time and also ends as soon as `running` is clear (or a
-// stop is requested), so a device that stopped delivering cannot hold up the exit.
-// Returns CaptureLoopEnded, or CaptureRequeueFailed when a buffer could not be queued
-// again (the device is left running; the ring keeps its last contents).
-int32_t captureLoop(CaptureContext& capture, SoundInput& sound, Clock& clock,
-                    const std::atomic<bool>& running);
+// One turn of the capture loop: events, (re)opening, one wait for packets (at most
+// CaptureWaitMillis) and what it brought, or silence by the clock. runCapture repeats it;
+// tests step it with a fake clock. Requires prepareCapture to have succeeded.
+void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock);
 
-// Releases what openCaptureDevice acquired: resets and closes the device, then frees the
-// buffers and the state. Only the first call releases; every call adds 1 to
-// captureReleaseCount. Safe from either thread at any time: when the worker is inside
-// runCapture, this asks its loop to stop and waits until it has left (within one 4 ms
-// wait step, or one port call) before touching anything. The exit sequence still should
-// clear `running` and join the worker first, so the worker's own reset is the one used.
+// Closes the stream the loop may have open (the end of runCapture).
+void closeCaptureStream(CaptureContext& capture, SoundInput& sound);
+
+// Frees the capture record; only the first call does, every call adds 1 to
+// captureReleaseCount. Safe from either thread: a worker inside runCapture is asked to
+// stop and waited for (one packet wait at most) before anything goes.
 void releaseCapture(CaptureContext& capture, SoundInput& sound);
 
 }  // namespace tonalis

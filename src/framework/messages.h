@@ -29,6 +29,9 @@ inline constexpr uint32_t WM_CLOSE = 0x0010;
 #ifndef WM_QUIT
 inline constexpr uint32_t WM_QUIT = 0x0012;
 #endif
+#ifndef WM_ERASEBKGND
+inline constexpr uint32_t WM_ERASEBKGND = 0x0014;
+#endif
 #ifndef WM_ICONERASEBKGND
 inline constexpr uint32_t WM_ICONERASEBKGND = 0x0027;
 #endif

@@ -1,59 +1,105 @@
-// The sound input device, shaped like the waveIn calls it stands for: the same order of
-// calls, the same buffers with a done flag that the caller polls, the same result codes.
+// The sound input, shaped like the Core Audio calls it stands for: endpoints listed by id
+// and friendly name, one shared-mode capture stream at a time that delivers packets in the
+// device's own format (waited for with an event and a timeout, taken and released like
+// IAudioCaptureClient's buffers), and device notifications collected as flags.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace tonalis {
 
-// Results as waveIn reports them (MMRESULT): 0 success, 4 the device is allocated to
-// another program (MMSYSERR_ALLOCATED); any other non-zero value is some other failure.
+// Results. 0 and 4 keep the values the start-up messages have always been keyed on.
 inline constexpr uint32_t SoundOk = 0;
-inline constexpr uint32_t SoundDeviceInUse = 4;
-inline constexpr uint32_t SoundError = 1;          // MMSYSERR_ERROR, for unnamed failures
-inline constexpr uint32_t SoundNoMemory = 7;       // MMSYSERR_NOMEM
-inline constexpr uint32_t SoundInvalidParam = 11;  // MMSYSERR_INVALPARAM
+inline constexpr uint32_t SoundError = 1;             // some other failure
+inline constexpr uint32_t SoundNotFound = 2;          // no such endpoint, or none is the default
+inline constexpr uint32_t SoundDeviceInvalidated = 3; // the device went away (AUDCLNT_E_DEVICE_INVALIDATED)
+inline constexpr uint32_t SoundDeviceInUse = 4;       // held exclusively by another program
+inline constexpr uint32_t SoundNoLoopback = 5;        // the output can be neither looped back nor monitored
+inline constexpr uint32_t SoundUnsupportedFormat = 6; // the device's format is none the program can take
+inline constexpr uint32_t SoundNoMemory = 7;
+inline constexpr uint32_t SoundTimeout = 258;         // waitPacket: nothing signalled (WAIT_TIMEOUT)
 
-// The recording format, field for field a WAVEFORMATEX without extra bytes.
-struct SoundFormat {
-  uint16_t formatTag = 1;  // 1 = PCM
-  uint16_t channels = 1;
-  uint32_t samplesPerSecond = 0;
-  uint32_t averageBytesPerSecond = 0;
-  uint16_t blockAlign = 0;     // bytes per sample frame
-  uint16_t bitsPerSample = 0;
+// What to listen to.
+enum class SourceKind : int32_t {
+  DefaultInput = 0,  // the system's default recording device, followed when it changes
+  Playing = 1,       // what the default output plays (loopback), followed when it changes
+  Device = 2,        // one capture endpoint, by id
 };
 
-// One recording device at a time, opened on the system's default input (WAVE_MAPPER)
-// without a callback: completion is seen by polling bufferDone. Buffers are numbered
-// 0..n-1 by the caller; the backend keeps one header per number, so header records are
-// its business. The data memory is the caller's and must stay valid, unmoved, until the
-// device has been reset (reset or close) after the buffer was last queued.
-//
-// Threads: open, prepareBuffer and close are called on one thread while no other call
-// is running; addBuffer, bufferDone, start and reset may be called from another thread
-// afterwards, one caller at a time. bufferDone is an acquire: once it reports true, the
-// buffer's bytes are visible to the caller.
+struct SoundSource {
+  SourceKind kind = SourceKind::DefaultInput;
+  std::string deviceId;  // Device only: the endpoint id as the system gives it (UTF-8)
+  friend bool operator==(const SoundSource&, const SoundSource&) = default;
+};
+
+// A capture endpoint. Ids are opaque and stable across runs; names are what the system
+// shows the user.
+struct SoundDevice {
+  std::string id;    // UTF-8
+  std::string name;  // UTF-8 friendly name
+  bool active = true;  // present and enabled; false: known to the system but unplugged or disabled
+};
+
+// The stream format the device delivers, as its WAVEFORMATEX(TENSIBLE) says.
+struct SoundFormat {
+  uint32_t samplesPerSecond = 0;
+  uint16_t channels = 0;
+  uint16_t bitsPerSample = 0;  // container bits of one sample: 8, 16, 24, 32, 64
+  bool isFloat = false;        // IEEE float samples (else signed integer PCM)
+  friend bool operator==(const SoundFormat&, const SoundFormat&) = default;
+};
+
+// What open() reports about the stream it opened.
+struct SoundStreamInfo {
+  SoundFormat format;
+  std::string endpointName;  // friendly name of the endpoint recorded from
+  // A loopback stream may deliver no packets at all while nothing plays; a capture stream
+  // always delivers (zeros in silence), so one that stops delivering has stalled.
+  bool loopback = false;
+};
+
+// One packet of interleaved frames in the stream's format.
+struct SoundPacket {
+  const uint8_t* data = nullptr;  // valid until releasePacket
+  uint32_t frames = 0;            // 0: no packet waiting
+  bool silent = false;            // AUDCLNT_BUFFERFLAGS_SILENT: treat the frames as silence
+};
+
+// Device events since the last takeEvents, as bits.
+inline constexpr uint32_t SoundEventDefaultInputChanged = 1;
+inline constexpr uint32_t SoundEventDefaultOutputChanged = 2;
+inline constexpr uint32_t SoundEventDevicesChanged = 4;  // added, removed, state changed
+
+// Threads: deviceCount, listDevices, available and takeEvents may be called from any
+// thread at any time. The stream calls (open, start, waitPacket, nextPacket, releasePacket,
+// close) are made by one thread at a time, and open and close on the same thread.
 class SoundInput {
  public:
   virtual ~SoundInput() = default;
-  // Number of input devices present (waveInGetNumDevs); 0 when there is no sound card.
+  // Active capture endpoints; 0 when the computer has no recording device.
   virtual uint32_t deviceCount() = 0;
-  // Opens the default input with `format` (waveInOpen, WAVE_MAPPER, CALLBACK_NULL).
-  virtual uint32_t open(const SoundFormat& format) = 0;
-  // Binds buffer `index` to `bytes` bytes at `data` and prepares it (waveInPrepareHeader
-  // with the header's user value = index). Requires an open device.
-  virtual uint32_t prepareBuffer(int32_t index, uint8_t* data, uint32_t bytes) = 0;
-  // Queues a prepared buffer for recording and clears its done flag (waveInAddBuffer).
-  virtual uint32_t addBuffer(int32_t index) = 0;
-  // True once the device has filled the buffer and given it back (WHDR_DONE). All of its
-  // bytes are used; the recorded-byte count is not reported.
-  virtual bool bufferDone(int32_t index) = 0;
-  virtual uint32_t start() = 0;  // waveInStart
-  // Stops recording and gives every queued buffer back marked done (waveInReset).
-  virtual uint32_t reset() = 0;
-  // Releases the device (waveInClose); the backend unprepares its headers first.
-  virtual uint32_t close() = 0;
+  // Every capture endpoint the system knows, active or not (for the menu).
+  virtual std::vector<SoundDevice> listDevices() = 0;
+  // Whether open(source) would find its endpoint now, without opening a stream.
+  virtual bool available(const SoundSource& source) = 0;
+  // Opens a shared-mode stream on `source` in the device's own format, event-driven.
+  // For Playing: a loopback of the default output or, where the system cannot loop back,
+  // a capture endpoint that monitors it; SoundNoLoopback when neither exists.
+  virtual uint32_t open(const SoundSource& source, SoundStreamInfo& info) = 0;
+  virtual uint32_t start() = 0;
+  // Waits until the device signals data or `timeoutMillis` pass: SoundOk or SoundTimeout.
+  virtual uint32_t waitPacket(uint32_t timeoutMillis) = 0;
+  // The next packet, or frames 0 when none is waiting. SoundDeviceInvalidated when the
+  // device has gone: close and open again.
+  virtual uint32_t nextPacket(SoundPacket& packet) = 0;
+  // Gives back the packet nextPacket returned.
+  virtual uint32_t releasePacket(uint32_t frames) = 0;
+  // Stops and releases the stream; nothing if none is open.
+  virtual void close() = 0;
+  // The events seen since the last call, cleared by the call.
+  virtual uint32_t takeEvents() = 0;
 };
 
 }  // namespace tonalis

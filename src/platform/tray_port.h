@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tonalis {
@@ -13,6 +14,7 @@ struct MenuItem {
   uint32_t id = 0;              // command id (Command only)
   std::string label;            // UTF-8
   bool checked = false;
+  bool radio = false;           // a checked item shows a bullet: one choice of a group
   bool enabled = true;
   std::vector<MenuItem> children;  // SubMenu only
 };
@@ -27,6 +29,8 @@ class TrayPort {
   virtual void removeIcon() = 0;
   // A notification balloon from the icon (UTF-8 texts); nothing when there is no icon.
   virtual void showBalloon(std::string_view title, std::string_view text) = 0;
+  // Replaces the tip the icon shows on hover (UTF-8; the shell may cut a long one).
+  virtual void setTip(std::string_view tip) = 0;
   // Brings the main window to the foreground and tracks the menu at the cursor. The
   // chosen command arrives later as WM_COMMAND through the message table.
   virtual void trackMenu(const std::vector<MenuItem>& items) = 0;

@@ -57,6 +57,47 @@ void Canvas::line(Point from, Point to, ColorRef color) noexcept {
   // Walk in major/minor terms: `len` major steps, the end point itself excluded.
   const int64_t majorLen = xMajor ? std::llabs(dx) : std::llabs(dy);
   const int64_t minorLen = xMajor ? std::llabs(dy) : std::llabs(dx);
+  const uint32_t pixel = toPixel(color);
+
+  // Both ends inside the view: every pixel between them is too (they stay in the box of
+  // the ends), so the walk needs no clipping. This is the common case of a spectrum line.
+  const auto inside = [this](Point p) {
+    return p.x >= 0 && p.y >= 0 && p.x < view_.width && p.y < view_.height;
+  };
+  if (inside(from) && inside(to)) {
+    const ptrdiff_t xStep = dx > 0 ? 1 : -1;
+    const ptrdiff_t yStep = dy > 0 ? view_.width : -ptrdiff_t(view_.width);
+    const ptrdiff_t majorDelta = xMajor ? xStep : yStep;
+    const ptrdiff_t minorDelta = xMajor ? yStep : xStep;
+    uint32_t* p = view_.pixels + ptrdiff_t(from.y) * view_.width + from.x;
+    if (minorLen <= 1) {
+      // One or two straight runs (a spectrum line's steps are of this kind): the walk below
+      // takes its single minor step after pixel i0, the first i with 2 - len + 2i + bias > 0.
+      int64_t run = majorLen;
+      if (minorLen == 1) {
+        const int64_t t = majorLen - 2 - bias;
+        run = std::min(majorLen, t < 0 ? int64_t(1) : t / 2 + 2);
+      }
+      for (int64_t i = 0; i < run; ++i, p += majorDelta) *p = pixel;
+      p += minorDelta;
+      for (int64_t i = run; i < majorLen; ++i, p += majorDelta) *p = pixel;
+      return;
+    }
+    int64_t err = 2 * minorLen - majorLen;
+    const int64_t stepUp = 2 * minorLen - 2 * majorLen;
+    const int64_t stepFlat = 2 * minorLen;
+    for (int64_t i = 0; i < majorLen; ++i) {
+      *p = pixel;
+      if (err + bias > 0) {
+        p += minorDelta;
+        err += stepUp;
+      } else {
+        err += stepFlat;
+      }
+      p += majorDelta;
+    }
+    return;
+  }
   const int64_t majorStart = xMajor ? from.x : from.y;
   const int64_t minorStart = xMajor ? from.y : from.x;
   const int64_t majorStep = (xMajor ? dx : dy) > 0 ? 1 : -1;
@@ -83,7 +124,6 @@ void Canvas::line(Point from, Point to, ColorRef color) noexcept {
   int64_t minor = minorStart + skippedMinor * minorStep;
 
   // Major steps are all inside the view now; only the minor coordinate needs a check.
-  const uint32_t pixel = toPixel(color);
   const uint64_t minorLimit = uint64_t(xMajor ? view_.height : view_.width);
   const int64_t majorStride = xMajor ? 1 : view_.width;
   const int64_t minorStride = xMajor ? view_.width : 1;

@@ -9,6 +9,8 @@
 
 #include "common/types.h"
 #include "render/band_anim.h"
+#include "render/band_cells.h"
+#include "render/dirty_rects.h"
 #include "render/layout_metrics.h"
 
 namespace tonalis {
@@ -29,14 +31,41 @@ struct StripFrameInput {
   std::span<const int32_t> spectrumLine;
 };
 
-// Draws one frame into `target` and advances `anim` (the strip renderer's own state).
+// What the strip frame buffer shows, as far as a frame can change it (see WindowPicture).
+struct StripPicture {
+  const uint32_t* pixels = nullptr;  // null: unknown, the next frame is whole
+  int32_t width = 0;
+  int32_t height = 0;
+  DisplayMode displayMode = DisplayMode::FullScreen;
+  int32_t fullScreenPosition = 0;
+  int32_t spectrumStyle = 0;
+  CellColors colors;
+  int32_t screenWidth = 0;
+  int32_t screenHeight = 0;
+  LayoutMetrics layout;
+  std::array<int32_t, BandCount> shownLevel{};
+  std::array<int32_t, BandCount> peakLevel{};
+  std::array<int32_t, SpectrumLineLength> line{};  // drawn heights 0..100 (or beyond, for odd values)
+  size_t lineCount = 0;
+};
+
+// The strip renderer's own state, zeroed at program start and never reset.
+struct StripRendererState {
+  BandAnimState anim;
+  StripPicture picture;  // what the buffer holds after the last frame
+  // Out: the rectangles the last frame changed in the buffer; none when it drew the same
+  // picture again. Whoever else writes the buffer must reset `picture` (= {}).
+  DirtyRects changed;
+};
+
+// Draws one frame into `target` and advances `state` (the strip renderer's own).
 // target: the screen frame buffer, whose top-left is the screen's (0, 0) in FullScreen
 // mode and the strip's top-left in Desktop mode; everything outside it is clipped.
 // FullScreen clears (0, 0, screenWidth, screenHeight) and draws rows from stripTop;
 // Desktop clears (0, 0, screenWidth, stripHeight) and draws rows from 0.
 // boardLevels / boardClockMode: as renderWindowFrame. Allocates nothing.
 void renderStripFrame(PixelView target, const BandLevels& levels, const StripFrameInput& input,
-                      BandAnimState& anim, BoardLevels& boardLevels,
+                      StripRendererState& state, BoardLevels& boardLevels,
                       uint8_t& boardClockMode) noexcept;
 
 }  // namespace tonalis

@@ -11,54 +11,77 @@ namespace {
 constexpr ColorRef Black = 0;
 constexpr int32_t CellWidth = 15;
 constexpr int32_t CellHeight = 4;
+constexpr int32_t LineBaseY = 106;
+// Where the band cells of any style lie, and the status images.
+constexpr Rect CellsArea{WindowBandX0, WindowCellY0, WindowBandX0 + WindowBandPitch * (BandCount - 1) + CellWidth,
+                         WindowCellY0 + WindowCellPitch * (CellRows - 1) + CellHeight};
+constexpr Point ScaleAt{6, 114};
+constexpr std::array<Point, 3> DigitAt = {Point{387, 131}, Point{393, 131}, Point{399, 131}};
+constexpr std::array<Point, 4> StatusAt = {Point{106, 128}, Point{134, 128}, Point{162, 128}, Point{370, 128}};
+constexpr std::array<int32_t, 6> IconX = {190, 280, 250, 220, 310, 340};  // by style - 1
 
-void drawBandCells(Canvas& canvas, int b, int32_t shown, int32_t peak, const WindowFrameInput& in) {
+// Cell row j of band b in `style`: Bar rows overlap into the gaps so the column is one
+// unbroken bar from y 8 to 108; a dot is 4 x 4 with its corners cut, centred.
+Rect cellBounds(int32_t style, int b, int32_t j) {
   const int32_t x = WindowBandX0 + WindowBandPitch * b;
+  const int32_t y = WindowCellY0 + WindowCellPitch * j;
+  switch (style) {
+    case Bar: return j < CellRows - 1 ? Rect{x + 2, y, x + 13, y + 6} : Rect{x + 2, 104, x + 13, 108};
+    case Dots: return {x + 5, y, x + 9, y + 4};
+    default: return {x, y, x + CellWidth, y + CellHeight};
+  }
+}
+
+void drawBandCells(Canvas& canvas, int b, int32_t shown, int32_t peak, int32_t style, const CellColors& colors) {
   for (int32_t j = 0; j < CellRows; ++j) {
-    const int32_t y = WindowCellY0 + WindowCellPitch * j;
-    const bool lit = j >= CellRows - shown;
-    const ColorRef litColor = j <= 1 ? in.peakColor : in.barColor;
-    const Rect cell{x, y, x + CellWidth, y + CellHeight};
-    switch (in.spectrumStyle) {
-      case Block:
-        canvas.fillRect(cell, lit ? litColor : in.unlitCellColor);
-        break;
-      case TopBlock:
-        canvas.fillRect(cell, lit ? litColor : in.unlitCellColor);
-        if (j == CellRows - peak) canvas.fillRect(cell, litColor);
-        break;
-      case Bar: {
-        // Rows overlap into the gaps so the column is one unbroken bar from y 8 to 108.
-        const Rect bar = j < CellRows - 1 ? Rect{x + 2, y, x + 13, y + 6} : Rect{x + 2, 104, x + 13, 108};
-        canvas.fillRect(bar, lit ? litColor : Black);
-        break;
-      }
-      case Floating:
-        canvas.fillRect(cell, j == CellRows - shown ? litColor : in.unlitCellColor);
-        break;
-      case Dots: {
-        // A 4 x 4 dot with its corners cut, centred in the column.
-        const ColorRef c = lit ? litColor : Black;
-        canvas.fillRect({x + 5, y + 1, x + 9, y + 3}, c);
-        canvas.fillRect({x + 6, y, x + 8, y + 4}, c);
-        break;
-      }
-      default:
-        return;  // Waveform and unknown styles draw no cells
+    const std::optional<ColorRef> color = cellColor(style, j, shown, peak, colors);
+    if (!color) return;  // Waveform and unknown styles draw no cells
+    const Rect r = cellBounds(style, b, j);
+    if (style == Dots) {
+      canvas.fillRect({r.left, r.top + 1, r.right, r.bottom - 1}, *color);
+      canvas.fillRect({r.left + 1, r.top, r.right - 1, r.bottom}, *color);
+    } else {
+      canvas.fillRect(r, *color);
     }
   }
 }
 
+// Line y of a spectrum value: 100 pixels of height above the base line.
+int32_t lineY(int32_t value) { return LineBaseY - std::min(value, 100); }
+
 void drawWaveform(Canvas& canvas, std::span<const int32_t> line, ColorRef color) {
   // Starts with a step up from the baseline at (7, 106) to the first point.
-  Point prev{WindowBandX0, 106};
+  Point prev{WindowBandX0, LineBaseY};
   const size_t n = std::min<size_t>(line.size(), SpectrumLineLength);
   for (size_t k = 0; k < n; ++k) {
-    const Point p{WindowBandX0 + int32_t(k), 106 - std::min(line[k], 100)};
+    const Point p{WindowBandX0 + int32_t(k), lineY(line[k])};
     canvas.line(prev, p, color);
     prev = p;
   }
 }
+
+// Every pixel of the line lies inside the box of its points (the base point included).
+Rect lineBounds(const WindowPicture& pic) {
+  if (pic.lineCount == 0) return {};
+  int32_t top = LineBaseY, bottom = LineBaseY;
+  for (size_t k = 0; k < pic.lineCount; ++k) {
+    top = std::min(top, pic.line[k]);
+    bottom = std::max(bottom, pic.line[k]);
+  }
+  return {WindowBandX0, top, WindowBandX0 + int32_t(pic.lineCount), bottom + 1};
+}
+
+Rect spectrumArea(const WindowPicture& pic) {
+  if (pic.spectrumStyle == Waveform) return lineBounds(pic);
+  return pic.spectrumStyle >= Block && pic.spectrumStyle < Waveform ? CellsArea : Rect{};
+}
+
+Rect imageRect(const Image* image, Point at) {
+  if (image == nullptr) return {};
+  return {at.x, at.y, at.x + image->width, at.y + image->height};
+}
+
+int litIconStyle(int32_t style) { return (style >= TopBlock && style <= Waveform) ? style : Block; }
 
 const Image* activityImage(const WindowAssets& a, int32_t& counter) {
   const int32_t k = counter;
@@ -76,6 +99,58 @@ void blit(Canvas& canvas, const Image* image, int32_t x, int32_t y) {
   if (image != nullptr) canvas.drawImage(*image, {x, y});
 }
 
+// The rectangles where `now` differs from `before` (the previous frame in the same buffer).
+void collectChanges(const WindowPicture& before, const WindowPicture& now, const WindowAssets& assets,
+                    DirtyRects& changed) {
+  changed.reset({0, 0, now.width, now.height});
+  if (before.pixels != now.pixels || before.width != now.width || before.height != now.height ||
+      !(before.colors == now.colors) || before.minimal != now.minimal) {
+    changed.addWhole();
+    return;
+  }
+  if (before.spectrumStyle != now.spectrumStyle) {
+    changed.add(spectrumArea(before));
+    changed.add(spectrumArea(now));
+    if (!now.minimal) {
+      if ((before.spectrumStyle == Waveform) != (now.spectrumStyle == Waveform)) {
+        changed.add(imageRect(assets.scale, ScaleAt));
+      }
+      for (int32_t style : {before.spectrumStyle, now.spectrumStyle}) {
+        const int lit = litIconStyle(style);
+        const Point at{IconX[size_t(lit - 1)], 128};
+        changed.add(unite(imageRect(assets.styleIcons[size_t(lit - 1)], at),
+                          imageRect(assets.styleIconsLit[size_t(lit - 1)], at)));
+      }
+    }
+  } else if (now.spectrumStyle == Waveform) {
+    if (before.lineCount != now.lineCount ||
+        !std::equal(now.line.begin(), now.line.begin() + std::ptrdiff_t(now.lineCount), before.line.begin())) {
+      changed.add(unite(lineBounds(before), lineBounds(now)));
+    }
+  } else {
+    for (int b = 0; b < BandCount; ++b) {
+      if (before.shownLevel[b] == now.shownLevel[b] && before.peakLevel[b] == now.peakLevel[b]) continue;
+      for (int32_t j = 0; j < CellRows; ++j) {
+        if (cellColor(now.spectrumStyle, j, before.shownLevel[b], before.peakLevel[b], now.colors) !=
+            cellColor(now.spectrumStyle, j, now.shownLevel[b], now.peakLevel[b], now.colors)) {
+          changed.add(cellBounds(now.spectrumStyle, b, j));
+        }
+      }
+    }
+  }
+  if (now.minimal) return;
+  for (size_t i = 0; i < now.digits.size(); ++i) {
+    if (before.digits[i] != now.digits[i]) {
+      changed.add(unite(imageRect(before.digits[i], DigitAt[i]), imageRect(now.digits[i], DigitAt[i])));
+    }
+  }
+  for (size_t i = 0; i < now.status.size(); ++i) {
+    if (before.status[i] != now.status[i]) {
+      changed.add(unite(imageRect(before.status[i], StatusAt[i]), imageRect(now.status[i], StatusAt[i])));
+    }
+  }
+}
+
 }  // namespace
 
 void renderWindowFrame(PixelView target, const BandLevels& levels, const WindowFrameInput& in,
@@ -84,43 +159,61 @@ void renderWindowFrame(PixelView target, const BandLevels& levels, const WindowF
                        uint8_t& boardClockMode) noexcept {
   Canvas canvas(target);
   canvas.fillRect({0, 0, target.width, target.height}, Black);
+  const CellColors colors{in.barColor, in.peakColor, in.unlitCellColor};
 
-  if (in.spectrumStyle == Waveform) drawWaveform(canvas, in.spectrumLine, in.barColor);
+  WindowPicture now;
+  now.pixels = target.pixels;
+  now.width = target.width;
+  now.height = target.height;
+  now.spectrumStyle = in.spectrumStyle;
+  now.colors = colors;
+  now.minimal = in.transparencyMode == Minimal;
+
+  if (in.spectrumStyle == Waveform) {
+    drawWaveform(canvas, in.spectrumLine, in.barColor);
+    now.lineCount = std::min<size_t>(in.spectrumLine.size(), SpectrumLineLength);
+    for (size_t k = 0; k < now.lineCount; ++k) now.line[k] = lineY(in.spectrumLine[k]);
+  }
 
   // Each band's cells depend only on that band's new state, so advancing all bands
   // first draws the same picture as advancing and drawing band by band.
   const bool longSilence = advanceFrame(state.anim, levels, boardLevels, boardClockMode);
   if (longSilence) state.activityCounter = 0;
   for (int b = 0; b < BandCount; ++b) {
-    drawBandCells(canvas, b, state.anim.shownLevel[b], state.anim.peakLevel[b], in);
+    drawBandCells(canvas, b, state.anim.shownLevel[b], state.anim.peakLevel[b], in.spectrumStyle, colors);
+  }
+  now.shownLevel = state.anim.shownLevel;
+  now.peakLevel = state.anim.peakLevel;
+
+  if (!now.minimal) {
+    if (in.spectrumStyle != Waveform) blit(canvas, assets.scale, ScaleAt.x, ScaleAt.y);
+    blit(canvas, assets.readoutFrame, 384, 128);
+    if (frameMillis > 999) frameMillis = 999;
+    const uint32_t n = frameMillis;
+    now.digits = {assets.digits[n / 100], assets.digits[(n % 100) / 10], assets.digits[n % 10]};
+    for (size_t i = 0; i < now.digits.size(); ++i) blit(canvas, now.digits[i], DigitAt[i].x, DigitAt[i].y);
+    blit(canvas, assets.titleLabel, 7, 128);
+    blit(canvas, assets.captionLabel, 409, 128);
+    now.status[0] = in.boardConnected ? assets.boardOn : assets.boardOff;
+    now.status[1] = in.clickThrough != 0 ? assets.clickThroughOn : assets.clickThroughOff;
+    now.status[2] = in.topMost == 1 ? assets.topMostOn : assets.topMostOff;
+    for (size_t i = 0; i < 3; ++i) blit(canvas, now.status[i], StatusAt[i].x, StatusAt[i].y);
+
+    // Style icons, in the order they have always been laid down: Floating, Bar, Block,
+    // TopBlock, Dots, Waveform; then the current style's highlighted icon over its own.
+    for (int style : {Floating, Bar, Block, TopBlock, Dots, Waveform}) {
+      blit(canvas, assets.styleIcons[size_t(style - 1)], IconX[size_t(style - 1)], 128);
+    }
+    const int lit = litIconStyle(in.spectrumStyle);
+    blit(canvas, assets.styleIconsLit[size_t(lit - 1)], IconX[size_t(lit - 1)], 128);
+
+    now.status[3] = activityImage(assets, state.activityCounter);
+    blit(canvas, now.status[3], StatusAt[3].x, StatusAt[3].y);
+    state.activityCounter += 1;
   }
 
-  if (in.transparencyMode == Minimal) return;
-
-  if (in.spectrumStyle != Waveform) blit(canvas, assets.scale, 6, 114);
-  blit(canvas, assets.readoutFrame, 384, 128);
-  if (frameMillis > 999) frameMillis = 999;
-  const uint32_t n = frameMillis;
-  blit(canvas, assets.digits[n / 100], 387, 131);
-  blit(canvas, assets.digits[(n % 100) / 10], 393, 131);
-  blit(canvas, assets.digits[n % 10], 399, 131);
-  blit(canvas, assets.titleLabel, 7, 128);
-  blit(canvas, assets.captionLabel, 409, 128);
-  blit(canvas, in.boardConnected ? assets.boardOn : assets.boardOff, 106, 128);
-  blit(canvas, in.clickThrough != 0 ? assets.clickThroughOn : assets.clickThroughOff, 134, 128);
-  blit(canvas, in.topMost == 1 ? assets.topMostOn : assets.topMostOff, 162, 128);
-
-  // Style icons, in the order they have always been laid down: Floating, Bar, Block,
-  // TopBlock, Dots, Waveform; then the current style's highlighted icon over its own.
-  static constexpr std::array<int32_t, 6> IconX = {190, 280, 250, 220, 310, 340};  // by style - 1
-  for (int style : {Floating, Bar, Block, TopBlock, Dots, Waveform}) {
-    blit(canvas, assets.styleIcons[size_t(style - 1)], IconX[size_t(style - 1)], 128);
-  }
-  const int lit = (in.spectrumStyle >= TopBlock && in.spectrumStyle <= Waveform) ? in.spectrumStyle : Block;
-  blit(canvas, assets.styleIconsLit[size_t(lit - 1)], IconX[size_t(lit - 1)], 128);
-
-  blit(canvas, activityImage(assets, state.activityCounter), 370, 128);
-  state.activityCounter += 1;
+  collectChanges(state.picture, now, assets, state.changed);
+  state.picture = now;
 }
 
 }  // namespace tonalis

@@ -11,6 +11,8 @@
 #include "common/types.h"
 #include "render/assets.h"
 #include "render/band_anim.h"
+#include "render/band_cells.h"
+#include "render/dirty_rects.h"
 
 namespace tonalis {
 
@@ -58,10 +60,31 @@ struct WindowFrameInput {
   std::span<const int32_t> spectrumLine;
 };
 
+// What the window frame buffer shows, as far as a frame can change it: the next frame
+// compares itself with this to tell which rectangles it changed.
+struct WindowPicture {
+  const uint32_t* pixels = nullptr;  // the buffer described; null: unknown, the next frame is whole
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t spectrumStyle = 0;
+  CellColors colors;
+  bool minimal = false;
+  std::array<int32_t, BandCount> shownLevel{};
+  std::array<int32_t, BandCount> peakLevel{};
+  std::array<int32_t, SpectrumLineLength> line{};
+  size_t lineCount = 0;
+  std::array<const Image*, 3> digits{};
+  std::array<const Image*, 4> status{};  // board, click-through, keep-on-top, activity
+};
+
 // The window renderer's own state, zeroed at program start and never reset.
 struct WindowRendererState {
   BandAnimState anim;
   int32_t activityCounter = 0;  // drives the activity indicator: 0 idle, 1..40 cycle
+  WindowPicture picture;        // what the buffer holds after the last frame
+  // Out: the rectangles the last frame changed in the buffer; none when it drew the same
+  // picture again. Whoever else writes the buffer must reset `picture` (= {}).
+  DirtyRects changed;
 };
 
 // Picture geometry: band b's column is x 7 + 18b .. +15, cell row j is y 8 + 6j .. +4.

@@ -19,13 +19,13 @@ TEST_F(AboutFixture, InitialisationWritesTheValuesAfterAFullWidthColon) {
   about.onInitDialog();
   const std::map<int, std::string> expected{
       {1006, "：Tonalis"},
-      {1002, "：The Tonalis project"},
+      {1002, "：Tonalis team"},
       {1003, "：1.0"},
       {1007, "：2026.12.10."},
       {1008, "：2026.12.10."},
       {1004, "：dev@example.org"},
       {1005, "：10000"},
-      {1010, "  https://tonalis.example.org\r\n/about/"},
+      {1010, "  https://example.org\r\n/tonalis/"},
   };
   EXPECT_EQ(host.controlTexts, expected);
   EXPECT_EQ(std::string("：").size(), 3u);  // U+FF1A, GBK A3 BA once encoded for the system
@@ -64,7 +64,7 @@ TEST_F(AboutFixture, HandCursorAndClickExactlyOverTheLinkRectangle) {
     EXPECT_EQ(host.handCursorSets, c.inside ? 1 : 0);
     // A click always goes on to default processing; inside, it opens the page first.
     EXPECT_FALSE(about.dispatch({WM_LBUTTONDOWN, 0, 0}, result));
-    EXPECT_EQ(shell.opened, c.inside ? std::vector<std::string>{"https://tonalis.example.org/about/"}
+    EXPECT_EQ(shell.opened, c.inside ? std::vector<std::string>{"https://example.org/tonalis/"}
                                      : std::vector<std::string>{});
   }
 }
@@ -74,7 +74,7 @@ TEST_F(AboutFixture, APageThatCannotBeOpenedShowsItsAddress) {
   shell.openFails = true;
   intptr_t result = 0;
   about.dispatch({WM_LBUTTONDOWN, 0, 0}, result);
-  EXPECT_EQ(shell.messages, std::vector<std::string>{"无法打开网页：https://tonalis.example.org/about/"});
+  EXPECT_EQ(shell.messages, std::vector<std::string>{"无法打开网页：https://example.org/tonalis/"});
 }
 
 TEST_F(AboutFixture, OkAndEscapeCloseIt) {

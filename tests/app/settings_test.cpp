@@ -145,6 +145,69 @@ TEST(SettingsWrite, RoundTrip) {
   }
 }
 
+// ---- The source line ----------------------------------------------------------------
+
+// The twelfth line names a source other than the default input; without it (or when it
+// cannot be read) the source is the default input.
+TEST(SettingsSource, TwelfthLineTable) {
+  const std::string eleven = golden();
+  const SoundSource def{};
+  const SoundSource playing{SourceKind::Playing, ""};
+  const std::string wineId = "{0.0.1.00000000}.{3f2a1c5e-8b7d-4e1a-9c0f-2b6d8e4a7c11}";
+  const struct {
+    const char* what;
+    std::string file;
+    SoundSource source;
+  } rows[] = {
+      {"eleven lines", eleven, def},
+      {"what is playing", eleven + "source 1\r\n", playing},
+      {"a device", eleven + "source 2 " + wineId + "\r\n", {SourceKind::Device, wineId}},
+      {"a device, LF only and no final break", eleven + "source 2 abc", {SourceKind::Device, "abc"}},
+      {"a UTF-8 id with spaces", eleven + "source 2 USB 麦克风 #2\r\n", {SourceKind::Device, "USB 麦克风 #2"}},
+      {"a device without an id", eleven + "source 2 \r\n", def},
+      {"a device with a tab in its id", eleven + "source 2 a\tb\r\n", def},
+      {"an id too long", eleven + "source 2 " + std::string(513, 'x') + "\r\n", def},
+      {"the longest id", eleven + "source 2 " + std::string(512, 'x') + "\r\n",
+       {SourceKind::Device, std::string(512, 'x')}},
+      {"an unknown kind", eleven + "source 3\r\n", def},
+      {"kind 1 with trailing text", eleven + "source 1 x\r\n", def},
+      {"the key elsewhere in the line", eleven + "# source 1\r\n", def},
+      {"an empty twelfth line", eleven + "\r\n", def},
+      {"the line one place too early", values(1, 2, 0, 1, 0, 0, 1, 0) + "\r\nsource 1\r\n", def},
+      {"lines 1 to 8 still decide", "ypos 1\r\n" + eleven.substr(eleven.find('\n') + 1) + "source 1\r\n",
+       def},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const SettingsReadResult got = readSettings(row.file, Screen1080);
+    EXPECT_EQ(got.source, row.source) << got.source.deviceId;
+  }
+  // A reader that only knows lines 1 to 8 gets the same eight values from a twelve-line file.
+  EXPECT_EQ(readSettings(eleven + "source 1\r\n", Screen1080).settings.savedY, GoldenRecord.savedY);
+}
+
+TEST(SettingsSource, WrittenAfterTheCommentsOnlyWhenNotTheDefaultInput) {
+  // The source, and what follows the eleven lines of the golden file.
+  const std::vector<std::pair<SoundSource, std::string>> rows{
+      {SoundSource{}, ""},
+      {SoundSource{SourceKind::Playing, "ignored"}, "source 1\r\n"},
+      {SoundSource{SourceKind::Device, "{0.0.1.00000000}.{x}"}, "source 2 {0.0.1.00000000}.{x}\r\n"},
+      {SoundSource{SourceKind::Device, ""}, ""},  // nothing that could be read back
+      {SoundSource{SourceKind::Device, "a\r\nxpos 9"}, ""},
+  };
+  for (const auto& [source, tail] : rows) {
+    SCOPED_TRACE(source.deviceId);
+    const std::string text = writeSettings(GoldenRecord, source);
+    EXPECT_EQ(text, golden() + tail);
+    const SettingsReadResult back = readSettings(text, Screen1080);
+    EXPECT_EQ(back.result, SettingsRead);
+    EXPECT_EQ(back.settings, GoldenRecord);
+    SoundSource expected = tail.empty() ? SoundSource{} : source;
+    if (expected.kind == SourceKind::Playing) expected.deviceId.clear();
+    EXPECT_EQ(back.source, expected);
+  }
+}
+
 // ---- Files -------------------------------------------------------------------------
 
 class SettingsFile : public testing::Test {
@@ -184,10 +247,21 @@ TEST_F(SettingsFile, SaveWritesTheExactBytesAndLoadReadsThemBack) {
 }
 
 TEST_F(SettingsFile, LoadLooksAtNoMoreThanTheReaderCan) {
-  // Eight maximal lines and then garbage: the garbage is never needed.
+  // Eight lines and then garbage: the garbage is never needed.
   std::string text = values(5, 6, 1, 2, 1, 3, 4, 1) + std::string(1 << 20, 'z');
   writeBytes(ini_, text);
   EXPECT_EQ(loadSettingsFile(*store_, Screen1080).settings, (Settings{5, 6, 1, 2, 1, 3, 4, 1}));
+
+  // Eight maximal lines, 1022 characters and CR LF each, fill the whole 8 KiB the reader
+  // looks at; the last value stands at its very end.
+  const char* keyed[] = {"xpos 5", "ypos 6", "top 1", "mode 2", "mouse 1", "transparent 3", "color 4", "fullpos 2"};
+  text.clear();
+  for (const char* line : keyed) text += std::string(1022 - std::string(line).size(), ' ') + line + "\r\n";
+  ASSERT_EQ(text.size(), 8192u);
+  writeBytes(ini_, text + "garbage\r\n");
+  const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
+  EXPECT_EQ(got.result, SettingsRead);
+  EXPECT_EQ(got.settings, (Settings{5, 6, 1, 2, 1, 3, 4, 2}));
 }
 
 TEST_F(SettingsFile, SaveThatCannotCreateItsTemporaryLeavesTheOldFile) {

@@ -70,17 +70,17 @@ class LoggedWindow : public FakeWindow {
 };
 
 
-// A sound input whose buffer poll can hang, as a driver call sometimes does.
+// A sound input whose wait for a packet can hang, as a driver call sometimes does.
 class HangingSound : public fakes::FakeSoundInput {
  public:
   using FakeSoundInput::FakeSoundInput;
   std::atomic<bool> hang{false}, letGo{false}, stuck{false};
-  bool bufferDone(int32_t index) override {
+  uint32_t waitPacket(uint32_t timeoutMillis) override {
     if (hang) {
       stuck = true;
       while (!letGo) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return FakeSoundInput::bufferDone(index);
+    return FakeSoundInput::waitPacket(timeoutMillis);
   }
 };
 
@@ -138,6 +138,14 @@ struct MainWindow : ::testing::Test {
     return host.pump();
   }
   bool started = false;
+  // A frame (which brings the tip up to date), then whether the tip reads `text`.
+  std::function<bool()> tipIs(std::string text) {
+    return [this, text] {
+      if (host.timers.count(1) == 0) return false;
+      host.deliver({WM_TIMER, 1, 0});
+      return tray.tip == text;
+    };
+  }
 };
 
 TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
@@ -181,8 +189,7 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
 
   const std::vector<std::string> order = {
       "tray.remove", "files.replace tonalis.ini", "clock.sleep 1200", "host.killTimer 1",
-      "sound.close", "presenter.release 1920x1080", "presenter.release 443x145", "host.end 2",
-      "host.post 18",
+      "presenter.release 1920x1080", "presenter.release 443x145", "host.end 2", "host.post 18",
   };
   int last = -1;
   for (const std::string& step : order) {
@@ -192,6 +199,9 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
   }
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(presenter.liveBuffers(), 0);
+  // The worker closed its stream on the way out, before the buffers went.
+  EXPECT_LT(log.indexOf("sound.close"), log.indexOf("presenter.release"));
+  EXPECT_FALSE(sound.isOpen());
   EXPECT_FALSE(sound.misuse());
   EXPECT_FALSE(dlg.workerThread.joinable());
 }
@@ -210,7 +220,7 @@ TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
 }
 
 TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
-  sound.devices = 0;
+  sound.setPresent("mic", false);
   CTonalisDlg dlg(ports());
   EXPECT_EQ(dlg.doModal(), IDCANCEL);
   EXPECT_EQ(shell.messages, std::vector<std::string>{"电脑没有声卡"});
@@ -219,6 +229,55 @@ TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
   EXPECT_EQ(log.count("presenter.create"), 0);
   EXPECT_FALSE(dlg.workerThread.joinable());
   EXPECT_EQ(log.count("files.replace"), 0);
+}
+
+// The source a settings file names decides whether a missing recording device ends the
+// start: only the default input does.
+TEST_F(MainWindow, WhatIsPlayingChosenRunsWithoutARecordingDevice) {
+  sound.setPresent("mic", false);
+  sound.add(fakes::FakeEndpoint{"spk", "Speakers", false});
+  sound.defaultOutput = "spk";
+  files.files["tonalis.ini"] =
+      "xpos 50\r\nypos 50\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
+      "\r\nc1\r\nc2\r\nsource 1\r\n";
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, tipIs("Tonalis — 正在播放的声音"));
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_EQ(tray.tip, "Tonalis — 正在播放的声音");
+  EXPECT_EQ(sound.openId(), "spk");
+  closeWith({WM_CLOSE, 0, 0});
+}
+
+// Choosing from the menu: the devices listed at that opening, the choice in the tip and in
+// the file written at exit.
+TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
+  sound.add(fakes::FakeEndpoint{"usb", "USB Headset"});
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  host.deliver({TrayCallbackMessage, TrayIconId, WM_RBUTTONUP});
+  ASSERT_EQ(tray.menus.size(), 1u);
+  const MenuItem& sources = tray.menus.back()[14];
+  ASSERT_EQ(sources.label, "声音来源");
+  ASSERT_EQ(sources.children.size(), 5u);
+  EXPECT_EQ(sources.children[4].label, "USB Headset");
+
+  host.deliver({WM_COMMAND, CmdSourceFirstDevice + 1, 0});
+  runUntil(dlg, tipIs("Tonalis — USB Headset"));
+  EXPECT_EQ(sound.openId(), "usb");
+  host.deliver({WM_COMMAND, CmdSourceFirstDevice + 7, 0});  // no such item: nothing changes
+  EXPECT_EQ(dlg.capture.chosen(), (SoundSource{SourceKind::Device, "usb"}));
+
+  // Unplugged: the default input stands in and the tip says so; plugged in again, back to it.
+  sound.setPresent("usb", false);
+  runUntil(dlg, tipIs("Tonalis — USB Headset（未连接）"));
+  EXPECT_EQ(sound.openId(), "mic");
+  sound.setPresent("usb", true);
+  runUntil(dlg, tipIs("Tonalis — USB Headset"));
+  EXPECT_EQ(tray.tip, "Tonalis — USB Headset");
+
+  closeWith({WM_CLOSE, 0, 0});
+  const std::string text = files.files["tonalis.ini"];
+  EXPECT_TRUE(text.ends_with("\r\nsource 2 usb\r\n")) << text;
 }
 
 TEST_F(MainWindow, EnterAndEscapeNeverCloseAndEscapeLeavesFullScreen) {
@@ -303,6 +362,55 @@ TEST_F(MainWindow, AShortWideScreenShowsTheWholeStripInAScreenSizedFrame) {
   closeWith({WM_CLOSE, 0, 0});
 }
 
+TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  const auto& first = presenter.presentations.front();  // the splash: all of it is new
+  EXPECT_EQ(first.surface, Surface::LayeredAlpha);
+  EXPECT_EQ(first.changedBounds, (Rect{0, 0, 443, 145}));
+
+  struct Case {
+    DisplayMode mode;
+    int32_t transparency;
+    Surface surface;
+    std::optional<Point> destination;
+  };
+  const int32_t stripTop = dlg.layout.stripTop;
+  const Case cases[] = {
+      {DisplayMode::Window, Alpha40, Surface::LayeredAlpha, std::nullopt},
+      {DisplayMode::Window, NoBackground, Surface::LayeredColorKey, std::nullopt},
+      {DisplayMode::FullScreen, Opaque, Surface::Opaque, Point{0, 0}},
+      {DisplayMode::Desktop, Opaque, Surface::PaintedColorKey, Point{0, stripTop}},
+  };
+  for (const Case& c : cases) {
+    dlg.display.displayMode = c.mode;
+    dlg.display.transparencyMode = c.transparency;
+    // A long silence: the bars have fallen and the activity indicator rests.
+    for (int i = 0; i < 1100; ++i) dlg.runFrame();
+    presenter.presentations.clear();
+    dlg.runFrame();
+    ASSERT_EQ(presenter.presentations.size(), 1u);
+    const auto& p = presenter.presentations[0];
+    EXPECT_EQ(p.surface, c.surface) << "mode " << int(c.mode);
+    EXPECT_EQ(p.destination, c.destination) << "mode " << int(c.mode);
+    EXPECT_EQ(p.changedCount, 0u) << "mode " << int(c.mode) << ": the same picture again";
+  }
+
+  // Painted modes answer the system's erase and paint requests from the frame.
+  presenter.painted = true;
+  intptr_t result = 0;
+  EXPECT_TRUE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(dlg.dispatch({WM_PAINT, 0, 0}, result));
+  EXPECT_EQ(log.count("presenter.repaint"), 1);
+  presenter.painted = false;  // layered: the system keeps the picture, default processing
+  EXPECT_FALSE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
+  EXPECT_FALSE(dlg.dispatch({WM_PAINT, 0, 0}, result));
+
+  dlg.display.displayMode = DisplayMode::Window;
+  closeWith({WM_CLOSE, 0, 0});
+}
+
 TEST_F(MainWindow, FramesAllocateNothing) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
@@ -331,7 +439,7 @@ TEST_F(MainWindow, FramesAllocateNothing) {
 TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
   const std::string file = writeSettings(Settings{300, 200, 1, Dots, 1, Alpha40, Purple, Lower});
   files.files["tonalis.ini"] = file;
-  sound.openResult = SoundDeviceInUse;
+  sound.endpoint("mic").openResult = SoundDeviceInUse;
   // The box's own message loop lets the tray menu's Exit through.
   shell.whileMessageShown = [&] { host.deliver({WM_COMMAND, CmdExit, 0}); };
   CTonalisDlg dlg(ports());
@@ -400,13 +508,14 @@ TEST_F(MainWindow, ExitIsBoundedWhenTheWorkerHangsInADeviceCall) {
   runUntil(dlg, [&] { return sound.stuck.load(); });
   ASSERT_TRUE(sound.stuck);
   const uint32_t start = clock.tick;
+  const int closesBefore = log.count("sound.close");
   EXPECT_EQ(closeWith({WM_COMMAND, CmdExit, 0}), IDCANCEL);
   EXPECT_LE(clock.tick - start, 3000u) << "the exit took longer than 3 s";
   EXPECT_TRUE(dlg.workerAbandoned());
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.spectrumStyle, Floating);
   // The capture memory stays with the worker that may still write into it.
-  EXPECT_EQ(log.count("sound.close"), 0);
+  EXPECT_EQ(log.count("sound.close"), closesBefore);
   EXPECT_FALSE(sound.misuse());
 
   sound.letGo = true;

@@ -192,13 +192,30 @@ TEST(SpectrumAnalyzer, ProcessorPathsAgreeExactly) {
   }
 }
 
-TEST(SpectrumAnalyzer, BandDivisorsAndBins) {
-  const float divisors[BandCount] = {110,    110,    110,    110,    110,    110,
-                                     110,    103.984f, 97.968f, 91.952f, 85.936f, 79.92f,
-                                     73.904f, 67.888f, 61.872f, 55.856f, 49.84f, 43.824f,
-                                     40,     34,     28,     22,     10,     8};
+// Each band reads one bin through a divisor. A tone on the band's bin gives 0.54 A there
+// (the window's mean); a band reading a neighbouring bin would see 0.23 A, and one further
+// away nothing.
+TEST(SpectrumAnalyzer, EachBandReadsItsBinThroughItsDivisor) {
+  struct Row {
+    int32_t hz;
+    int bin;
+    float divisor;
+  };
+  const Row rows[BandCount] = {
+      {32, 1, 110},       {64, 2, 110},       {96, 3, 110},       {128, 4, 110},
+      {160, 5, 110},      {192, 6, 110},      {256, 8, 110},      {320, 10, 103.984f},
+      {384, 12, 97.968f}, {448, 14, 91.952f}, {512, 16, 85.936f}, {576, 18, 79.92f},
+      {640, 20, 73.904f}, {704, 22, 67.888f}, {768, 24, 61.872f}, {832, 26, 55.856f},
+      {896, 28, 49.84f},  {960, 30, 43.824f}, {1000, 31, 40},     {2000, 62, 34},
+      {3000, 93, 28},     {4000, 125, 22},    {8000, 250, 10},    {16000, 500, 8},
+  };
+  constexpr double A = 32767;
   for (int b = 0; b < BandCount; ++b) {
-    EXPECT_FLOAT_EQ(bandDivisor(bandFrequencies[b]), divisors[b]) << "band " << b;
+    SCOPED_TRACE(testing::Message() << "band " << b);
+    EXPECT_EQ(bandFrequencies[b], rows[b].hz);
+    EXPECT_FLOAT_EQ(bandDivisor(rows[b].hz), rows[b].divisor);
+    const Analysis a = analyze(tone(rows[b].bin * 32.0, A));
+    EXPECT_NEAR(a.frame.bandLevels[b], 0.54 * A / rows[b].divisor, 0.002 * 0.54 * A / rows[b].divisor);
   }
   EXPECT_FLOAT_EQ(bandDivisor(5999), 10.006f);
   EXPECT_FLOAT_EQ(bandDivisor(6000), 10.0f);
@@ -238,7 +255,7 @@ TEST(SpectrumAnalyzer, WorkedBandValues) {
       }
     }
   }
-  // Spot values from the description of the scale.
+  // What a full-scale tone reads at the low, middle and top end of the scale.
   EXPECT_NEAR(analyze(tone(64, A)).frame.bandLevels[1], 160.9, 0.05);
   EXPECT_NEAR(analyze(tone(8000, A)).frame.bandLevels[22], 1769.4, 0.5);
   EXPECT_NEAR(analyze(tone(16000, A)).frame.bandLevels[23], 2211.8, 0.5);

@@ -1,9 +1,13 @@
+// Capture with a scripted sound system: the start-up checks for the default input, the
+// source state machine (chosen, absent, returns, default changes, loss and resume),
+// silence by the clock, formats the device may deliver, and a bounded exit.
 #include "audio/capture.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <future>
 #include <string>
@@ -18,127 +22,338 @@ namespace tonalis {
 namespace {
 
 using fakes::CallLog;
+using fakes::FakeEndpoint;
 using fakes::FakeSoundInput;
 using namespace std::chrono_literals;
 
-class TestClock : public Clock {
+// Time moves only when the loop waits or sleeps.
+class ManualClock : public Clock {
  public:
-  std::atomic<int> sleeps{0};
-  std::function<void()> onSleep;  // runs at every sleep, before it
-  bool realSleep = false;
-  uint32_t tickCount() override { return 0; }
+  uint32_t now = 5000;
+  uint32_t tickCount() override { return now; }
   LocalTime localTime() override { return {}; }
-  void sleepMillis(uint32_t ms) override {
-    EXPECT_EQ(ms, CapturePollMillis);
-    ++sleeps;
-    if (onSleep) onSleep();
-    if (realSleep) std::this_thread::sleep_for(1ms);
-  }
+  void sleepMillis(uint32_t ms) override { now += ms; }
 };
 
-// Samples of block b: b * 256 + k, so every slot shows which block it holds.
-std::vector<int16_t> numberedBlocks(int first, int count) {
-  std::vector<int16_t> s;
-  for (int b = first; b < first + count; ++b) {
-    for (int k = 0; k < BlockSamples; ++k) s.push_back(static_cast<int16_t>(b * 256 + k));
-  }
-  return s;
-}
+SoundSource device(const std::string& id) { return SoundSource{SourceKind::Device, id}; }
+const SoundSource DefaultInput{};
+const SoundSource Playing{SourceKind::Playing, ""};
 
-struct Fixture {
+struct Rig {
   CallLog log;
   FakeSoundInput sound{log};
-  TestClock clock;
+  ManualClock clock;
   fakes::FakeShell shell{log};
   CaptureContext capture;
-  std::atomic<bool> running{true};
 
-  // Prepares capture and runs the capture loop on a worker thread with real (1 ms) sleeps,
-  // like the program's StartupThread; the result is runCapture's.
-  std::future<bool> startWorker() {
-    EXPECT_FALSE(prepareCapture(capture, sound, shell));
-    clock.realSleep = true;
-    return std::async(std::launch::async, [this] { return runCapture(capture, sound, clock, running); });
+  Rig() {
+    sound.passTime = [this](uint32_t ms) { clock.now += ms; };
+    sound.endpoint("mic").level = 0.10f;
+    sound.add(FakeEndpoint{"usb", "USB Headset", true, true, {44100, 1, 16, false}, 0.20f});
+    sound.add(FakeEndpoint{"spk", "Speakers", false, true, {48000, 2, 32, true}, 0.30f});
+    sound.defaultOutput = "spk";
+    sound.takeEvents();
   }
-  // Waits (at most 5 s) until `done` holds.
-  template <class Done>
-  void waitUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  void start(const SoundSource& source) { ASSERT_FALSE(prepareCapture(capture, sound, shell, source)); }
+  // Steps the loop for `ms` of its clock.
+  void run(uint32_t ms) {
+    const uint32_t until = clock.now + ms;
+    while (int32_t(until - clock.now) > 0) captureStep(capture, sound, clock);
   }
+  // Runs until `done` holds, at most `ms`; the time it took.
+  uint32_t runUntil(const std::function<bool()>& done, uint32_t ms = 3000) {
+    const uint32_t from = clock.now;
+    while (!done() && clock.now - from < ms) captureStep(capture, sound, clock);
+    return clock.now - from;
+  }
+  // The level of the newest block (its middle sample) as a fraction of full scale.
+  float heard() const {
+    return capture.ring[capture.latestBlock.load()][BlockSamples / 2] / 32768.0f;
+  }
+  SourceState state() const { return capture.status().state; }
 };
 
-TEST(PrepareCapture, OpensTheDefaultInputAndPreparesThirtyBuffers) {
-  Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
-  EXPECT_TRUE(f.shell.messages.empty());
-  EXPECT_EQ(f.sound.openedFormat.formatTag, 1);
-  EXPECT_EQ(f.sound.openedFormat.channels, 1);
-  EXPECT_EQ(f.sound.openedFormat.samplesPerSecond, 65536u);
-  EXPECT_EQ(f.sound.openedFormat.averageBytesPerSecond, 131072u);
-  EXPECT_EQ(f.sound.openedFormat.blockAlign, 2);
-  EXPECT_EQ(f.sound.openedFormat.bitsPerSample, 16);
-  const std::vector<std::string> prepares = f.log.callsStartingWith("sound.prepare");
-  ASSERT_EQ(prepares.size(), 30u);
-  EXPECT_EQ(prepares.front(), "sound.prepare 0");
-  EXPECT_EQ(prepares.back(), "sound.prepare 29");
-  EXPECT_EQ(f.capture.captureStage, 3);
-  EXPECT_EQ(f.capture.captureReleaseCount, 0);
-  ASSERT_NE(f.capture.state, nullptr);
-  EXPECT_EQ(f.capture.state->capturing, 0);
-  EXPECT_EQ(f.log.count("sound.add"), 0);  // nothing is queued before the worker runs
+// ---------------------------------------------------------------- start-up
+
+struct PrepareCase {
+  const char* name;
+  SoundSource source;
+  std::function<void(Rig&)> script;
+  bool fails;
+  const char* message;  // "" = none
+};
+
+TEST(PrepareCapture, OnlyTheDefaultInputCanStopTheStart) {
+  const auto noDevices = [](Rig& r) {
+    r.sound.setPresent("mic", false);
+    r.sound.setPresent("usb", false);
+  };
+  const PrepareCase cases[] = {
+      {"default input present", DefaultInput, [](Rig&) {}, false, ""},
+      {"no recording device", DefaultInput, noDevices, true, "电脑没有声卡"},
+      {"held by another program", DefaultInput,
+       [](Rig& r) { r.sound.endpoint("mic").openResult = SoundDeviceInUse; }, true,
+       "其他程序正在使用声卡，请关闭其他程序"},
+      {"other open failure", DefaultInput, [](Rig& r) { r.sound.endpoint("mic").openResult = SoundError; },
+       true, ""},
+      {"no memory", DefaultInput, [](Rig& r) { r.capture.failAllocationAfter = 0; }, true, "开辟内存失败"},
+      {"what is playing, no recording device", Playing, noDevices, false, ""},
+      {"a device, none present", device("usb"), noDevices, false, ""},
+      {"a device, default held", device("usb"),
+       [](Rig& r) { r.sound.endpoint("mic").openResult = SoundDeviceInUse; }, false, ""},
+  };
+  for (const PrepareCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig r;
+    c.script(r);
+    EXPECT_EQ(prepareCapture(r.capture, r.sound, r.shell, c.source), c.fails);
+    if (*c.message) {
+      EXPECT_EQ(r.shell.messages, std::vector<std::string>{c.message});
+    } else {
+      EXPECT_TRUE(r.shell.messages.empty());
+    }
+    EXPECT_EQ(r.capture.state == nullptr, c.fails);
+    EXPECT_FALSE(r.sound.isOpen()) << "the start-up check leaves no stream open";
+    EXPECT_FALSE(r.sound.misuse());
+  }
 }
 
-struct PrepareFailure {
+// ---------------------------------------------------------------- the source state machine
+
+struct SourceCase {
   const char* name;
-  std::function<void(Fixture&)> script;
-  const char* message;     // "" = none
-  int32_t stage;           // captureStage afterwards
-  bool deviceWasOpen;      // so release must reset and close it
-  int32_t releases;        // releaseCapture calls made by the preparation itself
+  SoundSource chosen;
+  std::function<void(Rig&)> before;   // before the start
+  SourceState state;                  // after 200 ms
+  const char* endpoint;               // recorded from
+  float level;                        // heard
 };
 
-TEST(PrepareCapture, FailuresShowTheirMessageAndReleaseOnce) {
-  const PrepareFailure cases[] = {
-      {"no sound card", [](Fixture& f) { f.sound.devices = 0; }, "电脑没有声卡", 0, false, 0},
-      {"no memory for the state", [](Fixture& f) { f.capture.failAllocationAfter = 0; },
-       "开辟内存失败", 0, false, 1},
-      {"device in use", [](Fixture& f) { f.sound.openResult = SoundDeviceInUse; },
-       "其他程序正在使用声卡，请关闭其他程序", 1, false, 2},
-      {"other open error", [](Fixture& f) { f.sound.openResult = 2; }, "", 1, false, 2},
-      {"no memory for the buffer table", [](Fixture& f) { f.capture.failAllocationAfter = 1; }, "", 1,
-       true, 2},
-      {"no memory for buffer 5", [](Fixture& f) { f.capture.failAllocationAfter = 2 + 5; }, "", 3, true, 2},
-      {"prepare of buffer 7 fails", [](Fixture& f) { f.sound.prepareFailIndex = 7; }, "", 3, true, 2},
+TEST(SourceCapture, RecordsTheChosenSourceOrTheDefaultInputInstead) {
+  const auto noLoopback = [](Rig& r) { r.sound.loopbackSupported = false; };
+  const SourceCase cases[] = {
+      {"default input", DefaultInput, [](Rig&) {}, SourceState::Listening, "mic", 0.10f},
+      {"a device", device("usb"), [](Rig&) {}, SourceState::Listening, "usb", 0.20f},
+      {"what is playing, by loopback", Playing, [](Rig&) {}, SourceState::Listening, "spk", 0.30f},
+      {"what is playing, by the output's monitor", Playing,
+       [&](Rig& r) {
+         noLoopback(r);
+         r.sound.add(FakeEndpoint{"mon", "Monitor of Speakers", true, true, {48000, 2, 16, false}, 0.40f});
+       },
+       SourceState::Listening, "mon", 0.40f},
+      {"what is playing, neither loopback nor monitor", Playing, noLoopback, SourceState::Absent, "mic", 0.10f},
+      {"what is playing, no output at all", Playing, [](Rig& r) { r.sound.defaultOutput = ""; },
+       SourceState::Absent, "mic", 0.10f},
+      {"a device not plugged in", device("usb"), [](Rig& r) { r.sound.setPresent("usb", false); },
+       SourceState::Absent, "mic", 0.10f},
+      {"a device never seen", device("gone"), [](Rig&) {}, SourceState::Absent, "mic", 0.10f},
+      {"a device in a format the program cannot take", device("usb"),
+       [](Rig& r) { r.sound.endpoint("usb").format = {48000, 2, 8, false}; }, SourceState::Absent, "mic",
+       0.10f},
+      {"a device, and no default input either", device("usb"),
+       [](Rig& r) {
+         r.sound.setPresent("usb", false);
+         r.sound.setPresent("mic", false);
+       },
+       SourceState::Lost, "", 0.0f},
   };
-  for (const PrepareFailure& c : cases) {
+  for (const SourceCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Fixture f;
-    c.script(f);
-    EXPECT_TRUE(prepareCapture(f.capture, f.sound, f.shell));
-    if (*c.message) {
-      EXPECT_EQ(f.shell.messages, std::vector<std::string>{c.message});
-    } else {
-      EXPECT_TRUE(f.shell.messages.empty());
-    }
-    EXPECT_EQ(f.capture.captureStage, c.stage);
-    EXPECT_EQ(f.capture.state, nullptr);
-    EXPECT_FALSE(f.sound.isOpen());
-    EXPECT_EQ(f.log.count("sound.close"), c.deviceWasOpen ? 1 : 0);
-    if (c.deviceWasOpen) {
-      EXPECT_LT(f.log.indexOf("sound.reset"), f.log.indexOf("sound.close"));
-    }
-    // The start-up's own release afterwards, and a worker that was never meant to run,
-    // change nothing but the count.
-    EXPECT_EQ(f.capture.captureReleaseCount, c.releases);
-    releaseCapture(f.capture, f.sound);
-    EXPECT_EQ(f.capture.captureReleaseCount, c.releases + 1);
-    const size_t calls = f.log.calls().size();
-    EXPECT_TRUE(runCapture(f.capture, f.sound, f.clock, f.running));
-    EXPECT_EQ(f.log.calls().size(), calls);
-    EXPECT_EQ(f.log.count("sound.close"), c.deviceWasOpen ? 1 : 0);
-    EXPECT_FALSE(f.sound.misuse());
+    Rig r;
+    c.before(r);
+    r.start(c.chosen);
+    r.run(200);
+    EXPECT_EQ(r.state(), c.state);
+    EXPECT_EQ(r.sound.openId(), c.endpoint);
+    EXPECT_NEAR(r.heard(), c.level, 0.005f);
+    EXPECT_EQ(r.capture.status().chosen, c.chosen);
+    EXPECT_FALSE(r.sound.misuse());
   }
+}
+
+// A scripted change while running, and where capture must be within 1 s of it.
+struct ChangeCase {
+  const char* name;
+  SoundSource chosen;
+  std::function<void(Rig&)> before;
+  std::function<void(Rig&)> change;
+  SourceState state;
+  const char* endpoint;  // nullptr: either way (a stalled stream is reopened again and again)
+  float level;
+  uint32_t within = 1000;  // ms after the change
+};
+
+TEST(SourceCapture, FollowsChangesWithinASecond) {
+  const auto mic2 = [](Rig& r) {
+    r.sound.add(FakeEndpoint{"mic2", "Webcam", true, true, {16000, 1, 16, false}, 0.50f});
+  };
+  const ChangeCase cases[] = {
+      {"the default input moves", DefaultInput, mic2, [](Rig& r) { r.sound.setDefaultInput("mic2"); },
+       SourceState::Listening, "mic2", 0.50f},
+      {"the default output moves", Playing,
+       [](Rig& r) {
+         r.sound.add(FakeEndpoint{"hdmi", "HDMI", false, true, {96000, 6, 24, false}, 0.60f});
+       },
+       [](Rig& r) { r.sound.setDefaultOutput("hdmi"); }, SourceState::Listening, "hdmi", 0.60f},
+      {"the chosen device is unplugged", device("usb"), [](Rig&) {},
+       [](Rig& r) { r.sound.setPresent("usb", false); }, SourceState::Absent, "mic", 0.10f},
+      {"the absent device comes back", device("usb"), [](Rig& r) { r.sound.setPresent("usb", false); },
+       [](Rig& r) { r.sound.setPresent("usb", true); }, SourceState::Listening, "usb", 0.20f},
+      {"the absent device comes back without a word", device("usb"),
+       [](Rig& r) { r.sound.endpoint("usb").present = false; },
+       [](Rig& r) { r.sound.endpoint("usb").present = true; }, SourceState::Listening, "usb", 0.20f},
+      {"the default input is lost", DefaultInput, [](Rig&) {},
+       [](Rig& r) { r.sound.endpoint("mic").present = false; }, SourceState::Lost, "", 0.0f},
+      {"the default input is lost and another becomes the default", DefaultInput, mic2,
+       [](Rig& r) {
+         r.sound.setPresent("mic", false);
+         r.sound.setDefaultInput("mic2");
+       },
+       SourceState::Listening, "mic2", 0.50f},
+      {"the recording stalls (sound server gone)", DefaultInput, [](Rig&) {},
+       [](Rig& r) { r.sound.endpoint("mic").delivers = false; }, SourceState::Lost, nullptr, 0.0f,
+       CaptureStallMillis + 500},
+      {"the user picks another source", DefaultInput, [](Rig&) {},
+       [](Rig& r) { r.capture.choose(device("usb")); }, SourceState::Listening, "usb", 0.20f},
+  };
+  for (const ChangeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig r;
+    c.before(r);
+    r.start(c.chosen);
+    r.run(1500);
+    c.change(r);
+    r.run(c.within);
+    EXPECT_EQ(r.state(), c.state);
+    if (c.endpoint) {
+      EXPECT_EQ(r.sound.openId(), c.endpoint);
+    }
+    EXPECT_NEAR(r.heard(), c.level, 0.005f);
+    EXPECT_FALSE(r.sound.misuse());
+  }
+}
+
+TEST(SourceCapture, ALostDeviceIsRetriedAtLeastOnceASecondAndResumes) {
+  Rig r;
+  r.start(DefaultInput);
+  r.run(300);
+  r.sound.endpoint("mic").present = false;
+  r.run(300);
+  ASSERT_EQ(r.state(), SourceState::Lost);
+  const int opensBefore = r.log.count("sound.open");
+  r.run(5000);
+  EXPECT_GE(r.log.count("sound.open") - opensBefore, 5) << "fewer than one attempt a second";
+  EXPECT_NEAR(r.heard(), 0.0f, 1e-6f) << "the bars must fall while the device is gone";
+  r.sound.endpoint("mic").present = true;
+  const uint32_t took = r.runUntil([&] { return r.state() == SourceState::Listening; });
+  EXPECT_LE(took, 1000u);
+  r.run(100);
+  EXPECT_NEAR(r.heard(), 0.10f, 0.005f);
+  EXPECT_FALSE(r.sound.misuse());
+}
+
+// With no stream (or a loopback with nothing playing) the ring still advances at 65 536 Hz,
+// 256 blocks a second, all silent, so the long silence that starts the board's clock is
+// counted as with a silent microphone.
+TEST(SourceCapture, SilenceComesByTheClockWhenNothingIsDelivered) {
+  struct Case {
+    const char* name;
+    std::function<void(Rig&)> script;
+    SoundSource chosen;
+  };
+  const Case cases[] = {
+      {"loopback while nothing plays", [](Rig& r) { r.sound.endpoint("spk").delivers = false; }, Playing},
+      {"no device at all",
+       [](Rig& r) {
+         r.sound.endpoint("mic").present = false;
+         r.sound.endpoint("usb").present = false;
+       },
+       device("usb")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig r;
+    c.script(r);
+    r.start(c.chosen);
+    r.run(1000);
+    for (auto& slot : r.capture.ring) slot.fill(123.0f);
+    const uint64_t before = r.capture.blocksPublished;
+    r.run(10000);
+    const double perSecond = double(r.capture.blocksPublished - before) / 10.0;
+    EXPECT_NEAR(perSecond, 256.0, 6.0);
+    for (const auto& slot : r.capture.ring) {
+      for (float v : slot) ASSERT_EQ(v, 0.0f);
+    }
+  }
+}
+
+// What the device delivers reaches the ring at its level whatever the format.
+TEST(SourceCapture, TakesTheFormatsDevicesDeliver) {
+  const SoundFormat formats[] = {
+      {44100, 1, 16, false}, {48000, 2, 16, false}, {96000, 6, 24, false},
+      {48000, 8, 32, false}, {192000, 2, 32, true}, {8000, 1, 32, true},
+  };
+  for (const SoundFormat& f : formats) {
+    SCOPED_TRACE(std::to_string(f.samplesPerSecond) + " Hz, " + std::to_string(f.channels) + " ch, " +
+                 std::to_string(f.bitsPerSample) + (f.isFloat ? " float" : " int"));
+    Rig r;
+    r.sound.endpoint("usb").format = f;
+    r.start(device("usb"));
+    r.run(300);
+    EXPECT_EQ(r.state(), SourceState::Listening);
+    EXPECT_NEAR(r.heard(), 0.20f, 0.005f);
+  }
+}
+
+// ---------------------------------------------------------------- the worker and its end
+
+TEST(RunCapture, EndsPromptlyWhenRunningIsClearedEvenWithTheDeviceGone) {
+  for (bool deviceGone : {false, true}) {
+    SCOPED_TRACE(deviceGone ? "device gone" : "device delivering");
+    CallLog log;
+    FakeSoundInput sound{log};
+    fakes::FakeShell shell{log};
+    fakes::FakeClock clock{log};
+    clock.logSleeps = false;
+    CaptureContext capture;
+    std::atomic<bool> running{true};
+    ASSERT_FALSE(prepareCapture(capture, sound, shell, DefaultInput));
+    auto worker = std::async(std::launch::async, [&] { return runCapture(capture, sound, clock, running); });
+    while (capture.blocksPublished < 10 && worker.wait_for(1ms) != std::future_status::ready) {
+    }
+    if (deviceGone) sound.setPresent("mic", false);
+    std::this_thread::sleep_for(20ms);
+    running = false;
+    ASSERT_EQ(worker.wait_for(2s), std::future_status::ready) << "the capture loop did not end";
+    EXPECT_FALSE(worker.get());
+    EXPECT_FALSE(sound.isOpen());
+    releaseCapture(capture, sound);
+    EXPECT_FALSE(sound.misuse());
+  }
+}
+
+TEST(ReleaseCapture, StopsARunningWorkerFirstAndReleasesOnce) {
+  CallLog log;
+  FakeSoundInput sound{log};
+  fakes::FakeShell shell{log};
+  fakes::FakeClock clock{log};
+  clock.logSleeps = false;
+  CaptureContext capture;
+  std::atomic<bool> running{true};
+  ASSERT_FALSE(prepareCapture(capture, sound, shell, DefaultInput));
+  auto worker = std::async(std::launch::async, [&] { return runCapture(capture, sound, clock, running); });
+  while (!sound.isOpen()) std::this_thread::sleep_for(1ms);
+  releaseCapture(capture, sound);
+  EXPECT_EQ(worker.wait_for(2s), std::future_status::ready);
+  EXPECT_FALSE(worker.get());
+  EXPECT_TRUE(running);
+  EXPECT_EQ(capture.state, nullptr);
+  EXPECT_FALSE(sound.isOpen());
+  releaseCapture(capture, sound);
+  EXPECT_EQ(capture.captureReleaseCount, 2);
+  EXPECT_FALSE(sound.misuse());
+  // A worker arriving after the release records nothing.
+  EXPECT_TRUE(runCapture(capture, sound, clock, running));
 }
 
 TEST(ConvertSamples, SignedLittleEndianWithoutScaling) {
@@ -155,172 +370,6 @@ TEST(ConvertSamples, SignedLittleEndianWithoutScaling) {
   convertSamples(bytes, samples);
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(samples[i], cases[i].second) << i;
   EXPECT_EQ(samples[255], 0.0f);  // every sample is converted
-}
-
-// Records 35 blocks and stops at the first wait: buffers are handled strictly in order,
-// back to back while they are done, and the slot index wraps from 29 to 0.
-TEST(RunCapture, FillsTheRingInOrderAndWraps) {
-  Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
-  std::vector<int16_t> samples = numberedBlocks(0, 35);
-  samples[0] = -32768;
-  samples[1] = 32767;
-  f.sound.record(samples);
-  f.clock.onSleep = [&f] { f.running = false; };
-  EXPECT_FALSE(runCapture(f.capture, f.sound, f.clock, f.running));
-
-  EXPECT_EQ(f.clock.sleeps, 1);  // no sleeping while finished buffers were waiting
-  EXPECT_EQ(f.capture.latestBlock, 4);
-  std::vector<std::string> adds = f.log.callsStartingWith("sound.add");
-  ASSERT_EQ(adds.size(), 30u + 35u);
-  for (int i = 0; i < 65; ++i) EXPECT_EQ(adds[i], "sound.add " + std::to_string(i % 30)) << i;
-  EXPECT_LT(f.log.indexOf("sound.add 29"), f.log.indexOf("sound.start"));
-  EXPECT_EQ(f.log.calls().back(), "sound.reset");
-
-  // Slots 0..4 hold blocks 30..34, slots 5..29 blocks 5..29.
-  for (int slot = 0; slot < RingSlotCount; ++slot) {
-    const int block = slot < 5 ? slot + 30 : slot;
-    EXPECT_EQ(f.capture.ring[slot][7], block * 256 + 7) << "slot " << slot;
-    EXPECT_EQ(f.capture.ring[slot][255], block * 256 + 255) << "slot " << slot;
-  }
-}
-
-TEST(RunCapture, StoresExtremeSamplesUnchanged) {
-  Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
-  std::vector<int16_t> samples(BlockSamples, 0);
-  samples[0] = -32768;
-  samples[1] = 32767;
-  samples[255] = -1;
-  f.sound.record(samples);
-  f.clock.onSleep = [&f] { f.running = false; };
-  EXPECT_FALSE(runCapture(f.capture, f.sound, f.clock, f.running));
-  EXPECT_EQ(f.capture.latestBlock, 0);
-  EXPECT_EQ(f.capture.ring[0][0], -32768.0f);
-  EXPECT_EQ(f.capture.ring[0][1], 32767.0f);
-  EXPECT_EQ(f.capture.ring[0][255], -1.0f);
-}
-
-struct StartFailure {
-  const char* name;
-  std::function<void(Fixture&)> script;
-};
-
-// Queuing, starting or the final reset fails: failure is reported and capture is released
-// (device reset before it is closed), so the exit sequence's release only counts.
-TEST(RunCapture, StartAndResetFailuresReleaseCapture) {
-  const StartFailure cases[] = {
-      {"queuing buffer 4", [](Fixture& f) { f.sound.addFailCall = 4; }},
-      {"start", [](Fixture& f) { f.sound.startResult = SoundError; }},
-      {"reset after the loop", [](Fixture& f) {
-         f.sound.resetResult = SoundError;
-         f.running = false;
-       }},
-  };
-  for (const StartFailure& c : cases) {
-    SCOPED_TRACE(c.name);
-    Fixture f;
-    ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
-    c.script(f);
-    EXPECT_TRUE(runCapture(f.capture, f.sound, f.clock, f.running));
-    EXPECT_EQ(f.capture.state, nullptr);
-    EXPECT_EQ(f.capture.captureReleaseCount, 1);
-    EXPECT_FALSE(f.sound.isOpen());
-    EXPECT_EQ(f.log.count("sound.close"), 1);
-    EXPECT_LT(f.log.indexOf("sound.reset"), f.log.indexOf("sound.close"));
-    releaseCapture(f.capture, f.sound);
-    EXPECT_EQ(f.capture.captureReleaseCount, 2);
-    EXPECT_EQ(f.log.count("sound.close"), 1);
-    EXPECT_FALSE(f.sound.misuse());
-  }
-}
-
-// A buffer that cannot be queued again stops recording quietly: the loop reports 8, the
-// ring keeps what it had, and capture is still there for the exit sequence to release.
-TEST(CaptureLoop, RequeueFailureEndsTheLoopWithEight) {
-  Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
-  f.sound.record(numberedBlocks(0, 10));
-  f.sound.addFailCall = 30 + 2;  // the third re-queue
-  for (int i = 0; i < 30; ++i) ASSERT_EQ(f.sound.addBuffer(i), SoundOk);
-  ASSERT_EQ(f.sound.start(), SoundOk);
-  f.capture.state->capturing = 1;
-  EXPECT_EQ(captureLoop(f.capture, f.sound, f.clock, f.running), CaptureRequeueFailed);
-  EXPECT_EQ(f.capture.latestBlock, 2);
-  EXPECT_EQ(f.capture.ring[2][0], 2 * 256);
-  EXPECT_EQ(f.clock.sleeps, 0);
-  EXPECT_EQ(f.log.count("sound.reset"), 0);  // the loop leaves the device running
-
-  // Through runCapture the same stop is a success: reset, nothing released.
-  Fixture g;
-  ASSERT_FALSE(prepareCapture(g.capture, g.sound, g.shell));
-  g.sound.record(numberedBlocks(0, 10));
-  g.sound.addFailCall = 30 + 2;
-  EXPECT_FALSE(runCapture(g.capture, g.sound, g.clock, g.running));
-  EXPECT_NE(g.capture.state, nullptr);
-  EXPECT_EQ(g.capture.captureReleaseCount, 0);
-  releaseCapture(g.capture, g.sound);
-  EXPECT_EQ(g.capture.captureReleaseCount, 1);
-  EXPECT_EQ(g.log.count("sound.close"), 1);
-  EXPECT_FALSE(g.sound.misuse());
-}
-
-TEST(CaptureLoop, NotCapturingEndsAtOnce) {
-  Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
-  f.capture.state->currentBuffer = 17;
-  EXPECT_EQ(captureLoop(f.capture, f.sound, f.clock, f.running), CaptureLoopEnded);
-  EXPECT_EQ(f.capture.state->currentBuffer, 0);
-  EXPECT_EQ(f.sound.polls(), 0);
-}
-
-TEST(ReleaseCapture, OnlyTheFirstCallReleases) {
-  Fixture f;
-  ASSERT_FALSE(prepareCapture(f.capture, f.sound, f.shell));
-  releaseCapture(f.capture, f.sound);
-  releaseCapture(f.capture, f.sound);
-  EXPECT_EQ(f.capture.captureReleaseCount, 2);
-  EXPECT_EQ(f.log.count("sound.reset"), 1);
-  EXPECT_EQ(f.log.count("sound.close"), 1);
-  EXPECT_EQ(f.capture.state, nullptr);
-  EXPECT_FALSE(f.sound.misuse());
-}
-
-// The device stops delivering (input unplugged): the worker waits for a buffer that never
-// comes, and clearing `running` must still end it promptly.
-TEST(RunCapture, ExitWhileTheDeviceHasStoppedDelivering) {
-  Fixture f;
-  f.sound.record(numberedBlocks(0, 3));
-  auto worker = f.startWorker();
-  f.waitUntil([&f] { return f.capture.latestBlock == 2 && f.clock.sleeps >= 3; });
-  ASSERT_EQ(f.capture.latestBlock, 2);
-  f.running = false;
-  ASSERT_EQ(worker.wait_for(5s), std::future_status::ready) << "the capture loop did not end";
-  EXPECT_FALSE(worker.get());
-  EXPECT_EQ(f.log.calls().back(), "sound.reset");
-  releaseCapture(f.capture, f.sound);
-  EXPECT_EQ(f.log.count("sound.close"), 1);
-  EXPECT_FALSE(f.sound.misuse());
-}
-
-// Releasing while the worker is still inside the loop (the exit did not wait for it):
-// the release first stops the loop and waits for it, then resets and frees.
-TEST(ReleaseCapture, WhileTheLoopRunsWaitsForItToLeave) {
-  Fixture f;
-  f.sound.record(numberedBlocks(0, 2));
-  auto worker = f.startWorker();
-  f.waitUntil([&f] { return f.clock.sleeps >= 3; });
-  releaseCapture(f.capture, f.sound);
-  EXPECT_EQ(worker.wait_for(0s), std::future_status::ready);
-  EXPECT_FALSE(worker.get());
-  EXPECT_TRUE(f.running);
-  EXPECT_EQ(f.capture.state, nullptr);
-  EXPECT_EQ(f.capture.captureReleaseCount, 1);
-  EXPECT_EQ(f.log.count("sound.close"), 1);
-  EXPECT_EQ(f.log.calls().back(), "sound.close");
-  EXPECT_FALSE(f.sound.misuse());
-  // A worker arriving after the release records nothing.
-  EXPECT_TRUE(runCapture(f.capture, f.sound, f.clock, f.running));
 }
 
 // A writer that laps the reader: every copy the reader keeps holds 8 whole, consecutive

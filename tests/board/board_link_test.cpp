@@ -14,7 +14,8 @@ const std::string BoardB = R"(\\?\hid#vid_0483&pid_f222#7&99aa00&0&0000#{4d1e55b
 const std::string Mouse = R"(\\?\hid#vid_046d&pid_c077#7&2c1d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})";
 const std::string Keyboard = R"(\\?\hid#vid_046d&pid_c31c#7&3e4f&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})";
 
-FakeHidInterface board(const std::string& path) { return {path, BoardVendorId, BoardProductId}; }
+// The board answers to vendor 0x0483, product 0xF222.
+FakeHidInterface board(const std::string& path) { return {path, 0x0483, 0xF222}; }
 FakeHidInterface other(const std::string& path, uint16_t vid = 0x046D, uint16_t pid = 0xC077) {
   return {path, vid, pid};
 }
@@ -72,7 +73,9 @@ TEST_F(BoardLinkTest, SearchTakesTheFirstBoardAndReportsEachOutcome) {
       {"nothing present", {}, -1, BoardNotFound, 0, "", false, false},
       {"no board: path of the last one examined", {other(Mouse), other(Keyboard)}, -1,
        BoardNotFound, 0, Keyboard, false, false},
-      {"vendor alone is not enough", {other(Mouse, BoardVendorId, 0x5740)}, -1, BoardNotFound, 0,
+      {"vendor alone is not enough", {other(Mouse, 0x0483, 0x5740)}, -1, BoardNotFound, 0,
+       Mouse, false, false},
+      {"product alone is not enough", {other(Mouse, 0x0484, 0xF222)}, -1, BoardNotFound, 0,
        Mouse, false, false},
       {"first of two boards wins", {other(Mouse), board(BoardA), board(BoardB)}, -1, BoardOk, 1,
        BoardA, true, true},
@@ -260,7 +263,7 @@ TEST_F(BoardLinkTest, NoAutomaticConnectionTheUserDidNotAskFor) {
 
 // --- writes ---
 
-TEST_F(BoardLinkTest, ReportsGoToTheWriteHandleWithTheSpecifiedTimeout) {
+TEST_F(BoardLinkTest, ReportsGoToTheWriteHandleAsEncoded) {
   host.interfaces = {board(BoardA)};
   ASSERT_EQ(openBoard(link), BoardOk);
   host.clearLog();
@@ -295,13 +298,13 @@ TEST_F(BoardLinkTest, ATimedOutWriteIsNeverOverlappedAndStallsOnlyOnce) {
   host.clearLog();
 
   EXPECT_EQ(sendZeros(), BoardWriteFailed);
-  EXPECT_EQ(host.waitedMillis, BoardWriteTimeoutMs);
+  EXPECT_EQ(host.waitedMillis, 500u);  // one write timeout
   EXPECT_TRUE(host.writeOutstanding(link.writeHandle));
 
   // While it is outstanding, frames only look at it.
   for (int frame = 0; frame < 100; ++frame) EXPECT_EQ(sendZeros(), BoardWriteFailed);
   EXPECT_EQ(host.writes.size(), 1u);
-  EXPECT_EQ(host.waitedMillis, BoardWriteTimeoutMs);
+  EXPECT_EQ(host.waitedMillis, 500u);  // one write timeout
   EXPECT_EQ(host.calls.back(), "wait " + w() + " 0");
 
   // The slow board takes it at last: the next frame writes again.
@@ -353,7 +356,7 @@ TEST_F(BoardLinkTest, ABoardThatDisappearsDoesNotStallEveryFrame) {
 
     host.unplug(BoardA, gone);
     for (int frame = 0; frame < 360; ++frame) EXPECT_EQ(sendZeros(), BoardWriteFailed);
-    EXPECT_LE(host.waitedMillis, BoardWriteTimeoutMs) << "at most one timeout in ten seconds";
+    EXPECT_LE(host.waitedMillis, 500u) << "at most one timeout in ten seconds";
 
     onBoardDeviceChange(link, HidDeviceEvent::RemoveComplete, BoardA);
     EXPECT_EQ(link.connected, 0);

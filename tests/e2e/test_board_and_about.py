@@ -14,8 +14,8 @@ from screen_read import (activity_image, assert_text, bitmap_mismatches, ink, re
                          status_row_problems)
 
 # The tray menu from the top: 'i' an item, '-' a separator.
-LAYOUT = "ii-iiii-ii-iii-i-i"
-CONNECT_ITEM, ABOUT_ITEM = 0, 11
+LAYOUT = "ii-iiii-ii-iiii-i-i"
+CONNECT_ITEM, ABOUT_ITEM = 0, 12
 CMD_EXIT = 32782
 BOARD_OFF_ID, BOARD_POS = 187, (106, 128)
 ABOUT_PICTURE_ID = 188
@@ -167,6 +167,26 @@ def value_row_problems(img, dlg, bg):
     return problems
 
 
+def mul_div(a, b, c):
+    """Windows' MulDiv for non-negative values: a * b / c rounded half up."""
+    return (a * b * 2 + c) // (2 * c)
+
+
+def text_fit_problems(env, dlg):
+    """Every text of the dialog measured in its template font ("MS Shell Dlg", 9 pt) as this
+    prefix makes it: the texts that need more room than their control has. The first check
+    proves the measuring font is the dialog's: its base units give the dialog's own size."""
+    rc, lines, err = env.winhelper("--hwnd", dlg["hwnd"], "text-fit", 9, "MS Shell Dlg")
+    assert rc == 0 and lines, f"winhelper text-fit failed ({rc}): {err}"
+    font, controls = lines[0], lines[1:]
+    size = (mul_div(119, font["base_x"], 4), mul_div(181, font["base_y"], 8))
+    assert size == (font["client_width"], font["client_height"]), \
+        f"the dialog is not laid out in the measured font {font}: 119 x 181 units make {size}"
+    problems = [f"{c['text']!r} needs {c['need_width']}x{c['need_height']}, has {c['width']}x{c['height']}"
+                for c in controls if c["need_width"] > c["width"] or c["need_height"] > c["height"]]
+    return font, controls, problems
+
+
 @scenario(timeout=240)
 def test_about_opens_over_a_live_spectrum_and_changes_nothing():
     with Env(name="about") as env:
@@ -192,6 +212,8 @@ def test_about_opens_over_a_live_spectrum_and_changes_nothing():
         time.sleep(0.5)
         shot = env.screenshot("about")
         rect = (dlg["left"], dlg["top"], dlg["right"], dlg["bottom"])
+        font, controls, fit_problems = text_fit_problems(env, dlg)
+        print("About texts:", font, *controls, sep="\n  ")
 
         # The picture, 1:1.
         at = find_bitmap(shot, rect, ABOUT_PICTURE_ID)
@@ -233,8 +255,10 @@ def test_about_opens_over_a_live_spectrum_and_changes_nothing():
         written = app.file("tonalis.ini")
         assert written == reference, f"settings differ after About:\n{written!r}\nvs\n{reference!r}"
 
-        # Last, because it reports a content problem rather than a behaviour one: every value row
-        # shows its colon and its value.
+        # Last, because they report content problems rather than behaviour: every value row
+        # shows its colon and its value, and no text is cut or wrapped out of sight.
         bg = shot.pixel(dlg["left"] + 4, dlg["top"] + 4)
         problems = value_row_problems(shot, dlg, bg)
         assert not problems, f"About value rows in {shot.path.name}: " + "; ".join(problems)
+        assert not fit_problems, f"About texts cut in {shot.path.name} ({font['face']}, " \
+            f"{font['pixels']} px, base units {font['base_x']} x {font['base_y']}): " + "; ".join(fit_problems)

@@ -11,7 +11,8 @@ import wave
 import zlib
 from pathlib import Path
 
-from harness import REPO, scenario, sine, write_wav
+from expect import UNLIT, WHITE, WINDOW_H, WINDOW_W, cell_centre
+from harness import REPO, read_image, scenario, sine, write_wav
 
 TOOLS = REPO / "build" / "native" / "tools"
 RENDER = TOOLS / "tonalis_render" / "tonalis-render"
@@ -73,19 +74,57 @@ def test_render_csv_of_a_tone_and_clear_errors():
             assert res.returncode != 0 and res.stderr.strip() and not res.stdout, (bad, res)
 
 
-@scenario(timeout=120)
-def test_render_png_frames():
+def strip_geometry(width, height):
+    """(band_x(b), row_y(r), strip_top, strip_height) of the full-screen strip at the Center
+    position on a screen tall enough for it: the 443-pixel window design scaled to the width."""
+    margin, gap, band_w = 4 * width // 443, 3 * width // 443, 15 * width // 443
+    cell_gap, cell_h = 2 * band_w // 15, 4 * band_w // 15
+    strip_h = 18 * (cell_gap + cell_h)
+    top = (height - strip_h) // 2
+    return (lambda b: margin + (b + 1) * gap + b * band_w + band_w // 2,
+            lambda r: cell_gap + r * (cell_gap + cell_h) + cell_h // 2, top, strip_h)
+
+
+@scenario(timeout=180)
+def test_render_png_frames_for_each_mode_and_screen():
+    """The last frame of a steady 64 Hz tone in each form: the frame has the size of the window,
+    the screen or the strip, the tone's band (1) stands full, a band the tone does not reach (12)
+    shows unlit cells, and the floor row is drawn under every band."""
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
         wav = write_wav(tmp / "tone.wav", sine(64, 0.2, amplitude=0.9, rate=65536), rate=65536)
-        for extra in ([], ["--mode", "desktop", "--screen", "800x600", "--style", "3"]):
-            out = tmp / ("png" + "".join(extra))
+        cases = [
+            ("window", [], (WINDOW_W, WINDOW_H)),
+            ("fullscreen 1920x1080", ["--mode", "fullscreen", "--screen", "1920x1080"], (1920, 1080)),
+            ("fullscreen 1280x1024", ["--mode", "fullscreen", "--screen", "1280x1024"], (1280, 1024)),
+            ("desktop 1920x1080", ["--mode", "desktop", "--screen", "1920x1080"], (1920, 450)),
+            ("desktop 1280x1024", ["--mode", "desktop", "--screen", "1280x1024"], (1280, 288)),
+        ]
+        for name, extra, size in cases:
+            out = tmp / name.replace(" ", "_")
             out.mkdir()
             res = run(RENDER, "--png", out, *extra, wav)
-            assert res.returncode == 0, res.stderr.decode()
+            assert res.returncode == 0, (name, res.stderr.decode())
             frames = sorted(out.glob("frame_*.png"))
-            assert len(frames) == 7, frames  # 13107 samples: frames end at 2048, 3840, ... 12800
-            assert all(f.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for f in frames)
+            assert len(frames) == 7, (name, frames)  # 13107 samples: frames end at 2048, 3840, ... 12800
+            img = read_image(frames[-1])
+            assert (img.width, img.height) == size, f"{name}: frame is {img.width}x{img.height}, want {size}"
+            if name == "window":
+                probes = [(cell_centre(1, r), WHITE) for r in (8, 16)]
+                probes += [(cell_centre(12, r), UNLIT) for r in (0, 8, 16)]
+            else:
+                band_x, row_y, top, strip_h = strip_geometry(*(int(v) for v in extra[3].split("x")))
+                full = extra[1] == "fullscreen"
+                base = top if full else 0
+                assert full or strip_h == size[1], (name, strip_h)
+                unlit = UNLIT if full else 0x000000  # the desktop strip keys out black
+                probes = [((band_x(1), base + row_y(r)), WHITE) for r in (8, 16)]
+                probes += [((band_x(12), base + row_y(r)), unlit) for r in (0, 8, 16)]
+                probes += [((band_x(b), base + row_y(17)), WHITE) for b in (0, 12, 23)]
+                if full:  # black above and below the strip
+                    probes += [((size[0] // 2, top // 2), 0), ((size[0] // 2, top + strip_h + 10), 0)]
+            bad = img.mismatches(probes)
+            assert not bad, f"{name}, {frames[-1].name}: " + "; ".join(bad)
 
 
 def read_png(path: Path):

@@ -11,12 +11,12 @@ import subprocess
 import time
 
 from expect import UNLIT, WHITE, WINDOW_H, WINDOW_W, asset, cell_centre
-from harness import VK_ESCAPE, WM_RBUTTONUP, Env, Image, Timeout, scenario, wait_until
+from harness import VK_ESCAPE, WM_RBUTTONUP, Env, Image, Timeout, helper_exe, scenario, wait_until
 
 # Top level of the tray menu, one letter per entry: i an item, - a separator.
-TOP_LAYOUT = "ii-iiii-ii-iii-i-i"
+TOP_LAYOUT = "ii-iiii-ii-iiii-i-i"
 (BOARD, VISIBILITY, WINDOW_MODE, DESKTOP_MODE, FULL_SCREEN, POSITION_MENU, TOP_MOST, CLICK_THROUGH,
- TRANSPARENCY_MENU, STYLE_MENU, THEME_MENU, ABOUT, EXIT) = range(13)
+ TRANSPARENCY_MENU, STYLE_MENU, THEME_MENU, SOURCE_MENU, ABOUT, EXIT) = range(14)
 SUB_LAYOUTS = {POSITION_MENU: "iiii", TRANSPARENCY_MENU: "iiiii-ii", STYLE_MENU: "iiiiii", THEME_MENU: "iiiii"}
 # Sub-menu entries, by index among the items of their sub-menu.
 UPPER, CENTER, LOWER, STRETCH = range(4)
@@ -338,6 +338,62 @@ def placed(env, rect, what):
     except Timeout:
         f = tonalis(env)
         raise AssertionError(f"{what}: window at {(f['left'], f['top'], f['width'], f['height'])}, want {rect}")
+
+
+PROBE_COLOUR = 0x30C060  # the probe window's colour (both halves)
+PROBE_LOWER = 1004        # the probe's command: go to the bottom of the stacking order
+PROBE_EXIT = 1003
+CMD_EXIT = 32782          # the program's 退出
+
+
+@scenario(timeout=240)
+def test_a_click_on_the_desktop_strip_reaches_the_window_below():
+    """In Desktop mode the strip lies over the desktop's windows but takes no clicks: a real click
+    on a pixel the strip draws (its white floor row) reaches the window under it."""
+    with Env(name="desktop-click") as env:
+        set_root_colour(env)
+        app = start(env)
+        choose(env, DESKTOP_MODE)
+        placed(env, (0, 315, 1920, 450), "桌面显示")
+
+        # A plain window across the strip's floor row, then sent under everything: under the strip.
+        colour = f"{PROBE_COLOUR:06x}"
+        probe = env.run_exe(helper_exe("e2e_probe_window"),
+                            ["--x", 600, "--y", 700, "--w", 300, "--h", 100, "--normal", "--no-record",
+                             "--color", colour, "--color2", colour], name="probe")
+        probe.wait_output(r"^window ", 60)
+        sel = dict(title="E2E Probe", cls="TonalisE2EProbe")
+        env.wait_window(**sel)
+        env.post_command(PROBE_LOWER, **sel)
+        probe.wait_output(r"^lowered$", 10)
+        # Wine keeps a stacking order of its own beside the X server's, where the probe, started
+        # last, stays on top: raise the strip over it there too (xdotool has no "lower").
+        for wid in env.x_windows(name="^Tonalis$"):
+            env.xdotool("windowraise", wid)
+
+        def stacked_under():
+            strip, below = tonalis(env), env.find_window(**sel)
+            return below if below and below["z"] > strip["z"] else None
+        wait_until(stacked_under, 10, 0.2, "the probe window under the strip")
+
+        # What the screen shows there: the strip's floor row drawn over the probe, and the probe
+        # through the keyed-out gap above the floor row.
+        floor = (strip_band_x(8), strip_row_y(17))
+        gap = (strip_band_x(8), strip_row_y(17) - 12)
+        shot = shows(env, [(floor, WHITE), (gap, PROBE_COLOUR)], name="desktop-over-probe")
+
+        mark = len(probe.output())
+        env.click(*floor)
+        try:
+            got = probe.wait_output(r"^lbuttondown (\d+) (\d+)$", 10, after=mark)
+        except Timeout:
+            raise AssertionError(f"a click on the strip's floor row at {floor} did not reach the window "
+                                 f"below (see {shot.path.name})") from None
+        assert (int(got.group(1)), int(got.group(2))) == floor, f"the window below was clicked at {got.group(0)}"
+        assert app.running
+        env.post_command(PROBE_EXIT, **sel)
+        env.post_command(CMD_EXIT)
+        assert app.wait(15) == 0
 
 
 @scenario(timeout=240)

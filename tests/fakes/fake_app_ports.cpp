@@ -1,5 +1,7 @@
 #include "fakes/fake_app_ports.h"
 
+#include "render/dirty_rects.h"
+
 #include "fakes/bmp_builder.h"
 
 #include <chrono>
@@ -129,17 +131,26 @@ void FakePresenter::releaseBuffer(PixelView& buffer) {
   buffer = {};
 }
 
-void FakePresenter::present(const PixelView& source, std::optional<Point> destination, Point size,
-                            uint8_t alpha, bool colorKey) {
+void FakePresenter::present(const tonalis::Presentation& frame) {
   std::lock_guard lock(mutex_);
   if (logPresents) log_.add("presenter.present");
-  Presentation p{source.pixels, destination, size, alpha, colorKey, {}};
-  if (keepPixels && source.pixels) {
-    for (int y = 0; y < size.y && y < source.height; ++y) {
-      for (int x = 0; x < size.x && x < source.width; ++x) p.pixels.push_back(source.pixels[y * source.width + x]);
+  Rect bounds{};
+  for (const Rect& r : frame.changed) bounds = unite(bounds, r);
+  Presentation p{frame.source.pixels, frame.destination, frame.size, frame.constantAlpha, frame.surface,
+                 frame.changed.size(), bounds, {}};
+  if (keepPixels && frame.source.pixels) {
+    for (int y = 0; y < frame.size.y && y < frame.source.height; ++y) {
+      for (int x = 0; x < frame.size.x && x < frame.source.width; ++x) {
+        p.pixels.push_back(frame.source.pixels[y * frame.source.width + x]);
+      }
     }
   }
   presentations.push_back(std::move(p));
+}
+
+bool FakePresenter::repaint() {
+  log_.add("presenter.repaint");
+  return painted;
 }
 
 bool FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
@@ -150,12 +161,18 @@ bool FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_vi
   }
   log_.add("tray.add " + std::to_string(iconId) + " " + std::to_string(callbackMessage) + " " + std::string(tip));
   present = true;
+  this->tip = std::string(tip);
   return true;
 }
 
 void FakeTray::showBalloon(std::string_view title, std::string_view text) {
   log_.add("tray.balloon " + std::string(title));
   if (present) balloons.emplace_back(std::string(title), std::string(text));
+}
+
+void FakeTray::setTip(std::string_view text) {
+  log_.add("tray.tip " + std::string(text));
+  tip = std::string(text);
 }
 
 void FakeTray::removeIcon() {

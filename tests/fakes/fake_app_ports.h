@@ -98,8 +98,11 @@ class FakePresenter : public Presenter {
     std::optional<Point> destination;
     Point size;
     uint8_t alpha;
-    bool colorKey;
+    Surface surface;
+    size_t changedCount;           // rectangles sent as changed
+    Rect changedBounds;            // and the box around them
     std::vector<uint32_t> pixels;  // copy of the presented area (when keepPixels)
+    bool colorKey() const { return surface == Surface::LayeredColorKey || surface == Surface::PaintedColorKey; }
   };
   bool keepPixels = false;
   bool logPresents = true;   // off for tests that count allocations
@@ -108,8 +111,10 @@ class FakePresenter : public Presenter {
 
   PixelView createBuffer(int32_t width, int32_t height) override;
   void releaseBuffer(PixelView& buffer) override;
-  void present(const PixelView& source, std::optional<Point> destination, Point size, uint8_t alpha,
-               bool colorKey) override;
+  void present(const tonalis::Presentation& frame) override;
+  bool paintsWindow() override { return painted; }
+  bool repaint() override;
+  bool painted = false;  // what paintsWindow answers
 
  private:
   CallLog& log_;
@@ -121,6 +126,7 @@ class FakeTray : public TrayPort {
  public:
   explicit FakeTray(CallLog& log) : log_(log) {}
   bool present = false;
+  std::string tip;                            // as added or last set
   std::vector<std::vector<MenuItem>> menus;   // every tracked menu
   std::optional<uint32_t> chooseCommand;      // posted as WM_COMMAND after tracking
   DialogHost* host = nullptr;
@@ -130,6 +136,7 @@ class FakeTray : public TrayPort {
   bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
   void showBalloon(std::string_view title, std::string_view text) override;
+  void setTip(std::string_view tip) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
 
  private:

@@ -1,22 +1,65 @@
 #include "fakes/fake_sound_input.h"
 
 #include <algorithm>
-#include <string>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
 
 namespace tonalis::fakes {
 
-void FakeSoundInput::record(const std::vector<int16_t>& samples) {
-  std::lock_guard lock(mutex_);
-  for (size_t at = 0; at < samples.size(); at += 256) {
-    std::vector<int16_t> block(256, 0);
-    std::copy(samples.begin() + at, samples.begin() + std::min(samples.size(), at + 256), block.begin());
-    pending_.push_back(std::move(block));
+namespace {
+
+// One sample of `level` (fraction of full scale) in the format's encoding, little-endian.
+void writeSample(const SoundFormat& f, float level, uint8_t* out) {
+  const uint32_t bytes = f.bitsPerSample / 8;
+  if (f.isFloat) {
+    std::memcpy(out, &level, sizeof(float));
+    return;
   }
+  const double scale = std::ldexp(1.0, int(f.bitsPerSample) - 1);
+  int64_t v = std::llround(double(level) * scale);
+  v = std::min<int64_t>(std::max<int64_t>(v, int64_t(-scale)), int64_t(scale) - 1);
+  for (uint32_t b = 0; b < bytes; ++b) out[b] = uint8_t(uint64_t(v) >> (8 * b));
 }
 
-size_t FakeSoundInput::pendingBlocks() const {
+}  // namespace
+
+FakeSoundInput::FakeSoundInput(CallLog& log) : log_(log) {
+  endpoints.push_back(FakeEndpoint{"mic", "Microphone"});
+}
+
+FakeEndpoint& FakeSoundInput::endpoint(const std::string& id) {
   std::lock_guard lock(mutex_);
-  return pending_.size();
+  for (FakeEndpoint& e : endpoints) {
+    if (e.id == id) return e;
+  }
+  throw std::logic_error("no fake endpoint " + id);
+}
+
+void FakeSoundInput::add(FakeEndpoint e) {
+  std::lock_guard lock(mutex_);
+  endpoints.push_back(std::move(e));
+  events_ |= SoundEventDevicesChanged;
+}
+
+void FakeSoundInput::setPresent(const std::string& id, bool present) {
+  endpoint(id).present = present;
+  std::lock_guard lock(mutex_);
+  events_ |= SoundEventDevicesChanged;
+}
+
+void FakeSoundInput::setDefaultInput(const std::string& id) {
+  std::lock_guard lock(mutex_);
+  defaultInput = id;
+  events_ |= SoundEventDefaultInputChanged;
+}
+
+void FakeSoundInput::setDefaultOutput(const std::string& id) {
+  std::lock_guard lock(mutex_);
+  defaultOutput = id;
+  events_ |= SoundEventDefaultOutputChanged;
 }
 
 bool FakeSoundInput::isOpen() const {
@@ -24,9 +67,14 @@ bool FakeSoundInput::isOpen() const {
   return open_;
 }
 
-int FakeSoundInput::polls() const {
+std::string FakeSoundInput::openId() const {
   std::lock_guard lock(mutex_);
-  return polls_;
+  return open_ ? openId_ : std::string();
+}
+
+int FakeSoundInput::opens() const {
+  std::lock_guard lock(mutex_);
+  return opens_;
 }
 
 bool FakeSoundInput::misuse() const {
@@ -34,104 +82,160 @@ bool FakeSoundInput::misuse() const {
   return misuse_;
 }
 
-uint32_t FakeSoundInput::deviceCount() {
-  log_.add("sound.count");
-  return devices;
-}
-
-uint32_t FakeSoundInput::open(const SoundFormat& format) {
-  log_.add("sound.open");
-  std::lock_guard lock(mutex_);
-  openedFormat = format;
-  if (openResult != SoundOk) return openResult;
-  open_ = true;
-  return SoundOk;
-}
-
-uint32_t FakeSoundInput::prepareBuffer(int32_t index, uint8_t* data, uint32_t bytes) {
-  log_.add("sound.prepare " + std::to_string(index));
-  std::lock_guard lock(mutex_);
-  if (!open_ || index < 0 || data == nullptr) {
-    misuse_ = true;
-    return SoundInvalidParam;
+const FakeEndpoint* FakeSoundInput::findLocked(const std::string& id) const {
+  for (const FakeEndpoint& e : endpoints) {
+    if (e.id == id && e.present) return &e;
   }
-  if (index == prepareFailIndex) return failResult;
-  if (buffers_.size() <= size_t(index)) buffers_.resize(index + 1);
-  buffers_[index] = Buffer{data, bytes, false, false};
-  return SoundOk;
+  return nullptr;
 }
 
-uint32_t FakeSoundInput::addBuffer(int32_t index) {
-  log_.add("sound.add " + std::to_string(index));
-  std::lock_guard lock(mutex_);
-  if (addCalls_++ == addFailCall) return failResult;
-  if (!open_ || index < 0 || size_t(index) >= buffers_.size() || buffers_[index].data == nullptr ||
-      buffers_[index].queued) {
-    misuse_ = true;
-    return SoundInvalidParam;
-  }
-  buffers_[index].queued = true;
-  buffers_[index].done = false;
-  queue_.push_back(index);
-  return SoundOk;
-}
-
-void FakeSoundInput::deliverLocked() {
-  while (started_ && !queue_.empty() && !pending_.empty()) {
-    Buffer& b = buffers_[queue_.front()];
-    const std::vector<int16_t>& block = pending_.front();
-    for (size_t k = 0; k < block.size() && 2 * k + 1 < b.bytes; ++k) {
-      const auto v = static_cast<uint16_t>(block[k]);
-      b.data[2 * k] = static_cast<uint8_t>(v & 0xFF);  // little-endian, as the device writes
-      b.data[2 * k + 1] = static_cast<uint8_t>(v >> 8);
+const FakeEndpoint* FakeSoundInput::resolveLocked(const SoundSource& source, bool& loopback,
+                                                  uint32_t& result) const {
+  loopback = false;
+  result = SoundNotFound;
+  const FakeEndpoint* e = nullptr;
+  switch (source.kind) {
+    case SourceKind::DefaultInput:
+      e = findLocked(defaultInput);
+      break;
+    case SourceKind::Device:
+      e = findLocked(source.deviceId);
+      break;
+    case SourceKind::Playing: {
+      const FakeEndpoint* out = findLocked(defaultOutput);
+      if (out == nullptr || out->capture) return nullptr;
+      if (loopbackSupported) {
+        loopback = true;
+        result = SoundOk;
+        return out;
+      }
+      for (const FakeEndpoint& m : endpoints) {
+        if (m.present && m.capture && m.name == "Monitor of " + out->name) {
+          result = SoundOk;
+          return &m;
+        }
+      }
+      result = SoundNoLoopback;
+      return nullptr;
     }
-    b.queued = false;
-    b.done = true;
-    queue_.pop_front();
-    pending_.pop_front();
   }
+  if (e == nullptr || !e->capture) return nullptr;
+  result = SoundOk;
+  return e;
 }
 
-bool FakeSoundInput::bufferDone(int32_t index) {
+uint32_t FakeSoundInput::deviceCount() {
   std::lock_guard lock(mutex_);
-  ++polls_;
-  if (!open_ || index < 0 || size_t(index) >= buffers_.size()) {
-    misuse_ = true;
-    return false;
+  uint32_t n = 0;
+  for (const FakeEndpoint& e : endpoints) n += e.capture && e.present;
+  return n;
+}
+
+std::vector<SoundDevice> FakeSoundInput::listDevices() {
+  log_.add("sound.list");
+  std::lock_guard lock(mutex_);
+  std::vector<SoundDevice> list;
+  for (const FakeEndpoint& e : endpoints) {
+    if (e.capture) list.push_back(SoundDevice{e.id, e.name, e.present});
   }
-  deliverLocked();
-  return buffers_[index].done;
+  return list;
+}
+
+bool FakeSoundInput::available(const SoundSource& source) {
+  std::lock_guard lock(mutex_);
+  bool loopback = false;
+  uint32_t result = SoundOk;
+  return resolveLocked(source, loopback, result) != nullptr;
+}
+
+uint32_t FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
+  std::lock_guard lock(mutex_);
+  bool loopback = false;
+  uint32_t result = SoundOk;
+  const FakeEndpoint* e = resolveLocked(source, loopback, result);
+  log_.add("sound.open " + (e ? e->id : std::string("-")));
+  if (open_) misuse_ = true;  // one stream at a time
+  if (e == nullptr) return result;
+  if (e->openResult != SoundOk) return e->openResult;
+  open_ = true;
+  started_ = false;
+  openId_ = e->id;
+  pendingFrames_ = 0;
+  outstanding_ = false;
+  ++opens_;
+  info.format = e->format;
+  info.endpointName = e->name;
+  info.loopback = loopback;
+  return SoundOk;
 }
 
 uint32_t FakeSoundInput::start() {
-  log_.add("sound.start");
   std::lock_guard lock(mutex_);
-  if (startResult != SoundOk) return startResult;
+  if (!open_) misuse_ = true;
   started_ = true;
   return SoundOk;
 }
 
-uint32_t FakeSoundInput::reset() {
-  log_.add("sound.reset");
-  std::lock_guard lock(mutex_);
-  if (!open_) misuse_ = true;
-  // Every queued buffer comes back, done, with whatever it holds.
-  for (int32_t index : queue_) {
-    buffers_[index].queued = false;
-    buffers_[index].done = true;
+uint32_t FakeSoundInput::waitPacket(uint32_t timeoutMillis) {
+  bool signalled = false;
+  uint32_t millis = timeoutMillis;
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_ || !started_) misuse_ = true;
+    const FakeEndpoint* e = findLocked(openId_);
+    if (open_ && started_ && e != nullptr && e->delivers) {
+      signalled = true;
+      millis = packetMillis;
+      pendingFrames_ += e->format.samplesPerSecond * packetMillis / 1000;
+    }
   }
-  queue_.clear();
-  started_ = false;
-  return resetResult;
+  if (passTime) {
+    passTime(millis);
+  } else {
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  return signalled ? SoundOk : SoundTimeout;
 }
 
-uint32_t FakeSoundInput::close() {
+uint32_t FakeSoundInput::nextPacket(SoundPacket& packet) {
+  std::lock_guard lock(mutex_);
+  packet = SoundPacket{};
+  if (!open_ || outstanding_) misuse_ = true;
+  const FakeEndpoint* e = findLocked(openId_);
+  if (e == nullptr) return SoundDeviceInvalidated;
+  if (pendingFrames_ == 0 || !e->delivers) return SoundOk;
+  const SoundFormat& f = e->format;
+  const uint32_t sampleBytes = f.bitsPerSample / 8;
+  packet_.assign(size_t(pendingFrames_) * f.channels * sampleBytes, 0);
+  for (size_t at = 0; at < packet_.size(); at += sampleBytes) writeSample(f, e->level, &packet_[at]);
+  packet.data = packet_.data();
+  packet.frames = pendingFrames_;
+  pendingFrames_ = 0;
+  outstanding_ = true;
+  return SoundOk;
+}
+
+uint32_t FakeSoundInput::releasePacket(uint32_t frames) {
+  std::lock_guard lock(mutex_);
+  if (!outstanding_ || frames == 0) misuse_ = true;
+  outstanding_ = false;
+  return SoundOk;
+}
+
+void FakeSoundInput::close() {
   log_.add("sound.close");
   std::lock_guard lock(mutex_);
-  if (!open_ || !queue_.empty()) misuse_ = true;  // closing with buffers still queued
+  if (!open_ || outstanding_) misuse_ = true;
   open_ = false;
-  buffers_.clear();
-  return SoundOk;
+  started_ = false;
+  openId_.clear();
+}
+
+uint32_t FakeSoundInput::takeEvents() {
+  std::lock_guard lock(mutex_);
+  const uint32_t events = events_;
+  events_ = 0;
+  return events;
 }
 
 }  // namespace tonalis::fakes

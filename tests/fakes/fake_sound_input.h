@@ -1,10 +1,13 @@
-// A scripted sound input: results per call, and a device that records queued sample
-// blocks into the queued buffers in queue order. Calls are logged ("sound.add 3").
+// A scripted sound system: capture and output endpoints that come and go, defaults that
+// move, streams that deliver a steady level in any format, stall or fail. A stream call
+// on a closed stream, or a packet not given back, is recorded as misuse. Calls are logged
+// ("sound.open mic").
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "fakes/call_log.h"
@@ -12,61 +15,70 @@
 
 namespace tonalis::fakes {
 
+struct FakeEndpoint {
+  std::string id;
+  std::string name;
+  bool capture = true;    // false: an output, recorded from by loopback
+  bool present = true;    // plugged in and enabled
+  SoundFormat format{48000, 2, 32, true};
+  float level = 0.0f;     // every sample's value as a fraction of full scale
+  bool delivers = true;   // false: the stream opens but no packet ever comes (silent loopback)
+  uint32_t openResult = SoundOk;
+};
+
 class FakeSoundInput : public SoundInput {
  public:
-  explicit FakeSoundInput(CallLog& log) : log_(log) {}
+  explicit FakeSoundInput(CallLog& log);
 
-  // Script (set before use).
-  uint32_t devices = 1;
-  uint32_t openResult = SoundOk;
-  int32_t prepareFailIndex = -1;      // prepareBuffer of this index fails
-  int32_t addFailCall = -1;           // the n-th addBuffer call (0-based) fails
-  uint32_t startResult = SoundOk;
-  uint32_t resetResult = SoundOk;
-  uint32_t failResult = SoundInvalidParam;  // result of the scripted failures above
+  // Script. Defaults: one microphone "mic" (48 kHz stereo float, silent) as the default
+  // input, and no output.
+  std::vector<FakeEndpoint> endpoints;
+  std::string defaultInput = "mic";
+  std::string defaultOutput;          // "" = none
+  bool loopbackSupported = true;      // false: "Playing" needs a "Monitor of <output>" endpoint
+  uint32_t packetMillis = 10;         // one packet per wait, this long
+  // How a wait passes time: by default a short real sleep; tests hand in their fake clock.
+  std::function<void(uint32_t millis)> passTime;
 
-  // Samples the device will record, in order; each 256 of them fill the buffer at the head
-  // of the queue, as soon as the loop polls. When they run out the device stops delivering.
-  void record(const std::vector<int16_t>& samples);
-  // Buffers still waiting to be recorded.
-  size_t pendingBlocks() const;
+  FakeEndpoint& endpoint(const std::string& id);  // must exist
+  void add(FakeEndpoint endpoint);                // and a device-list event
+  void setPresent(const std::string& id, bool present);  // and a device-list event
+  void setDefaultInput(const std::string& id);    // and its event
+  void setDefaultOutput(const std::string& id);
 
   // Observations.
-  SoundFormat openedFormat{};
   bool isOpen() const;
-  int polls() const;
-  // A buffer was polled, queued or filled while the device was closed or the buffer's
-  // memory unbound: the core touched what it had released.
+  std::string openId() const;  // endpoint of the open stream, "" when none
+  int opens() const;
   bool misuse() const;
 
   uint32_t deviceCount() override;
-  uint32_t open(const SoundFormat& format) override;
-  uint32_t prepareBuffer(int32_t index, uint8_t* data, uint32_t bytes) override;
-  uint32_t addBuffer(int32_t index) override;
-  bool bufferDone(int32_t index) override;
+  std::vector<SoundDevice> listDevices() override;
+  bool available(const SoundSource& source) override;
+  uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
   uint32_t start() override;
-  uint32_t reset() override;
-  uint32_t close() override;
+  uint32_t waitPacket(uint32_t timeoutMillis) override;
+  uint32_t nextPacket(SoundPacket& packet) override;
+  uint32_t releasePacket(uint32_t frames) override;
+  void close() override;
+  uint32_t takeEvents() override;
 
  private:
-  struct Buffer {
-    uint8_t* data = nullptr;
-    uint32_t bytes = 0;
-    bool queued = false;
-    bool done = false;
-  };
-  void deliverLocked();
+  // The endpoint `source` resolves to and whether it is a loopback; null and the result.
+  const FakeEndpoint* resolveLocked(const SoundSource& source, bool& loopback, uint32_t& result) const;
+  const FakeEndpoint* findLocked(const std::string& id) const;
 
   CallLog& log_;
   mutable std::mutex mutex_;
-  std::vector<Buffer> buffers_;
-  std::deque<int32_t> queue_;                 // queued buffer indices, oldest first
-  std::deque<std::vector<int16_t>> pending_;  // 256-sample blocks to record
   bool open_ = false;
   bool started_ = false;
+  std::string openId_;
+  uint32_t pendingFrames_ = 0;
+  bool outstanding_ = false;
+  std::vector<uint8_t> packet_;
+  uint32_t events_ = 0;
+  int opens_ = 0;
   bool misuse_ = false;
-  int addCalls_ = 0;
-  int polls_ = 0;
 };
 
 }  // namespace tonalis::fakes

@@ -40,9 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (got.result == tonalis::SettingsKeyMissing) check(got.settings == Settings{});
   check(inRange(got.settings));
 
-  const std::string written = tonalis::writeSettings(got.settings);
+  if (got.source.kind == tonalis::SourceKind::Device) check(tonalis::validSourceId(got.source.deviceId));
+
+  const std::string written = tonalis::writeSettings(got.settings, got.source);
   const auto back = tonalis::readSettings(written, Usual);
-  check(back.result == tonalis::SettingsRead && back.settings == got.settings);
+  check(back.result == tonalis::SettingsRead && back.settings == got.settings && back.source == got.source);
 
   // Extreme limits must not overflow the coordinate checks.
   constexpr int32_t Max = std::numeric_limits<int32_t>::max();

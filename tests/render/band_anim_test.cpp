@@ -97,24 +97,24 @@ TEST(BandAnimIdle, LongSilenceSwitchesToClockAndSoundSwitchesBack) {
   BandLevels sound{};
   sound[5] = 1;
 
-  for (int i = 1; i < SilenceRunLimit; ++i) {
+  for (int i = 1; i < 1071; ++i) {
     ASSERT_FALSE(advanceFrame(s, silent, board, clock)) << i;
     ASSERT_EQ(clock, 0) << i;
   }
   EXPECT_TRUE(advanceFrame(s, silent, board, clock));  // frame 1071
   EXPECT_EQ(clock, 1);
   EXPECT_TRUE(advanceFrame(s, silent, board, clock));  // and every silent frame after
-  EXPECT_EQ(s.silenceRun, SilenceRunLimit);
+  EXPECT_EQ(s.silenceRun, 1071);
 
   EXPECT_FALSE(advanceFrame(s, sound, board, clock));
   EXPECT_EQ(s.silenceRun, 0);
-  for (int i = 2; i < SoundRunLimit; ++i) {
+  for (int i = 2; i < 107; ++i) {
     advanceFrame(s, sound, board, clock);
     ASSERT_EQ(clock, 1) << i;
   }
   advanceFrame(s, sound, board, clock);  // frame 107 with sound
   EXPECT_EQ(clock, 0);
-  EXPECT_EQ(s.soundRun, SoundRunLimit);
+  EXPECT_EQ(s.soundRun, 107);
 }
 
 TEST(BandAnimIdle, ASilentFrameResetsTheSoundRunAndTheFallingBarCountsAsSilence) {
@@ -123,12 +123,12 @@ TEST(BandAnimIdle, ASilentFrameResetsTheSoundRunAndTheFallingBarCountsAsSilence)
   BoardLevels board{};
   BandLevels loud{};
   loud.fill(17);
-  for (int i = 0; i < SoundRunLimit - 1; ++i) advanceFrame(s, loud, board, clock);
+  for (int i = 0; i < 106; ++i) advanceFrame(s, loud, board, clock);
   advanceFrame(s, BandLevels{}, board, clock);  // the sound run starts over
   EXPECT_EQ(s.soundRun, 0);
   EXPECT_EQ(s.silenceRun, 1);  // the sum is of cellLevels: the still-shown bars do not count
   EXPECT_EQ(board[0], 17);
-  for (int i = 0; i < SoundRunLimit - 1; ++i) advanceFrame(s, loud, board, clock);
+  for (int i = 0; i < 106; ++i) advanceFrame(s, loud, board, clock);
   EXPECT_EQ(clock, 1);
   advanceFrame(s, loud, board, clock);
   EXPECT_EQ(clock, 0);

@@ -4,16 +4,18 @@
 //
 // To regenerate after an intended change of the picture:
 //   TONALIS_UPDATE_GOLDEN=1 ./test_render --gtest_filter='Golden*'
-// then look at the changed files in tests/render/golden/ before committing them.
+// then look at the changed files in tests/render/golden/ before committing them. A failure
+// names the first differing pixels and leaves the frame and a picture of the differences
+// (differing pixels red, the rest dimmed) in the test's temporary folder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "render/png_writer.h"
+#include "png_file.h"
 #include "render/strip_renderer.h"
 #include "render/window_renderer.h"
 #include "render_fixture.h"
@@ -23,29 +25,56 @@ namespace {
 
 const std::string GoldenDir = std::string(TONALIS_SOURCE_DIR) + "/tests/render/golden/";
 
-std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+std::string hex(uint32_t v) {
+  char s[9];
+  std::snprintf(s, sizeof s, "%06X", v & 0xFFFFFFu);
+  return s;
 }
 
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+// What differs between the frame and the golden picture; empty when they are the same.
+std::string pixelDiff(const test::Frame& frame, const PngImage& golden, std::vector<uint32_t>& diffPicture) {
+  std::ostringstream out;
+  if (frame.width != golden.width || frame.height != golden.height) {
+    out << "size " << frame.width << "x" << frame.height << ", golden " << golden.width << "x" << golden.height;
+    return out.str();
+  }
+  diffPicture.assign(frame.pixels.size(), 0);
+  size_t count = 0;
+  for (int32_t y = 0; y < frame.height; ++y)
+    for (int32_t x = 0; x < frame.width; ++x) {
+      const size_t i = size_t(y) * size_t(frame.width) + size_t(x);
+      const uint32_t got = frame.pixels[i] & 0xFFFFFFu, want = golden.pixels[i];
+      if (got == want) {
+        diffPicture[i] = (got >> 2) & 0x3F3F3Fu;
+        continue;
+      }
+      diffPicture[i] = 0xFF0000u;
+      if (++count <= 5) out << "\n  (" << x << ", " << y << "): " << hex(got) << ", golden " << hex(want);
+    }
+  if (count == 0) return {};
+  return std::to_string(count) + " pixels differ; the first:" + out.str();
 }
 
 void compareWithGolden(test::Frame& frame, const std::string& name) {
-  const std::vector<uint8_t> png = encodePng(frame.view());
   const std::string path = GoldenDir + name + ".png";
+  std::string error;
   if (std::getenv("TONALIS_UPDATE_GOLDEN") != nullptr) {
-    writeFile(path, png);
+    ASSERT_TRUE(writePngFile(path, frame.view(), error)) << error;
     return;
   }
-  const std::vector<uint8_t> golden = readFile(path);
-  if (golden != png) {
-    const std::string actual = ::testing::TempDir() + name + ".actual.png";
-    writeFile(actual, png);
-    ADD_FAILURE() << name << " differs from " << path << "; this run's frame is in " << actual;
+  PngImage golden;
+  ASSERT_TRUE(readPngFile(path, golden, error)) << error;
+  std::vector<uint32_t> diffPicture;
+  const std::string diff = pixelDiff(frame, golden, diffPicture);
+  if (diff.empty()) return;
+  const std::string actual = ::testing::TempDir() + name + ".actual.png";
+  std::string where = "this run's frame is in " + actual;
+  if (!writePngFile(actual, frame.view(), error)) where = error;
+  if (!diffPicture.empty()) {
+    const std::string diffPath = ::testing::TempDir() + name + ".diff.png";
+    if (writePngFile(diffPath, {diffPicture.data(), frame.width, frame.height}, error)) where += ", the differences in " + diffPath;
   }
+  ADD_FAILURE() << name << " differs from " << path << ": " << diff << "\n" << where;
 }
 
 // The scripted passage: a loud frame with a spread of levels, then three quieter frames.
@@ -107,7 +136,7 @@ TEST(GoldenStrip, OneFramePerStyleOnTheSmallestScreen) {
       in.spectrumLine = line;
       const bool full = mode == DisplayMode::FullScreen;
       test::Frame frame(in.screenWidth, full ? in.screenHeight : in.layout.stripHeight);
-      BandAnimState anim;
+      StripRendererState anim;
       BoardLevels board{};
       uint8_t clock = 0;
       for (const BandLevels& l : passage()) renderStripFrame(frame.view(), l, in, anim, board, clock);

@@ -24,7 +24,7 @@ constexpr uint32_t Mark = 0x777777;
 
 struct StripRig {
   Frame frame;
-  BandAnimState anim;
+  StripRendererState anim;
   BoardLevels board{};
   uint8_t clock = 0;
   std::array<int32_t, SpectrumLineLength> line{};
@@ -272,8 +272,8 @@ TEST(StripRenderer, OwnAnimationAndBoardOutputs) {
   rig.render(BandLevels{});
   rig.render(BandLevels{});
   EXPECT_EQ(rig.board[0], 11);
-  EXPECT_EQ(rig.anim.shownLevel[23], 11);
-  for (int i = 2; i < SilenceRunLimit; ++i) rig.render(BandLevels{});
+  EXPECT_EQ(rig.anim.anim.shownLevel[23], 11);
+  for (int i = 2; i < 1071; ++i) rig.render(BandLevels{});
   EXPECT_EQ(rig.clock, 1);
 }
 

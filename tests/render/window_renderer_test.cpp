@@ -270,7 +270,7 @@ TEST(WindowRenderer, ActivityIndicatorCyclesWithSoundAndRestsInLongSilence) {
   EXPECT_EQ(seen, expected);
 
   // In silence the indicator keeps cycling until the silence limit, then stays idle.
-  for (int i = 1; i < SilenceRunLimit; ++i) rig.render(BandLevels{});
+  for (int i = 1; i < 1071; ++i) rig.render(BandLevels{});
   EXPECT_NE(rig.at(370, 128), idPixel(ActivityIdleBitmap));
   for (int i = 0; i < 3; ++i) {
     rig.render(BandLevels{});

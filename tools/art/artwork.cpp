@@ -1,13 +1,15 @@
 #include "artwork.h"
 
+#include <qrencode.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 
 #include "font_raster.h"
 #include "pixel_font.h"
-#include "qr_code.h"
 
 namespace art {
 
@@ -427,14 +429,19 @@ Canvas aboutPicture(const FontFiles& fonts, const std::string& address) {
   constexpr int W = 200, H = 100;
   Canvas c(W, H, White);
 
-  // QR code on the right, 3 pixels a module, on the white ground that doubles as its quiet zone.
-  QrCode qr;
-  if (!encodeQr(address, QrLevel::L, qr)) throw std::runtime_error("address too long for the QR code");
-  const int module = 3, qrSize = qr.size * module;
+  // QR code on the right, 3 pixels a module, on the white ground that doubles as its quiet
+  // zone: the smallest symbol that holds the address as bytes, with the lowest error
+  // correction, so the modules stay large enough for a phone at arm's length.
+  const std::unique_ptr<QRcode, void (*)(QRcode*)> qr(
+      QRcode_encodeData(int(address.size()), reinterpret_cast<const unsigned char*>(address.data()), 0, QR_ECLEVEL_L),
+      QRcode_free);
+  if (!qr) throw std::runtime_error("cannot make a QR code of " + address);
+  const int module = 3, modules = qr->width, qrSize = modules * module;
   const int qx = W - 5 - qrSize, qy = (H - qrSize) / 2;
-  for (int y = 0; y < qr.size; ++y)
-    for (int x = 0; x < qr.size; ++x)
-      if (qr.at(x, y)) c.fill(qx + x * module, qy + y * module, qx + (x + 1) * module, qy + (y + 1) * module, Black);
+  if (qy < 4 || qx < W / 2) throw std::runtime_error("the QR code of " + address + " does not fit the picture");
+  for (int y = 0; y < modules; ++y)
+    for (int x = 0; x < modules; ++x)
+      if (qr->data[y * modules + x] & 1) c.fill(qx + x * module, qy + y * module, qx + (x + 1) * module, qy + (y + 1) * module, Black);
 
   // The paragraph on the left, wrapped by character; closing punctuation never starts a line.
   FontRaster font;
@@ -465,6 +472,7 @@ Canvas aboutPicture(const FontFiles& fonts, const std::string& address) {
     lines.back() = candidate;
     i = j;
   }
+  if (int(lines.size()) * lineHeight > H) throw std::runtime_error("the About text does not fit beside the QR code");
   const int top = (H - int(lines.size()) * lineHeight) / 2;
   Mask ink(W, H);
   for (size_t l = 0; l < lines.size(); ++l) font.draw(ink, left, top + int(l) * lineHeight + 10, lines[l]);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "about/about_dlg.h"
 #include "artwork.h"
 #include "bmp_file.h"
 
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tonalis-art: needs the fonts of fonts-noto-cjk and fonts-wqy-zenhei\n");
     return 1;
   }
-  const std::string address = "https://tonalis.example.org/about/";
+  // The address the About dialog opens; its QR code is in the About picture.
+  const std::string address = tonalis::aboutLinkAddress(tonalis::AboutInfo{});
 
   std::vector<Entry> entries = {
       {169, "splash", 8, [&] { return splashImage(fonts); }},

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
+#include "png_file.h"
 #include "render/embedded_source.h"
-#include "render/png_writer.h"
 #include "render/strip_renderer.h"
 #include "render/theme.h"
 
@@ -81,14 +80,7 @@ bool PngFrameWriter::write(const SpectrumFrame& frame, std::string& error) {
   char name[32];
   std::snprintf(name, sizeof name, "frame_%06lld.png", static_cast<long long>(count_));
   const std::filesystem::path path = std::filesystem::path(options_.dir) / name;
-  const std::vector<uint8_t> png = encodePng(view);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
-  out.close();
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!writePngFile(path, view, error)) return false;
   ++count_;
   return true;
 }

@@ -11,6 +11,7 @@
 #include "render/assets.h"
 #include "render/band_anim.h"
 #include "render/layout_metrics.h"
+#include "render/strip_renderer.h"
 #include "render/window_renderer.h"
 
 namespace tonalis {
@@ -44,7 +45,7 @@ class PngFrameWriter {
   AssetStore store_;
   WindowAssets assets_;
   WindowRendererState windowState_;
-  BandAnimState stripState_;
+  StripRendererState stripState_;
   LayoutMetrics layout_;
   BoardLevels boardLevels_{};
   uint8_t boardClockMode_ = 0;

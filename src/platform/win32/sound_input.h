@@ -1,41 +1,52 @@
-// SoundInput on the Windows multimedia wave-in API: the default input (WAVE_MAPPER),
-// no callback, completion seen through each header's WHDR_DONE flag.
+// SoundInput on the Core Audio API: IMMDeviceEnumerator for the endpoints, a shared-mode
+// IAudioClient with an event for the stream, IAudioCaptureClient for its packets, and an
+// IMMNotificationClient whose callbacks only set flags.
 #pragma once
 
 #include <windows.h>
 
-#include <mmsystem.h>
-
-#include <memory>
+#include <atomic>
+#include <string>
 
 #include "platform/sound_input.h"
 
+struct IMMDeviceEnumerator;
+struct IMMDevice;
+struct IAudioClient;
+struct IAudioCaptureClient;
+
 namespace tonalis::win32 {
+
+class NotificationFlags;
 
 class Win32SoundInput : public SoundInput {
  public:
-  Win32SoundInput() = default;
-  ~Win32SoundInput() override;  // closes a device still open
+  Win32SoundInput();
+  ~Win32SoundInput() override;  // closes a stream still open
   Win32SoundInput(const Win32SoundInput&) = delete;
   Win32SoundInput& operator=(const Win32SoundInput&) = delete;
 
   uint32_t deviceCount() override;
-  uint32_t open(const SoundFormat& format) override;
-  uint32_t prepareBuffer(int32_t index, uint8_t* data, uint32_t bytes) override;
-  uint32_t addBuffer(int32_t index) override;
-  bool bufferDone(int32_t index) override;
+  std::vector<SoundDevice> listDevices() override;
+  bool available(const SoundSource& source) override;
+  uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
   uint32_t start() override;
-  uint32_t reset() override;
-  uint32_t close() override;
+  uint32_t waitPacket(uint32_t timeoutMillis) override;
+  uint32_t nextPacket(SoundPacket& packet) override;
+  uint32_t releasePacket(uint32_t frames) override;
+  void close() override;
+  uint32_t takeEvents() override;
 
  private:
-  static constexpr int32_t MaxBuffers = 64;
-  WAVEHDR* header(int32_t index);
+  uint32_t openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info);
 
-  HWAVEIN device_ = nullptr;
-  // The headers the driver writes to; owned here so their size and layout are the build's.
-  std::unique_ptr<WAVEHDR[]> headers_ = std::make_unique<WAVEHDR[]>(MaxBuffers);
-  bool prepared_[MaxBuffers] = {};
+  NotificationFlags* notifications_;  // owned; outlives every registration
+  // The stream, all on the thread that opened it.
+  bool comInitialized_ = false;
+  IMMDeviceEnumerator* enumerator_ = nullptr;  // also holds the notification registration
+  IAudioClient* client_ = nullptr;
+  IAudioCaptureClient* capture_ = nullptr;
+  HANDLE event_ = nullptr;
 };
 
 }  // namespace tonalis::win32

@@ -1,6 +1,8 @@
 #include "platform/win32/tray_port.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <iterator>
 
 #include "platform/win32/util.h"
 
@@ -23,6 +25,14 @@ void appendItems(HMENU menu, const std::vector<MenuItem>& items) {
       case MenuItem::Kind::Command:
         AppendMenuW(menu, MF_STRING | (item.checked ? MF_CHECKED : 0u) | (item.enabled ? 0u : MF_GRAYED),
                     item.id, widen(item.label).c_str());
+        if (item.radio) {
+          // A bullet instead of a tick: one choice of a group.
+          MENUITEMINFOW info{};
+          info.cbSize = sizeof(info);
+          info.fMask = MIIM_FTYPE;
+          info.fType = MFT_STRING | MFT_RADIOCHECK;
+          SetMenuItemInfoW(menu, item.id, FALSE, &info);
+        }
         break;
     }
   }
@@ -66,6 +76,14 @@ void Win32TrayPort::showBalloon(std::string_view title, std::string_view text) {
   wcsncpy(balloon.szInfoTitle, wideTitle.c_str(), sizeof(balloon.szInfoTitle) / sizeof(wchar_t) - 1);
   wcsncpy(balloon.szInfo, wideText.c_str(), sizeof(balloon.szInfo) / sizeof(wchar_t) - 1);
   Shell_NotifyIconW(NIM_MODIFY, &balloon);
+}
+
+void Win32TrayPort::setTip(std::string_view tip) {
+  const std::wstring wideTip = widen(tip);
+  std::fill(std::begin(data_.szTip), std::end(data_.szTip), L'\0');
+  wcsncpy(data_.szTip, wideTip.c_str(), sizeof(data_.szTip) / sizeof(wchar_t) - 1);
+  // Kept in the record either way, so an icon added again later shows it too.
+  if (added_) Shell_NotifyIconW(NIM_MODIFY, &data_);
 }
 
 void Win32TrayPort::removeIcon() {

@@ -5,10 +5,13 @@
 //   wavein_devices N
 //   window HWND x y w h
 //   level buffers=B peak=P rms=R          every 250 ms of recorded sound (B: buffers so far)
-//   tray 0xMSG | command ID | keydown VK | lbuttondown | dblclk | pos X Y | close | exit CODE
+//   tray 0xMSG | command ID | keydown VK | lbuttondown X Y | dblclk | pos X Y | lowered | close | exit CODE
+// (lbuttondown: the point in screen pixels.)
 //
 // Options: --x --y --w --h (pixels), --color RRGGBB, --color2 RRGGBB, --title T, --no-record,
-// --exit-code N (returned after a normal close).
+// --exit-code N (returned after a normal close), --normal (not topmost: a plain application
+// window, stacked by the window manager among the others). Command 1004 (posted WM_COMMAND) moves the window to the bottom of the
+// stacking order, under everything else on the desktop.
 #include <windows.h>
 #include <mmsystem.h>
 #include <shellapi.h>
@@ -30,6 +33,7 @@ constexpr UINT kTrayIconId = 133;
 constexpr UINT kCmdAlpha = 1001;
 constexpr UINT kCmdBeta = 1002;
 constexpr UINT kCmdExit = 1003;
+constexpr UINT kCmdLower = 1004;
 
 std::mutex gOutLock;
 std::atomic<bool> gRunning{true};
@@ -150,13 +154,20 @@ LRESULT CALLBACK wndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_COMMAND:
             say("command %u", static_cast<unsigned>(LOWORD(wp)));
             if (LOWORD(wp) == kCmdExit) DestroyWindow(hwnd);
+            if (LOWORD(wp) == kCmdLower) {
+                SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                say("lowered");
+            }
             return 0;
-        case WM_LBUTTONDOWN:
-            say("lbuttondown");
+        case WM_LBUTTONDOWN: {
+            POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+            ClientToScreen(hwnd, &pt);
+            say("lbuttondown %ld %ld", pt.x, pt.y);
             // Drag the whole window by its body, as the program does.
             ReleaseCapture();
             SendMessageW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
             return 0;
+        }
         case WM_LBUTTONDBLCLK:
             say("dblclk");
             return 0;
@@ -197,6 +208,7 @@ int wmain(int argc, wchar_t** argv) {
     long color = 0xFF0000, color2 = 0x0000FF;
     long exitCode = 0;
     bool record = true;
+    bool topmost = true;
     std::wstring title = L"E2E Probe";
     for (int i = 1; i < argc; ++i) {
         const std::wstring a = argv[i];
@@ -211,6 +223,7 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--exit-code") ok = parseInt(v, exitCode), ++i;
         else if (a == L"--title") ok = v != nullptr, title = v ? v : L"", ++i;
         else if (a == L"--no-record") record = false;
+        else if (a == L"--normal") topmost = false;
         else ok = false;
         if (!ok || w <= 0 || h <= 0) {
             std::fprintf(stderr, "e2e_probe_window: bad argument %ls\n", a.c_str());
@@ -230,7 +243,7 @@ int wmain(int argc, wchar_t** argv) {
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.lpszClassName = L"TonalisE2EProbe";
     RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, wc.lpszClassName, title.c_str(),
+    HWND hwnd = CreateWindowExW(WS_EX_LAYERED | (topmost ? WS_EX_TOOLWINDOW | WS_EX_TOPMOST : WS_EX_APPWINDOW), wc.lpszClassName, title.c_str(),
                                 WS_POPUP, x, y, w, h, nullptr, nullptr, inst, nullptr);
     if (!hwnd) {
         say("create_window_failed %lu", GetLastError());

@@ -10,6 +10,9 @@
 //   winhelper [selectors] key VK [--up]      post WM_KEYDOWN (and WM_KEYUP with --up)
 //   winhelper [selectors] post MSG W L       post any message
 //   winhelper [selectors] wait-gone          wait up to --timeout until no matching window exists
+//   winhelper [selectors] text-fit PT FACE   the window's dialog base units and, for each child control
+//                                            with text, its client size and the size its text needs, set
+//                                            in the font a dialog template's "FONT PT, FACE" makes here
 //   winhelper idle                           print {"idle":true} and sleep until killed (keeps the
 //                                            Wine session up between programs)
 //
@@ -236,12 +239,73 @@ int post(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
     return kExitOk;
 }
 
+// Measures as the dialog manager and the controls do: the template's font made at the screen's
+// resolution, base units from the average width of the 52 letters and the line height, static
+// text word-wrapped at the control's width, button text on one line.
+int textFit(HWND dlg, int points, const std::wstring& face) {
+    HDC dc = GetDC(nullptr);
+    const int pixels = MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    HFONT font = CreateFontW(-pixels, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, PROOF_QUALITY,
+                             FF_DONTCARE, face.c_str());
+    if (!font) {
+        ReleaseDC(nullptr, dc);
+        std::fprintf(stderr, "winhelper: CreateFont failed\n");
+        return kExitFailed;
+    }
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    const wchar_t letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    SIZE size{};
+    GetTextExtentPoint32W(dc, letters, 52, &size);
+    const int baseX = (size.cx / 26 + 1) / 2;
+    wchar_t realized[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, realized);
+    RECT client{};
+    GetClientRect(dlg, &client);
+    printLine("{\"face\":" + jsonString(realized) + ",\"pixels\":" + std::to_string(pixels) + ",\"base_x\":" +
+              std::to_string(baseX) + ",\"base_y\":" + std::to_string(tm.tmHeight) + ",\"client_width\":" +
+              std::to_string(client.right) + ",\"client_height\":" + std::to_string(client.bottom) + "}");
+
+    std::vector<HWND> children;
+    EnumChildWindows(
+        dlg,
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children) {
+        const std::wstring text = windowText(child);
+        const std::wstring cls = className(child);
+        const auto style = static_cast<unsigned long>(GetWindowLongPtrW(child, GWL_STYLE));
+        const bool isStatic = _wcsicmp(cls.c_str(), L"Static") == 0;
+        if (text.empty() || (isStatic && (style & SS_TYPEMASK) > SS_RIGHT)) continue;  // pictures, frames
+        RECT rc{};
+        GetClientRect(child, &rc);
+        UINT flags = DT_CALCRECT | DT_EXPANDTABS;
+        flags |= isStatic ? DT_WORDBREAK : DT_SINGLELINE;
+        if (isStatic && (style & SS_NOPREFIX)) flags |= DT_NOPREFIX;
+        RECT need{0, 0, rc.right, 0};
+        DrawTextW(dc, text.c_str(), -1, &need, flags);
+        char geo[160];
+        std::snprintf(geo, sizeof geo, ",\"width\":%ld,\"height\":%ld,\"need_width\":%ld,\"need_height\":%ld", rc.right,
+                      rc.bottom, need.right, need.bottom);
+        printLine("{\"id\":" + std::to_string(GetDlgCtrlID(child)) + ",\"class\":" + jsonString(cls) + ",\"text\":" +
+                  jsonString(text) + geo + "}");
+    }
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    return kExitOk;
+}
+
 int usage(const char* why) {
     std::fprintf(stderr, "winhelper: %s\n", why);
     std::fprintf(stderr,
                  "usage: winhelper [--title T|--any-title] [--class C|--any-class] [--hwnd H] [--timeout MS]\n"
                  "                 find|wait|list [--all]|close|command ID|tray MSG|key VK [--up]|post MSG W L|"
-                 "wait-gone\n");
+                 "wait-gone|text-fit PT FACE\n");
     return kExitUsage;
 }
 
@@ -410,6 +474,11 @@ int wmain(int argc, wchar_t** argv) {
             return usage("post needs MSG WPARAM LPARAM");
         }
         return post(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(w), static_cast<LPARAM>(l));
+    }
+    if (cmd == L"text-fit") {
+        unsigned long long points = 0;
+        if (nargs != 2 || !parseNumber(rest[1], points) || points == 0) return usage("text-fit needs POINTS FACE");
+        return textFit(hwnd, static_cast<int>(points), rest[2]);
     }
     return usage("unknown command");
 }

@@ -1,0 +1,198 @@
+"""Sound sources with the real program and a real PulseAudio server: the default input and
+what is playing chosen by real clicks in the tray menu, the server's sources listed by name and
+one of them chosen, a source that goes away and comes back, a sound server that is killed and
+started again, and exit while the device is gone."""
+
+from __future__ import annotations
+
+import time
+
+from harness import Env, _parse_ppm, _run, scenario, wait_until
+from screen_read import ink, text_scores
+from test_live_sound import LOUD, column, lit_height
+from test_tray_and_modes import (ITEM_H, MARGIN, SOURCE_MENU, click_item, env_free_centre, greyed_items, menu_windows,
+                                 open_menu, open_submenu)
+
+CMD_EXIT = 32782
+DEFAULT_INPUT, PLAYING = 0, 1  # items of the source sub-menu, before its separator
+PLAYING_LABEL = "正在播放的声音"
+
+
+def source_layout(devices: int) -> str:
+    return "ii-" + "i" * devices
+
+
+def grab(env, origin):
+    """The main window's 443 x 145 pixels, straight from the X server (no file, no PNG)."""
+    x, y = origin
+    ppm = _run(["import", "-display", env.display, "-window", "root", "-crop", f"443x145+{x}+{y}", "-depth", "8",
+                "ppm:-"], env=env.env, timeout=30).stdout
+    return _parse_ppm(ppm, "window")
+
+
+def band_height(img, band: int) -> int:
+    return lit_height(column(img, (0, 0), band))
+
+
+def wait_band(env, origin, band: int, test, timeout: float, what: str) -> float:
+    """Polls the window until test(height of `band`) holds; the seconds it took."""
+    start = time.monotonic()
+    wait_until(lambda: test(band_height(grab(env, origin), band)), timeout, 0.05, what)
+    return time.monotonic() - start
+
+
+def start(env, **kwargs):
+    app = env.run_tonalis(**kwargs)
+    facts = env.wait_window(timeout=30)
+    time.sleep(6.0)  # the splash (about 4 s) gives way to the spectrum panel
+    return app, (facts["left"], facts["top"])
+
+
+def open_sources(env) -> tuple:
+    """Opens the tray menu and its source sub-menu; (top menu, sub-menu)."""
+    menu = open_menu(env)
+    return menu, open_submenu(env, menu, SOURCE_MENU)
+
+
+def sub_items(sub) -> int:
+    """Items in the shown source sub-menu, from its height (one separator)."""
+    return (sub["height"] - 2 * MARGIN - 9) // ITEM_H
+
+
+def item_label_marks(shot, sub, layout, index):
+    x, y = env_free_centre(sub, layout, index)
+    rect = (sub["left"] + MARGIN + 18, y - ITEM_H // 2 + 1, sub["right"] - MARGIN - 12, y + ITEM_H // 2 - 1)
+    return ink(shot, rect, (0xF0, 0xF0, 0xF0)) or ink(shot, rect)
+
+
+def close_all(env):
+    if menu_windows(env):
+        env.click(env.width - 5, env.height - 5)
+        wait_until(lambda: not menu_windows(env), 5, 0.2, "the menu to close")
+
+
+def exit_and_read_ini(env, app) -> bytes:
+    t0 = time.monotonic()
+    env.post_command(CMD_EXIT)
+    assert app.wait(15) == 0
+    took = time.monotonic() - t0
+    return app.file() or b"", took
+
+
+def silent_default_source(env):
+    env.pactl("load-module", "module-null-source", "source_name=silence",
+              "description=Silence")
+    env.pactl("set-default-source", "silence")
+
+
+@scenario(timeout=300)
+def test_default_input_hears_nothing_and_what_is_playing_shows_the_tone():
+    with Env(name="src-playing") as env:
+        silent_default_source(env)
+        app, origin = start(env)
+        tone = env.play_tone(64.0, 120.0, amplitude=LOUD)
+        time.sleep(3.0)
+        img = grab(env, origin)
+        assert all(band_height(img, b) == 0 for b in range(4)), "the silent default input lights bands"
+
+        menu, sub = open_sources(env)
+        layout = source_layout(sub_items(sub) - 2)
+        shot = env.screenshot("sources")
+        click_item(env, sub, layout, PLAYING)
+        took = wait_band(env, origin, 1, lambda h: h >= 15, 10, "the tone through 正在播放的声音")
+        print(f"[sources] 正在播放的声音 shows the tone {took:.2f} s after the click ({shot.path.name})")
+
+        # The choice is kept in a twelfth line of tonalis.ini.
+        tone.stop()
+        ini, _ = exit_and_read_ini(env, app)
+        lines = ini.split(b"\r\n")
+        assert lines[11] == b"source 1", f"tonalis.ini lines {lines[8:]}"
+
+        # And the next start takes it: the tone is seen without touching the menu.
+        env.play_tone(64.0, 60.0, amplitude=LOUD)
+        app, origin = start(env, ini=ini)
+        wait_band(env, origin, 1, lambda h: h >= 15, 10, "the tone at the next start")
+        env.post_command(CMD_EXIT)
+        assert app.wait(15) == 0
+
+
+@scenario(timeout=420)
+def test_a_chosen_source_that_goes_and_comes_back():
+    with Env(name="src-device") as env:
+        silent_default_source(env)
+        load = ["load-module", "module-sine-source", "source_name=tone64", "frequency=64", "rate=48000",
+                "source_properties=device.description=Tone64"]
+        module = env.pactl(*load).stdout.decode().strip()
+        app, origin = start(env)
+
+        # The list shows the server's sources by their names.
+        menu, sub = open_sources(env)
+        devices = sub_items(sub) - 2
+        layout = source_layout(devices)
+        time.sleep(0.3)
+        shot = env.screenshot("device-list")
+        # Wine adds "PulseAudio", its stand-in for the default input.
+        names = ["PulseAudio", "Silence", "Tone64", "Monitor of Null Output"]
+        read = []
+        for i in range(devices):
+            scores = text_scores(item_label_marks(shot, sub, layout, 2 + i), names)
+            read.append(max(scores, key=scores.get))
+        assert sorted(read) == sorted(names), f"{shot.path.name}: the device items read {read}"
+
+        # Choosing the sine source shows its tone.
+        click_item(env, sub, layout, 2 + read.index("Tone64"))
+        wait_band(env, origin, 1, lambda h: h >= 10, 10, "the tone of the chosen source")
+
+        # Its module unloaded: the program stays responsive and the bars fall.
+        env.pactl("unload-module", module)
+        took = wait_band(env, origin, 1, lambda h: h == 0, 10, "the bars to fall without the source")
+        print(f"[sources] bars gone {took:.2f} s after the source was unloaded")
+        assert env.find_window() is not None
+        # The chosen source still shows, greyed, with "（未连接）" after its name.
+        menu, sub = open_sources(env)
+        time.sleep(0.3)
+        shot = env.screenshot("device-absent")
+        layout = source_layout(sub_items(sub) - 2)
+        greyed = greyed_items(shot, sub, layout)
+        assert len(greyed) == 1 and greyed[0] >= 2, f"{shot.path.name}: greyed items {greyed}"
+        scores = text_scores(item_label_marks(shot, sub, layout, greyed[0]), names + ["Tone64（未连接）"])
+        assert max(scores, key=scores.get) == "Tone64（未连接）", f"{shot.path.name}: the greyed item reads {scores}"
+        close_all(env)
+
+        # Loaded again: the tone is back within 2 s.
+        module = env.pactl(*load).stdout.decode().strip()
+        took = wait_band(env, origin, 1, lambda h: h >= 10, 10, "the tone after the source came back")
+        print(f"[sources] tone back {took:.2f} s after the source was loaded again")
+        assert took <= 2.0, f"the tone came back after {took:.2f} s"
+
+        # Exit within the usual time while the device is gone; the choice stays in the file.
+        env.pactl("unload-module", module)
+        wait_band(env, origin, 1, lambda h: h == 0, 10, "the bars to fall again")
+        ini, took = exit_and_read_ini(env, app)
+        print(f"[sources] exit took {took:.2f} s with the chosen device gone")
+        assert took < 5.0, f"exit took {took:.2f} s"
+        lines = ini.split(b"\r\n")
+        assert lines[11].startswith(b"source 2 "), f"tonalis.ini lines {lines[8:]}"
+
+
+@scenario(timeout=300)
+def test_sound_server_killed_and_started_again():
+    with Env(name="src-restart") as env:
+        app, origin = start(env)
+        env.play_tone(64.0, 20.0, amplitude=LOUD)
+        wait_band(env, origin, 1, lambda h: h >= 15, 10, "the tone before the restart")
+
+        pulse = [p for p in env._procs if p.name == "pulseaudio"][-1]
+        pulse.stop(grace=1.0)
+        took = wait_band(env, origin, 1, lambda h: h == 0, 10, "the bars to fall without a server")
+        print(f"[sources] bars gone {took:.2f} s after the server was killed")
+        assert env.find_window() is not None
+
+        env._start_pulse()
+        restarted = time.monotonic()
+        tone = env.play_tone(64.0, 60.0, amplitude=LOUD)
+        wait_band(env, origin, 1, lambda h: h >= 15, 30, "the tone after the server came back")
+        print(f"[sources] capture resumed {time.monotonic() - restarted:.2f} s after the server was started again")
+        tone.stop()
+        _, took = exit_and_read_ini(env, app)
+        assert took < 5.0
