@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file_store.h"
 #include "platform/sound_input.h"
+#include "platform/file_store.h"
 #include "window/display_state.h"
 
 namespace tonalis {

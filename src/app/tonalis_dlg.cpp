@@ -101,7 +101,8 @@ bool CTonalisDlg::onInitDialog() {
   // read before the rest of the settings.
   const Point screenForSource = ports_.host.screenSize();
   const SoundSource source =
-      loadSettingsFile(ports_.files, {WindowWidth, WindowHeight, screenForSource.x, screenForSource.y})
+      loadSettingsFile(ports_.files, {WindowWidth, WindowHeight, screenForSource.x,
+                                                       screenForSource.y})
           .source;
   if (prepareCapture(capture, ports_.sound, ports_.shell, source)) {
     // The message has been shown; the program ends without a trace in the tray.
@@ -180,7 +181,7 @@ void CTonalisDlg::startupThread() {
 void CTonalisDlg::onSplashEnded() {
   if (!running || closing_) return;
   Canvas(windowBufferBitmap).fillRect(clientRect, 0);
-  windowRenderer.picture = {};  // drawn outside the renderer
+  windowRenderer.picture = {};  // the splash was drawn outside the renderer
   applyTransparencyMode(display, ports_.window, display.transparencyMode);
   frameTimerWanted_ = true;
   startTimers();
@@ -209,7 +210,10 @@ void CTonalisDlg::loadSettings() {
   applyColorTheme(display.colorTheme);
   applyLoadedSettings(display, ports_.window, windowSize());
   settingsLoaded_ = true;
-  if (read.result == SettingsRead) lastWritten_ = writeSettings(read.settings, read.source);
+  if (read.result == SettingsRead) {
+    lastSaved_ = read.settings;
+    lastSavedSource_ = read.source;
+  }
 }
 
 bool CTonalisDlg::saveSettings(bool always) {
@@ -217,10 +221,12 @@ bool CTonalisDlg::saveSettings(bool always) {
   // them would wipe the file (an exit while the "cannot record" box is up).
   if (!settingsLoaded_) return true;
   rememberWindowPosition(display, ports_.window);
-  const std::string text = writeSettings(settingsFromDisplay(display), capture.chosen());
-  if (!always && lastWritten_ == text) return true;
-  if (ports_.files.replace(SettingsFileName, text)) {
-    lastWritten_ = text;
+  const Settings now = settingsFromDisplay(display);
+  const SoundSource source = capture.chosen();
+  if (!always && lastSaved_ == now && lastSavedSource_ == source) return true;
+  if (saveSettingsFile(ports_.files, now, source) == 0) {
+    lastSaved_ = now;
+    lastSavedSource_ = source;
     return true;
   }
   reportSaveFailure();
@@ -636,7 +642,10 @@ void CTonalisDlg::runFrame() {
     const bool colorKey = display.transparencyMode == NoBackground || display.transparencyMode == Minimal;
     frame.source = windowBufferBitmap;
     frame.size = windowSize();
-    frame.surface = colorKey ? Surface::LayeredColorKey : Surface::LayeredAlpha;
+    // A faded window keeps its layered updates (they draw the fade where no compositor
+    // does); an unfaded one is painted.
+    frame.surface = colorKey ? Surface::PaintedColorKey
+                    : frame.constantAlpha == 255 ? Surface::PaintedAlpha : Surface::LayeredAlpha;
     // The splash is drawn outside the renderer: all of it is new.
     frame.changed = splashActive ? std::span<const Rect>(&wholeWindow, 1) : windowRenderer.changed.rects();
   } else if (mode == DisplayMode::FullScreen) {

@@ -193,7 +193,8 @@ class CTonalisDlg : public CDialog {
   bool workerAbandoned_ = false;
   bool closing_ = false;            // the exit (or the session's end) has begun
   bool settingsLoaded_ = false;     // the settings were read: only then may they be written
-  std::optional<std::string> lastWritten_;  // what the file holds, when known
+  std::optional<Settings> lastSaved_;  // what the file holds, when known
+  std::optional<SoundSource> lastSavedSource_;
   bool saveFailureTold_ = false;
   bool trayWanted_ = false;         // the icon should be in the tray (from start-up to exit)
   bool trayIconAdded_ = false;

@@ -28,6 +28,7 @@ struct CaptureState final : BlockSink {
   SourceState openedAs = SourceState::Listening;  // the state once the stream proves alive
   SoundStreamInfo info;
   uint32_t lastPacketTick = 0;  // a packet arrived
+  bool reopenedAfterStall = false;  // the stream was opened again once without a word
   uint32_t lastFedTick = 0;     // the converter was fed up to this time (packets or filled gaps)
 
   uint32_t silenceStartTick = 0;  // no stream: silence blocks are due from here
@@ -185,10 +186,11 @@ void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
   if (got) {
     s.lastPacketTick = now;
     s.lastFedTick = now;
+    s.reopenedAfterStall = false;
     s.state = s.openedAs;
     return;
   }
-  if (s.info.loopback || s.state == SourceState::Lost) {
+  if (s.info.loopback || s.state == SourceState::Lost || now - s.lastPacketTick >= CaptureQuietMillis) {
     // A loopback delivers nothing while nothing plays, and a stream not yet back may
     // deliver nothing: that time is silence.
     const uint32_t idle = now - s.lastFedTick;
@@ -199,8 +201,16 @@ void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
   }
   if (!s.info.loopback && now - s.lastPacketTick >= CaptureStallMillis) {
     // A recording device always delivers, zeros in silence: this one has gone quiet
-    // without saying so (a sound server that went away).
-    lose(s, sound, now);
+    // without saying so (a sound server that went away). A stream that never got going
+    // (Wine's sometimes does not) is opened again once before the device counts as lost.
+    if (s.reopenedAfterStall || s.state == SourceState::Lost) {
+      lose(s, sound, now);
+    } else {
+      closeStream(s, sound);
+      startSilence(s, now);
+      s.attemptDue = true;
+      s.reopenedAfterStall = true;
+    }
   }
 }
 
@@ -240,6 +250,8 @@ void writeSlot(CaptureContext& capture, int32_t slot, std::span<const float, Blo
     std::atomic_ref<float>(target[size_t(k)]).store(samples[size_t(k)], std::memory_order_release);
   }
   version.store(before + 2, std::memory_order_release);
+  // The slot is complete before its index becomes visible to the analysis.
+  capture.latestBlock.store(slot, std::memory_order_release);
 }
 
 }  // namespace
@@ -249,8 +261,13 @@ void publishBlock(CaptureContext& capture, int32_t slot,
   std::array<float, BlockSamples> samples;
   convertSamples(bytes, samples);
   writeSlot(capture, slot, samples);
-  // The slot is complete before its index becomes visible to the analysis.
-  capture.latestBlock.store(slot, std::memory_order_release);
+}
+
+void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block) {
+  const int32_t latest = capture.latestBlock.load(std::memory_order_relaxed);
+  const int32_t slot = latest + 1 < RingSlotCount ? latest + 1 : 0;
+  writeSlot(capture, slot, block);
+  capture.blocksPublished.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out) {
@@ -277,14 +294,6 @@ bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out) {
     slot = slot + 1 < RingSlotCount ? slot + 1 : 0;
   }
   return true;
-}
-
-void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block) {
-  const int32_t latest = capture.latestBlock.load(std::memory_order_relaxed);
-  const int32_t slot = latest + 1 < RingSlotCount ? latest + 1 : 0;
-  writeSlot(capture, slot, block);
-  capture.latestBlock.store(slot, std::memory_order_release);
-  capture.blocksPublished.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool streamFormatFor(const SoundFormat& device, StreamFormat& out) {

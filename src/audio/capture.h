@@ -26,6 +26,7 @@ inline constexpr int32_t CaptureBufferBytes = BlockSamples * 2;  // one block as
 // Timing of the capture loop, in milliseconds.
 inline constexpr uint32_t CaptureWaitMillis = 10;     // longest wait for a packet (exit, events, silence)
 inline constexpr uint32_t CaptureGapMillis = 50;      // no packet this long: the gap is filled with silence
+inline constexpr uint32_t CaptureQuietMillis = 500;   // a capture stream this late: silence meanwhile
 inline constexpr uint32_t CaptureStallMillis = 1000;  // a capture stream silent this long has stalled
 inline constexpr uint32_t CaptureRetryMillis = 500;   // retry opening (and look for an absent source)
 
@@ -104,13 +105,13 @@ void convertSamples(std::span<const uint8_t, CaptureBufferBytes> bytes,
 void publishBlock(CaptureContext& capture, int32_t slot,
                   std::span<const uint8_t, CaptureBufferBytes> bytes);
 
+// Copies a finished block into the slot after latestBlock and publishes it.
+void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block);
+
 // Any thread, alongside the worker: copies the out.size() / 256 slots ending at the latest
 // one, oldest first. False when the worker wrote into one of them during the copy (it
 // lapped a reader that stalled): `out` is then partly new, partly old, and must not be used.
 bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out);
-
-// Copies a finished block into the slot after latestBlock and publishes it.
-void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block);
 
 // The converter's format for what a device delivers; false for a format the converter
 // cannot take (8-bit or 64-bit samples, float that is not 32-bit).

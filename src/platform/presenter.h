@@ -1,6 +1,6 @@
-// Frame buffers and how they reach the screen. A frame sends only what it changed: the
-// system's layered-window update of a whole screen costs milliseconds a call, and a
-// frame in a long silence changes a few digits at most.
+// Frame buffers and how they reach the screen. A frame sends only what it changed: a
+// layered-window update of a whole screen costs milliseconds a call, and a frame in a long
+// silence changes a few digits at most.
 #pragma once
 
 #include <cstdint>
@@ -11,20 +11,22 @@
 
 namespace tonalis {
 
-// How the window shows its frames.
+// How the window shows its frames: painted from the buffer, changed part only (a
+// layered-window update of a whole screen costs a full blend per frame, milliseconds),
+// except where only a layered update gives the look: a window faded by constant alpha.
 enum class Surface : int32_t {
-  LayeredAlpha,     // layered-window updates, the whole window blended with constantAlpha
-  LayeredColorKey,  // layered-window updates, black fully transparent and the rest opaque
-  Opaque,           // an ordinary window painted from the buffer; nothing shows through
-  PaintedColorKey,  // painted from the buffer as Opaque, black keyed out by the system
+  Opaque,           // an ordinary window; nothing shows through
+  PaintedAlpha,     // layered by the system's attributes with constantAlpha (255: unfaded)
+  PaintedColorKey,  // black keyed out by the system (fully transparent), the rest opaque
+  LayeredAlpha,     // layered-window updates of the changed part, faded by constantAlpha
 };
 
 struct Presentation {
   PixelView source;                  // a buffer from createBuffer
   std::optional<Point> destination;  // the window's new top-left on the screen; none: it stays
   Point size;                        // the window's size: the top-left part of source shown
-  Surface surface = Surface::LayeredAlpha;
-  uint8_t constantAlpha = 255;       // LayeredAlpha only
+  Surface surface = Surface::PaintedAlpha;
+  uint8_t constantAlpha = 255;       // PaintedAlpha and LayeredAlpha
   // Where `source` differs from the frame drawn into it before, in buffer pixels. Empty:
   // the same picture again.
   std::span<const Rect> changed;
@@ -43,11 +45,11 @@ class Presenter {
   // and the whole frame otherwise. The window is moved and sized as asked. The result is
   // not reported: a failed update leaves the previous picture.
   virtual void present(const Presentation& frame) = 0;
-  // True while the window is painted from the last frame (Opaque, PaintedColorKey):
-  // then the system's own background erase must be skipped.
+  // True while the window is painted from the frames (every surface but LayeredAlpha): the
+  // window's background erase must then be skipped, it would only flash.
   virtual bool paintsWindow() = 0;
-  // Answers the system's paint request from the last frame; false when the system keeps
-  // the window's picture itself (layered updates), for default processing.
+  // Answers the system's paint request from the last frame shown; false while layered
+  // updates keep the picture, or before the first frame (default processing).
   virtual bool repaint() = 0;
 };
 

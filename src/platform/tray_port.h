@@ -27,10 +27,10 @@ class TrayPort {
   // icon is in the tray (added now, or already there); false when the shell is not ready.
   virtual bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) = 0;
   virtual void removeIcon() = 0;
-  // A notification balloon from the icon (UTF-8 texts); nothing when there is no icon.
-  virtual void showBalloon(std::string_view title, std::string_view text) = 0;
   // Replaces the tip the icon shows on hover (UTF-8; the shell may cut a long one).
   virtual void setTip(std::string_view tip) = 0;
+  // A notification balloon from the icon (UTF-8 texts); nothing when there is no icon.
+  virtual void showBalloon(std::string_view title, std::string_view text) = 0;
   // Brings the main window to the foreground and tracks the menu at the cursor. The
   // chosen command arrives later as WM_COMMAND through the message table.
   virtual void trackMenu(const std::vector<MenuItem>& items) = 0;

@@ -199,8 +199,8 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
   }
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(presenter.liveBuffers(), 0);
-  // The worker closed its stream on the way out, before the buffers went.
-  EXPECT_LT(log.indexOf("sound.close"), log.indexOf("presenter.release"));
+  // The worker closed its stream on the way out, before the dialog ended.
+  EXPECT_LT(log.indexOf("sound.close"), log.indexOf("host.end 2"));
   EXPECT_FALSE(sound.isOpen());
   EXPECT_FALSE(sound.misuse());
   EXPECT_FALSE(dlg.workerThread.joinable());
@@ -239,7 +239,7 @@ TEST_F(MainWindow, WhatIsPlayingChosenRunsWithoutARecordingDevice) {
   sound.defaultOutput = "spk";
   files.files["tonalis.ini"] =
       "xpos 50\r\nypos 50\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
-      "\r\nc1\r\nc2\r\nsource 1\r\n";
+         "\r\nc1\r\nc2\r\nsource 1\r\n";
   CTonalisDlg dlg(ports());
   runUntil(dlg, tipIs("Tonalis — 正在播放的声音"));
   EXPECT_TRUE(shell.messages.empty());
@@ -366,25 +366,28 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
   const auto& first = presenter.presentations.front();  // the splash: all of it is new
-  EXPECT_EQ(first.surface, Surface::LayeredAlpha);
+  EXPECT_EQ(first.surface, Surface::PaintedAlpha);
   EXPECT_EQ(first.changedBounds, (Rect{0, 0, 443, 145}));
 
   struct Case {
     DisplayMode mode;
     int32_t transparency;
+    uint8_t alpha;
     Surface surface;
     std::optional<Point> destination;
   };
   const int32_t stripTop = dlg.layout.stripTop;
   const Case cases[] = {
-      {DisplayMode::Window, Alpha40, Surface::LayeredAlpha, std::nullopt},
-      {DisplayMode::Window, NoBackground, Surface::LayeredColorKey, std::nullopt},
-      {DisplayMode::FullScreen, Opaque, Surface::Opaque, Point{0, 0}},
-      {DisplayMode::Desktop, Opaque, Surface::PaintedColorKey, Point{0, stripTop}},
+      {DisplayMode::Window, Opaque, 255, Surface::PaintedAlpha, std::nullopt},
+      {DisplayMode::Window, Alpha40, 140, Surface::LayeredAlpha, std::nullopt},  // faded: layered updates
+      {DisplayMode::Window, NoBackground, 255, Surface::PaintedColorKey, std::nullopt},
+      {DisplayMode::FullScreen, Opaque, 255, Surface::Opaque, Point{0, 0}},
+      {DisplayMode::Desktop, Opaque, 255, Surface::PaintedColorKey, Point{0, stripTop}},
   };
   for (const Case& c : cases) {
     dlg.display.displayMode = c.mode;
     dlg.display.transparencyMode = c.transparency;
+    dlg.display.constantAlpha = c.alpha;
     // A long silence: the bars have fallen and the activity indicator rests.
     for (int i = 0; i < 1100; ++i) dlg.runFrame();
     presenter.presentations.clear();
@@ -396,14 +399,14 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
     EXPECT_EQ(p.changedCount, 0u) << "mode " << int(c.mode) << ": the same picture again";
   }
 
-  // Painted modes answer the system's erase and paint requests from the frame.
+  // The system's erase and paint requests are answered from the last frame shown.
   presenter.painted = true;
   intptr_t result = 0;
   EXPECT_TRUE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(dlg.dispatch({WM_PAINT, 0, 0}, result));
   EXPECT_EQ(log.count("presenter.repaint"), 1);
-  presenter.painted = false;  // layered: the system keeps the picture, default processing
+  presenter.painted = false;  // layered updates keep the picture: default processing
   EXPECT_FALSE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
   EXPECT_FALSE(dlg.dispatch({WM_PAINT, 0, 0}, result));
 
@@ -507,8 +510,8 @@ TEST_F(MainWindow, ExitIsBoundedWhenTheWorkerHangsInADeviceCall) {
   sound.hang = true;
   runUntil(dlg, [&] { return sound.stuck.load(); });
   ASSERT_TRUE(sound.stuck);
-  const uint32_t start = clock.tick;
   const int closesBefore = log.count("sound.close");
+  const uint32_t start = clock.tick;
   EXPECT_EQ(closeWith({WM_COMMAND, CmdExit, 0}), IDCANCEL);
   EXPECT_LE(clock.tick - start, 3000u) << "the exit took longer than 3 s";
   EXPECT_TRUE(dlg.workerAbandoned());

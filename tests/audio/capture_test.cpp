@@ -212,7 +212,7 @@ TEST(SourceCapture, FollowsChangesWithinASecond) {
        SourceState::Listening, "mic2", 0.50f},
       {"the recording stalls (sound server gone)", DefaultInput, [](Rig&) {},
        [](Rig& r) { r.sound.endpoint("mic").delivers = false; }, SourceState::Lost, nullptr, 0.0f,
-       CaptureStallMillis + 500},
+       2 * CaptureStallMillis + 500},
       {"the user picks another source", DefaultInput, [](Rig&) {},
        [](Rig& r) { r.capture.choose(device("usb")); }, SourceState::Listening, "usb", 0.20f},
   };

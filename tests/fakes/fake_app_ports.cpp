@@ -165,14 +165,14 @@ bool FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_vi
   return true;
 }
 
-void FakeTray::showBalloon(std::string_view title, std::string_view text) {
-  log_.add("tray.balloon " + std::string(title));
-  if (present) balloons.emplace_back(std::string(title), std::string(text));
-}
-
 void FakeTray::setTip(std::string_view text) {
   log_.add("tray.tip " + std::string(text));
   tip = std::string(text);
+}
+
+void FakeTray::showBalloon(std::string_view title, std::string_view text) {
+  log_.add("tray.balloon " + std::string(title));
+  if (present) balloons.emplace_back(std::string(title), std::string(text));
 }
 
 void FakeTray::removeIcon() {

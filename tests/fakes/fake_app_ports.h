@@ -102,7 +102,6 @@ class FakePresenter : public Presenter {
     size_t changedCount;           // rectangles sent as changed
     Rect changedBounds;            // and the box around them
     std::vector<uint32_t> pixels;  // copy of the presented area (when keepPixels)
-    bool colorKey() const { return surface == Surface::LayeredColorKey || surface == Surface::PaintedColorKey; }
   };
   bool keepPixels = false;
   bool logPresents = true;   // off for tests that count allocations
@@ -135,8 +134,8 @@ class FakeTray : public TrayPort {
 
   bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
-  void showBalloon(std::string_view title, std::string_view text) override;
   void setTip(std::string_view tip) override;
+  void showBalloon(std::string_view title, std::string_view text) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
 
  private:

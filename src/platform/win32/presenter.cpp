@@ -8,14 +8,14 @@ namespace tonalis::win32 {
 
 namespace {
 
-bool isLayeredUpdate(Surface s) { return s == Surface::LayeredAlpha || s == Surface::LayeredColorKey; }
-
-// Surfaces that need the window set up the same way.
-int setupOf(Surface s) { return isLayeredUpdate(s) ? 0 : s == Surface::Opaque ? 1 : 2; }
+// Surfaces that need the window set up the same way: a window set up for layered updates
+// takes no layering attributes and the other way round, until its layered style is
+// cleared and set again.
+int setupOf(Surface s) { return s == Surface::LayeredAlpha ? 0 : s == Surface::Opaque ? 1 : 2; }
 
 }  // namespace
 
-// Wine blends a layered window's pixels by their alpha byte even without per-pixel alpha
+// Wine blends a layered update's pixels by their alpha byte even without per-pixel alpha
 // (AlphaFormat 0), where Windows ignores that byte: frames whose words have a zero alpha
 // byte would be invisible there.
 Win32Presenter::Win32Presenter(Win32DialogHost& host) : host_(host), opaqueAlphaNeeded_(runningUnderWine()) {}
@@ -77,67 +77,57 @@ void Win32Presenter::present(const Presentation& frame) {
   Buffer* buffer = find(frame.source.pixels);
   const HWND hwnd = host_.hwnd();
   if (!buffer || !hwnd) return;
-  const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
-  // Where the window is now: under X a window manager may still answer an earlier
-  // placement after a mode switch, and the system takes that for a move by the user.
-  // Every frame puts the window back, as a whole-window update used to.
+
+  // Under X a window manager may still answer an earlier placement after a mode switch,
+  // and the system takes that for a move by the user: every frame puts the window back
+  // where it belongs, even one that sends no pixels.
   RECT now{};
   GetWindowRect(hwnd, &now);
   const Point at = frame.destination ? *frame.destination : Point{now.left, now.top};
-  const bool misplaced = now.left != at.x || now.top != at.y || now.right - now.left != frame.size.x ||
-                         now.bottom - now.top != frame.size.y;
-  const bool sameSurface = shown_ && shown_->surface == frame.surface;
-  const bool sameSetup = shown_ && setupOf(shown_->surface) == setupOf(frame.surface);
+  if (now.left != at.x || now.top != at.y || now.right - now.left != frame.size.x ||
+      now.bottom - now.top != frame.size.y) {
+    place(hwnd, at, frame.size);
+  }
+
   // Anything but the pixels that differs from the last frame (the window's styles too,
   // which the window commands set) makes this frame whole.
-  const bool whole = !sameSurface || shown_->source != frame.source.pixels ||
+  const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  const bool whole = !shown_ || shown_->surface != frame.surface || shown_->source != frame.source.pixels ||
                      shown_->destination != frame.destination || !(shown_->size == frame.size) ||
-                     shown_->alpha != frame.constantAlpha || shown_->exStyle != exStyle ||
-                     (misplaced && isLayeredUpdate(frame.surface));
-  if (misplaced && !isLayeredUpdate(frame.surface) && sameSetup) {
-    // Moving and sizing invalidates the window: its paint request repaints it.
-    SetWindowPos(hwnd, nullptr, at.x, at.y, frame.size.x, frame.size.y, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+                     shown_->alpha != frame.constantAlpha || shown_->exStyle != exStyle;
   if (!whole && frame.changed.empty()) return;  // the same picture: nothing to send
 
   GdiFlush();  // the canvas wrote the DIB memory directly
-  setSurface(hwnd, frame.surface, !sameSetup);
-  if (isLayeredUpdate(frame.surface)) {
+  if (whole) setSurface(hwnd, frame, !shown_ || setupOf(shown_->surface) != setupOf(frame.surface));
+  if (frame.surface == Surface::LayeredAlpha) {
     painted_ = nullptr;
-    presentLayered(hwnd, *buffer, frame, whole);
+    update(hwnd, *buffer, frame, whole);
   } else {
-    presentPainted(hwnd, *buffer, frame, whole);
+    paint(hwnd, *buffer, frame, whole);
   }
   shown_ = Shown{frame.source.pixels, frame.surface, frame.destination, frame.size, frame.constantAlpha,
                  GetWindowLongPtrW(hwnd, GWL_EXSTYLE)};
 }
 
-void Win32Presenter::setSurface(HWND hwnd, Surface surface, bool changed) {
-  const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
-  const bool layered = (style & WS_EX_LAYERED) != 0;
-  if (!changed && layered == (surface != Surface::Opaque)) return;
-  // A window set up for layered updates takes no layering attributes and the other way
-  // round, until its layered style is cleared and set again. The first frame (the
-  // splash) keeps the style the window commands gave it.
-  const bool reset = changed && shown_ && layered;
-  if (surface == Surface::Opaque || reset) SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style & ~LONG_PTR(WS_EX_LAYERED));
-  if (surface != Surface::Opaque) SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style | WS_EX_LAYERED);
-  if (surface == Surface::PaintedColorKey) SetLayeredWindowAttributes(hwnd, RGB(0, 0, 0), 255, LWA_COLORKEY);
-  if (!isLayeredUpdate(surface) && !childrenHidden_) {
-    // A painted window would show its child controls over the frame; a layered update
-    // never does. The frame is the whole picture.
-    for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-      ShowWindow(child, SW_HIDE);
+void Win32Presenter::paint(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole) {
+  painted_ = &buffer;
+  paintedSize_ = frame.size;
+  HDC dc = GetDC(hwnd);
+  if (!dc) return;
+  if (whole) {
+    BitBlt(dc, 0, 0, frame.size.x, frame.size.y, buffer.dc.get(), 0, 0, SRCCOPY);
+  } else {
+    for (const Rect& r : frame.changed) {
+      BitBlt(dc, r.left, r.top, r.width(), r.height(), buffer.dc.get(), r.left, r.top, SRCCOPY);
     }
-    childrenHidden_ = true;
   }
+  ReleaseDC(hwnd, dc);
 }
 
-void Win32Presenter::presentLayered(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole) {
-  Rect changed{};
-  for (const Rect& r : frame.changed) changed = unite(changed, r);
-  const Rect all{0, 0, frame.size.x, frame.size.y};
-  const Rect area = whole ? all : changed;
+void Win32Presenter::update(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole) {
+  Rect area{};
+  for (const Rect& r : frame.changed) area = unite(area, r);
+  if (whole) area = {0, 0, frame.size.x, frame.size.y};
   if (opaqueAlphaNeeded_) markOpaque(frame.source, area);
   POINT sourcePoint{0, 0};
   POINT destinationPoint{frame.destination ? frame.destination->x : 0, frame.destination ? frame.destination->y : 0};
@@ -153,31 +143,40 @@ void Win32Presenter::presentLayered(HWND hwnd, Buffer& buffer, const Presentatio
   info.pptSrc = &sourcePoint;
   info.crKey = RGB(0, 0, 0);
   info.pblend = &blend;
-  info.dwFlags = frame.surface == Surface::LayeredColorKey ? ULW_COLORKEY : ULW_ALPHA;
+  info.dwFlags = ULW_ALPHA;
   info.prcDirty = whole ? nullptr : &dirty;
   UpdateLayeredWindowIndirect(hwnd, &info);
 }
 
-void Win32Presenter::presentPainted(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole) {
-  RECT now{};
-  GetWindowRect(hwnd, &now);
-  const Point at = frame.destination ? *frame.destination : Point{now.left, now.top};
-  if (now.left != at.x || now.top != at.y || now.right - now.left != frame.size.x ||
-      now.bottom - now.top != frame.size.y) {
-    SetWindowPos(hwnd, nullptr, at.x, at.y, frame.size.x, frame.size.y, SWP_NOZORDER | SWP_NOACTIVATE);
+void Win32Presenter::place(HWND hwnd, Point at, Point size) {
+  // Moving and sizing invalidates the window: its paint request repaints it.
+  SetWindowPos(hwnd, nullptr, at.x, at.y, size.x, size.y, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Presenter::setSurface(HWND hwnd, const Presentation& frame, bool setupChanged) {
+  // The window commands keep the window layered in every mode; an opaque one needs no
+  // layering at all.
+  LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  if ((style & WS_EX_LAYERED) && (frame.surface == Surface::Opaque || (setupChanged && shown_))) {
+    style &= ~LONG_PTR(WS_EX_LAYERED);
+    SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style);
   }
-  painted_ = &buffer;
-  paintedSize_ = frame.size;
-  HDC dc = GetDC(hwnd);
-  if (!dc) return;
-  if (whole) {
-    BitBlt(dc, 0, 0, frame.size.x, frame.size.y, buffer.dc.get(), 0, 0, SRCCOPY);
-  } else {
-    for (const Rect& r : frame.changed) {
-      BitBlt(dc, r.left, r.top, r.width(), r.height(), buffer.dc.get(), r.left, r.top, SRCCOPY);
+  if (frame.surface != Surface::Opaque && !(style & WS_EX_LAYERED)) {
+    SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style | WS_EX_LAYERED);
+  }
+  if (frame.surface == Surface::PaintedColorKey) {
+    SetLayeredWindowAttributes(hwnd, RGB(0, 0, 0), 255, LWA_COLORKEY);
+  } else if (frame.surface == Surface::PaintedAlpha) {
+    SetLayeredWindowAttributes(hwnd, RGB(0, 0, 0), frame.constantAlpha, LWA_ALPHA);
+  }
+  if (frame.surface != Surface::LayeredAlpha && !childrenHidden_) {
+    // A painted window would show its child controls over the frame (a layered update
+    // never does): the frame is the whole picture.
+    for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      ShowWindow(child, SW_HIDE);
     }
+    childrenHidden_ = true;
   }
-  ReleaseDC(hwnd, dc);
 }
 
 bool Win32Presenter::paintsWindow() { return painted_ != nullptr; }

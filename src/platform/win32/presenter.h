@@ -1,7 +1,6 @@
-// Frame buffers as 32-bpp top-down DIB sections. Window mode's frames go out as layered
-// updates of their changed part; the full-screen and desktop strips paint an ordinary
-// window (keyed out by the system on the desktop), which costs what changed instead of
-// a whole-screen blend per frame.
+// Frame buffers as 32-bpp top-down DIB sections, painted into the window: only the changed
+// rectangles, with BitBlt; transparency from the system's layering attributes (the black
+// colour key). A faded window gets layered-window updates with a dirty rectangle instead.
 #pragma once
 
 #include <memory>
@@ -34,16 +33,17 @@ class Win32Presenter : public Presenter {
   // The last frame shown: the next one like it sends only what changed.
   struct Shown {
     const uint32_t* source = nullptr;
-    Surface surface = Surface::LayeredAlpha;
+    Surface surface = Surface::Opaque;
     std::optional<Point> destination;
     Point size;
     uint8_t alpha = 0;
     LONG_PTR exStyle = 0;
   };
   Buffer* find(const uint32_t* pixels);
-  void setSurface(HWND hwnd, Surface surface, bool changed);
-  void presentLayered(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole);
-  void presentPainted(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole);
+  void setSurface(HWND hwnd, const Presentation& frame, bool setupChanged);
+  void place(HWND hwnd, Point at, Point size);
+  void paint(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole);
+  void update(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole);
   static void markOpaque(const PixelView& source, const Rect& area);
 
   Win32DialogHost& host_;
@@ -51,7 +51,7 @@ class Win32Presenter : public Presenter {
   HDC screenDc_ = nullptr;
   bool opaqueAlphaNeeded_;
   std::optional<Shown> shown_;
-  Buffer* painted_ = nullptr;  // what a paint request copies while the window is painted
+  Buffer* painted_ = nullptr;  // what a paint request copies from
   Point paintedSize_;
   bool childrenHidden_ = false;
 };

@@ -66,6 +66,14 @@ bool Win32TrayPort::addIcon(uint32_t iconId, uint32_t callbackMessage, std::stri
   return added_;
 }
 
+void Win32TrayPort::setTip(std::string_view tip) {
+  const std::wstring wideTip = widen(tip);
+  std::fill(std::begin(data_.szTip), std::end(data_.szTip), L'\0');
+  wcsncpy(data_.szTip, wideTip.c_str(), sizeof(data_.szTip) / sizeof(wchar_t) - 1);
+  // Kept in the record either way, so an icon added again later shows it too.
+  if (added_) Shell_NotifyIconW(NIM_MODIFY, &data_);
+}
+
 void Win32TrayPort::showBalloon(std::string_view title, std::string_view text) {
   if (!added_) return;
   NOTIFYICONDATAW balloon = data_;
@@ -76,14 +84,6 @@ void Win32TrayPort::showBalloon(std::string_view title, std::string_view text) {
   wcsncpy(balloon.szInfoTitle, wideTitle.c_str(), sizeof(balloon.szInfoTitle) / sizeof(wchar_t) - 1);
   wcsncpy(balloon.szInfo, wideText.c_str(), sizeof(balloon.szInfo) / sizeof(wchar_t) - 1);
   Shell_NotifyIconW(NIM_MODIFY, &balloon);
-}
-
-void Win32TrayPort::setTip(std::string_view tip) {
-  const std::wstring wideTip = widen(tip);
-  std::fill(std::begin(data_.szTip), std::end(data_.szTip), L'\0');
-  wcsncpy(data_.szTip, wideTip.c_str(), sizeof(data_.szTip) / sizeof(wchar_t) - 1);
-  // Kept in the record either way, so an icon added again later shows it too.
-  if (added_) Shell_NotifyIconW(NIM_MODIFY, &data_);
 }
 
 void Win32TrayPort::removeIcon() {

@@ -20,8 +20,8 @@ class Win32TrayPort : public TrayPort {
 
   bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
   void removeIcon() override;
-  void showBalloon(std::string_view title, std::string_view text) override;
   void setTip(std::string_view tip) override;
+  void showBalloon(std::string_view title, std::string_view text) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
   // True when `message` is the shell's "TaskbarCreated" broadcast: a new shell, which has
   // forgotten every icon (the main window then adds its icon again).

@@ -56,7 +56,24 @@ void Win32WindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, 
   }
 }
 
-void Win32WindowPort::show() { ShowWindow(hwnd_, SW_SHOWNORMAL); }
+void Win32WindowPort::show() {
+  RECT before{};
+  const bool wasHidden = !IsWindowVisible(hwnd_) && GetWindowRect(hwnd_, &before);
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  if (!wasHidden || !win32::runningUnderWine()) return;
+  // Under Wine the window manager places a window shown again as it likes, and Wine takes
+  // that for a move by the user (a layered update used to put it back at once; a painted
+  // window is not updated when nothing changed). Let the answer in and put it back.
+  for (int i = 0; i < 5; ++i) {
+    Sleep(20);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    RECT now{};
+    GetWindowRect(hwnd_, &now);
+    if (now.left == before.left && now.top == before.top) continue;
+    SetWindowPos(hwnd_, nullptr, before.left, before.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
 
 void Win32WindowPort::hide() { ShowWindow(hwnd_, SW_HIDE); }
 

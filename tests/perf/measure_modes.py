@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""CPU of tonalis.exe under Wine in each display mode, for notes (no pass/fail).
+
+Runs the program on a 1920 x 1080 virtual screen with music playing and measures, from
+/proc/<pid>/stat, the CPU time of tonalis.exe and of the wineserver (the X server's share is
+printed apart) during:
+
+  window      Window mode, music
+  fullscreen  FullScreen mode, music
+  desktop     Desktop mode, music
+  silence     Window mode, after 40 s of silence (the bars have fallen; the board would show the clock)
+
+It prints a table (percent of one core, tonalis.exe + wineserver) and each figure as a ratio
+against Window-with-music of the same build. With --reference, a second build is measured in the
+same run the same way, and the table gets its column and the new/reference ratios.
+
+Usage: python3 tests/perf/measure_modes.py [--exe build/win64/src/platform/win32/tonalis.exe]
+           [--reference other/tonalis.exe] [--seconds 10] [--json out/perf/measure_modes.json]
+
+The machine's other load shows in the figures: run it on a quiet machine, or read the ratios
+(taken from the same run) rather than the absolute percentages.
+"""
+
+import argparse
+import json
+import os
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "e2e"))
+
+from harness import OUT_DIR, Env, music_mix, tagged_pids, write_wav  # noqa: E402
+from screen_read import status_row_problems  # noqa: E402
+
+TICKS = os.sysconf("SC_CLK_TCK")
+WINDOW_MODE, DESKTOP_MODE, FULL_SCREEN = 32835, 32834, 32826
+EXIT = 32782
+SILENCE_SECONDS = 40.0
+PHASES = ("window", "fullscreen", "desktop", "silence")
+
+
+def proc_name(pid):
+    try:
+        return Path(f"/proc/{pid}/comm").read_text().strip()
+    except OSError:
+        return ""
+
+
+def cpu_seconds(pid):
+    """utime + stime of a process (all its threads), in seconds; 0 once it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            fields = f.read().rsplit(b")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / TICKS  # fields 14 and 15 of stat(5)
+
+
+def find_processes(tag, *names):
+    return [p for p in tagged_pids(tag) if proc_name(p).lower() in names]
+
+
+def find_process(tag, *names):
+    found = find_processes(tag, *names)
+    if len(found) != 1:
+        raise RuntimeError(f"expected one {names} process in the env, found {found}")
+    return found[0]
+
+
+class Meter:
+    """CPU seconds of the program, the wineserver and the X server over a stretch of time."""
+
+    def __init__(self, env):
+        self.pids = {
+            "tonalis": find_process(env.tag, "tonalis.exe"),
+            "wineserver": find_process(env.tag, "wineserver", "wineserver64"),
+        }
+        xs = find_processes(env.tag, "xvfb", "xorg")
+        if xs:
+            self.pids["x"] = xs[0]
+
+    def sample(self):
+        return time.monotonic(), {k: cpu_seconds(p) for k, p in self.pids.items()}
+
+    def measure(self, seconds):
+        t0, c0 = self.sample()
+        time.sleep(seconds)
+        t1, c1 = self.sample()
+        wall = t1 - t0
+        out = {k: round(100 * (c1[k] - c0[k]) / wall, 1) for k in c0}
+        out["seconds"] = round(wall, 2)
+        out["total"] = round(out["tonalis"] + out["wineserver"], 1)
+        return out
+
+
+def measure_build(exe, seconds, label):
+    """The four phases for one build, in one Env of its own."""
+    music_len = 3 * (seconds + 4.0) + 10.0
+    figures = {}
+    with Env(name=f"perf-{label}", extra_env={}) as env:
+        music = write_wav(env.run_dir / "music.wav", music_mix(music_len))
+        app = env.run_exe(exe, name="tonalis")
+        facts = env.wait_window(timeout=30)
+        origin = (facts["left"], facts["top"])
+        deadline = time.monotonic() + 20
+        while status_row_problems(env.screenshot(f"{label}-start"), origin) and time.monotonic() < deadline:
+            time.sleep(0.3)
+        meter = Meter(env)
+
+        player = env.play_wav(music)
+        time.sleep(2.0)
+        figures["window"] = meter.measure(seconds)
+        env.screenshot(f"{label}-window")
+        env.post_command(FULL_SCREEN)
+        time.sleep(2.0)
+        figures["fullscreen"] = meter.measure(seconds)
+        env.screenshot(f"{label}-fullscreen")
+        env.post_command(DESKTOP_MODE)
+        time.sleep(2.0)
+        figures["desktop"] = meter.measure(seconds)
+        env.screenshot(f"{label}-desktop")
+        env.post_command(WINDOW_MODE)
+        player.stop()
+        time.sleep(SILENCE_SECONDS)
+        figures["silence"] = meter.measure(seconds)
+        env.screenshot(f"{label}-silence")
+
+        env.post_command(EXIT)
+        app.wait(15)
+    return figures
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    root = HERE.parent.parent
+    ap.add_argument("--exe", default=str(root / "build/win64/src/platform/win32/tonalis.exe"),
+                    help="the build measured")
+    ap.add_argument("--reference", help="a second build measured in the same run (e.g. of main)")
+    ap.add_argument("--seconds", type=float, default=10.0, help="length of each measured stretch")
+    ap.add_argument("--json", default=str(OUT_DIR.parent / "perf" / "measure_modes.json"))
+    args = ap.parse_args()
+
+    builds = {"new": Path(args.exe)}
+    if args.reference:
+        builds["reference"] = Path(args.reference)
+    results = {}
+    for label, exe in builds.items():
+        if not exe.exists():
+            raise SystemExit(f"{exe} does not exist")
+        results[label] = measure_build(exe, args.seconds, label)
+
+    print(f"CPU, % of one core: tonalis.exe + wineserver (X server apart); {args.seconds:g} s a phase, "
+          f"1920 x 1080, load average {os.getloadavg()[0]:.1f}")
+    header = f"{'phase':<12}" + "".join(f"{label:>12}{'(ratio)':>9}{'X':>7}" for label in results)
+    if "reference" in results:
+        header += f"{'new/ref':>9}"
+    print(header)
+    for phase in PHASES:
+        line = f"{phase:<12}"
+        for label, figs in results.items():
+            f, base = figs[phase], figs["window"]["total"] or 1.0
+            line += f"{f['total']:>12.1f}{f['total'] / base:>9.2f}{f.get('x', float('nan')):>7.1f}"
+        if "reference" in results:
+            ref = results["reference"][phase]["total"] or 1.0
+            line += f"{results['new'][phase]['total'] / ref:>9.2f}"
+        print(line)
+    print("ratio: against Window with music of the same build. Targets: fullscreen and desktop <= 1.5, "
+          "silence <= 0.3, and new/ref of window clearly below 1.")
+
+    out = Path(args.json)
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.write_text(json.dumps({"builds": {k: str(v) for k, v in builds.items()}, "figures": results,
+                               "seconds": args.seconds, "clock_ticks_per_s": TICKS}, indent=2) + "\n")
+    print(f"figures written to {out}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
