@@ -168,7 +168,6 @@ void CTonalisDlg::startupThread() {
   splashActive = false;
   // When the program is already closing there is nothing left to start.
   if (running) {
-    windowRenderer.picture = {};  // the splash was drawn outside the renderer
     // Clearing the buffer, the saved transparency and the frame timer are the window's
     // business: its own thread does them (only it draws, and a style change from here
     // would block on it).
@@ -182,6 +181,7 @@ void CTonalisDlg::startupThread() {
 void CTonalisDlg::onSplashEnded() {
   if (!running || closing_) return;
   Canvas(windowBufferBitmap).fillRect(clientRect, 0);
+  windowRenderer.picture = {};  // the splash was drawn outside the renderer
   applyTransparencyMode(display, ports_.window, display.transparencyMode);
   frameTimerWanted_ = true;
   startTimers();
