@@ -339,7 +339,7 @@ TEST(SoundConverter, PushingAllocatesNothing) {
 }
 
 // Writes the first `limit` blocks into a ring as the capture loop does, for the analysis.
-struct RingSink : BlockSink {
+struct RingSink final : BlockSink {
   SampleRing ring{};
   int32_t latest = RingSlotCount - 1;
   int32_t limit = 0;
