@@ -307,18 +307,28 @@ TEST(SourceCapture, TakesTheFormatsDevicesDeliver) {
 
 // ---------------------------------------------------------------- the worker and its end
 
+// The ports and capture record of a worker on a real thread, with a clock that does not log.
+struct ThreadedRig {
+  CallLog log;
+  FakeSoundInput sound{log};
+  fakes::FakeShell shell{log};
+  fakes::FakeClock clock{log};
+  CaptureContext capture;
+  std::atomic<bool> running{true};
+
+  ThreadedRig() { clock.logSleeps = false; }
+  std::future<bool> startWorker() {
+    return std::async(std::launch::async, [this] { return runCapture(capture, sound, clock, running); });
+  }
+};
+
 TEST(RunCapture, EndsPromptlyWhenRunningIsClearedEvenWithTheDeviceGone) {
   for (bool deviceGone : {false, true}) {
     SCOPED_TRACE(deviceGone ? "device gone" : "device delivering");
-    CallLog log;
-    FakeSoundInput sound{log};
-    fakes::FakeShell shell{log};
-    fakes::FakeClock clock{log};
-    clock.logSleeps = false;
-    CaptureContext capture;
-    std::atomic<bool> running{true};
+    ThreadedRig rig;
+    auto& [log, sound, shell, clock, capture, running] = rig;
     ASSERT_FALSE(prepareCapture(capture, sound, shell, DefaultInput));
-    auto worker = std::async(std::launch::async, [&] { return runCapture(capture, sound, clock, running); });
+    auto worker = rig.startWorker();
     while (capture.blocksPublished < 10 && worker.wait_for(1ms) != std::future_status::ready) {
     }
     if (deviceGone) sound.setPresent("mic", false);
@@ -333,15 +343,10 @@ TEST(RunCapture, EndsPromptlyWhenRunningIsClearedEvenWithTheDeviceGone) {
 }
 
 TEST(ReleaseCapture, StopsARunningWorkerFirstAndReleasesOnce) {
-  CallLog log;
-  FakeSoundInput sound{log};
-  fakes::FakeShell shell{log};
-  fakes::FakeClock clock{log};
-  clock.logSleeps = false;
-  CaptureContext capture;
-  std::atomic<bool> running{true};
+  ThreadedRig rig;
+  auto& [log, sound, shell, clock, capture, running] = rig;
   ASSERT_FALSE(prepareCapture(capture, sound, shell, DefaultInput));
-  auto worker = std::async(std::launch::async, [&] { return runCapture(capture, sound, clock, running); });
+  auto worker = rig.startWorker();
   while (!sound.isOpen()) std::this_thread::sleep_for(1ms);
   releaseCapture(capture, sound);
   EXPECT_EQ(worker.wait_for(2s), std::future_status::ready);

@@ -16,7 +16,7 @@ namespace tonalis {
 namespace {
 
 // A WAV image built field by field, so a test can break any one of them.
-struct WavSpec {
+struct WavLayout {
   uint16_t tag = 1;
   uint16_t channels = 1;
   uint32_t rate = 65536;
@@ -42,7 +42,7 @@ void putId(std::vector<uint8_t>& v, const char* id) {
   for (int i = 0; i < 4; ++i) v.push_back(uint8_t(id[i]));  // (insert trips a false -O3 warning in mingw)
 }
 
-std::vector<uint8_t> buildWav(const WavSpec& s) {
+std::vector<uint8_t> buildWav(const WavLayout& s) {
   std::vector<uint8_t> v;
   putId(v, "RIFF");
   put32(v, 0);  // patched below
@@ -74,15 +74,15 @@ std::vector<uint8_t> buildWav(const WavSpec& s) {
   return v;
 }
 
-WavSpec withSamples(std::vector<int16_t> samples) {
-  WavSpec s;
+WavLayout withSamples(std::vector<int16_t> samples) {
+  WavLayout s;
   s.samples = std::move(samples);
   return s;
 }
 
 // A file of `frames` frames in the given layout; data bytes count up from 0.
-WavSpec withFormat(uint16_t tag, uint16_t channels, uint16_t bits, uint32_t rate, size_t frames) {
-  WavSpec s;
+WavLayout withFormat(uint16_t tag, uint16_t channels, uint16_t bits, uint32_t rate, size_t frames) {
+  WavLayout s;
   s.tag = tag;
   s.channels = channels;
   s.bits = bits;
@@ -98,15 +98,15 @@ WavSpec withFormat(uint16_t tag, uint16_t channels, uint16_t bits, uint32_t rate
 
 TEST(WavReader, ReadsMonoPcm16AndSkipsOtherChunks) {
   const std::vector<int16_t> samples = {0, 1, -1, 32767, -32768, 1234};
-  WavSpec plain = withSamples(samples);
-  WavSpec withList = withSamples(samples);
+  WavLayout plain = withSamples(samples);
+  WavLayout withList = withSamples(samples);
   withList.extraChunkBeforeData = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0};  // odd size, padded
-  WavSpec extensible = withSamples(samples);
+  WavLayout extensible = withSamples(samples);
   extensible.tag = 0xFFFE;
   extensible.fmtSize = 40;
-  WavSpec odd = withSamples(samples);
+  WavLayout odd = withSamples(samples);
   odd.oddDataByte = true;
-  for (const WavSpec* s : {&plain, &withList, &extensible, &odd}) {
+  for (const WavLayout* s : {&plain, &withList, &extensible, &odd}) {
     const WavReadResult r = parseMonoPcm16Wav(buildWav(*s), 65536);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.samples, samples);
@@ -122,26 +122,26 @@ TEST(WavReader, RejectsWhatCaptureWouldNotRecord) {
   };
   const std::vector<int16_t> some(300, 5);
   auto wavWith = [&](auto change) {
-    WavSpec s = withSamples(some);
+    WavLayout s = withSamples(some);
     change(s);
     return buildWav(s);
   };
-  std::vector<uint8_t> noData = wavWith([](WavSpec&) {});
+  std::vector<uint8_t> noData = wavWith([](WavLayout&) {});
   noData.resize(12 + 8 + 16);
-  std::vector<uint8_t> onlyHeader = wavWith([](WavSpec&) {});
+  std::vector<uint8_t> onlyHeader = wavWith([](WavLayout&) {});
   onlyHeader.resize(12);
-  std::vector<uint8_t> renamedFmt = wavWith([](WavSpec&) {});
+  std::vector<uint8_t> renamedFmt = wavWith([](WavLayout&) {});
   std::memcpy(renamedFmt.data() + 12, "junk", 4);
   const Case cases[] = {
       {"empty", {}, "RIFF"},
       {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!'}, "RIFF"},
-      {"44.1 kHz", wavWith([](WavSpec& s) { s.rate = 44100; }), "44100"},
-      {"stereo", wavWith([](WavSpec& s) { s.channels = 2; s.blockAlign = 4; }), "mono"},
-      {"8-bit", wavWith([](WavSpec& s) { s.bits = 8; s.blockAlign = 1; }), "16-bit"},
-      {"float", wavWith([](WavSpec& s) { s.tag = 3; s.bits = 32; s.blockAlign = 4; }), "PCM"},
-      {"short format chunk", wavWith([](WavSpec& s) { s.fmtSize = 14; }), "format"},
-      {"data longer than the file", wavWith([](WavSpec& s) { s.dataSizeDelta = 2; }), "past the end"},
-      {"huge chunk", wavWith([](WavSpec& s) {
+      {"44.1 kHz", wavWith([](WavLayout& s) { s.rate = 44100; }), "44100"},
+      {"stereo", wavWith([](WavLayout& s) { s.channels = 2; s.blockAlign = 4; }), "mono"},
+      {"8-bit", wavWith([](WavLayout& s) { s.bits = 8; s.blockAlign = 1; }), "16-bit"},
+      {"float", wavWith([](WavLayout& s) { s.tag = 3; s.bits = 32; s.blockAlign = 4; }), "PCM"},
+      {"short format chunk", wavWith([](WavLayout& s) { s.fmtSize = 14; }), "format"},
+      {"data longer than the file", wavWith([](WavLayout& s) { s.dataSizeDelta = 2; }), "past the end"},
+      {"huge chunk", wavWith([](WavLayout& s) {
          s.extraChunkBeforeData = {'b', 'i', 'g', ' ', 0xFF, 0xFF, 0xFF, 0xFF};
        }), "past the end"},
       {"no data chunk", noData, "no data"},
@@ -157,7 +157,7 @@ TEST(WavReader, RejectsWhatCaptureWouldNotRecord) {
 
 TEST(WavReader, ReadsEveryCommonFormatAsItIsStored) {
   struct Case {
-    WavSpec spec;
+    WavLayout layout;
     StreamFormat format;
   };
   const Case cases[] = {
@@ -167,22 +167,22 @@ TEST(WavReader, ReadsEveryCommonFormatAsItIsStored) {
       {withFormat(1, 1, 32, 96000, 300), {96000, 1, SampleType::Int32}},
       {withFormat(3, 2, 32, 48000, 300), {48000, 2, SampleType::Float32}},
       {withFormat(0xFFFE, 6, 24, 48000, 300), {48000, 6, SampleType::Int24}},
-      {[] { WavSpec s = withFormat(0xFFFE, 2, 32, 44100, 300); s.subTag = 3; return s; }(),
+      {[] { WavLayout s = withFormat(0xFFFE, 2, 32, 44100, 300); s.subTag = 3; return s; }(),
        {44100, 2, SampleType::Float32}},
-      {[] { WavSpec s = withFormat(1, 2, 16, 8000, 300); s.oddDataByte = true; return s; }(),
+      {[] { WavLayout s = withFormat(1, 2, 16, 8000, 300); s.oddDataByte = true; return s; }(),
        {8000, 2, SampleType::Int16}},
   };
   for (const Case& c : cases) {
-    const std::vector<uint8_t> file = buildWav(c.spec);
+    const std::vector<uint8_t> file = buildWav(c.layout);
     const WavAudio r = parseWav(file);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.format, c.format) << c.format.sampleRate << " " << c.format.channels;
     EXPECT_EQ(r.frameCount, 300u);
-    ASSERT_EQ(r.frames.size(), c.spec.rawData.size());
-    EXPECT_TRUE(std::equal(r.frames.begin(), r.frames.end(), c.spec.rawData.begin()));
+    ASSERT_EQ(r.frames.size(), c.layout.rawData.size());
+    EXPECT_TRUE(std::equal(r.frames.begin(), r.frames.end(), c.layout.rawData.begin()));
   }
   // A trailing partial frame is left out.
-  WavSpec partial = withFormat(1, 2, 24, 48000, 10);
+  WavLayout partial = withFormat(1, 2, 24, 48000, 10);
   partial.rawData.resize(partial.rawData.size() + 5, 0x11);
   const std::vector<uint8_t> file = buildWav(partial);
   const WavAudio r = parseWav(file);
@@ -194,24 +194,24 @@ TEST(WavReader, ReadsEveryCommonFormatAsItIsStored) {
 TEST(WavReader, RejectsFormatsTheConverterCannotTake) {
   const struct {
     const char* name;
-    WavSpec spec;
+    WavLayout layout;
     const char* errorPart;
   } cases[] = {
       {"8-bit", withFormat(1, 1, 8, 44100, 10), "8-bit integer"},
       {"64-bit float", withFormat(3, 1, 64, 44100, 10), "64-bit float"},
       {"ADPCM", withFormat(2, 1, 16, 44100, 10), "format tag 2"},
-      {"extensible ADPCM", [] { WavSpec s = withFormat(0xFFFE, 1, 16, 44100, 10); s.subTag = 2; return s; }(),
+      {"extensible ADPCM", [] { WavLayout s = withFormat(0xFFFE, 1, 16, 44100, 10); s.subTag = 2; return s; }(),
        "format tag 2"},
       {"no channels", withFormat(1, 0, 16, 44100, 10), "0 channels"},
       {"rate 0", withFormat(1, 1, 16, 0, 10), "sample rate 0"},
       {"rate 2 MHz", withFormat(1, 2, 16, 2000000, 10), "2000000"},
-      {"block size", [] { WavSpec s = withFormat(1, 2, 16, 44100, 10); s.blockAlign = 2; return s; }(),
+      {"block size", [] { WavLayout s = withFormat(1, 2, 16, 44100, 10); s.blockAlign = 2; return s; }(),
        "block size"},
-      {"truncated data", [] { WavSpec s = withFormat(1, 2, 16, 44100, 10); s.dataSizeDelta = 2; return s; }(),
+      {"truncated data", [] { WavLayout s = withFormat(1, 2, 16, 44100, 10); s.dataSizeDelta = 2; return s; }(),
        "past the end"},
   };
   for (const auto& c : cases) {
-    const WavAudio r = parseWav(buildWav(c.spec));
+    const WavAudio r = parseWav(buildWav(c.layout));
     EXPECT_FALSE(r.ok) << c.name;
     EXPECT_NE(r.error.find(c.errorPart), std::string::npos) << c.name << ": " << r.error;
   }
@@ -237,10 +237,10 @@ void checkAnyFormat(std::span<const uint8_t> bytes, size_t where) {
 }
 
 TEST(WavReader, DamagedFilesNeverReadOutOfBounds) {
-  WavSpec s = withSamples(std::vector<int16_t>(40, -7));
+  WavLayout s = withSamples(std::vector<int16_t>(40, -7));
   s.extraChunkBeforeData = {'L', 'I', 'S', 'T', 1, 0, 0, 0, 'x', 0};
   const std::vector<uint8_t> good = buildWav(s);
-  WavSpec other = withFormat(0xFFFE, 3, 24, 11025, 60);
+  WavLayout other = withFormat(0xFFFE, 3, 24, 11025, 60);
   const std::vector<uint8_t> goodOther = buildWav(other);
   for (size_t n = 0; n < good.size(); ++n) {
     const std::vector<uint8_t> prefix(good.begin(), good.begin() + n);
