@@ -5,7 +5,9 @@ period and silence for the second, and samples its GDI and USER object counts
 sample after the warm-up to the last must be zero objects and handles and under 1 MB.
 
 Usage: python3 tests/soak/soak.py [--minutes 60] [--interval 60] [--modes window,fullscreen,desktop]
-Not part of scripts/test: the full run takes three hours.
+                                  [--parallel]
+Not part of scripts/test: the full run takes three hours, or one with --parallel (each mode in
+its own display, sound server and Wine prefix, all at once).
 """
 
 import argparse
@@ -16,7 +18,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
-from harness import Env, music_mix, write_wav  # noqa: E402
+from harness import E2E_DIR, PREFIX_DIR, Env, music_mix, write_wav  # noqa: E402
 
 MODE_COMMANDS = {"window": 32835, "fullscreen": 32826, "desktop": 32834}
 CMD_EXIT = 32782
@@ -50,8 +52,8 @@ def sample(env) -> dict:
                 threads=int(status["Threads"]))
 
 
-def soak_mode(mode: str, minutes: float, interval: float) -> dict:
-    with Env(name=f"soak-{mode}") as env:
+def soak_mode(mode: str, minutes: float, interval: float, prefix: Path = PREFIX_DIR) -> dict:
+    with Env(name=f"soak-{mode}", prefix=prefix) as env:
         app = env.run_tonalis(name="tonalis")
         env.wait_window(timeout=30)
         time.sleep(6)  # the splash period
@@ -98,8 +100,25 @@ def main(argv):
     ap.add_argument("--minutes", type=float, default=60.0, help="per display mode")
     ap.add_argument("--interval", type=float, default=60.0, help="seconds between samples")
     ap.add_argument("--modes", default="window,fullscreen,desktop")
+    ap.add_argument("--parallel", action="store_true", help="every mode at once, one prefix each")
     args = ap.parse_args(argv[1:])
-    results = [soak_mode(m, args.minutes, args.interval) for m in args.modes.split(",")]
+    modes = args.modes.split(",")
+    if args.parallel:
+        results = [None] * len(modes)
+
+        def run(i, mode):
+            try:
+                results[i] = soak_mode(mode, args.minutes, args.interval, E2E_DIR / f"wineprefix-soak-{mode}")
+            except Exception as e:  # one mode failing must not hide the others' figures
+                results[i] = dict(mode=mode, error=repr(e), ok=False)
+
+        threads = [threading.Thread(target=run, args=(i, m)) for i, m in enumerate(modes)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+    else:
+        results = [soak_mode(m, args.minutes, args.interval) for m in modes]
     for r in results:
         print(json.dumps(r), flush=True)
     return 0 if all(r["ok"] for r in results) else 1
