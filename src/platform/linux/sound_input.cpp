@@ -1,0 +1,351 @@
+#include "platform/linux/sound_input.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+
+namespace tonalis::lnx {
+namespace {
+
+constexpr uint32_t Rate = 65536;
+constexpr uint32_t BytesPerFrame = 2;  // mono, signed 16-bit
+// Packets of about 10 ms: the analysis every 28 ms sees sound that is at most that old.
+constexpr uint32_t FragmentBytes = Rate / 100 * BytesPerFrame;
+constexpr char DefaultMonitor[] = "@DEFAULT_MONITOR@";
+
+class LoopLock {
+ public:
+  explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+  ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
+  LoopLock(const LoopLock&) = delete;
+  LoopLock& operator=(const LoopLock&) = delete;
+
+ private:
+  pa_threaded_mainloop* loop_;
+};
+
+void signalLoop(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* loop) {
+  pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+}
+
+void sourceListed(pa_context* c, const pa_source_info* info, int eol, void* out) {
+  auto& list = *static_cast<std::pair<pa_threaded_mainloop*, std::vector<SoundDevice>>*>(out);
+  (void)c;
+  if (eol != 0 || !info) {
+    pa_threaded_mainloop_signal(list.first, 0);
+    return;
+  }
+  SoundDevice device;
+  device.id = info->name ? info->name : "";
+  device.name = info->description && info->description[0] ? info->description : device.id;
+  device.active = true;
+  list.second.push_back(std::move(device));
+}
+
+}  // namespace
+
+LinuxSoundInput::LinuxSoundInput(std::string appName) : appName_(std::move(appName)) {
+  loop_ = pa_threaded_mainloop_new();
+  if (loop_ && pa_threaded_mainloop_start(loop_) < 0) {
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+  }
+}
+
+LinuxSoundInput::~LinuxSoundInput() {
+  if (!loop_) return;
+  {
+    LoopLock lock(loop_);
+    closeStream();
+    disconnect();
+  }
+  pa_threaded_mainloop_stop(loop_);
+  pa_threaded_mainloop_free(loop_);
+}
+
+// The loop has no timed wait: a timer event of its own signals at the deadline.
+template <class Done>
+bool LinuxSoundInput::waitUntil(Done done, uint32_t millis) {
+  if (done()) return true;
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+  struct timeval when;
+  pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(millis) * 1000);
+  pa_time_event* timer = api->time_new(api, &when, signalLoop, loop_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(millis);
+  bool ok = true;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ok = false;
+      break;
+    }
+    pa_threaded_mainloop_wait(loop_);
+  }
+  if (timer) api->time_free(timer);
+  return ok;
+}
+
+bool LinuxSoundInput::finish(pa_operation* operation) {
+  if (!operation) return false;
+  const bool done = waitUntil([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+                              ServerWaitMillis);
+  if (!done) pa_operation_cancel(operation);
+  const bool ok = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
+  pa_operation_unref(operation);
+  return ok;
+}
+
+bool LinuxSoundInput::connect() {
+  if (!loop_) return false;
+  if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+  closeStream();
+  disconnect();
+  context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), appName_.c_str());
+  if (!context_) return false;
+  pa_context_set_state_callback(context_, &LinuxSoundInput::contextState, this);
+  if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    disconnect();
+    return false;
+  }
+  const bool settled = waitUntil([&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
+                                              pa_context_get_state(context_) == PA_CONTEXT_READY; },
+                                 ServerWaitMillis);
+  if (!settled || pa_context_get_state(context_) != PA_CONTEXT_READY) {
+    disconnect();
+    return false;
+  }
+  readDefaults(defaults_);
+  pa_context_set_subscribe_callback(context_, &LinuxSoundInput::contextEvent, this);
+  auto subscribed = [](pa_context*, int, void* loop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+  };
+  finish(pa_context_subscribe(
+      context_, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), subscribed,
+      loop_));
+  return true;
+}
+
+void LinuxSoundInput::disconnect() {
+  if (!context_) return;
+  pa_context_set_state_callback(context_, nullptr, nullptr);
+  pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+  pa_context_disconnect(context_);
+  pa_context_unref(context_);
+  context_ = nullptr;
+}
+
+bool LinuxSoundInput::readDefaults(Defaults& defaults) {
+  struct Reply {
+    pa_threaded_mainloop* loop;
+    Defaults* defaults;
+  } reply{loop_, &defaults};
+  auto read = [](pa_context*, const pa_server_info* info, void* r) {
+    auto& reply = *static_cast<Reply*>(r);
+    if (info) {
+      reply.defaults->source = info->default_source_name ? info->default_source_name : "";
+      reply.defaults->sink = info->default_sink_name ? info->default_sink_name : "";
+    }
+    pa_threaded_mainloop_signal(reply.loop, 0);
+  };
+  return finish(pa_context_get_server_info(context_, read, &reply));
+}
+
+std::vector<SoundDevice> LinuxSoundInput::sources() {
+  std::pair<pa_threaded_mainloop*, std::vector<SoundDevice>> list{loop_, {}};
+  if (!finish(pa_context_get_source_info_list(context_, sourceListed, &list))) return {};
+  return std::move(list.second);
+}
+
+uint32_t LinuxSoundInput::deviceCount() {
+  return uint32_t(listDevices().size());
+}
+
+// Every source, monitors of the outputs included: a desktop without a microphone records
+// from a monitor, as it does on the Windows side where monitors are capture endpoints too.
+std::vector<SoundDevice> LinuxSoundInput::listDevices() {
+  if (!loop_) return {};
+  LoopLock lock(loop_);
+  return connect() ? sources() : std::vector<SoundDevice>{};
+}
+
+bool LinuxSoundInput::available(const SoundSource& source) {
+  if (!loop_) return false;
+  LoopLock lock(loop_);
+  if (!connect()) return false;
+  Defaults now;
+  switch (source.kind) {
+    case SourceKind::DefaultInput:
+      return readDefaults(now) && !now.source.empty();
+    case SourceKind::Playing:
+      return readDefaults(now) && !now.sink.empty();
+    case SourceKind::Device:
+      for (const SoundDevice& d : sources()) {
+        if (d.id == source.deviceId) return true;
+      }
+      return false;
+  }
+  return false;
+}
+
+uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
+  if (!loop_) return SoundError;
+  LoopLock lock(loop_);
+  closeStream();
+  if (!connect()) return SoundNotFound;
+  const char* device = nullptr;
+  if (source.kind == SourceKind::Playing) device = DefaultMonitor;
+  if (source.kind == SourceKind::Device) device = source.deviceId.c_str();
+
+  const pa_sample_spec spec{PA_SAMPLE_S16LE, Rate, 1};
+  stream_ = pa_stream_new(context_, "Spectrum", &spec, nullptr);
+  if (!stream_) return SoundNoMemory;
+  pa_stream_set_state_callback(stream_, &LinuxSoundInput::streamState, this);
+  pa_stream_set_read_callback(stream_, &LinuxSoundInput::streamRead, this);
+  pa_buffer_attr attr;
+  attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);  // the server's choice
+  attr.fragsize = FragmentBytes;
+  if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+    closeStream();
+    return SoundError;
+  }
+  const bool settled = waitUntil([&] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
+                                 ServerWaitMillis);
+  if (!settled || pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    const int error = pa_context_errno(context_);
+    closeStream();
+    return error == PA_ERR_NOENTITY ? SoundNotFound : SoundError;
+  }
+  info.format = {Rate, 1, 16, false};
+  info.loopback = source.kind == SourceKind::Playing;
+  info.endpointName.clear();
+  const uint32_t index = pa_stream_get_device_index(stream_);
+  struct Reply {
+    pa_threaded_mainloop* loop;
+    std::string* name;
+  } reply{loop_, &info.endpointName};
+  auto named = [](pa_context*, const pa_source_info* i, int eol, void* r) {
+    auto& reply = *static_cast<Reply*>(r);
+    if (eol == 0 && i) *reply.name = i->description && i->description[0] ? i->description : (i->name ? i->name : "");
+    if (eol != 0) pa_threaded_mainloop_signal(reply.loop, 0);
+  };
+  finish(pa_context_get_source_info_by_index(context_, index, named, &reply));
+  if (info.endpointName.empty()) {
+    const char* name = pa_stream_get_device_name(stream_);
+    info.endpointName = name ? name : "";
+  }
+  return SoundOk;
+}
+
+uint32_t LinuxSoundInput::start() {
+  if (!loop_) return SoundError;
+  LoopLock lock(loop_);
+  return stream_ ? SoundOk : SoundError;  // a record stream runs from its connection
+}
+
+uint32_t LinuxSoundInput::waitPacket(uint32_t timeoutMillis) {
+  std::unique_lock lock(dataMutex_);
+  const bool signalled =
+      dataReady_.wait_for(lock, std::chrono::milliseconds(timeoutMillis), [&] { return dataSignalled_; });
+  dataSignalled_ = false;
+  return signalled ? SoundOk : SoundTimeout;
+}
+
+uint32_t LinuxSoundInput::nextPacket(SoundPacket& packet) {
+  packet = {};
+  if (!loop_) return SoundError;
+  LoopLock lock(loop_);
+  if (!stream_) return SoundError;
+  if (!context_ || pa_context_get_state(context_) != PA_CONTEXT_READY ||
+      pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    return SoundDeviceInvalidated;
+  }
+  if (peeked_) {  // the last packet was not given back: it is consumed now
+    pa_stream_drop(stream_);
+    peeked_ = false;
+  }
+  const void* data = nullptr;
+  size_t bytes = 0;
+  if (pa_stream_peek(stream_, &data, &bytes) < 0) return SoundDeviceInvalidated;
+  if (bytes == 0) return SoundOk;
+  peeked_ = true;
+  packet.frames = uint32_t(bytes / BytesPerFrame);
+  // A hole in the stream (nothing recorded for a while) is silence of its length.
+  packet.silent = data == nullptr;
+  packet.data = static_cast<const uint8_t*>(data);
+  return SoundOk;
+}
+
+uint32_t LinuxSoundInput::releasePacket(uint32_t) {
+  if (!loop_) return SoundError;
+  LoopLock lock(loop_);
+  if (stream_ && peeked_) pa_stream_drop(stream_);
+  peeked_ = false;
+  return SoundOk;
+}
+
+void LinuxSoundInput::close() {
+  if (!loop_) return;
+  LoopLock lock(loop_);
+  closeStream();
+}
+
+void LinuxSoundInput::closeStream() {
+  if (!stream_) return;
+  if (peeked_ && pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_drop(stream_);
+  peeked_ = false;
+  pa_stream_set_state_callback(stream_, nullptr, nullptr);
+  pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  pa_stream_disconnect(stream_);
+  pa_stream_unref(stream_);
+  stream_ = nullptr;
+}
+
+uint32_t LinuxSoundInput::takeEvents() { return events_.exchange(0); }
+
+void LinuxSoundInput::wake() {
+  {
+    std::lock_guard lock(dataMutex_);
+    dataSignalled_ = true;
+  }
+  dataReady_.notify_all();
+}
+
+void LinuxSoundInput::contextState(pa_context*, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  pa_threaded_mainloop_signal(me->loop_, 0);
+  me->wake();  // a server gone: the capture loop finds out at once
+}
+
+void LinuxSoundInput::contextEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+  const int kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+  if (facility == PA_SUBSCRIPTION_EVENT_SOURCE && kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
+    me->events_ |= SoundEventDevicesChanged;
+  }
+  if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+    // Which default moved is known once the server says what they are now.
+    if (pa_operation* o = pa_context_get_server_info(c, &LinuxSoundInput::defaultsRead, self)) pa_operation_unref(o);
+  }
+}
+
+void LinuxSoundInput::defaultsRead(pa_context*, const pa_server_info* info, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  if (!info) return;
+  const std::string source = info->default_source_name ? info->default_source_name : "";
+  const std::string sink = info->default_sink_name ? info->default_sink_name : "";
+  if (source != me->defaults_.source) me->events_ |= SoundEventDefaultInputChanged;
+  if (sink != me->defaults_.sink) me->events_ |= SoundEventDefaultOutputChanged;
+  me->defaults_ = {source, sink};
+}
+
+void LinuxSoundInput::streamState(pa_stream*, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  pa_threaded_mainloop_signal(me->loop_, 0);
+  me->wake();
+}
+
+void LinuxSoundInput::streamRead(pa_stream*, size_t, void* self) {
+  static_cast<LinuxSoundInput*>(self)->wake();
+}
+
+}  // namespace tonalis::lnx
