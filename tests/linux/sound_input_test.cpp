@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 namespace tonalis::lnx {
 namespace {
@@ -22,22 +23,19 @@ using Clock = std::chrono::steady_clock;
 
 bool run(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
 
-// A 48 kHz mono 16-bit WAV file of a sine.
+// Raw 48 kHz mono 16-bit samples of a sine, for pacat.
 void writeTone(const fs::path& path, double hz, double seconds) {
-  const uint32_t rate = 48000, frames = uint32_t(rate * seconds), bytes = frames * 2;
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4); u32(36 + bytes); out.write("WAVEfmt ", 8); u32(16);
-  u16(1); u16(1); u32(rate); u32(rate * 2); u16(2); u16(16);
-  out.write("data", 4); u32(bytes);
-  for (uint32_t i = 0; i < frames; ++i) u16(uint16_t(int16_t(16000 * std::sin(2 * M_PI * hz * i / rate))));
+  const uint32_t rate = 48000, frames = uint32_t(rate * seconds);
+  std::vector<int16_t> samples(frames);
+  for (uint32_t i = 0; i < frames; ++i) samples[i] = int16_t(16000 * std::sin(2 * M_PI * hz * i / rate));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(samples.data()),
+                                              std::streamsize(samples.size() * sizeof(int16_t)));
 }
 
 class PulseServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!run("command -v pulseaudio && command -v pactl && command -v paplay")) {
+    if (!run("command -v pulseaudio && command -v pactl && command -v pacat")) {
       GTEST_SKIP() << "no PulseAudio server to test against";
     }
     dir_ = fs::temp_directory_path() / ("tonalis-pulse-" + std::to_string(::getpid()));
@@ -142,10 +140,11 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
   EXPECT_EQ(quiet.result, SoundOk);
   EXPECT_LT(quiet.peak, 100u) << "nothing plays yet";
 
-  writeTone(dir_ / "tone.wav", 1000, 4.0);
+  writeTone(dir_ / "tone.raw", 1000, 4.0);
   const pid_t player = ::fork();
   if (player == 0) {
-    ::execlp("paplay", "paplay", (dir_ / "tone.wav").c_str(), static_cast<char*>(nullptr));
+    ::execlp("pacat", "pacat", "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=1",
+             (dir_ / "tone.raw").c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   // A null output starts its monitor late (a second or two): listen until the tone shows.
