@@ -197,6 +197,9 @@ TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
   SoundStreamInfo info;
   ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
   stopServer();
+  // The menu asks for the devices meanwhile: that must not pull the stream from under the
+  // capture, which finds out by itself.
+  EXPECT_TRUE(input.listDevices().empty());
   EXPECT_EQ(listen(input, 2.0).result, SoundDeviceInvalidated);
   input.close();
   const auto before = Clock::now();

@@ -124,6 +124,14 @@ bool LinuxSoundInput::connect() {
   return true;
 }
 
+// The queries of other threads connect too, but never while a stream is open: connecting
+// again closes the stream, and only the capture thread may do that (it may be reading a
+// packet of it right now). It finds the failure itself and opens again.
+bool LinuxSoundInput::connectForQuery() {
+  if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+  return !stream_ && connect();
+}
+
 void LinuxSoundInput::disconnect() {
   if (!context_) return;
   pa_context_set_state_callback(context_, nullptr, nullptr);
@@ -164,13 +172,13 @@ uint32_t LinuxSoundInput::deviceCount() {
 std::vector<SoundDevice> LinuxSoundInput::listDevices() {
   if (!loop_) return {};
   LoopLock lock(loop_);
-  return connect() ? sources() : std::vector<SoundDevice>{};
+  return connectForQuery() ? sources() : std::vector<SoundDevice>{};
 }
 
 bool LinuxSoundInput::available(const SoundSource& source) {
   if (!loop_) return false;
   LoopLock lock(loop_);
-  if (!connect()) return false;
+  if (!connectForQuery()) return false;
   Defaults now;
   switch (source.kind) {
     case SourceKind::DefaultInput:

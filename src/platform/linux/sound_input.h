@@ -47,6 +47,7 @@ class LinuxSoundInput : public SoundInput {
   };
   // All of these run with the loop locked.
   bool connect();  // true when the context is ready (connecting again after a failure)
+  bool connectForQuery();  // the same, but never closing an open stream
   void disconnect();
   void closeStream();
   std::vector<SoundDevice> sources();
