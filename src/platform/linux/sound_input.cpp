@@ -203,8 +203,8 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
   if (source.kind == SourceKind::Playing) device = DefaultMonitor;
   if (source.kind == SourceKind::Device) device = source.deviceId.c_str();
 
-  const pa_sample_spec spec{PA_SAMPLE_S16LE, Rate, 1};
-  stream_ = pa_stream_new(context_, "Spectrum", &spec, nullptr);
+  const pa_sample_spec format{PA_SAMPLE_S16LE, Rate, 1};
+  stream_ = pa_stream_new(context_, "Spectrum", &format, nullptr);
   if (!stream_) return SoundNoMemory;
   pa_stream_set_state_callback(stream_, &LinuxSoundInput::streamState, this);
   pa_stream_set_read_callback(stream_, &LinuxSoundInput::streamRead, this);
