@@ -69,6 +69,15 @@ TEST_F(LinuxFileStoreFiles, AFolderThatCannotBeWrittenKeepsTheOldFile) {
   EXPECT_EQ(store.read("tonalis.ini", 100), "old");
 }
 
+TEST_F(LinuxFileStoreFiles, ATemporaryThatCannotBeMadeKeepsTheOldFile) {
+  LinuxFileStore store(root_.string());
+  ASSERT_TRUE(store.replace("tonalis.ini", "old"));
+  fs::create_directories(root_ / "tonalis.ini.tmp" / "inside");  // refused even to root
+  EXPECT_FALSE(store.replace("tonalis.ini", "new"));
+  EXPECT_EQ(store.read("tonalis.ini", 100), "old");
+  EXPECT_TRUE(fs::is_directory(root_ / "tonalis.ini.tmp" / "inside"));
+}
+
 TEST_F(LinuxFileStoreFiles, AFailedRenameReportsFailureAndLeavesNoTemporaryFile) {
   fs::create_directories(root_ / "tonalis.ini" / "inside");  // a folder in the way (even root fails)
   LinuxFileStore store(root_.string());

@@ -55,6 +55,40 @@ TEST(PngFile, RoundTripsFlatNoisyAndRepetitivePixels) {
   expectRoundTrip(one);
 }
 
+// Icons keep their alpha: the top byte of each word, straight, after the colour.
+TEST(PngFile, WritesAlphaWhenAsked) {
+  Picture p(3, 2);
+  p.pixels = {0x00FF0000u, 0x80102030u, 0xFFFFFFFFu, 0x01000000u, 0xFE0A0B0Cu, 0x7F7F7F7Fu};
+  const std::vector<uint8_t> png = encodePng(p.view(), true);
+  ASSERT_GT(png.size(), 33u);
+  EXPECT_EQ(png[24], 8);  // bit depth
+  EXPECT_EQ(png[25], 6);  // RGBA
+  // Rows are stored unfiltered; the data may be split over several chunks.
+  std::vector<uint8_t> packed;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const size_t length = (size_t(png[at]) << 24) | (size_t(png[at + 1]) << 16) | (size_t(png[at + 2]) << 8) | png[at + 3];
+    if (std::string(png.begin() + long(at) + 4, png.begin() + long(at) + 8) == "IDAT")
+      packed.insert(packed.end(), png.begin() + long(at) + 8, png.begin() + long(at + 8 + length));
+    at += 12 + length;
+  }
+  std::vector<uint8_t> raw(2 * (1 + 3 * 4));
+  uLongf rawSize = raw.size();
+  ASSERT_EQ(uncompress(raw.data(), &rawSize, packed.data(), uLong(packed.size())), Z_OK);
+  ASSERT_EQ(rawSize, raw.size());
+  for (size_t y = 0; y < 2; ++y) {
+    EXPECT_EQ(raw[y * 13], 0);
+    for (size_t x = 0; x < 3; ++x) {
+      const uint32_t w = p.pixels[y * 3 + x];
+      const uint8_t* px = &raw[y * 13 + 1 + 4 * x];
+      EXPECT_EQ((uint32_t(px[3]) << 24) | (uint32_t(px[0]) << 16) | (uint32_t(px[1]) << 8) | px[2], w) << x << "," << y;
+    }
+  }
+  PngImage back;
+  std::string error;
+  ASSERT_TRUE(decodePng(png, back, error)) << error;
+  EXPECT_EQ(back.at(1, 0), 0x102030u);
+}
+
 TEST(PngFile, EmptyViewYieldsNothing) {
   EXPECT_TRUE(encodePng(PixelView{}).empty());
   uint32_t px = 0;

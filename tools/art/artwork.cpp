@@ -353,7 +353,10 @@ Canvas splashImage(const FontFiles& fonts) {
   return toCanvas(img);
 }
 
-std::vector<uint32_t> appIcon(int size) {
+namespace {
+
+// The tile on a grid of `unit` pixels a step of its 48-pixel design (`size` is 48 * unit).
+std::vector<uint32_t> drawAppIcon(int size, int unit) {
   // A rounded dark tile holding a miniature of the panel: five segmented bars in the
   // artwork's hue ramp with white peak caps. Corner coverage is supersampled 4 x 4.
   const float s = float(size), radius = s * 0.2f;
@@ -375,9 +378,9 @@ std::vector<uint32_t> appIcon(int size) {
       img.add(x, y, bg.r, bg.g, bg.b, 1.0f);
     }
 
-  const int bars = 5, barW = 6, gap = 2;
+  const int bars = 5, barW = 6 * unit, gap = 2 * unit;
   const int left = (size - (bars * barW + (bars - 1) * gap)) / 2;
-  const int floor = size - 9;
+  const int floor = size - 9 * unit;
   const int levels[bars] = {6, 8, 5, 7, 4};
   const int peaks[bars] = {8, 9, 7, 9, 6};
   Mask glow(size, size);
@@ -386,18 +389,18 @@ std::vector<uint32_t> appIcon(int size) {
     Colour c = spectrumColour(float(b) / float(bars - 1));
     int x0 = left + b * (barW + gap);
     for (int j = 0; j < peaks[b]; ++j) {
-      int top = floor - 4 * j - 3;
+      int top = floor - 4 * unit * j - 3 * unit;
       bool on = j < levels[b], peak = j == peaks[b] - 1;
       if (!on && !peak) continue;
       Colour col = peak ? Colour{1.0f, 1.0f, 1.0f} : mix(c, {1, 1, 1}, 0.15f * float(j) / float(levels[b]));
-      for (int y = peak ? top + 1 : top; y < top + 3; ++y)  // peak caps are thinner
+      for (int y = peak ? top + unit : top; y < top + 3 * unit; ++y)  // peak caps are thinner
         for (int x = x0; x < x0 + barW; ++x) {
           ink.add(x, y, col.r, col.g, col.b, 1.0f);
           glow.ref(x, y) = 1.0f;
         }
     }
   }
-  Mask soft = blur(glow, 2);
+  Mask soft = blur(glow, 2 * unit);
   for (int y = 0; y < size; ++y)
     for (int x = 0; x < size; ++x) {
       size_t i = img.index(x, y);
@@ -410,9 +413,8 @@ std::vector<uint32_t> appIcon(int size) {
     for (int x = 0; x < size; ++x) {
       size_t i = img.index(x, y);
       float a = alpha[i];
-      bool rim = a > 0 && (x == 0 || y == 0 || x == size - 1 || y == size - 1 || alpha[img.index(std::max(0, x - 1), y)] == 0 ||
-                           alpha[img.index(std::min(size - 1, x + 1), y)] == 0 || alpha[img.index(x, std::max(0, y - 1))] == 0 ||
-                           alpha[img.index(x, std::min(size - 1, y + 1))] == 0);
+      auto clear = [&](int nx, int ny) { return nx < 0 || ny < 0 || nx >= size || ny >= size || alpha[img.index(nx, ny)] == 0; };
+      bool rim = a > 0 && (clear(x - unit, y) || clear(x + unit, y) || clear(x, y - unit) || clear(x, y + unit));
       float r = img.r[i], g = img.g[i], b = img.b[i];
       if (rim) {
         r += 0.12f;
@@ -421,6 +423,37 @@ std::vector<uint32_t> appIcon(int size) {
       }
       uint32_t av = uint32_t(std::lround(a * 255.0f));
       out[i] = (av << 24) | rgb(toByte(r), toByte(g), toByte(b));
+    }
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint32_t> appIcon(int size) {
+  // Drawn at the smallest multiple of the design that `size` divides, then averaged down
+  // (in premultiplied alpha); 48 is drawn as it is.
+  int unit = 1;
+  while ((48 * unit) % size != 0) ++unit;
+  const int big = 48 * unit, factor = big / size;
+  std::vector<uint32_t> full = drawAppIcon(big, unit);
+  if (factor == 1) return full;
+  std::vector<uint32_t> out(size_t(size) * size_t(size));
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      uint32_t a = 0, r = 0, g = 0, b = 0;
+      for (int sy = 0; sy < factor; ++sy)
+        for (int sx = 0; sx < factor; ++sx) {
+          const uint32_t p = full[size_t(y * factor + sy) * size_t(big) + size_t(x * factor + sx)];
+          const uint32_t pa = p >> 24;
+          a += pa;
+          r += ((p >> 16) & 255) * pa;
+          g += ((p >> 8) & 255) * pa;
+          b += (p & 255) * pa;
+        }
+      const uint32_t n = uint32_t(factor * factor);
+      if (a == 0) continue;
+      out[size_t(y) * size_t(size) + size_t(x)] = (((a + n / 2) / n) << 24) | (((r + a / 2) / a) << 16) |
+                                                  (((g + a / 2) / a) << 8) | ((b + a / 2) / a);
     }
   return out;
 }

@@ -44,7 +44,7 @@ struct FontFiles {
 };
 Canvas splashImage(const FontFiles& fonts);
 Canvas aboutPicture(const FontFiles& fonts, const std::string& address);
-// 48 x 48, 0xAARRGGBB, straight alpha.
+// The program's icon, size x size (48 is the design size), 0xAARRGGBB, straight alpha.
 std::vector<uint32_t> appIcon(int size);
 
 }  // namespace art

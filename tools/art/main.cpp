@@ -1,5 +1,7 @@
-// tonalis-art <res dir>: draws every bitmap of the program and writes them as
-// <id>_<name>.bmp, the icon 133_tonalis.ico and bitmaps.rc into the given folder.
+// tonalis-art <res dir> [<icon theme dir>]: draws every bitmap of the program and writes
+// them as <id>_<name>.bmp, the icon 133_tonalis.ico and bitmaps.rc into the given folder;
+// with a second folder, also the icon at the sizes of the hicolor theme, as
+// <size>x<size>/apps/tonalis.png under it.
 // The output depends only on this code and the font files, so reruns give the same bytes.
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "about/about_dlg.h"
 #include "artwork.h"
 #include "bmp_file.h"
+#include "png_file.h"
 
 using namespace art;
 
@@ -43,8 +46,8 @@ FontFiles findFonts() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: tonalis-art <res dir>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: tonalis-art <res dir> [<icon theme dir>]\n");
     return 2;
   }
   const std::filesystem::path dir = argv[1];
@@ -121,6 +124,20 @@ int main(int argc, char** argv) {
 
   if (!writeFile((dir / "133_tonalis.ico").string(), encodeIco(48, appIcon(48)))) ++failures;
   if (!writeFile((dir / "bitmaps.rc").string(), std::vector<uint8_t>(rc.begin(), rc.end()))) ++failures;
+  if (argc == 3) {
+    const std::filesystem::path theme = argv[2];
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+      const std::filesystem::path folder = theme / (std::to_string(size) + "x" + std::to_string(size)) / "apps";
+      std::error_code ec;
+      std::filesystem::create_directories(folder, ec);
+      std::vector<uint32_t> icon = appIcon(size);
+      std::string error;
+      if (ec || !tonalis::writePngFile(folder / "tonalis.png", {icon.data(), size, size}, error, true)) {
+        std::fprintf(stderr, "tonalis-art: cannot write the %d-pixel icon: %s\n", size, ec ? ec.message().c_str() : error.c_str());
+        ++failures;
+      }
+    }
+  }
   if (failures) return 1;
   std::printf("tonalis-art: wrote %zu bitmaps, the icon and bitmaps.rc to %s\n", entries.size(), dir.string().c_str());
   return 0;

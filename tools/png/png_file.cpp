@@ -74,7 +74,7 @@ bool unfilter(std::vector<uint8_t>& raw, size_t rows, size_t stride, size_t bpp,
 
 }  // namespace
 
-std::vector<uint8_t> encodePng(PixelView view) {
+std::vector<uint8_t> encodePng(PixelView view, bool withAlpha) {
   if (view.pixels == nullptr || view.width <= 0 || view.height <= 0) return {};
   const size_t w = size_t(view.width);
 
@@ -82,12 +82,14 @@ std::vector<uint8_t> encodePng(PixelView view) {
   std::vector<uint8_t> ihdr;
   put32(ihdr, uint32_t(view.width));
   put32(ihdr, uint32_t(view.height));
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8-bit, RGB, deflate, adaptive filters, no interlace
+  const size_t channels = withAlpha ? 4 : 3;
+  // 8-bit, RGB (2) or RGBA (6), deflate, adaptive filters, no interlace
+  ihdr.insert(ihdr.end(), {8, uint8_t(withAlpha ? 6 : 2), 0, 0, 0});
   chunk(png, "IHDR", ihdr.data(), ihdr.size());
 
   z_stream z{};
   if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) return {};
-  std::vector<uint8_t> row(1 + 3 * w);  // filter byte 0 (none), then RGB
+  std::vector<uint8_t> row(1 + channels * w);  // filter byte 0 (none), then RGB(A)
   std::vector<uint8_t> out(IdatChunkBytes);
   auto pump = [&](int flush) {
     do {
@@ -101,9 +103,11 @@ std::vector<uint8_t> encodePng(PixelView view) {
   for (int32_t y = 0; y < view.height; ++y) {
     const uint32_t* src = view.pixels + size_t(y) * w;
     for (size_t x = 0; x < w; ++x) {
-      row[1 + 3 * x] = uint8_t(src[x] >> 16);
-      row[2 + 3 * x] = uint8_t(src[x] >> 8);
-      row[3 + 3 * x] = uint8_t(src[x]);
+      uint8_t* px = &row[1 + channels * x];
+      px[0] = uint8_t(src[x] >> 16);
+      px[1] = uint8_t(src[x] >> 8);
+      px[2] = uint8_t(src[x]);
+      if (withAlpha) px[3] = uint8_t(src[x] >> 24);
     }
     z.next_in = row.data();
     z.avail_in = uInt(row.size());
@@ -115,8 +119,8 @@ std::vector<uint8_t> encodePng(PixelView view) {
   return png;
 }
 
-bool writePngFile(const std::filesystem::path& path, PixelView view, std::string& error) {
-  const std::vector<uint8_t> png = encodePng(view);
+bool writePngFile(const std::filesystem::path& path, PixelView view, std::string& error, bool withAlpha) {
+  const std::vector<uint8_t> png = encodePng(view, withAlpha);
   if (png.empty()) {
     error = "nothing to write to " + path.string();
     return false;

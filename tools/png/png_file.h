@@ -13,12 +13,13 @@
 
 namespace tonalis {
 
-// The PNG bytes of the view's pixels (0x00RRGGBB; the top byte is ignored). An empty view
-// (no pixels or a non-positive size) yields an empty vector.
-std::vector<uint8_t> encodePng(PixelView view);
+// The PNG bytes of the view's pixels (0x00RRGGBB; the top byte is ignored), or with
+// `withAlpha` an RGBA picture whose alpha is the top byte (0xAARRGGBB, straight alpha, as
+// icons are). An empty view (no pixels or a non-positive size) yields an empty vector.
+std::vector<uint8_t> encodePng(PixelView view, bool withAlpha = false);
 
-// Writes encodePng(view) to `path`; false with a message on failure.
-bool writePngFile(const std::filesystem::path& path, PixelView view, std::string& error);
+// Writes encodePng(view, withAlpha) to `path`; false with a message on failure.
+bool writePngFile(const std::filesystem::path& path, PixelView view, std::string& error, bool withAlpha = false);
 
 // A decoded picture: width * height words 0x00RRGGBB, top row first.
 struct PngImage {

@@ -1,0 +1,110 @@
+#include "platform/linux/shell.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/linux/bitmap_source.h"
+
+namespace tonalis::lnx {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A stand-in for xdg-open: writes each argument it gets on a line of `seen`, then waits
+// and exits as told.
+class LinuxShellOpener : public ::testing::Test {
+ protected:
+  fs::path dir_ = fs::temp_directory_path() / ("tonalis-shell-" + std::to_string(::getpid()));
+  fs::path seen_ = dir_ / "seen";
+
+  void SetUp() override { fs::create_directories(dir_); }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string opener(const std::string& name, const std::string& tail) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" << seen_.string() << "'; done\n"
+                        << tail << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+    return path.string();
+  }
+  std::vector<std::string> seenArguments() const {
+    std::vector<std::string> lines;
+    std::ifstream in(seen_);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+};
+
+TEST_F(LinuxShellOpener, PassesTheAddressAsOneArgumentAndReportsTheOpenersVerdict) {
+  struct Case {
+    const char* tail;
+    bool expected;
+  };
+  // xdg-open exits 0 when it opened, 3 when no handler was found, 4 when the action failed.
+  const Case cases[] = {{"exit 0", true}, {"exit 3", false}, {"exit 4", false}, {"kill -9 $$", false}};
+  // Words a shell would act on reach the opener untouched.
+  const std::string url = "https://example.org/a b?q='x'&r=$(touch " + (dir_ / "hit").string() + ");echo";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tail);
+    fs::remove(seen_);
+    LinuxShell shell({}, opener("open", c.tail));
+    EXPECT_EQ(shell.openUrl(url), c.expected);
+    EXPECT_EQ(seenArguments(), std::vector<std::string>{url});
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "hit"));
+}
+
+TEST_F(LinuxShellOpener, RefusesAddressesTheOpenerWouldMisreadWithoutStartingIt) {
+  LinuxShell shell({}, opener("open", "exit 0"));
+  for (const std::string& url : {std::string(), std::string("--help"), std::string("-e x"),
+                                std::string("https://a.example/\nsecond"), std::string("x\x7f"),
+                                std::string("a\0b", 3)}) {
+    SCOPED_TRACE(url);
+    EXPECT_FALSE(shell.openUrl(url));
+  }
+  EXPECT_FALSE(fs::exists(seen_));
+}
+
+TEST_F(LinuxShellOpener, MissingOpenerFails) {
+  EXPECT_FALSE(LinuxShell({}, (dir_ / "absent").string()).openUrl("https://example.org/"));
+  EXPECT_FALSE(LinuxShell({}, "tonalis-no-such-opener").openUrl("https://example.org/"));  // looked up on PATH
+}
+
+TEST_F(LinuxShellOpener, AnOpenerThatKeepsRunningCountsAsOpened) {
+  // Some desktops' xdg-open stays until the browser it started ends.
+  LinuxShell shell({}, opener("open", "sleep 3"));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(shell.openUrl("https://example.org/"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500))
+      << "openUrl waited for the opener to end";
+}
+
+TEST(LinuxShell, MessagesGoToTheInstalledSinkElseToStandardError) {
+  LinuxShell shell;
+  ::testing::internal::CaptureStderr();
+  shell.showMessage("找不到设备");
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("找不到设备"), std::string::npos);
+
+  std::vector<std::string> shown;
+  shell.setMessageSink([&](std::string_view text) { shown.emplace_back(text); });
+  ::testing::internal::CaptureStderr();
+  shell.showMessage("second");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(shown, std::vector<std::string>{"second"});
+}
+
+TEST(LinuxBitmapSource, ServesTheProgramsBitmaps) {
+  LinuxBitmapSource source;
+  AssetStore store;
+  EXPECT_EQ(store.loadAll(source), 0);
+}
+
+}  // namespace
+}  // namespace tonalis::lnx
