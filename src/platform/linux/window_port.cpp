@@ -64,6 +64,13 @@ void LinuxWindowPort::notePress(const GdkEventButton& event) {
   lastPress_ = Press{int(event.button), int(event.x_root), int(event.y_root), event.time};
 }
 
+void LinuxWindowPort::noteMotion(const GdkEventMotion& event) {
+  if (!lastPress_) return;
+  lastPress_->rootX = int(event.x_root);
+  lastPress_->rootY = int(event.y_root);
+  lastPress_->time = event.time;
+}
+
 void LinuxWindowPort::applyStacking() {
   if (!window_) return;
   gtk_window_set_keep_above(window_, stacking_ == ZOrder::TopMost);

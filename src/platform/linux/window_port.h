@@ -28,8 +28,10 @@ class LinuxWindowPort : public WindowPort {
   void detach();
   GtkWindow* window() const { return window_; }
 
-  // The button press that a system move starts from (the window's press handler keeps it).
+  // The pointer events a system move starts from: the press gives the button, the latest
+  // motion the place (the core moves the window to catch up with the pointer first).
   void notePress(const GdkEventButton& event);
+  void noteMotion(const GdkEventMotion& event);
 
   void restack(ZOrder insertAfter) override;
   uint32_t extendedStyle() override { return exStyle_; }
