@@ -142,8 +142,25 @@ class LinuxEnv(harness.Env):
         items = []
         for entry in re.findall(r"'([^']+)'", out):
             bus, _, path = entry.partition("/")
-            items.append((bus, "/" + path if path else "/StatusNotifierItem"))
+            items.append((bus, "/" + path if path else self._item_path(bus)))
         return items
+
+    def _item_path(self, bus: str) -> str:
+        """The object of `bus` that is a StatusNotifierItem (a watcher may list the bus name alone)."""
+        out = harness._run(["gdbus", "introspect", "--session", "--dest", bus, "--object-path", "/", "--recurse"],
+                           env=self.env, timeout=10, check=False).stdout.decode()
+        path = "/StatusNotifierItem"
+        current = []
+        for line in out.splitlines():
+            m = re.match(r"^(\s*)node (\S+) \{", line)
+            if m:
+                depth = len(m.group(1)) // 2
+                current = current[:depth] + [m.group(2)]
+            elif "interface org.kde.StatusNotifierItem" in line and current:
+                node = current[-1]
+                path = node if node.startswith("/") else "/".join(current).replace("//", "/")
+                break
+        return path
 
     def tray_item(self, timeout: float = 20.0) -> tuple:
         return wait_until(lambda: (self.tray_items() or [None])[0], timeout, 0.2, "a tray item")
@@ -167,8 +184,9 @@ class LinuxEnv(harness.Env):
         path = self._menu_path(item)
         if about_to_show:
             self.gdbus("--dest", item[0], "--object-path", path, "--method", "com.canonical.dbusmenu.AboutToShow", 0)
+        # "--" ends the options: the depth -1 would read as one.
         out = self.gdbus("--dest", item[0], "--object-path", path, "--method", "com.canonical.dbusmenu.GetLayout",
-                         0, -1, "[]")
+                         "--", 0, -1, "[]")
         return parse_layout(out)
 
     def click_tray_item(self, labels: Sequence[str], item: Optional[tuple] = None) -> None:
@@ -194,6 +212,23 @@ class LinuxEnv(harness.Env):
     def run_tonalis(self, args: Sequence[str] = (), workdir: Optional[Path] = None, name: str = "tonalis"):
         workdir = workdir or self.run_dir
         return self._spawn([str(tonalis_binary()), *args], name, cwd=workdir)
+
+    def wm_state(self, wid: int) -> set:
+        """The window manager's states of an X window (_NET_WM_STATE_ABOVE -> "ABOVE", ...)."""
+        out = harness._run(["xprop", "-id", str(wid), "_NET_WM_STATE"], env=self.env, timeout=10,
+                           check=False).stdout.decode()
+        return set(re.findall(r"_NET_WM_STATE_(\w+)", out))
+
+    def placed(self, wid: int, rect: tuple, what: str, timeout: float = 5.0) -> tuple:
+        """Waits until the window's (left, top, width, height) is `rect`."""
+        try:
+            return wait_until(lambda: self.x_geometry(wid) == tuple(rect), timeout, 0.1, what)
+        except harness.Timeout:
+            raise AssertionError(f"{what}: the window is at {self.x_geometry(wid)}, want {tuple(rect)}")
+
+    def mapped(self, wid: int) -> bool:
+        out = harness._run(["xwininfo", "-id", str(wid)], env=self.env, timeout=10, check=False).stdout.decode()
+        return "IsViewable" in out
 
     def main_window(self, timeout: float = 20.0) -> int:
         return wait_until(lambda: (self.x_windows(name="^Tonalis$") or [None])[0], timeout, 0.2,
@@ -260,6 +295,8 @@ def parse_layout(text: str) -> list:
             pos += 1
         props = text[props_start:pos]
         skip()
+        if text.startswith("@av ", pos):  # an empty list carries its type
+            pos += 4
         assert text[pos] == "[", text[pos:pos + 40]
         pos += 1
         children = []

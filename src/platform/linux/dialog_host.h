@@ -31,6 +31,7 @@ class LinuxDialogHost : public DialogHost {
   LinuxDialogHost& operator=(const LinuxDialogHost&) = delete;
 
   GtkWindow* window() const { return window_; }
+  CDialog* dialog() const { return dialog_; }  // the dialog running, or null
   GtkWidget* drawingArea() const { return area_; }
   // The widget of a template control, or null.
   GtkWidget* control(int controlId) const {
