@@ -2,6 +2,7 @@
 over D-Bus, display modes and transparency through a compositing manager, the About box, a
 second start and the exit."""
 
+import signal
 import sys
 import time
 from pathlib import Path
@@ -164,5 +165,13 @@ def test_about_box_and_a_second_start():
         second = env.run_tonalis(name="second")
         assert second.wait(10) == 0, second.output()
         wait_until(lambda: env.mapped(wid), 5, 0.1, "the first copy's window shown by the second start")
-        env.click_tray_item(["退出"])
+
+        # The end of the session (the session manager's SIGTERM) saves and ends at once.
+        env.click_tray_item(["频谱颜色", "天空蓝"])
+        time.sleep(0.3)
+        app.popen.send_signal(signal.SIGTERM)
+        started = time.monotonic()
         assert app.wait(10) == 0
+        assert time.monotonic() - started < 1.0, "no exit pause at the end of the session"
+        ini = (env.run_dir / "home" / ".config" / "tonalis" / "tonalis.ini").read_bytes()
+        assert b"color 3\r\n" in ini, ini[:120]
