@@ -39,10 +39,11 @@ def tonalis_binary() -> Path:
 class LinuxEnv(harness.Env):
     """Xvfb + openbox (+ xcompmgr) + session bus with a tray watcher + PulseAudio. A context manager."""
 
-    def __init__(self, composite: bool = True, tray: bool = True, **kwargs):
+    def __init__(self, composite: bool = True, tray: bool = True, notifications: bool = False, **kwargs):
         super().__init__(**kwargs)
         self.composite = composite
         self.tray = tray
+        self.notifications = notifications
 
     def start(self) -> None:
         t0 = time.monotonic()
@@ -125,6 +126,10 @@ class LinuxEnv(harness.Env):
         if self.tray:
             self._spawn(["status-notifier-watcher"], "watcher")
             wait_until(lambda: self.name_has_owner(WATCHER), 15, 0.1, "the tray watcher")
+        if self.notifications:
+            self._spawn(["dunst"], "dunst")
+            wait_until(lambda: self.name_has_owner("org.freedesktop.Notifications"), 15, 0.1,
+                       "the notification service")
 
     # -- session bus ------------------------------------------------------------------------------
 
@@ -204,6 +209,18 @@ class LinuxEnv(harness.Env):
             entries = found["children"]
         self.gdbus("--dest", item[0], "--object-path", self._menu_path(item), "--method",
                    "com.canonical.dbusmenu.Event", found["id"], "clicked", "<0>", 0)
+
+    def notifications_shown(self) -> list:
+        """(summary, body) of every notification the service has shown, oldest first."""
+        import json
+        # What is still on screen reaches the history once closed.
+        harness._run(["dunstctl", "close-all"], env=self.env, timeout=10, check=False)
+        out = harness._run(["dunstctl", "history"], env=self.env, timeout=10, check=False).stdout.decode()
+        try:
+            shown = [(n["summary"]["data"], n["body"]["data"]) for n in json.loads(out)["data"][0]]
+        except (ValueError, KeyError, IndexError):
+            return []
+        return list(reversed(shown))
 
     def secondary_activate(self, item: Optional[tuple] = None) -> None:
         bus, path = item or self.tray_item()

@@ -175,3 +175,19 @@ def test_about_box_and_a_second_start():
         assert time.monotonic() - started < 1.0, "no exit pause at the end of the session"
         ini = (env.run_dir / "home" / ".config" / "tonalis" / "tonalis.ini").read_bytes()
         assert b"color 3\r\n" in ini, ini[:120]
+
+
+@scenario(timeout=120)
+def test_settings_that_cannot_be_saved_are_told_in_a_notification():
+    with LinuxEnv(name="linux-notify", notifications=True) as env:
+        # A file where the settings folder should be: nothing can be written there.
+        config = env.run_dir / "home" / ".config"
+        config.mkdir(parents=True, exist_ok=True)
+        (config / "tonalis").write_text("not a folder\n")
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.click_tray_item(["频谱类型", "长条式"])
+        shown = wait_until(lambda: env.notifications_shown(), 10, 0.5, "a notification")
+        assert shown[0][0] == "设置未能保存" and "tonalis" in shown[0][1], shown
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
