@@ -246,6 +246,16 @@ class LinuxEnv(harness.Env):
         except harness.Timeout:
             raise AssertionError(f"{what}: the window is at {self.x_geometry(wid)}, want {tuple(rect)}")
 
+    def window_under_pointer(self, x: int, y: int) -> int:
+        """The top-level X window that takes the pointer at (x, y): input shapes count."""
+        self.mouse_move(x, y)
+        out = self.xdotool("getmouselocation", "--shell")
+        return int(dict(line.split("=", 1) for line in out.splitlines() if "=" in line)["WINDOW"])
+
+    def root_window(self) -> int:
+        out = harness._run(["xwininfo", "-root"], env=self.env, timeout=10).stdout.decode()
+        return int(re.search(r"Window id: (0x[0-9a-f]+)", out).group(1), 16)
+
     def mapped(self, wid: int) -> bool:
         out = harness._run(["xwininfo", "-id", str(wid)], env=self.env, timeout=10, check=False).stdout.decode()
         return "IsViewable" in out
