@@ -11,9 +11,9 @@ E2E = HERE.parent / "e2e"
 sys.path.insert(0, str(E2E))
 sys.path.insert(0, str(HERE))
 
-spec = importlib.util.spec_from_file_location("e2e_run_all", E2E / "run_all.py")
-runner = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(runner)
+location = importlib.util.spec_from_file_location("e2e_run_all", E2E / "run_all.py")
+runner = importlib.util.module_from_spec(location)
+location.loader.exec_module(runner)
 runner.HERE = HERE
 
 if __name__ == "__main__":
