@@ -1,0 +1,198 @@
+// Entry point of the Linux program: builds the GTK backend's ports and runs the application.
+#include <gdk/gdkx.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/command_ids.h"
+#include "app/tonalis_app.h"
+#include "platform/linux/bitmap_source.h"
+#include "platform/linux/clock.h"
+#include "platform/linux/dialog_host.h"
+#include "platform/linux/file_store.h"
+#include "platform/linux/hid_host.h"
+#include "platform/linux/instance_guard.h"
+#include "platform/linux/presenter.h"
+#include "platform/linux/shell.h"
+#include "platform/linux/sound_input.h"
+#include "platform/linux/tray_port.h"
+#include "platform/linux/window_port.h"
+
+using namespace tonalis;
+using namespace tonalis::lnx;
+
+namespace {
+
+constexpr const char* Usage =
+    "Usage: tonalis [--help] [--version]\n"
+    "\n"
+    "A real-time audio spectrum visualiser. It listens to the default recording device,\n"
+    "to what is playing, or to a chosen device, and shows the spectrum in a small window,\n"
+    "a full-screen strip or a strip on the desktop. Everything else is in the menu of its\n"
+    "icon in the notification area. Settings are kept in $XDG_CONFIG_HOME/tonalis/tonalis.ini.\n"
+    "A second start shows the running copy's window.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n";
+
+// The main window's dialog, once it runs.
+CTonalisDlg* mainDialog(LinuxDialogHost& host) { return static_cast<CTonalisDlg*>(host.dialog()); }
+
+struct NativeSources {
+  guint wake = 0;
+  guint board = 0;
+  guint signals[3] = {};
+  gulong monitors = 0, size = 0;
+};
+
+int runProgram() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  LinuxInstanceGuard instanceGuard(lockPath(runtime, unsigned(::getuid())));
+  LinuxDialogHost host;
+  LinuxWindowPort window;
+  LinuxPresenter presenter(window);
+  // A menu choice arrives as a posted command (after the desktop's call has returned: a
+  // command may run a modal dialog); the menu is built while the desktop waits for it.
+  LinuxTrayPort tray(
+      {[&host](uint32_t id) { host.postMessage({WM_COMMAND, id, 0}); },
+       [&host] { host.sendMessage({TrayCallbackMessage, TrayIconId, WM_RBUTTONUP}); }},
+      CmdToggleVisibility);
+  LinuxClock clock;
+  LinuxShell shell;
+  LinuxBitmapSource bitmaps;
+  LinuxSoundInput sound;
+  LinuxHidHost hid;
+  const std::optional<std::string> folder = configFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  LinuxFileStore files(folder ? *folder : std::string("."));
+  HidMonitor boardMonitor;
+  NativeSources sources;
+
+  host.onCreated = [&](GtkWindow* w, GtkWidget* area) {
+    window.attach(w);
+    presenter.attach(area);
+    // A second start asks for the window through the guard's socket.
+    if (instanceGuard.wakeDescriptor() >= 0) {
+      sources.wake = g_unix_fd_add_full(
+          G_PRIORITY_DEFAULT, instanceGuard.wakeDescriptor(), G_IO_IN,
+          [](gint, GIOCondition, gpointer data) -> gboolean {
+            auto& ctx = *static_cast<std::pair<LinuxInstanceGuard*, LinuxDialogHost*>*>(data);
+            if (ctx.first->takeWakeRequests()) {
+              if (CTonalisDlg* dialog = mainDialog(*ctx.second)) dialog->onSecondInstance();
+            }
+            return G_SOURCE_CONTINUE;
+          },
+          new std::pair<LinuxInstanceGuard*, LinuxDialogHost*>(&instanceGuard, &host),
+          [](gpointer data) { delete static_cast<std::pair<LinuxInstanceGuard*, LinuxDialogHost*>*>(data); });
+    }
+    // Without it a board plugged in later is not seen until it is connected from the menu,
+    // and one pulled out shows as a failed write; the program runs on.
+    if (boardMonitor.descriptor() >= 0) {
+      sources.board = g_unix_fd_add_full(
+          G_PRIORITY_DEFAULT, boardMonitor.descriptor(), G_IO_IN,
+          [](gint, GIOCondition, gpointer data) -> gboolean {
+            auto& ctx = *static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data);
+            for (const HidMonitor::Change& change : ctx.first->take()) {
+              if (CTonalisDlg* dialog = mainDialog(*ctx.second)) dialog->onDeviceChange(change.event, change.path);
+            }
+            return G_SOURCE_CONTINUE;
+          },
+          new std::pair<HidMonitor*, LinuxDialogHost*>(&boardMonitor, &host),
+          [](gpointer data) { delete static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data); });
+    }
+    auto displayChanged = +[](GdkScreen*, gpointer data) {
+      if (CTonalisDlg* dialog = mainDialog(*static_cast<LinuxDialogHost*>(data))) dialog->onDisplayChange();
+    };
+    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
+    sources.monitors = g_signal_connect(screen, "monitors-changed", G_CALLBACK(displayChanged), &host);
+    sources.size = g_signal_connect(screen, "size-changed", G_CALLBACK(displayChanged), &host);
+    // The end of the session (the session manager's SIGTERM): save and end quickly, as
+    // Windows' end of session does. An interrupt or a hang-up closes as the menu's exit.
+    sources.signals[0] = g_unix_signal_add(
+        SIGTERM,
+        [](gpointer data) -> gboolean {
+          if (CTonalisDlg* dialog = mainDialog(*static_cast<LinuxDialogHost*>(data))) {
+            dialog->onQueryEndSession();
+            dialog->onEndSession(true);
+          }
+          return G_SOURCE_CONTINUE;
+        },
+        &host);
+    for (int i = 1; i < 3; ++i) {
+      sources.signals[i] = g_unix_signal_add(
+          i == 1 ? SIGINT : SIGHUP,
+          [](gpointer data) -> gboolean {
+            static_cast<LinuxDialogHost*>(data)->postMessage({WM_CLOSE, 0, 0});
+            return G_SOURCE_CONTINUE;
+          },
+          &host);
+    }
+  };
+  host.onDestroying = [&](GtkWindow* w) {
+    for (guint* id : {&sources.wake, &sources.board, &sources.signals[0], &sources.signals[1], &sources.signals[2]}) {
+      if (*id) g_source_remove(*id);
+      *id = 0;
+    }
+    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
+    if (sources.monitors) g_signal_handler_disconnect(screen, sources.monitors);
+    if (sources.size) g_signal_handler_disconnect(screen, sources.size);
+    sources.monitors = sources.size = 0;
+    presenter.detach();
+    window.detach();
+  };
+  host.showWindow = [&] { window.show(); };
+  host.onPointer = [&](const GdkEvent& event) {
+    if (event.type == GDK_BUTTON_PRESS) window.notePress(event.button);
+    if (event.type == GDK_MOTION_NOTIFY) window.noteMotion(event.motion);
+  };
+
+  CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instanceGuard});
+  const int code = app.run();
+  if (app.workerAbandoned()) {
+    // The worker is stuck in a device call and still uses what these objects own: end the
+    // process here instead of tearing them down under it. Settings are saved and the tray
+    // icon is gone.
+    std::fflush(nullptr);
+    ::_exit(code);
+  }
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("Tonalis %s\n", TONALIS_VERSION);
+      return 0;
+    }
+    std::fprintf(stderr, "tonalis: unknown option '%s'\n%s", argv[i], Usage);
+    return 2;
+  }
+  // The program places its window itself (the saved place, the strips), which only X11
+  // allows: under Wayland it runs through XWayland.
+  gdk_set_allowed_backends("x11");
+  if (!gtk_init_check(&argc, &argv)) {
+    std::fputs("tonalis: no graphical display (is DISPLAY set?)\n", stderr);
+    return 1;
+  }
+  // Frames are drawn pixel for pixel: one window pixel is one screen pixel, whatever
+  // scale the desktop sets for other programs.
+  gdk_x11_display_set_window_scale(gdk_display_get_default(), 1);
+  g_set_prgname("tonalis");
+  g_set_application_name("Tonalis");
+  try {
+    return runProgram();
+  } catch (...) {
+    std::fputs("tonalis: ended by an unexpected failure\n", stderr);
+    return 1;
+  }
+}

@@ -1,0 +1,78 @@
+// The notification-area icon as an application indicator (a StatusNotifierItem whose
+// menu the desktop shows over D-Bus; an XEmbed icon where no watcher answers). The
+// desktop shows the menu itself, so the core cannot track it: the port asks the core for
+// the menu whenever the desktop is about to show it (and after every choice), and takes
+// the core's trackMenu as the new content.
+#pragma once
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/tray_port.h"
+
+typedef struct _AppIndicator AppIndicator;
+
+namespace tonalis::lnx {
+
+// The bytes of the program's icon file (a Windows .ico, compiled in).
+std::span<const unsigned char> programIconFile();
+// The program's icon as a pixbuf (a new reference), or null when it cannot be decoded.
+GdkPixbuf* loadProgramIcon();
+
+// Fills `menu` with the items of the model: labels, check marks (radio ones drawn as
+// bullets), greyed items, submenus and separators. A command item carries its id (see
+// menuItemCommand) and calls `activated` with `data` when chosen.
+void fillGtkMenu(GtkMenuShell* menu, const std::vector<MenuItem>& items,
+                 void (*activated)(GtkMenuItem*, gpointer), gpointer data);
+// The command id a command item of fillGtkMenu carries; 0 for any other widget.
+uint32_t menuItemCommand(GtkWidget* item);
+
+class LinuxTrayPort : public TrayPort {
+ public:
+  struct Events {
+    std::function<void(uint32_t commandId)> command;  // an item was chosen
+    std::function<void()> menuWanted;                 // the core should call trackMenu now
+  };
+  // `activationCommand`: the item the icon's activation (a middle click) chooses, the
+  // equivalent of a double-click on the icon elsewhere.
+  LinuxTrayPort(Events events, uint32_t activationCommand);
+  ~LinuxTrayPort() override;
+  LinuxTrayPort(const LinuxTrayPort&) = delete;
+  LinuxTrayPort& operator=(const LinuxTrayPort&) = delete;
+
+  bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
+  void removeIcon() override;
+  void setTip(std::string_view tip) override;
+  void showBalloon(std::string_view title, std::string_view text) override;
+  void trackMenu(const std::vector<MenuItem>& items) override;
+
+  // The indicator's D-Bus id ("tonalis") and whether a desktop watcher shows it now.
+  bool connected() const;
+
+ private:
+  static void onActivated(GtkMenuItem* item, gpointer self);
+  static gboolean onAboutToShow(GObject* root, gpointer self);
+  static gboolean requestMenu(gpointer self);
+  void scheduleMenuRequest();
+  void watchMenuRoot();
+  std::string iconFolder();
+
+  Events events_;
+  uint32_t activationCommand_;
+  AppIndicator* indicator_ = nullptr;
+  GtkWidget* menu_ = nullptr;       // one menu for the icon's life, refilled
+  GObject* menuRoot_ = nullptr;     // the exported menu's root node, whose opening we hear
+  gulong aboutToShowHandler_ = 0;
+  guint menuRequest_ = 0;           // an idle source asking the core for the menu
+  std::string tip_;
+  std::string iconPath_;            // the PNG the desktop shows, written at the first icon
+  bool shown_ = false;
+};
+
+}  // namespace tonalis::lnx

@@ -1,0 +1,176 @@
+#include "platform/linux/window_port.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tonalis::lnx {
+
+namespace {
+
+// How long a placement the window manager has not confirmed wins over its reports: it
+// may have put the window elsewhere (kept it on screen), and then its word stands.
+constexpr int64_t PendingPlacementMicros = 500'000;
+
+}  // namespace
+
+LinuxWindowPort::~LinuxWindowPort() { detach(); }
+
+void LinuxWindowPort::attach(GtkWindow* window) {
+  detach();
+  window_ = window;
+  GtkWidget* widget = GTK_WIDGET(window);
+  GdkScreen* screen = gtk_widget_get_screen(widget);
+  if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen); visual && !gtk_widget_get_realized(widget)) {
+    gtk_widget_set_visual(widget, visual);
+    rgba_ = true;
+  }
+  gtk_widget_set_app_paintable(widget, TRUE);
+  gtk_window_set_decorated(window, FALSE);
+  gtk_window_set_resizable(window, TRUE);
+  gtk_window_set_skip_pager_hint(window, TRUE);
+  gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_UTILITY);
+  gtk_window_set_title(window, "Tonalis");
+  int x = 0, y = 0, width = 0, height = 0;
+  gtk_window_get_position(window, &x, &y);
+  gtk_window_get_size(window, &width, &height);
+  rect_ = {x, y, x + width, y + height};
+  configureHandler_ = g_signal_connect(widget, "configure-event", G_CALLBACK(onConfigure), this);
+}
+
+void LinuxWindowPort::detach() {
+  if (window_ && configureHandler_) g_signal_handler_disconnect(window_, configureHandler_);
+  configureHandler_ = 0;
+  window_ = nullptr;
+}
+
+gboolean LinuxWindowPort::onConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+  auto* self = static_cast<LinuxWindowPort*>(data);
+  const Rect reported{event->x, event->y, event->x + event->width, event->y + event->height};
+  if (self->pending_) {
+    // An answer to an earlier placement is not where the window is going now.
+    if (reported == *self->pending_) {
+      self->pending_.reset();
+    } else if (g_get_monotonic_time() - self->pendingSince_ < PendingPlacementMicros) {
+      return FALSE;
+    } else {
+      self->pending_.reset();
+    }
+  }
+  self->rect_ = reported;
+  return FALSE;
+}
+
+void LinuxWindowPort::notePress(const GdkEventButton& event) {
+  lastPress_ = Press{int(event.button), int(event.x_root), int(event.y_root), event.time};
+}
+
+void LinuxWindowPort::noteMotion(const GdkEventMotion& event) {
+  if (!lastPress_) return;
+  lastPress_->rootX = int(event.x_root);
+  lastPress_->rootY = int(event.y_root);
+  lastPress_->time = event.time;
+}
+
+void LinuxWindowPort::applyStacking() {
+  if (!window_) return;
+  gtk_window_set_keep_above(window_, stacking_ == ZOrder::TopMost);
+  gtk_window_set_keep_below(window_, stacking_ == ZOrder::Bottom);
+}
+
+void LinuxWindowPort::restack(ZOrder insertAfter) {
+  stacking_ = insertAfter;
+  applyStacking();
+  if (!window_) return;
+  GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_));
+  if (!gdk) return;
+  // Leaving the band: above the ordinary windows (NoTopMost) or below them all (Bottom).
+  if (insertAfter == ZOrder::Bottom) {
+    gdk_window_lower(gdk);
+  } else {
+    gdk_window_raise(gdk);
+  }
+}
+
+void LinuxWindowPort::setExtendedStyle(uint32_t style) {
+  exStyle_ = style;
+  if (!window_) return;
+  const bool passThrough = (style & ExStyleTransparent) != 0;
+  if (passThrough != inputShapeEmpty_) {
+    inputShapeEmpty_ = passThrough;
+    if (passThrough) {
+      // An empty input shape: the pointer reaches whatever is below.
+      cairo_region_t* none = cairo_region_create();
+      gtk_widget_input_shape_combine_region(GTK_WIDGET(window_), none);
+      cairo_region_destroy(none);
+    } else {
+      gtk_widget_input_shape_combine_region(GTK_WIDGET(window_), nullptr);
+    }
+  }
+  gtk_window_set_skip_taskbar_hint(window_, (style & ExStyleToolWindow) != 0);
+}
+
+void LinuxWindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, bool) {
+  const Rect wanted{x, y, x + std::max(width, 1), y + std::max(height, 1)};
+  rect_ = wanted;
+  if (!window_) return;
+  pending_ = wanted;
+  pendingSince_ = g_get_monotonic_time();
+  gtk_window_move(window_, x, y);
+  gtk_window_resize(window_, std::max(width, 1), std::max(height, 1));
+}
+
+void LinuxWindowPort::show() {
+  if (!window_) return;
+  const bool wasHidden = !gtk_widget_get_visible(GTK_WIDGET(window_));
+  if (wasHidden) {
+    // A window mapped again is placed by the window manager unless it is told again.
+    gtk_window_move(window_, rect_.left, rect_.top);
+    pending_ = rect_;
+    pendingSince_ = g_get_monotonic_time();
+  }
+  gtk_widget_show(GTK_WIDGET(window_));
+  // The window manager forgets the states of an unmapped window.
+  applyStacking();
+}
+
+void LinuxWindowPort::hide() {
+  if (window_) gtk_widget_hide(GTK_WIDGET(window_));
+}
+
+bool LinuxWindowPort::isVisible() { return window_ && gtk_widget_get_visible(GTK_WIDGET(window_)); }
+
+void LinuxWindowPort::beginSystemMove() {
+  if (!window_ || !lastPress_) return;
+  // From here the window manager moves the window: its reports are the place.
+  pending_.reset();
+  gtk_window_begin_move_drag(window_, lastPress_->button, lastPress_->rootX, lastPress_->rootY, lastPress_->time);
+}
+
+void LinuxWindowPort::setForeground() {
+  if (window_) gtk_window_present(window_);
+}
+
+bool LinuxWindowPort::intersectsAny(const Rect& rect, const Rect* monitors, int count) {
+  for (int i = 0; i < count; ++i) {
+    const Rect& m = monitors[i];
+    if (std::max(rect.left, m.left) < std::min(rect.right, m.right) &&
+        std::max(rect.top, m.top) < std::min(rect.bottom, m.bottom)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool LinuxWindowPort::isOnAnyScreen(const Rect& rect) {
+  GdkDisplay* display = window_ ? gtk_widget_get_display(GTK_WIDGET(window_)) : gdk_display_get_default();
+  if (!display) return false;
+  std::vector<Rect> monitors;
+  for (int i = 0, n = gdk_display_get_n_monitors(display); i < n; ++i) {
+    GdkRectangle g;
+    gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &g);
+    monitors.push_back({g.x, g.y, g.x + g.width, g.y + g.height});
+  }
+  return intersectsAny(rect, monitors.data(), int(monitors.size()));
+}
+
+}  // namespace tonalis::lnx

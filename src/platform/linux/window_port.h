@@ -1,0 +1,76 @@
+// The main window as a GTK top-level: undecorated, kept out of the taskbar and pager,
+// stacked by the window manager's keep-above and keep-below states. X11 answers a move
+// later, through the window manager: the port keeps the place it asked for until the
+// window manager reports it (or reports something else for a while), so the core reads
+// back what it set.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/window_port.h"
+
+namespace tonalis::lnx {
+
+class LinuxWindowPort : public WindowPort {
+ public:
+  LinuxWindowPort() = default;
+  ~LinuxWindowPort() override;
+  LinuxWindowPort(const LinuxWindowPort&) = delete;
+  LinuxWindowPort& operator=(const LinuxWindowPort&) = delete;
+
+  // Binds the port to the main window before it is realized: gives it the screen's RGBA
+  // visual when there is one (so black can be keyed out and faded frames can show), no
+  // decorations, no taskbar button, and follows its placement.
+  void attach(GtkWindow* window);
+  void detach();
+  GtkWindow* window() const { return window_; }
+
+  // The pointer events a system move starts from: the press gives the button, the latest
+  // motion the place (the core moves the window to catch up with the pointer first).
+  void notePress(const GdkEventButton& event);
+  void noteMotion(const GdkEventMotion& event);
+
+  void restack(ZOrder insertAfter) override;
+  uint32_t extendedStyle() override { return exStyle_; }
+  void setExtendedStyle(uint32_t style) override;
+  Rect windowRect() override { return rect_; }
+  void move(int32_t x, int32_t y, int32_t width, int32_t height, bool repaint) override;
+  void show() override;
+  void hide() override;
+  bool isVisible() override;
+  void beginSystemMove() override;
+  void setForeground() override;
+  bool isOnAnyScreen(const Rect& rect) override;
+
+  // Whether the window has an RGBA visual (alpha can show where a compositor runs).
+  bool hasAlphaVisual() const { return rgba_; }
+
+  // Monitor rectangles in screen pixels, in the display's order.
+  static bool intersectsAny(const Rect& rect, const Rect* monitors, int count);
+
+ private:
+  static gboolean onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
+  void applyStacking();
+
+  GtkWindow* window_ = nullptr;
+  gulong configureHandler_ = 0;
+  uint32_t exStyle_ = 0;
+  ZOrder stacking_ = ZOrder::NoTopMost;
+  bool rgba_ = false;
+  bool inputShapeEmpty_ = false;
+  Rect rect_{};
+  // A placement asked for and not yet seen from the window manager, and since when (µs).
+  std::optional<Rect> pending_;
+  int64_t pendingSince_ = 0;
+  struct Press {
+    int button = 1;
+    int rootX = 0, rootY = 0;
+    uint32_t time = 0;
+  };
+  std::optional<Press> lastPress_;
+};
+
+}  // namespace tonalis::lnx

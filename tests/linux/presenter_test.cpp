@@ -1,0 +1,142 @@
+// Frames painted into a real GTK window on a private X display, read back from the screen.
+#include "platform/linux/presenter.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "x_display.h"
+
+// GTK, GLib and fontconfig keep per-process caches that live until exit.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\nleak:libfontconfig\n"
+         "leak:libpango\nleak:libcairo\nleak:libgio-2.0\nleak:libX11\nleak:libdbusmenu\nleak:libayatana\n";
+}
+
+namespace tonalis::lnx {
+namespace {
+
+using testing::pumpEvents;
+
+constexpr uint32_t Black = 0x000000, White = 0xFFFFFF;
+
+TEST(KeyBlack, MakesBlackTransparentAndTheRestOpaqueInsideTheAreaOnly) {
+  std::vector<uint32_t> source = {0x000000, 0x000001, 0xFF000000, 0x123456,  //
+                                  0x000000, 0xFFFFFF, 0x010000, 0x000000};
+  std::vector<uint32_t> keyed(source.size(), 0xDEADBEEF);
+  LinuxPresenter::keyBlack({source.data(), 4, 2}, keyed.data(), Rect{0, 0, 4, 1});
+  LinuxPresenter::keyBlack({source.data(), 4, 2}, keyed.data(), Rect{2, 1, 9, 9});  // clipped to the buffer
+  EXPECT_EQ(keyed, (std::vector<uint32_t>{0x00000000, 0xFF000001, 0x00000000, 0xFF123456,  //
+                                          0xDEADBEEF, 0xDEADBEEF, 0xFF010000, 0x00000000}));
+}
+
+class PresenterOnScreen : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TONALIS_REQUIRE_DISPLAY();
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    area_ = gtk_drawing_area_new();
+    gtk_container_add(GTK_CONTAINER(window_), area_);
+    port_.attach(GTK_WINDOW(window_));
+    presenter_.attach(area_);
+    buffer_ = presenter_.createBuffer(W, H);
+    ASSERT_NE(buffer_.pixels, nullptr);
+    port_.move(40, 30, W, H, true);
+    port_.show();
+    gtk_widget_show_all(window_);
+    pumpEvents(200);
+  }
+  void TearDown() override {
+    if (!window_) return;
+    presenter_.releaseBuffer(buffer_);
+    presenter_.detach();
+    port_.detach();
+    gtk_widget_destroy(window_);
+    pumpEvents();
+  }
+
+  void fill(const Rect& r, uint32_t colour) {
+    for (int32_t y = r.top; y < r.bottom; ++y)
+      for (int32_t x = r.left; x < r.right; ++x) buffer_.pixels[y * W + x] = colour;
+  }
+  void present(std::vector<Rect> changed, Surface surface = Surface::Opaque) {
+    Presentation frame;
+    frame.source = buffer_;
+    frame.size = {W, H};
+    frame.surface = surface;
+    frame.changed = changed;
+    presenter_.present(frame);
+    pumpEvents(100);
+  }
+  // The window's pixels as the screen shows them, 0x00RRGGBB.
+  std::vector<uint32_t> onScreen() {
+    std::vector<uint32_t> out(size_t(W) * H);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gtk_widget_get_window(area_), 0, 0, W, H);
+    if (!shot) return {};
+    const guchar* p = gdk_pixbuf_get_pixels(shot);
+    const int stride = gdk_pixbuf_get_rowstride(shot), n = gdk_pixbuf_get_n_channels(shot);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const guchar* q = p + y * stride + x * n;
+        out[y * W + x] = uint32_t(q[0]) << 16 | uint32_t(q[1]) << 8 | q[2];
+      }
+    g_object_unref(shot);
+    return out;
+  }
+  uint32_t at(const std::vector<uint32_t>& shot, int x, int y) { return shot[y * W + x]; }
+
+  static constexpr int32_t W = 64, H = 32;
+  GtkWidget* window_ = nullptr;
+  GtkWidget* area_ = nullptr;
+  LinuxWindowPort port_;
+  LinuxPresenter presenter_{port_};
+  PixelView buffer_;
+};
+
+TEST_F(PresenterOnScreen, ShowsTheFramePixelForPixel) {
+  for (int32_t i = 0; i < W * H; ++i) buffer_.pixels[i] = uint32_t(i * 2654435761u) & 0xFFFFFF;
+  present({});  // the first frame is whole whatever it says changed
+  const std::vector<uint32_t> expected(buffer_.pixels, buffer_.pixels + W * H);
+  EXPECT_EQ(onScreen(), expected);
+  EXPECT_TRUE(presenter_.paintsWindow());
+}
+
+TEST_F(PresenterOnScreen, SendsOnlyWhatChangedAndNothingForAnUnchangedFrame) {
+  present({});
+  ASSERT_EQ(at(onScreen(), 5, 5), Black);
+  fill({0, 0, 10, 10}, White);
+  fill({40, 20, 50, 30}, White);
+  present({Rect{0, 0, 10, 10}});
+  auto shot = onScreen();
+  EXPECT_EQ(at(shot, 5, 5), White);
+  EXPECT_EQ(at(shot, 45, 25), Black) << "a part not said to have changed is not sent";
+  fill({0, 0, 10, 10}, 0x00FF00);
+  present({});
+  EXPECT_EQ(at(onScreen(), 5, 5), White) << "an empty change sends nothing";
+  // Another surface makes the frame whole.
+  present({}, Surface::PaintedAlpha);
+  shot = onScreen();
+  EXPECT_EQ(at(shot, 5, 5), 0x00FF00u);
+  EXPECT_EQ(at(shot, 45, 25), White);
+}
+
+TEST_F(PresenterOnScreen, PlacesTheWindowAndShowsTransparencyOpaqueWithoutACompositor) {
+  ASSERT_FALSE(presenter_.alphaShows()) << "a bare virtual display has no compositing manager";
+  fill({0, 0, W, H}, White);
+  fill({0, 0, 8, 8}, Black);
+  Presentation frame;
+  frame.source = buffer_;
+  frame.size = {W, H};
+  frame.destination = Point{100, 50};
+  frame.surface = Surface::PaintedColorKey;
+  presenter_.present(frame);
+  pumpEvents(200);
+  EXPECT_EQ(port_.windowRect(), (Rect{100, 50, 100 + W, 50 + H}));
+  const auto shot = onScreen();
+  EXPECT_EQ(at(shot, 2, 2), Black);
+  EXPECT_EQ(at(shot, 20, 20), White);
+  EXPECT_EQ(gtk_widget_get_opacity(window_), 1.0);
+}
+
+}  // namespace
+}  // namespace tonalis::lnx

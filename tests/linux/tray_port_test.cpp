@@ -1,0 +1,122 @@
+// The tray menu as GTK widgets: the core's menu model, item by item.
+#include "platform/linux/tray_port.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/command_ids.h"
+#include "app/tray_menu.h"
+#include "x_display.h"
+
+namespace tonalis::lnx {
+namespace {
+
+std::vector<GtkWidget*> children(GtkWidget* shell) {
+  std::vector<GtkWidget*> out;
+  GList* list = gtk_container_get_children(GTK_CONTAINER(shell));
+  for (GList* i = list; i; i = i->next) out.push_back(GTK_WIDGET(i->data));
+  g_list_free(list);
+  return out;
+}
+
+// Compares the widgets of `shell` with the model, recursively; reports the first difference.
+void expectMenuMatches(GtkWidget* shell, const std::vector<MenuItem>& items, const std::string& where = "") {
+  const std::vector<GtkWidget*> widgets = children(shell);
+  ASSERT_EQ(widgets.size(), items.size()) << where;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const MenuItem& item = items[i];
+    GtkWidget* w = widgets[i];
+    const std::string at = where + "/" + std::to_string(i) + " " + item.label;
+    EXPECT_TRUE(gtk_widget_get_visible(w)) << at;
+    if (item.kind == MenuItem::Kind::Separator) {
+      EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(w)) << at;
+      continue;
+    }
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(w)), item.label.c_str()) << at;
+    EXPECT_EQ(gtk_widget_get_sensitive(w) != FALSE, item.enabled) << at;
+    if (item.kind == MenuItem::Kind::SubMenu) {
+      GtkWidget* sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(w));
+      ASSERT_NE(sub, nullptr) << at;
+      expectMenuMatches(sub, item.children, at);
+      continue;
+    }
+    EXPECT_EQ(menuItemCommand(w), item.id) << at;
+    const bool check = GTK_IS_CHECK_MENU_ITEM(w);
+    EXPECT_EQ(check && gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(w)), item.checked) << at;
+    EXPECT_EQ(check && gtk_check_menu_item_get_draw_as_radio(GTK_CHECK_MENU_ITEM(w)), item.radio) << at;
+  }
+}
+
+struct Chosen {
+  std::vector<uint32_t> ids;
+};
+
+void record(GtkMenuItem* item, gpointer data) {
+  static_cast<Chosen*>(data)->ids.push_back(menuItemCommand(GTK_WIDGET(item)));
+}
+
+TEST(TrayMenuWidgets, ShowTheCoresMenuInEveryState) {
+  TONALIS_REQUIRE_DISPLAY();
+  // The core's own menu in states that check, grey and relabel different items.
+  TrayMenuState windowMode;
+  TrayMenuState desktop;
+  desktop.displayMode = DisplayMode::Desktop;
+  desktop.boardConnected = true;
+  desktop.windowVisible = false;
+  desktop.topMost = 1;
+  desktop.clickThrough = 1;
+  desktop.transparencyMode = 2;
+  desktop.source.devices = {{"mic-a", "麦克风 A", true}, {"mic-b", "Mic B", false}};
+  desktop.source.chosen = {SourceKind::Device, "mic-a"};
+  for (const TrayMenuState& state : {windowMode, desktop}) {
+    const std::vector<MenuItem> model = buildTrayMenu(state);
+    Chosen chosen;
+    GtkWidget* menu = g_object_ref_sink(gtk_menu_new());
+    fillGtkMenu(GTK_MENU_SHELL(menu), model, record, &chosen);
+    expectMenuMatches(menu, model);
+    EXPECT_TRUE(chosen.ids.empty()) << "building the menu chose nothing";
+    gtk_widget_destroy(menu);
+    g_object_unref(menu);
+  }
+}
+
+TEST(TrayMenuWidgets, ChoosingAnItemDeliversItsCommandOnce) {
+  TONALIS_REQUIRE_DISPLAY();
+  auto command = [](uint32_t id, bool checked = false, bool radio = false) {
+    MenuItem item;
+    item.id = id;
+    item.label = "item " + std::to_string(id);
+    item.checked = checked;
+    item.radio = radio;
+    return item;
+  };
+  MenuItem sub;
+  sub.kind = MenuItem::Kind::SubMenu;
+  sub.label = "more";
+  sub.children = {command(9, true, true), MenuItem{MenuItem::Kind::Separator, 0, {}, false, false, true, {}}};
+  const std::vector<MenuItem> model = {command(7), command(8, true), sub};
+  Chosen chosen;
+  GtkWidget* menu = g_object_ref_sink(gtk_menu_new());
+  fillGtkMenu(GTK_MENU_SHELL(menu), model, record, &chosen);
+  const auto top = children(menu);
+  gtk_menu_item_activate(GTK_MENU_ITEM(top[1]));
+  gtk_menu_item_activate(GTK_MENU_ITEM(children(gtk_menu_item_get_submenu(GTK_MENU_ITEM(top[2])))[0]));
+  gtk_menu_item_activate(GTK_MENU_ITEM(top[0]));
+  EXPECT_EQ(chosen.ids, (std::vector<uint32_t>{8, 9, 7}));
+  gtk_widget_destroy(menu);
+  g_object_unref(menu);
+}
+
+TEST(TrayIcon, DecodesTheProgramsIcon) {
+  TONALIS_REQUIRE_DISPLAY();
+  GdkPixbuf* icon = loadProgramIcon();
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(gdk_pixbuf_get_width(icon), 48);
+  EXPECT_EQ(gdk_pixbuf_get_height(icon), 48);
+  g_object_unref(icon);
+}
+
+}  // namespace
+}  // namespace tonalis::lnx

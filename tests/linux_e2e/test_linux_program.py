@@ -1,0 +1,192 @@
+"""The native Linux program on a virtual desktop: its window and frames, the tray icon's menu
+over D-Bus, display modes and transparency through a compositing manager, the About box, a
+second start and the exit."""
+
+import signal
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
+
+from expect import RES, UNLIT, WINDOW_H, WINDOW_W, read_bmp  # noqa: E402
+from harness import scenario, wait_until  # noqa: E402
+from linux_harness import LinuxEnv  # noqa: E402
+
+GREY = 0x808080  # the bare X root behind every window here (Xvfb's default is this grey)
+
+
+def start(env):
+    app = env.run_tonalis()
+    wid = env.main_window()
+    env.placed(wid, (50, 50, WINDOW_W, WINDOW_H), "the window at its default place")
+    return app, wid
+
+
+def wait_for_spectrum(env, timeout=15.0):
+    """Waits until the splash is over: the unlit cells of the grid show."""
+    return wait_until(lambda: (lambda img: img if img.count((60, 60, 480, 160), UNLIT) > 1000 else None)(
+        env.screenshot()), timeout, 0.5, "the spectrum after the splash")
+
+
+@scenario(timeout=120)
+def test_splash_pixel_for_pixel_then_a_tone_lights_its_bars():
+    with LinuxEnv(name="linux-frames") as env:
+        app, wid = start(env)
+        time.sleep(1.0)
+        shot = env.screenshot("splash")
+        w, h, splash = read_bmp(RES / "169_splash.bmp")
+        bad = [(x, y) for y in range(h) for x in range(w)
+               if shot.pixel_hex(50 + x, 50 + y) != splash[y * w + x]]
+        assert not bad, f"{len(bad)} splash pixels differ, first at {bad[:5]}"
+        wait_for_spectrum(env)
+        env.play_tone(1000, 8)
+        # The 1 kHz band is lit white from its floor up, a band far away is not.
+        img = wait_until(lambda: (lambda i: i if i.count((50 + 300, 60, 50 + 340, 160), 0xFFFFFF) > 300 else None)(
+            env.screenshot()), 10, 0.3, "the 1 kHz bars")
+        assert img.count((50 + 20, 60, 50 + 60, 160), 0xFFFFFF) < 50
+        env.screenshot("tone")
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+
+
+@scenario(timeout=150)
+def test_tray_menu_reflects_and_drives_the_window():
+    with LinuxEnv(name="linux-tray") as env:
+        app, wid = start(env)
+        assert "Tonalis" in env.item_property("Title")
+        menu = env.tray_menu()
+        labels = [e["label"] for e in menu if e["type"] != "separator"]
+        assert labels[:2] == ["连接小板", "隐藏界面"] and labels[-2:] == ["关于软件", "退出"], labels
+        mode = {e["label"]: e for e in menu}
+        assert mode["窗口显示"]["state"] == 1 and mode["全屏显示"]["state"] != 1
+        sources = [c["label"] for c in mode["声音来源"]["children"] if c["type"] != "separator"]
+        assert sources[:2] == ["默认录音设备", "正在播放的声音"], sources
+
+        env.click_tray_item(["隐藏界面"])
+        wait_until(lambda: not env.mapped(wid), 5, 0.1, "the window hidden")
+        assert [e["label"] for e in env.tray_menu()][1] == "显示界面"
+        # The icon's activation (a middle click) toggles the window as a double-click does.
+        env.secondary_activate()
+        wait_until(lambda: env.mapped(wid), 5, 0.1, "the window shown again")
+        env.placed(wid, (50, 50, WINDOW_W, WINDOW_H), "the window back where it was")
+
+        env.click_tray_item(["界面置顶"])
+        wait_until(lambda: "ABOVE" in env.wm_state(wid), 5, 0.1, "kept above")
+        assert {e["label"]: e for e in env.tray_menu()}["界面置顶"]["state"] == 1
+        env.click_tray_item(["界面置顶"])
+        wait_until(lambda: "ABOVE" not in env.wm_state(wid), 5, 0.1, "no longer kept above")
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+
+
+@scenario(timeout=150)
+def test_modes_cover_the_screen_and_the_desktop_strip_lets_clicks_through():
+    with LinuxEnv(name="linux-modes") as env:
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.double_click(50 + 200, 50 + 60)
+        env.placed(wid, (0, 0, env.width, env.height), "full screen after a double-click")
+        assert "ABOVE" in env.wm_state(wid)
+        env.screenshot("fullscreen")
+        env.key("Escape")
+        env.placed(wid, (50, 50, WINDOW_W, WINDOW_H), "the window back after Escape")
+
+        env.click_tray_item(["桌面显示"])
+        env.placed(wid, (0, 315, env.width, 450), "the desktop strip")
+        wait_until(lambda: "BELOW" in env.wm_state(wid), 5, 0.1, "the strip below the other windows")
+        # Click-through: the pointer over the strip is the desktop's, not the program's.
+        assert env.window_under_pointer(env.width // 2, 315 + 200) == env.root_window()
+        img = env.screenshot("desktop")
+        assert img.pixel_hex(5, 320) == GREY, "black keyed out: the desktop shows through the strip"
+        env.click_tray_item(["窗口显示"])
+        env.placed(wid, (50, 50, WINDOW_W, WINDOW_H), "the window back from the desktop strip")
+        assert not env.wm_state(wid) & {"ABOVE", "BELOW"}
+        assert env.window_under_pointer(50 + 100, 50 + 40) != env.root_window(), "the window takes clicks again"
+
+        # A drag moves the window; the next start finds it there.
+        env.drag(50 + 100, 50 + 40, 50 + 300, 50 + 240)
+        env.placed(wid, (250, 250, WINDOW_W, WINDOW_H), "the window dragged by 200, 200")
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+        ini = (env.run_dir / "home" / ".config" / "tonalis" / "tonalis.ini").read_bytes()
+        assert b"xpos 250\r\nypos 250\r\n" in ini, ini[:80]
+
+
+@scenario(timeout=120)
+def test_faded_window_blends_with_what_is_behind():
+    with LinuxEnv(name="linux-alpha") as env:
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.click_tray_item(["透明设置", "40 %"])  # 140 of 255
+        want = tuple((c * 140 + g * 115) // 255 for c, g in zip((0x1E,) * 3, (0x80,) * 3))
+        probe = None
+
+        def blended():
+            nonlocal probe
+            img = env.screenshot()
+            hist = img.colors((60, 60, 480, 160))
+            probe = max(hist, key=hist.get)  # the unlit cells' colour, most of the grid
+            return all(abs(((probe >> s) & 0xFF) - w) <= 2 for s, w in zip((16, 8, 0), want))
+
+        wait_until(blended, 5, 0.3, f"unlit cells blended to {want}")
+        env.screenshot("alpha40")
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+
+
+@scenario(timeout=120)
+def test_without_a_compositor_every_mode_shows_opaque():
+    with LinuxEnv(name="linux-nocomp", composite=False) as env:
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.click_tray_item(["透明设置", "去背景"])
+        time.sleep(1.0)
+        img = env.screenshot("nobackground-opaque")
+        assert img.pixel_hex(52, 52) == 0x000000, "no compositor: black stays black instead of see-through"
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+
+
+@scenario(timeout=120)
+def test_about_box_and_a_second_start():
+    with LinuxEnv(name="linux-about") as env:
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.click_tray_item(["关于软件"])
+        about = wait_until(lambda: [w for w in env.x_windows(name="^Tonalis$") if w != wid], 10, 0.2, "the About box")[0]
+        env.screenshot("about")
+        env.key("Escape")
+        wait_until(lambda: not env.mapped(about), 5, 0.1, "the About box closed by Escape")
+
+        env.click_tray_item(["隐藏界面"])
+        wait_until(lambda: not env.mapped(wid), 5, 0.1, "the window hidden")
+        second = env.run_tonalis(name="second")
+        assert second.wait(10) == 0, second.output()
+        wait_until(lambda: env.mapped(wid), 5, 0.1, "the first copy's window shown by the second start")
+
+        # The end of the session (the session manager's SIGTERM) saves and ends at once.
+        env.click_tray_item(["频谱颜色", "天空蓝"])
+        time.sleep(0.3)
+        app.popen.send_signal(signal.SIGTERM)
+        started = time.monotonic()
+        assert app.wait(10) == 0
+        assert time.monotonic() - started < 1.0, "no exit pause at the end of the session"
+        ini = (env.run_dir / "home" / ".config" / "tonalis" / "tonalis.ini").read_bytes()
+        assert b"color 3\r\n" in ini, ini[:120]
+
+
+@scenario(timeout=120)
+def test_settings_that_cannot_be_saved_are_told_in_a_notification():
+    with LinuxEnv(name="linux-notify", notifications=True) as env:
+        # A file where the settings folder should be: nothing can be written there.
+        config = env.run_dir / "home" / ".config"
+        config.mkdir(parents=True, exist_ok=True)
+        (config / "tonalis").write_text("not a folder\n")
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.click_tray_item(["频谱类型", "长条式"])
+        shown = wait_until(lambda: env.notifications_shown(), 10, 0.5, "a notification")
+        assert shown[0][0] == "设置未能保存" and "tonalis" in shown[0][1], shown
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
