@@ -7,9 +7,11 @@ namespace tonalis::lnx {
 
 namespace {
 
-// How long a placement the window manager has not confirmed wins over its reports: it
-// may have put the window elsewhere (kept it on screen), and then its word stands.
+// How long a placement asked for wins over the window manager's reports, and how often it is
+// asked again in that time; after that the window manager may have reasons (keeping the
+// window on screen), and its word stands.
 constexpr int64_t PendingPlacementMicros = 500'000;
+constexpr int MaxPlacementRetries = 3;
 
 }  // namespace
 
@@ -43,19 +45,25 @@ void LinuxWindowPort::detach() {
   window_ = nullptr;
 }
 
-gboolean LinuxWindowPort::onConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+gboolean LinuxWindowPort::onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer data) {
   auto* self = static_cast<LinuxWindowPort*>(data);
+  // A hidden window keeps its place: what the window manager reports while taking it off
+  // the screen (its frame's corner, the root's origin) is not where it will show again.
+  if (!gtk_widget_get_mapped(widget)) return FALSE;
   const Rect reported{event->x, event->y, event->x + event->width, event->y + event->height};
-  if (self->pending_) {
-    // An answer to an earlier placement is not where the window is going now.
+  if (self->pending_ && g_get_monotonic_time() - self->pendingSince_ < PendingPlacementMicros) {
     if (reported == *self->pending_) {
-      self->pending_.reset();
-    } else if (g_get_monotonic_time() - self->pendingSince_ < PendingPlacementMicros) {
-      return FALSE;
-    } else {
-      self->pending_.reset();
+      self->rect_ = reported;
+    } else if (self->placementRetries_ < MaxPlacementRetries) {
+      // Taken elsewhere while being mapped (a window manager may place a window shown again
+      // by its own rules after honouring the position): asked again, a few times.
+      ++self->placementRetries_;
+      gtk_window_move(self->window_, self->pending_->left, self->pending_->top);
+      gtk_window_resize(self->window_, self->pending_->width(), self->pending_->height());
     }
+    return FALSE;
   }
+  self->pending_.reset();
   self->rect_ = reported;
   return FALSE;
 }
@@ -115,6 +123,7 @@ void LinuxWindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, 
   if (!window_) return;
   pending_ = wanted;
   pendingSince_ = g_get_monotonic_time();
+  placementRetries_ = 0;
   gtk_window_move(window_, x, y);
   gtk_window_resize(window_, std::max(width, 1), std::max(height, 1));
 }
@@ -127,6 +136,7 @@ void LinuxWindowPort::show() {
     gtk_window_move(window_, rect_.left, rect_.top);
     pending_ = rect_;
     pendingSince_ = g_get_monotonic_time();
+    placementRetries_ = 0;
   }
   gtk_widget_show(GTK_WIDGET(window_));
   // The window manager forgets the states of an unmapped window.

@@ -65,6 +65,7 @@ class LinuxWindowPort : public WindowPort {
   // A placement asked for and not yet seen from the window manager, and since when (µs).
   std::optional<Rect> pending_;
   int64_t pendingSince_ = 0;
+  int placementRetries_ = 0;
   struct Press {
     int button = 1;
     int rootX = 0, rootY = 0;
