@@ -21,11 +21,11 @@ std::string aboutValueText(std::string_view value) { return std::string(FullWidt
 CAboutDlg::CAboutDlg(DialogHost& host, Shell& shell, AboutInfo info)
     : CDialog(TemplateId, host), shell_(shell), info_(info) {}
 
-std::span<const MessageEntry> CAboutDlg::messageTable() const {
-  static const MessageEntry table[] = {
-      onMessage<&CAboutDlg::onControlColor>(WM_CTLCOLORSTATIC),
-      onMessage<&CAboutDlg::onSetCursor>(WM_SETCURSOR),
-      onMessage<&CAboutDlg::onLeftButtonDown>(WM_LBUTTONDOWN),
+std::span<const EventEntry> CAboutDlg::eventTable() const {
+  static const EventEntry table[] = {
+      onEvent<ControlColorRequest, &CAboutDlg::onControlColor>(),
+      onEvent<CursorRequest, &CAboutDlg::onSetCursor>(),
+      onEvent<PointerPress, &CAboutDlg::onPointerPress>(),
   };
   return table;
 }
@@ -46,26 +46,24 @@ bool CAboutDlg::onInitDialog() {
   return true;
 }
 
-bool CAboutDlg::onControlColor(const Message& message, intptr_t& result) {
-  const bool link = host().controlIdOf(message.lParam) == LinkId;
-  result = host().controlColors(message, link ? std::optional<ColorRef>(LinkColor) : std::nullopt);
-  return true;
+bool CAboutDlg::onControlColor(ControlColorRequest& request) {
+  if (request.controlId == LinkId) request.textColor = LinkColor;
+  return true;  // the system's colours, with the link's text colour
 }
 
 // The label takes no mouse input itself: the dialog tests the cursor against its
 // rectangle, so the empty part of the label counts too.
 bool CAboutDlg::cursorOverLink() { return host().controlScreenRect(LinkId).contains(host().cursorPos()); }
 
-bool CAboutDlg::onSetCursor(const Message&, intptr_t& result) {
+bool CAboutDlg::onSetCursor(CursorRequest& request) {
   if (!cursorOverLink()) return false;
-  host().setHandCursor();
-  result = 1;
+  request.shape = CursorShape::Hand;
   return true;
 }
 
-bool CAboutDlg::onLeftButtonDown(const Message&, intptr_t&) {
+bool CAboutDlg::onPointerPress(const PointerPress& press) {
   // Without a browser the address at least reaches the user, to copy by hand.
-  if (cursorOverLink() && !shell_.openUrl(aboutLinkAddress(info_))) {
+  if (press.button == MouseButton::Left && cursorOverLink() && !shell_.openUrl(aboutLinkAddress(info_))) {
     shell_.showMessage(std::string(LinkOpenFailedMessage) + aboutLinkAddress(info_));
   }
   return false;  // then default processing

@@ -49,12 +49,13 @@ class CAboutDlg : public CDialog {
   CAboutDlg(DialogHost& host, Shell& shell, AboutInfo info = {});
 
   bool onInitDialog() override;
-  bool onControlColor(const Message& message, intptr_t& result);
-  bool onSetCursor(const Message& message, intptr_t& result);
-  bool onLeftButtonDown(const Message& message, intptr_t& result);
+  // The link is drawn blue; the cursor over it is a hand; a left click on it opens the page.
+  bool onControlColor(ControlColorRequest& request);
+  bool onSetCursor(CursorRequest& request);
+  bool onPointerPress(const PointerPress& press);
 
  protected:
-  std::span<const MessageEntry> messageTable() const override;
+  std::span<const EventEntry> eventTable() const override;
 
  private:
   bool cursorOverLink();

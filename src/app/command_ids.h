@@ -1,5 +1,5 @@
-// The program's command vocabulary: tray-menu command ids (as WM_COMMAND delivers them),
-// the tray icon's id and callback message, and the system-menu About entry. The values
+// The program's command vocabulary: tray-menu command ids (as Command events deliver
+// them), the tray icon's id, and the system-menu About entry. The values
 // are fixed: the resource script and the message table use the same numbers.
 #pragma once
 
@@ -11,8 +11,7 @@ namespace tonalis {
 
 inline constexpr uint32_t TrayMenuResourceId = 131;
 inline constexpr uint32_t TrayIconId = 133;             // icon resource and notification id
-inline constexpr uint32_t TrayCallbackMessage = 0x465;  // WM_USER + 101
-inline constexpr uint32_t SysCommandAbout = 0x10;       // system-menu entry, masked with 0xFFF0
+inline constexpr uint32_t SysCommandAbout = 0x10;       // system-menu entry (a multiple of 16)
 
 // Top level
 inline constexpr uint32_t CmdBoardConnect = 32852;      // connect / disconnect the board

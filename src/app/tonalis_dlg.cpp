@@ -19,25 +19,31 @@ namespace {
 constexpr char AboutMenuText[] = "软件信息...";
 constexpr char SaveFailedTitle[] = "设置未能保存";
 
-constexpr auto kMessageTable = [] {
-  std::array<MessageEntry, 22 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
-                                 ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
-                                 MaxSourceDevices>
+constexpr auto kEventTable = [] {
+  std::array<EventEntry, 28 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+                             ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
+                             MaxSourceDevices>
       t{};
   size_t n = 0;
-  t[n++] = onMessage<&CTonalisDlg::onSysCommand>(WM_SYSCOMMAND);
-  t[n++] = onMessage<&CTonalisDlg::onPaint>(WM_PAINT);
-  t[n++] = onMessage<&CTonalisDlg::onEraseBackground>(WM_ERASEBKGND);
-  t[n++] = onMessage<&CTonalisDlg::onQueryDragIcon>(WM_QUERYDRAGICON);
-  t[n++] = onMessage<&CTonalisDlg::onTimer>(WM_TIMER);
-  t[n++] = onMessage<&CTonalisDlg::onClose>(WM_CLOSE);
-  t[n++] = onMessage<&CTonalisDlg::onSplashShown>(CTonalisDlg::SplashShownMessage);
-  t[n++] = onMessage<&CTonalisDlg::onSplashEnded>(CTonalisDlg::SplashEndedMessage);
-  t[n++] = onMessage<&CTonalisDlg::onTrayNotify>(TrayCallbackMessage);
-  t[n++] = onMessage<&CTonalisDlg::onLeftButtonDown>(WM_LBUTTONDOWN);
-  t[n++] = onMessage<&CTonalisDlg::onLeftButtonDoubleClick>(WM_LBUTTONDBLCLK);
-  t[n++] = onMessage<&CTonalisDlg::onMouseMove>(WM_MOUSEMOVE);
-  t[n++] = onMessage<&CTonalisDlg::onLeftButtonUp>(WM_LBUTTONUP);
+  t[n++] = onEvent<SystemCommand, &CTonalisDlg::onAboutCommand>(SysCommandAbout);
+  t[n++] = onEvent<PaintRequest, &CTonalisDlg::onPaint>();
+  t[n++] = onEvent<EraseBackground, &CTonalisDlg::onEraseBackground>();
+  t[n++] = onEvent<TimerTick, &CTonalisDlg::onTimer>();
+  t[n++] = onEvent<CloseRequest, &CTonalisDlg::onClose>();
+  t[n++] = onEvent<AppEvent, &CTonalisDlg::onSplashShown>(CTonalisDlg::SplashShownEvent);
+  t[n++] = onEvent<AppEvent, &CTonalisDlg::onSplashEnded>(CTonalisDlg::SplashEndedEvent);
+  t[n++] = onEvent<TrayActivate, &CTonalisDlg::toggleWindowVisibility>();
+  t[n++] = onEvent<TrayMenuRequest, &CTonalisDlg::showTrayMenu>();
+  t[n++] = onEvent<PointerPress, &CTonalisDlg::onPointerPress>();
+  t[n++] = onEvent<PointerDoubleClick, &CTonalisDlg::onPointerDoubleClick>();
+  t[n++] = onEvent<PointerMove, &CTonalisDlg::onPointerMove>();
+  t[n++] = onEvent<PointerRelease, &CTonalisDlg::onPointerRelease>();
+  t[n++] = onEvent<DeviceChange, &CTonalisDlg::onDeviceChange>();
+  t[n++] = onEvent<SessionQuery, &CTonalisDlg::onQueryEndSession>();
+  t[n++] = onEvent<SessionEnd, &CTonalisDlg::onEndSession>();
+  t[n++] = onEvent<DisplayChange, &CTonalisDlg::onDisplayChange>();
+  t[n++] = onEvent<ShellRestarted, &CTonalisDlg::onShellRestarted>();
+  t[n++] = onEvent<SecondInstance, &CTonalisDlg::onSecondInstance>();
   t[n++] = onCommand<&CTonalisDlg::toggleWindowVisibility>(CmdToggleVisibility);
   t[n++] = onCommand<&CTonalisDlg::onBoardCommand>(CmdBoardConnect);
   t[n++] = onCommand<&CTonalisDlg::onExitCommand>(CmdExit);
@@ -48,16 +54,16 @@ constexpr auto kMessageTable = [] {
   t[n++] = onCommand<&CTonalisDlg::onFullScreenModeCommand>(CmdFullScreenMode);
   t[n++] = onCommand<&CTonalisDlg::onTopMostCommand>(CmdTopMost);
   t[n++] = onCommand<&CTonalisDlg::onClickThroughCommand>(CmdClickThrough);
-  for (uint32_t id : TransparencyCommands) t[n++] = onMessage<&CTonalisDlg::onTransparencyCommand>(WM_COMMAND, id);
-  for (uint32_t id : SpectrumStyleCommands) t[n++] = onMessage<&CTonalisDlg::onStyleCommand>(WM_COMMAND, id);
-  for (uint32_t id : ColorThemeCommands) t[n++] = onMessage<&CTonalisDlg::onThemeCommand>(WM_COMMAND, id);
-  for (uint32_t id : FullScreenPositionCommands) t[n++] = onMessage<&CTonalisDlg::onPositionCommand>(WM_COMMAND, id);
-  t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourceDefaultInput);
-  t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourcePlaying);
+  for (uint32_t id : TransparencyCommands) t[n++] = onCommand<&CTonalisDlg::onTransparencyCommand>(id);
+  for (uint32_t id : SpectrumStyleCommands) t[n++] = onCommand<&CTonalisDlg::onStyleCommand>(id);
+  for (uint32_t id : ColorThemeCommands) t[n++] = onCommand<&CTonalisDlg::onThemeCommand>(id);
+  for (uint32_t id : FullScreenPositionCommands) t[n++] = onCommand<&CTonalisDlg::onPositionCommand>(id);
+  t[n++] = onCommand<&CTonalisDlg::onSourceCommand>(CmdSourceDefaultInput);
+  t[n++] = onCommand<&CTonalisDlg::onSourceCommand>(CmdSourcePlaying);
   for (uint32_t i = 0; i < MaxSourceDevices; ++i) {
-    t[n++] = onMessage<&CTonalisDlg::onSourceCommand>(WM_COMMAND, CmdSourceFirstDevice + i);
+    t[n++] = onCommand<&CTonalisDlg::onSourceCommand>(CmdSourceFirstDevice + i);
   }
-  if (n != t.size()) throw "message table size";  // a compile-time error in this constant
+  if (n != t.size()) throw "event table size";  // a compile-time error in this constant
   return t;
 }();
 
@@ -74,7 +80,7 @@ CTonalisDlg::~CTonalisDlg() {
   }
 }
 
-std::span<const MessageEntry> CTonalisDlg::messageTable() const { return kMessageTable; }
+std::span<const EventEntry> CTonalisDlg::eventTable() const { return kEventTable; }
 
 // ---------------------------------------------------------------- start-up
 
@@ -110,7 +116,7 @@ bool CTonalisDlg::onInitDialog() {
     ports_.tray.removeIcon();
     releaseCapture(capture, ports_.sound);
     analysisSamples.reset();
-    endDialog(IDCANCEL);
+    endDialog(IdCancel);
     return true;
   }
 
@@ -152,7 +158,7 @@ bool CTonalisDlg::onInitDialog() {
     try {
       startupThread();
     } catch (...) {
-      ports_.host.postMessage({WM_CLOSE, 0, 0});
+      ports_.host.post(CloseRequest{});
     }
     workerFinished_ = true;
   });
@@ -171,9 +177,9 @@ void CTonalisDlg::startupThread() {
     // Clearing the buffer, the saved transparency and the frame timer are the window's
     // business: its own thread does them (only it draws, and a style change from here
     // would block on it).
-    ports_.host.postMessage({SplashEndedMessage, 0, 0});
+    ports_.host.post(AppEvent{SplashEndedEvent});
     if (runCapture(capture, ports_.sound, ports_.clock, running)) {
-      ports_.host.postMessage({WM_CLOSE, 0, 0});
+      ports_.host.post(CloseRequest{});
     }
   }
 }
@@ -191,7 +197,7 @@ void CTonalisDlg::showSplash() {
   // The splash is drawn and presented on the window's thread, like every frame: only that
   // thread draws, and a layered update from another thread is not shown everywhere (Wine
   // drops it).
-  ports_.host.postMessage({SplashShownMessage, 0, 0});
+  ports_.host.post(AppEvent{SplashShownEvent});
 }
 
 void CTonalisDlg::onSplashShown() {
@@ -293,55 +299,31 @@ void CTonalisDlg::keepWindowOnScreen() {
 
 // ---------------------------------------------------------------- keys, system menu, paint
 
-bool CTonalisDlg::preTranslateMessage(const Message& message) {
-  if (message.id == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE)) {
-    if (message.wParam == VK_ESCAPE && display.displayMode == DisplayMode::FullScreen) {
+bool CTonalisDlg::preTranslateMessage(const KeyPress& key) {
+  if (key.key == Key::Enter || key.key == Key::Escape) {
+    if (key.key == Key::Escape && display.displayMode == DisplayMode::FullScreen) {
       enterWindowMode(display, ports_.window, splashActive, windowSize(), ports_.clock);
     }
     return true;  // neither key may end the dialog
   }
-  return CDialog::preTranslateMessage(message);
+  return CDialog::preTranslateMessage(key);
 }
 
-bool CTonalisDlg::onSysCommand(const Message& message, intptr_t& result) {
-  if ((message.wParam & 0xFFF0) == SysCommandAbout) {
-    onAboutCommand();
-    result = 0;
-    return true;
-  }
-  return false;
-}
-
-bool CTonalisDlg::onPaint(const Message&, intptr_t& result) {
+bool CTonalisDlg::onPaint() {
   if (ports_.host.isIconic()) {
     ports_.host.paintIconic(appIcon);
   } else if (!ports_.presenter.repaint()) {
     return false;  // a layered window: the system keeps its picture
   }
-  result = 0;
   return true;
 }
 
-bool CTonalisDlg::onEraseBackground(const Message&, intptr_t& result) {
+bool CTonalisDlg::onEraseBackground() {
   // A window painted from the frame has nothing to erase: the erase would only flash.
-  if (ports_.host.isIconic() || !ports_.presenter.paintsWindow()) return false;
-  result = 1;
-  return true;
+  return !ports_.host.isIconic() && ports_.presenter.paintsWindow();
 }
-
-intptr_t CTonalisDlg::onQueryDragIcon(uintptr_t, intptr_t) { return ports_.host.dragIcon(); }
 
 // ---------------------------------------------------------------- tray
-
-intptr_t CTonalisDlg::onTrayNotify(uintptr_t iconId, intptr_t mouseMessage) {
-  if (iconId != TrayIconId) return 1;
-  if (mouseMessage == WM_LBUTTONDBLCLK) {
-    toggleWindowVisibility();
-  } else if (mouseMessage == WM_RBUTTONUP) {
-    showTrayMenu();
-  }
-  return 0;
-}
 
 void CTonalisDlg::toggleWindowVisibility() {
   if (ports_.window.isVisible()) {
@@ -366,18 +348,17 @@ void CTonalisDlg::showTrayMenu() {
   keepDesktopAtBottom();
 }
 
-bool CTonalisDlg::onSourceCommand(const Message& message, intptr_t&) {
-  const uint32_t id = loWord(message.wParam);
+void CTonalisDlg::onSourceCommand(const Command& command) {
+  const uint32_t id = command.id;
   SoundSource source;
   if (id == CmdSourcePlaying) {
     source.kind = SourceKind::Playing;
   } else if (id >= CmdSourceFirstDevice && id - CmdSourceFirstDevice < menuDeviceIds_.size()) {
     source = {SourceKind::Device, menuDeviceIds_[id - CmdSourceFirstDevice]};
   } else if (id != CmdSourceDefaultInput) {
-    return true;  // a device item of a menu that is no longer the last one shown
+    return;  // a device item of a menu that is no longer the last one shown
   }
   if (!(source == capture.chosen())) capture.choose(source);
-  return true;
 }
 
 void CTonalisDlg::updateSourceTip() {
@@ -400,7 +381,7 @@ void CTonalisDlg::keepDesktopAtBottom() {
 
 void CTonalisDlg::ensureTrayIcon() {
   if (trayWanted_ && !trayIconAdded_) {
-    trayIconAdded_ = ports_.tray.addIcon(TrayIconId, TrayCallbackMessage, shownTip_);
+    trayIconAdded_ = ports_.tray.addIcon(TrayIconId, shownTip_);
   }
 }
 
@@ -423,31 +404,24 @@ void CTonalisDlg::onSecondInstance() {
 
 // ---------------------------------------------------------------- window commands
 
-namespace {
-// The client-area point of a mouse message: signed 16-bit x and y in lParam.
-Point mousePoint(const Message& message) {
-  return {int16_t(message.lParam & 0xFFFF), int16_t((message.lParam >> 16) & 0xFFFF)};
-}
-constexpr uintptr_t MouseLeftButton = 0x0001;  // MK_LBUTTON in a mouse message's wParam
-}  // namespace
-
-bool CTonalisDlg::onLeftButtonDown(const Message& message, intptr_t&) {
-  pressOnWindow(windowDrag_, display, mousePoint(message));
-  return false;  // then default processing
-}
-
-bool CTonalisDlg::onMouseMove(const Message& message, intptr_t&) {
-  moveOverWindow(windowDrag_, display, ports_.window, mousePoint(message),
-                 (message.wParam & MouseLeftButton) != 0);
+// Only the left button moves the window; every press goes on to default processing.
+bool CTonalisDlg::onPointerPress(const PointerPress& press) {
+  if (press.button == MouseButton::Left) pressOnWindow(windowDrag_, display, press.at);
   return false;
 }
 
-bool CTonalisDlg::onLeftButtonUp(const Message&, intptr_t&) {
-  releaseOnWindow(windowDrag_);
+bool CTonalisDlg::onPointerMove(const PointerMove& move) {
+  moveOverWindow(windowDrag_, display, ports_.window, move.at, move.leftHeld);
   return false;
 }
 
-bool CTonalisDlg::onLeftButtonDoubleClick(const Message&, intptr_t&) {
+bool CTonalisDlg::onPointerRelease(const PointerRelease& release) {
+  if (release.button == MouseButton::Left) releaseOnWindow(windowDrag_);
+  return false;
+}
+
+bool CTonalisDlg::onPointerDoubleClick(const PointerDoubleClick& click) {
+  if (click.button != MouseButton::Left) return false;
   releaseOnWindow(windowDrag_);
   onWindowDoubleClick(display, ports_.window, splashActive, windowSize(), ports_.clock);
   return false;
@@ -465,37 +439,30 @@ void CTonalisDlg::onTopMostCommand() { toggleTopMost(display, ports_.window); }
 
 void CTonalisDlg::onClickThroughCommand() { toggleClickThrough(display, ports_.window); }
 
-bool CTonalisDlg::onTransparencyCommand(const Message& message, intptr_t&) {
-  const int32_t mode = valueForCommand(TransparencyCommands, FirstTransparencyMode, loWord(message.wParam));
+void CTonalisDlg::onTransparencyCommand(const Command& command) {
+  const int32_t mode = valueForCommand(TransparencyCommands, FirstTransparencyMode, command.id);
   selectTransparencyMode(display, ports_.window, splashActive, mode);
-  return true;
 }
 
-bool CTonalisDlg::onStyleCommand(const Message& message, intptr_t&) {
-  selectSpectrumStyle(display, valueForCommand(SpectrumStyleCommands, FirstSpectrumStyle, loWord(message.wParam)));
-  return true;
+void CTonalisDlg::onStyleCommand(const Command& command) {
+  selectSpectrumStyle(display, valueForCommand(SpectrumStyleCommands, FirstSpectrumStyle, command.id));
 }
 
-bool CTonalisDlg::onThemeCommand(const Message& message, intptr_t&) {
-  display.colorTheme = valueForCommand(ColorThemeCommands, FirstColorTheme, loWord(message.wParam));
+void CTonalisDlg::onThemeCommand(const Command& command) {
+  display.colorTheme = valueForCommand(ColorThemeCommands, FirstColorTheme, command.id);
   applyColorTheme(display.colorTheme);
-  return true;
 }
 
-bool CTonalisDlg::onPositionCommand(const Message& message, intptr_t&) {
-  display.fullScreenPosition =
-      valueForCommand(FullScreenPositionCommands, FirstFullScreenPosition, loWord(message.wParam));
+void CTonalisDlg::onPositionCommand(const Command& command) {
+  display.fullScreenPosition = valueForCommand(FullScreenPositionCommands, FirstFullScreenPosition, command.id);
   recomputeLayout();
-  return true;
 }
 
 // ---------------------------------------------------------------- board, about
 
 void CTonalisDlg::onBoardCommand() { toggleBoard(board); }
 
-intptr_t CTonalisDlg::onDeviceChange(HidDeviceEvent event, std::string_view path) {
-  return onBoardDeviceChange(board, event, path);
-}
+void CTonalisDlg::onDeviceChange(const DeviceChange& change) { onBoardDeviceChange(board, change.event, change.path); }
 
 void CTonalisDlg::onAboutCommand() {
   // Modal: its loop keeps dispatching this window's frame timer, so the spectrum animates.
@@ -506,18 +473,18 @@ void CTonalisDlg::onAboutCommand() {
 
 // ---------------------------------------------------------------- exit
 
-void CTonalisDlg::onExitCommand() { ports_.host.sendMessage({WM_CLOSE, 0, 0}); }
+void CTonalisDlg::onExitCommand() { dispatch(CloseRequest{}); }
 
 void CTonalisDlg::onClose() { shutDown(ExitPauseMillis, WorkerExitBoundMillis); }
 
-bool CTonalisDlg::onQueryEndSession() {
+void CTonalisDlg::onQueryEndSession(SessionQuery& query) {
   // The system may end the process at any moment from here on.
   if (!closing_) saveSettings(true);
-  return true;
+  query.agree = true;
 }
 
-void CTonalisDlg::onEndSession(bool ending) {
-  if (ending) shutDown(0, SessionEndWorkerBoundMillis);
+void CTonalisDlg::onEndSession(const SessionEnd& end) {
+  if (end.ending) shutDown(0, SessionEndWorkerBoundMillis);
 }
 
 void CTonalisDlg::shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis) {
@@ -545,8 +512,8 @@ void CTonalisDlg::shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis) {
   ports_.presenter.releaseBuffer(screenBufferBitmap);
   ports_.presenter.releaseBuffer(windowBufferBitmap);
   analysisSamples.reset();
-  endDialog(IDCANCEL);
-  ports_.host.postMessage({WM_QUIT, 0, 0});
+  endDialog(IdCancel);
+  ports_.host.postQuit();
 }
 
 bool CTonalisDlg::waitForWorker(uint32_t boundMillis) {
@@ -565,16 +532,15 @@ bool CTonalisDlg::waitForWorker(uint32_t boundMillis) {
 
 // ---------------------------------------------------------------- frames
 
-intptr_t CTonalisDlg::onTimer(uintptr_t timerId, intptr_t) {
-  if (closing_) return 0;
-  if (timerId == FrameTimerId) {
+void CTonalisDlg::onTimer(const TimerTick& tick) {
+  if (closing_) return;
+  if (tick.id == FrameTimerId) {
     onFrameTimer();
     // Each timer restarts the other one when the system refused it.
     if (!maintenanceTimerOn_) startTimers();
-  } else if (timerId == MaintenanceTimerId) {
+  } else if (tick.id == MaintenanceTimerId) {
     onMaintenanceTimer();
   }
-  return 0;
 }
 
 void CTonalisDlg::startTimers() {

@@ -63,54 +63,53 @@ class CTonalisDlg : public CDialog {
   static constexpr uint32_t MaintenanceTimerId = 2;
   static constexpr uint32_t MaintenancePeriodMillis = 1000;
   static constexpr std::string_view ProductName = "Tonalis";
-  // Posted by the StartupThread: the splash image is in the window buffer; the splash
-  // period is over.
-  static constexpr uint32_t SplashShownMessage = WM_APP + 2;
-  static constexpr uint32_t SplashEndedMessage = WM_APP + 3;
+  // The program's own notifications, posted by the StartupThread: the splash image is in
+  // the window buffer; the splash period is over.
+  static constexpr uint32_t SplashShownEvent = 1;
+  static constexpr uint32_t SplashEndedEvent = 2;
 
   explicit CTonalisDlg(AppPorts ports);
   ~CTonalisDlg() override;
 
   bool onInitDialog() override;
-  bool preTranslateMessage(const Message& message) override;
+  bool preTranslateMessage(const KeyPress& key) override;
 
-  // ---- Message and command handlers (bound in the message table) ----
-  bool onSysCommand(const Message& message, intptr_t& result);
-  bool onPaint(const Message& message, intptr_t& result);
-  bool onEraseBackground(const Message& message, intptr_t& result);
-  intptr_t onQueryDragIcon(uintptr_t, intptr_t);
+  // ---- Event and command handlers (bound in the event table) ----
+  bool onPaint();
+  bool onEraseBackground();
   void onClose();
   void onExitCommand();
-  intptr_t onTimer(uintptr_t timerId, intptr_t);
+  void onTimer(const TimerTick& tick);
   void onFrameTimer();
   void onMaintenanceTimer();
   void onSplashShown();
   void onSplashEnded();
-  intptr_t onTrayNotify(uintptr_t iconId, intptr_t mouseMessage);
   void toggleWindowVisibility();
-  bool onLeftButtonDown(const Message& message, intptr_t& result);
-  bool onLeftButtonDoubleClick(const Message& message, intptr_t& result);
-  bool onMouseMove(const Message& message, intptr_t& result);
-  bool onLeftButtonUp(const Message& message, intptr_t& result);
+  // A right click on the tray icon: the menu, built afresh.
+  void showTrayMenu();
+  bool onPointerPress(const PointerPress& press);
+  bool onPointerDoubleClick(const PointerDoubleClick& click);
+  bool onPointerMove(const PointerMove& move);
+  bool onPointerRelease(const PointerRelease& release);
   void onWindowModeCommand();
   void onDesktopModeCommand();
   void onFullScreenModeCommand();
   void onTopMostCommand();
   void onClickThroughCommand();
-  bool onTransparencyCommand(const Message& message, intptr_t& result);
-  bool onStyleCommand(const Message& message, intptr_t& result);
-  bool onThemeCommand(const Message& message, intptr_t& result);
-  bool onPositionCommand(const Message& message, intptr_t& result);
+  void onTransparencyCommand(const Command& command);
+  void onStyleCommand(const Command& command);
+  void onThemeCommand(const Command& command);
+  void onPositionCommand(const Command& command);
   // "声音来源": the default input, what is playing, or a device of the last menu shown.
-  bool onSourceCommand(const Message& message, intptr_t& result);
+  void onSourceCommand(const Command& command);
   void onBoardCommand();
   void onAboutCommand();
-  // A HID interface came or went (the backend translates WM_DEVICECHANGE).
-  intptr_t onDeviceChange(HidDeviceEvent event, std::string_view path);
-  // The session is ending (the backend translates WM_QUERYENDSESSION and WM_ENDSESSION):
-  // the query saves the settings and agrees; the end, when `ending`, shuts down quickly.
-  bool onQueryEndSession();
-  void onEndSession(bool ending);
+  // A HID interface came or went.
+  void onDeviceChange(const DeviceChange& change);
+  // The session is ending: the query saves the settings and agrees; the end, when
+  // `ending`, shuts down quickly.
+  void onQueryEndSession(SessionQuery& query);
+  void onEndSession(const SessionEnd& end);
   // The shell restarted and forgot the tray icons.
   void onShellRestarted();
   // The screens changed (resolution, primary monitor, rotation, work area).
@@ -155,7 +154,7 @@ class CTonalisDlg : public CDialog {
   StripRendererState stripRenderer;
 
  protected:
-  std::span<const MessageEntry> messageTable() const override;
+  std::span<const EventEntry> eventTable() const override;
 
  private:
   void startupThread();
@@ -172,7 +171,6 @@ class CTonalisDlg : public CDialog {
   void shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis);
   void applyColorTheme(int32_t theme);
   void recomputeLayout();
-  void showTrayMenu();
   void updateSourceTip();
   bool waitForWorker(uint32_t boundMillis);
   Point windowSize() const { return {clientRect.width(), clientRect.height()}; }

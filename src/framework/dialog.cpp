@@ -2,24 +2,23 @@
 
 namespace tonalis {
 
-bool CDialog::dispatch(const Message& message, intptr_t& result) {
-  const uint32_t command = message.id == WM_COMMAND ? loWord(message.wParam) : 0;
-  for (const MessageEntry& entry : messageTable()) {
-    if (entry.message == message.id && entry.commandId == command) {
-      if (entry.invoke(*this, message, result)) return true;
+bool CDialog::dispatch(Event& event) {
+  const size_t kind = event.index();
+  const uint32_t id = eventId(event);
+  for (const EventEntry& entry : eventTable()) {
+    if (entry.kind == kind && (entry.id == 0 || entry.id == id)) {
+      if (entry.invoke(*this, event)) return true;
       break;
     }
   }
   // The framework's own defaults, as a dialog has them: OK and Cancel end it, and so does
   // a close request that no handler took.
-  if (message.id == WM_COMMAND && (command == IDOK || command == IDCANCEL)) {
-    command == IDOK ? onOK() : onCancel();
-    result = 0;
+  if (const auto* command = std::get_if<Command>(&event); command && (command->id == IdOk || command->id == IdCancel)) {
+    command->id == IdOk ? onOK() : onCancel();
     return true;
   }
-  if (message.id == WM_CLOSE) {
+  if (std::holds_alternative<CloseRequest>(event)) {
     onCancel();
-    result = 0;
     return true;
   }
   return false;

@@ -1,28 +1,30 @@
-// CDialog: a dialog object bound to messages through a static message table, run modally.
-// The platform side (DialogHost) creates the native window, feeds every native message
-// to dispatch(), and runs the modal loop with preTranslateMessage in front of it.
+// CDialog: a dialog object bound to events through a static event table, run modally.
+// The platform side (DialogHost) creates the native window, decodes every native message
+// it knows into an Event for dispatch(), and runs the modal loop with preTranslateMessage
+// in front of it.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string_view>
 
 #include "common/types.h"
-#include "framework/messages.h"
+#include "framework/events.h"
 
 namespace tonalis {
 
 class CDialog;
 
-// One entry of a message table. For WM_COMMAND the entry matches one command id (the low
-// word of wParam); for other messages commandId is 0. `invoke` returns true when the
-// message is handled (its result in `result`), false to go on to default processing.
-struct MessageEntry {
-  uint32_t message = 0;
-  uint32_t commandId = 0;
-  bool (*invoke)(CDialog& dialog, const Message& message, intptr_t& result) = nullptr;
+// One entry of an event table: events of one kind, and of those carrying an id (commands,
+// system commands, timers, the program's notifications) the ones with `id`; an id of 0
+// takes them all. `invoke` returns true when the event is handled, false to go on to the
+// system's default processing. A handler answers the system through the event's fields.
+struct EventEntry {
+  size_t kind = 0;
+  uint32_t id = 0;
+  bool (*invoke)(CDialog& dialog, Event& event) = nullptr;
 };
 
 namespace detail {
@@ -30,31 +32,34 @@ template <class T> struct MemberClass;
 template <class C, class R, class... A> struct MemberClass<R (C::*)(A...)> { using type = C; };
 }  // namespace detail
 
-// Table entries from member functions. Three handler shapes:
-//   void handler()                               -> handled, result 0
-//   intptr_t handler(uintptr_t w, intptr_t l)    -> handled, result returned
-//   bool handler(const Message&, intptr_t& res)  -> the handler decides (false = default)
-template <auto Handler>
-constexpr MessageEntry onMessage(uint32_t message, uint32_t commandId = 0) {
+// Table entries from member functions, for events of type E. Handler shapes:
+//   void handler() / void handler(const E&)           -> handled
+//   bool handler() / bool handler(E& or const E&)     -> the handler decides
+//                                                        (false = default processing)
+template <class E, auto Handler>
+constexpr EventEntry onEvent(uint32_t id = 0) {
+  static_assert(eventKind<E> < std::variant_size_v<Event>, "not an Event alternative");
   using T = typename detail::MemberClass<decltype(Handler)>::type;
-  return {message, commandId, [](CDialog& d, const Message& m, intptr_t& r) -> bool {
+  return {eventKind<E>, id, [](CDialog& d, Event& e) -> bool {
             auto& self = static_cast<T&>(d);
-            if constexpr (requires { (self.*Handler)(); }) {
-              (self.*Handler)();
-              r = 0;
+            E& event = std::get<E>(e);
+            if constexpr (requires { { (self.*Handler)(event) } -> std::same_as<bool>; }) {
+              return (self.*Handler)(event);
+            } else if constexpr (requires { (self.*Handler)(event); }) {
+              (self.*Handler)(event);
               return true;
-            } else if constexpr (requires { (self.*Handler)(m.wParam, m.lParam); }) {
-              r = (self.*Handler)(m.wParam, m.lParam);
-              return true;
+            } else if constexpr (requires { { (self.*Handler)() } -> std::same_as<bool>; }) {
+              return (self.*Handler)();
             } else {
-              return (self.*Handler)(m, r);
+              (self.*Handler)();
+              return true;
             }
           }};
 }
 
 template <auto Handler>
-constexpr MessageEntry onCommand(uint32_t commandId) {
-  return onMessage<Handler>(WM_COMMAND, commandId);
+constexpr EventEntry onCommand(uint32_t commandId) {
+  return onEvent<Command, Handler>(commandId);
 }
 
 // The native side of a dialog window: the operations of a window that the framework and
@@ -67,38 +72,36 @@ class DialogHost {
   // loop until endModal, destroys the window and returns the result.
   virtual intptr_t runModal(CDialog& dialog) = 0;
   virtual void endModal(intptr_t result) = 0;
-  // Default processing of the message being dispatched (the system's dialog procedure).
-  virtual intptr_t defaultProcessing(const Message& message) = 0;
-  // The framework's pre-translation: dialog keyboard handling (Tab, Enter -> IDOK, Esc -> IDCANCEL).
-  virtual bool dialogPreTranslate(const Message& message) = 0;
-  virtual intptr_t sendMessage(const Message& message) = 0;   // synchronous, UI thread
-  virtual void postMessage(const Message& message) = 0;       // from any thread
-  // Handles messages that other threads are sending to this window right now (and only
-  // those), so a thread blocked in such a send can go on while this one waits for it.
+  // The framework's pre-translation of a key: the system's dialog keyboard handling (Tab
+  // moves the focus, Enter chooses IdOk, Escape IdCancel). True when consumed.
+  virtual bool dialogPreTranslate(const KeyPress& key) = 0;
+  // Queues `event` for the dialog; it is dispatched on the window's thread, in the order
+  // posted. Callable from any thread.
+  virtual void post(const Event& event) = 0;
+  // Asks every modal loop of the thread to end (after this one's own end).
+  virtual void postQuit() = 0;
+  // Handles requests that other threads are making of this window right now (and only
+  // those), so a thread blocked in such a request can go on while this one waits for it.
   virtual void processSentMessages() = 0;
 
   // Window operations a dialog uses (those of an MFC CWnd that this program needs).
-  // A window timer: WM_TIMER with `id` every `periodMillis`. May be started from any thread.
-  // False when the system has no timer to give (from another thread: when the request
-  // could not be handed to the window).
+  // A window timer: TimerTick with `id` every `periodMillis`. May be started from any
+  // thread. False when the system has no timer to give (from another thread: when the
+  // request could not be handed to the window).
   virtual bool setTimer(uint32_t id, uint32_t periodMillis) = 0;
   virtual void killTimer(uint32_t id) = 0;
-  // Appends a separator and a command item to the window's system menu, when it has one.
+  // Appends a separator and an item to the window's system menu, when it has one; choosing
+  // it gives SystemCommand with `commandId` (a multiple of 16).
   virtual void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) = 0;
-  virtual void setIcon(int iconId) = 0;     // big, then small icon
+  virtual void setIcon(int iconId) = 0;     // big, then small icon; also the icon dragged
   virtual bool isIconic() = 0;
   virtual void paintIconic(int iconId) = 0;  // erase the icon background, draw the icon centred
-  virtual intptr_t dragIcon() = 0;           // the window icon's handle as WM_QUERYDRAGICON answers
   virtual Point screenSize() = 0;            // primary screen, as reported
 
   // Controls and the cursor (the About dialog's needs).
   virtual void setControlText(int controlId, std::string_view utf8Text) = 0;
   virtual Rect controlScreenRect(int controlId) = 0;   // right and bottom exclusive
-  virtual int controlIdOf(intptr_t controlHandle) = 0; // the id of a WM_CTLCOLOR* lParam's control
-  // The system's answer to a WM_CTLCOLOR* message, optionally with another text colour.
-  virtual intptr_t controlColors(const Message& message, std::optional<ColorRef> textColor) = 0;
   virtual Point cursorPos() = 0;                       // screen coordinates
-  virtual void setHandCursor() = 0;
   // A host for another modal dialog of the program, owned by this one's window.
   virtual std::unique_ptr<DialogHost> createDialogHost() = 0;
 };
@@ -119,17 +122,18 @@ class CDialog {
   // Framework hooks. onInitDialog runs once the window exists; returning true lets the
   // system set the focus.
   virtual bool onInitDialog() { return true; }
-  // Sees every message of the modal loop before dispatch; true = consumed.
-  virtual bool preTranslateMessage(const Message& message) { return host_->dialogPreTranslate(message); }
+  // Sees every key of the modal loop before anything else; true = consumed.
+  virtual bool preTranslateMessage(const KeyPress& key) { return host_->dialogPreTranslate(key); }
 
-  // Routes one message through the table, then the framework defaults. Returns true when
-  // handled, with the result in `result`; false means the host's default processing.
-  bool dispatch(const Message& message, intptr_t& result);
+  // Routes one event through the table, then the framework defaults. True when handled
+  // (answers, if any, in the event's fields); false means the system's default processing.
+  bool dispatch(Event& event);
+  bool dispatch(Event&& event) { return dispatch(event); }
 
  protected:
-  virtual std::span<const MessageEntry> messageTable() const { return {}; }
-  virtual void onOK() { endDialog(IDOK); }
-  virtual void onCancel() { endDialog(IDCANCEL); }
+  virtual std::span<const EventEntry> eventTable() const { return {}; }
+  virtual void onOK() { endDialog(IdOk); }
+  virtual void onCancel() { endDialog(IdCancel); }
 
  private:
   int templateId_;

@@ -22,17 +22,18 @@ struct MenuItem {
 class TrayPort {
  public:
   virtual ~TrayPort() = default;
-  // Adds the icon (icon resource `iconId`, also the notification id) with the tip; the
-  // shell reports mouse events on it as `callbackMessage` to the main window. True when the
-  // icon is in the tray (added now, or already there); false when the shell is not ready.
-  virtual bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) = 0;
+  // Adds the icon (icon resource `iconId`, also the notification id) with the tip; a
+  // double click on it reaches the main window as TrayActivate, a right click as
+  // TrayMenuRequest. True when the icon is in the tray (added now, or already there);
+  // false when the shell is not ready.
+  virtual bool addIcon(uint32_t iconId, std::string_view tip) = 0;
   virtual void removeIcon() = 0;
   // Replaces the tip the icon shows on hover (UTF-8; the shell may cut a long one).
   virtual void setTip(std::string_view tip) = 0;
   // A notification balloon from the icon (UTF-8 texts); nothing when there is no icon.
   virtual void showBalloon(std::string_view title, std::string_view text) = 0;
   // Brings the main window to the foreground and tracks the menu at the cursor. The
-  // chosen command arrives later as WM_COMMAND through the message table.
+  // chosen command arrives later as a Command event through the event table.
   virtual void trackMenu(const std::vector<MenuItem>& items) = 0;
 };
 

@@ -32,12 +32,13 @@ TEST_F(AboutFixture, InitialisationWritesTheValuesAfterAFullWidthColon) {
 }
 
 TEST_F(AboutFixture, OnlyTheLinkIsBlue) {
-  intptr_t result = 0;
-  EXPECT_TRUE(about.dispatch({WM_CTLCOLORSTATIC, 0, CAboutDlg::LinkId}, result));
-  EXPECT_EQ(host.lastTextColor, std::optional<ColorRef>(0xFF0000));
-  EXPECT_EQ(result, 0x5151);
-  EXPECT_TRUE(about.dispatch({WM_CTLCOLORSTATIC, 0, CAboutDlg::ProgramId}, result));
-  EXPECT_EQ(host.lastTextColor, std::nullopt);
+  // Every static control keeps the system's colours (handled); the link's text is blue.
+  Event link = ControlColorRequest{CAboutDlg::LinkId, std::nullopt};
+  EXPECT_TRUE(about.dispatch(link));
+  EXPECT_EQ(std::get<ControlColorRequest>(link).textColor, std::optional<ColorRef>(0xFF0000));
+  Event other = ControlColorRequest{CAboutDlg::ProgramId, std::nullopt};
+  EXPECT_TRUE(about.dispatch(other));
+  EXPECT_EQ(std::get<ControlColorRequest>(other).textColor, std::nullopt);
 }
 
 TEST_F(AboutFixture, HandCursorAndClickExactlyOverTheLinkRectangle) {
@@ -56,32 +57,33 @@ TEST_F(AboutFixture, HandCursorAndClickExactlyOverTheLinkRectangle) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.cursor.x << "," << c.cursor.y);
-    host.cursor = c.cursor;
+    host.cursorAt = c.cursor;
     shell.opened.clear();
-    host.handCursorSets = 0;
-    intptr_t result = 0;
-    EXPECT_EQ(about.dispatch({WM_SETCURSOR, 0, 0}, result), c.inside);
-    EXPECT_EQ(host.handCursorSets, c.inside ? 1 : 0);
-    // A click always goes on to default processing; inside, it opens the page first.
-    EXPECT_FALSE(about.dispatch({WM_LBUTTONDOWN, 0, 0}, result));
+    Event cursor = CursorRequest{};
+    EXPECT_EQ(about.dispatch(cursor), c.inside);
+    EXPECT_EQ(std::get<CursorRequest>(cursor).shape, c.inside ? CursorShape::Hand : CursorShape::Default);
+    // A click always goes on to default processing; inside, a left click opens the page
+    // first (the other buttons do nothing).
+    EXPECT_FALSE(about.dispatch(PointerPress{{5, 5}, MouseButton::Right}));
+    EXPECT_TRUE(shell.opened.empty());
+    EXPECT_FALSE(about.dispatch(PointerPress{{5, 5}, MouseButton::Left}));
     EXPECT_EQ(shell.opened, c.inside ? std::vector<std::string>{"https://example.org/tonalis/"}
                                      : std::vector<std::string>{});
   }
 }
 
 TEST_F(AboutFixture, APageThatCannotBeOpenedShowsItsAddress) {
-  host.cursor = {100, 300};
+  host.cursorAt = {100, 300};
   shell.openFails = true;
-  intptr_t result = 0;
-  about.dispatch({WM_LBUTTONDOWN, 0, 0}, result);
+  about.dispatch(PointerPress{{5, 5}, MouseButton::Left});
   EXPECT_EQ(shell.messages, std::vector<std::string>{"无法打开网页：https://example.org/tonalis/"});
 }
 
 TEST_F(AboutFixture, OkAndEscapeCloseIt) {
-  host.queue = {{WM_KEYDOWN, VK_ESCAPE, 0}};
-  EXPECT_EQ(about.doModal(), IDCANCEL);
-  host.queue = {{WM_COMMAND, IDOK, 0}};
-  EXPECT_EQ(about.doModal(), IDOK);
+  host.queue = {KeyPress{Key::Escape}};
+  EXPECT_EQ(about.doModal(), IdCancel);
+  host.queue = {Command{IdOk}};
+  EXPECT_EQ(about.doModal(), IdOk);
   EXPECT_EQ(host.controlTexts.at(1006), "：Tonalis");  // the same texts the second time
 }
 

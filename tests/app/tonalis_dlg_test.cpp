@@ -109,7 +109,7 @@ struct MainWindow : ::testing::Test {
     host.pump();
   }
   // Delivers a close request and runs the exit; the dialog's result.
-  intptr_t closeWith(const Message& request) {
+  intptr_t closeWith(const Event& request) {
     host.queue.push_back(request);
     host.idle = nullptr;
     return host.pump();
@@ -119,7 +119,7 @@ struct MainWindow : ::testing::Test {
   std::function<bool()> tipIs(std::string text) {
     return [this, text] {
       if (host.timers.count(1) == 0) return false;
-      host.deliver({WM_TIMER, 1, 0});
+      host.deliver(TimerTick{1});
       return tray.tip == text;
     };
   }
@@ -134,7 +134,7 @@ TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
 
   const std::vector<std::string> order = {
       "host.sysmenu 16 软件信息...", "host.setIcon 133", "window.hide", "window.exstyle 128",
-      "tray.add 133 1125 Tonalis",   "sound.open",       "window.move 50 50",
+      "tray.add 133 Tonalis",   "sound.open",       "window.move 50 50",
       "presenter.create 443x145",    "presenter.create 1920x1080",
       "presenter.present",           "host.setTimer 1 28",
   };
@@ -155,18 +155,18 @@ TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
   EXPECT_EQ(splash.alpha, 255);
   EXPECT_FALSE(splash.destination.has_value());
 
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
   log.clear();
-  EXPECT_EQ(closeWith({WM_COMMAND, CmdExit, 0}), IDCANCEL);
+  EXPECT_EQ(closeWith(Command{CmdExit}), IdCancel);
 
   const std::vector<std::string> order = {
       "tray.remove", "files.replace tonalis.ini", "clock.sleep 1200", "host.killTimer 1",
-      "presenter.release 1920x1080", "presenter.release 443x145", "host.end 2", "host.post 18",
+      "presenter.release 1920x1080", "presenter.release 443x145", "host.end 2", "host.quit",
   };
   int last = -1;
   for (const std::string& step : order) {
@@ -188,7 +188,7 @@ TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
   // Close as soon as the splash frame is up.
   runUntil(dlg, [&] { return !presenter.presentations.empty(); });
   const int waitsBefore = log.count("clock.sleep 50");
-  EXPECT_EQ(closeWith({WM_CLOSE, 0, 0}), IDCANCEL);
+  EXPECT_EQ(closeWith(CloseRequest{}), IdCancel);
   // At most one more 50 ms step after `running` was cleared; no frame timer, no capture.
   EXPECT_LE(log.count("clock.sleep 50") - waitsBefore, 2);
   EXPECT_EQ(log.count("host.setTimer 1 "), 0);
@@ -199,7 +199,7 @@ TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
 TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
   sound.setPresent("mic", false);
   CTonalisDlg dlg(ports());
-  EXPECT_EQ(dlg.doModal(), IDCANCEL);
+  EXPECT_EQ(dlg.doModal(), IdCancel);
   EXPECT_EQ(shell.messages, std::vector<std::string>{"电脑没有声卡"});
   EXPECT_LT(log.indexOf("tray.add"), log.indexOf("tray.remove"));
   EXPECT_FALSE(tray.present);
@@ -222,7 +222,7 @@ TEST_F(MainWindow, WhatIsPlayingChosenRunsWithoutARecordingDevice) {
   EXPECT_TRUE(shell.messages.empty());
   EXPECT_EQ(tray.tip, "Tonalis — 正在播放的声音");
   EXPECT_EQ(sound.openId(), "spk");
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 // Choosing from the menu: the devices listed at that opening, the choice in the tip and in
@@ -231,17 +231,17 @@ TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
   sound.add(fakes::FakeEndpoint{"usb", "USB Headset"});
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  host.deliver({TrayCallbackMessage, TrayIconId, WM_RBUTTONUP});
+  host.deliver(TrayMenuRequest{});
   ASSERT_EQ(tray.menus.size(), 1u);
   const MenuItem& sources = tray.menus.back()[14];
   ASSERT_EQ(sources.label, "声音来源");
   ASSERT_EQ(sources.children.size(), 5u);
   EXPECT_EQ(sources.children[4].label, "USB Headset");
 
-  host.deliver({WM_COMMAND, CmdSourceFirstDevice + 1, 0});
+  host.deliver(Command{CmdSourceFirstDevice + 1});
   runUntil(dlg, tipIs("Tonalis — USB Headset"));
   EXPECT_EQ(sound.openId(), "usb");
-  host.deliver({WM_COMMAND, CmdSourceFirstDevice + 7, 0});  // no such item: nothing changes
+  host.deliver(Command{CmdSourceFirstDevice + 7});  // no such item: nothing changes
   EXPECT_EQ(dlg.capture.chosen(), (SoundSource{SourceKind::Device, "usb"}));
 
   // Unplugged: the default input stands in and the tip says so; plugged in again, back to it.
@@ -252,7 +252,7 @@ TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
   runUntil(dlg, tipIs("Tonalis — USB Headset"));
   EXPECT_EQ(tray.tip, "Tonalis — USB Headset");
 
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
   const std::string text = files.files["tonalis.ini"];
   EXPECT_TRUE(text.ends_with("\r\nsource 2 usb\r\n")) << text;
 }
@@ -263,24 +263,24 @@ TEST_F(MainWindow, EnterAndEscapeNeverCloseAndEscapeLeavesFullScreen) {
 
   struct Case {
     DisplayMode mode;
-    uint32_t key;
+    Key key;
     DisplayMode after;
   };
   const Case cases[] = {
-      {DisplayMode::Window, VK_RETURN, DisplayMode::Window},
-      {DisplayMode::Window, VK_ESCAPE, DisplayMode::Window},
-      {DisplayMode::Desktop, VK_ESCAPE, DisplayMode::Desktop},
-      {DisplayMode::FullScreen, VK_RETURN, DisplayMode::FullScreen},
-      {DisplayMode::FullScreen, VK_ESCAPE, DisplayMode::Window},
+      {DisplayMode::Window, Key::Enter, DisplayMode::Window},
+      {DisplayMode::Window, Key::Escape, DisplayMode::Window},
+      {DisplayMode::Desktop, Key::Escape, DisplayMode::Desktop},
+      {DisplayMode::FullScreen, Key::Enter, DisplayMode::FullScreen},
+      {DisplayMode::FullScreen, Key::Escape, DisplayMode::Window},
   };
   for (const Case& c : cases) {
     dlg.display.displayMode = c.mode;
     host.ended = false;
-    host.deliver({WM_KEYDOWN, c.key, 0});
-    EXPECT_FALSE(host.ended) << "key " << c.key << " ended the dialog";
-    EXPECT_EQ(dlg.display.displayMode, c.after) << "key " << c.key;
+    host.deliver(KeyPress{c.key});
+    EXPECT_FALSE(host.ended) << "key " << int(c.key) << " ended the dialog";
+    EXPECT_EQ(dlg.display.displayMode, c.after) << "key " << int(c.key);
   }
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, FrameTimeIsMeasuredOverTwentyFramesAcrossATickWrap) {
@@ -293,25 +293,24 @@ TEST_F(MainWindow, FrameTimeIsMeasuredOverTwentyFramesAcrossATickWrap) {
   // mean of 19 intervals over 20 (26 for 28 ms); from then on 20 intervals (28).
   for (int frame = 1; frame <= 40; ++frame) {
     if (frame > 1) clock.tick += 28;
-    host.deliver({WM_TIMER, 1, 0});
+    host.deliver(TimerTick{1});
     const uint32_t expected = frame < 20 ? 0u : frame < 40 ? 26u : 28u;
     EXPECT_EQ(dlg.frameMillis, expected) << "frame " << frame;
   }
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, SystemMenuEntryAndTrayCommandBothOpenTheAboutBox) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  host.onChildHost = [](fakes::FakeDialogHost& about) { about.queue = {{WM_COMMAND, IDOK, 0}}; };
-  host.deliver({WM_SYSCOMMAND, 0x10, 0});
-  host.deliver({WM_SYSCOMMAND, 0x13, 0});      // masked with 0xFFF0 it is still the entry
-  host.deliver({WM_COMMAND, CmdAbout, 0});
-  host.deliver({WM_SYSCOMMAND, 0xF020, 0});    // anything else: default processing
-  EXPECT_EQ(log.count("host.createDialogHost"), 3);
-  EXPECT_EQ(log.count("host.default 274"), 1);
+  host.onChildHost = [](fakes::FakeDialogHost& about) { about.queue = {Command{IdOk}}; };
+  host.deliver(SystemCommand{SysCommandAbout});
+  host.deliver(Command{CmdAbout});
+  host.deliver(SystemCommand{0xF020});    // anything else: default processing
+  EXPECT_EQ(log.count("host.createDialogHost"), 2);
+  EXPECT_EQ(log.count("host.default SystemCommand 61472"), 1);
   EXPECT_FALSE(host.ended);
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, AShortWideScreenShowsTheWholeStripInAScreenSizedFrame) {
@@ -336,7 +335,7 @@ TEST_F(MainWindow, AShortWideScreenShowsTheWholeStripInAScreenSizedFrame) {
   ASSERT_LT(floorY, 1080);
   EXPECT_NE(frame.pixels[size_t(floorY) * 5120 + size_t(x)], 0u) << "floor row missing";
   dlg.display.displayMode = DisplayMode::Window;
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
@@ -378,17 +377,15 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
 
   // The system's erase and paint requests are answered from the last frame shown.
   presenter.painted = true;
-  intptr_t result = 0;
-  EXPECT_TRUE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
-  EXPECT_EQ(result, 1);
-  EXPECT_TRUE(dlg.dispatch({WM_PAINT, 0, 0}, result));
+  EXPECT_TRUE(dlg.dispatch(EraseBackground{}));
+  EXPECT_TRUE(dlg.dispatch(PaintRequest{}));
   EXPECT_EQ(log.count("presenter.repaint"), 1);
   presenter.painted = false;  // layered updates keep the picture: default processing
-  EXPECT_FALSE(dlg.dispatch({WM_ERASEBKGND, 0, 0}, result));
-  EXPECT_FALSE(dlg.dispatch({WM_PAINT, 0, 0}, result));
+  EXPECT_FALSE(dlg.dispatch(EraseBackground{}));
+  EXPECT_FALSE(dlg.dispatch(PaintRequest{}));
 
   dlg.display.displayMode = DisplayMode::Window;
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, FramesAllocateNothing) {
@@ -400,7 +397,7 @@ TEST_F(MainWindow, FramesAllocateNothing) {
     dlg.display.displayMode = mode;
     for (int style = 1; style <= 6; ++style) {
       dlg.display.spectrumStyle = style;
-      host.deliver({WM_TIMER, 1, 0});  // warm up (the fake presenter keeps a record)
+      host.deliver(TimerTick{1});  // warm up (the fake presenter keeps a record)
       presenter.presentations.clear();
       presenter.presentations.reserve(200);
       allocations = 0;
@@ -411,7 +408,7 @@ TEST_F(MainWindow, FramesAllocateNothing) {
     }
   }
   dlg.display.displayMode = DisplayMode::Window;
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 // ---- Nothing lost, no hang -----------------------------------------------------
@@ -421,9 +418,9 @@ TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
   files.files["tonalis.ini"] = file;
   sound.endpoint("mic").openResult = SoundDeviceInUse;
   // The box's own message loop lets the tray menu's Exit through.
-  shell.whileMessageShown = [&] { host.deliver({WM_COMMAND, CmdExit, 0}); };
+  shell.whileMessageShown = [&] { host.deliver(Command{CmdExit}); };
   CTonalisDlg dlg(ports());
-  EXPECT_EQ(dlg.doModal(), IDCANCEL);
+  EXPECT_EQ(dlg.doModal(), IdCancel);
   ASSERT_EQ(shell.messages.size(), 1u);
   EXPECT_EQ(log.count("files.replace"), 0);
   EXPECT_EQ(files.files["tonalis.ini"], file);
@@ -435,24 +432,24 @@ TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
   files.files["tonalis.ini"] = writeSettings(Settings{});
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
   EXPECT_EQ(log.count("files.replace"), 0) << "nothing changed: nothing written";
 
-  host.deliver({WM_COMMAND, CmdStyleBar, 0});
-  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  host.deliver(Command{CmdStyleBar});
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
   EXPECT_EQ(log.count("files.replace"), 1);
   EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.spectrumStyle, Bar);
 
   // A read-only folder: the file keeps what it had, the user hears of it once.
   files.failReplace = true;
   const std::string before = files.files["tonalis.ini"];
-  host.deliver({WM_COMMAND, CmdStyleDots, 0});
-  for (int i = 0; i < 3; ++i) host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  host.deliver(Command{CmdStyleDots});
+  for (int i = 0; i < 3; ++i) host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
   EXPECT_EQ(files.files["tonalis.ini"], before);
   ASSERT_EQ(tray.balloons.size(), 1u);
   EXPECT_EQ(tray.balloons[0].first, "设置未能保存");
   EXPECT_EQ(tray.balloons[0].second, files.folderName);
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
   EXPECT_EQ(files.files["tonalis.ini"], before);
   EXPECT_EQ(tray.balloons.size(), 1u);
 }
@@ -460,13 +457,17 @@ TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
 TEST_F(MainWindow, TheEndOfTheSessionSavesAndShutsDownQuickly) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  host.deliver({WM_COMMAND, CmdThemeAutumn, 0});
+  host.deliver(Command{CmdThemeAutumn});
   log.clear();
-  EXPECT_TRUE(dlg.onQueryEndSession());
+  Event query = SessionQuery{false};
+  EXPECT_TRUE(dlg.dispatch(query));
+  EXPECT_TRUE(std::get<SessionQuery>(query).agree);
   EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.colorTheme, Autumn);
   EXPECT_FALSE(host.ended) << "the session may yet go on";
+  host.deliver(SessionEnd{false});  // another program refused: the session goes on
+  EXPECT_FALSE(host.ended);
 
-  dlg.onEndSession(true);
+  host.deliver(SessionEnd{true});
   EXPECT_TRUE(host.ended);
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(log.count("clock.sleep 1200"), 0) << "no grace pause when the system is waiting";
@@ -475,21 +476,20 @@ TEST_F(MainWindow, TheEndOfTheSessionSavesAndShutsDownQuickly) {
   EXPECT_FALSE(dlg.workerThread.joinable());
   // The close that may follow does nothing more.
   const int calls = int(log.calls().size());
-  intptr_t r = 0;
-  dlg.dispatch({WM_CLOSE, 0, 0}, r);
+  dlg.dispatch(CloseRequest{});
   EXPECT_EQ(int(log.calls().size()), calls);
 }
 
 TEST_F(MainWindow, ExitIsBoundedWhenTheWorkerHangsInADeviceCall) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  host.deliver({WM_COMMAND, CmdStyleFloating, 0});
+  host.deliver(Command{CmdStyleFloating});
   sound.hang = true;
   runUntil(dlg, [&] { return sound.stuck.load(); });
   ASSERT_TRUE(sound.stuck);
   const int closesBefore = log.count("sound.close");
   const uint32_t start = clock.tick;
-  EXPECT_EQ(closeWith({WM_COMMAND, CmdExit, 0}), IDCANCEL);
+  EXPECT_EQ(closeWith(Command{CmdExit}), IdCancel);
   EXPECT_LE(clock.tick - start, 3000u) << "the exit took longer than 3 s";
   EXPECT_TRUE(dlg.workerAbandoned());
   EXPECT_FALSE(tray.present);
@@ -522,7 +522,7 @@ TEST_F(MainWindow, AFrameLappedByTheWorkerKeepsThePreviousLevels) {
   dlg.capture.slotVersions[size_t((latest + RingSlotCount - 3) % RingSlotCount)] += 1;
   dlg.runFrame();
   EXPECT_EQ(dlg.spectrum.bandLevels, levels);
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 // ---- The tray icon, the timers, the desktop strip -------------------------------
@@ -533,22 +533,22 @@ TEST_F(MainWindow, TheTrayIconAndTheTimersAreAskedForUntilTheSystemGivesThem) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return log.count("host.setTimer 1 refused") > 0; });
   EXPECT_FALSE(tray.present);
-  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
   EXPECT_FALSE(tray.present);
   host.refuseTimers.clear();
-  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
   EXPECT_TRUE(tray.present);
   EXPECT_EQ(host.timers.count(1), 1u);
   EXPECT_EQ(log.count("tray.add 133"), 1);
-  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
   EXPECT_EQ(log.count("tray.add"), 3) << "an icon in the tray is not added again";
 
   // A restarted shell has forgotten it.
   tray.present = false;
-  dlg.onShellRestarted();
+  host.deliver(ShellRestarted{});
   EXPECT_TRUE(tray.present);
-  closeWith({WM_CLOSE, 0, 0});
-  host.deliver({WM_TIMER, CTonalisDlg::MaintenanceTimerId, 0});
+  closeWith(CloseRequest{});
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
   EXPECT_FALSE(tray.present) << "the exit's removal is final";
 }
 
@@ -556,25 +556,26 @@ TEST_F(MainWindow, TheDesktopStripGoesBackToTheBottomAfterEveryActivation) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
   struct Step {
-    std::vector<Message> messages;
+    std::vector<Event> events;
     const char* what;
   };
   const Step steps[] = {
-      {{{TrayCallbackMessage, TrayIconId, WM_RBUTTONUP}}, "tray menu"},
-      {{{WM_COMMAND, CmdToggleVisibility, 0}, {WM_COMMAND, CmdToggleVisibility, 0}}, "hide, show"},
+      {{TrayMenuRequest{}}, "tray menu"},
+      {{Command{CmdToggleVisibility}, Command{CmdToggleVisibility}}, "hide, show"},
+      {{TrayActivate{}, TrayActivate{}}, "hide, show from the tray icon"},
   };
   window.visible = true;  // as the modal loop shows it after initialisation
   for (DisplayMode mode : {DisplayMode::Window, DisplayMode::Desktop}) {
     dlg.display.displayMode = mode;
     for (const Step& step : steps) {
       window.calls.clear();
-      for (const Message& m : step.messages) host.deliver(m);
+      for (const Event& e : step.events) host.deliver(e);
       const bool restacked = !window.calls.empty() && window.calls.back() == "restack Bottom";
       EXPECT_EQ(restacked, mode == DisplayMode::Desktop) << step.what << " in mode " << int(mode);
     }
   }
   dlg.display.displayMode = DisplayMode::Window;
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 // ---- Screens that change, a second start ------------------------------------------
@@ -585,7 +586,7 @@ TEST_F(MainWindow, ADisplayChangeResizesTheStripAndKeepsTheWindowVisible) {
   window.move(1500, 900, 443, 147, false);
   host.screen = {1280, 720};
   window.screens = {Rect{0, 0, 1280, 720}};
-  dlg.onDisplayChange();
+  host.deliver(DisplayChange{});
   EXPECT_EQ(dlg.screenWidth, 1280);
   EXPECT_EQ(dlg.screenHeight, 720);
   EXPECT_EQ(dlg.screenBufferBitmap.width, 1280);
@@ -598,7 +599,7 @@ TEST_F(MainWindow, ADisplayChangeResizesTheStripAndKeepsTheWindowVisible) {
   dlg.display.savedX = 2500;
   host.screen = {800, 600};
   window.screens = {Rect{0, 0, 800, 600}};
-  dlg.onDisplayChange();
+  host.deliver(DisplayChange{});
   EXPECT_EQ(dlg.display.savedX, 800 - 443);
   presenter.presentations.clear();
   dlg.runFrame();
@@ -610,9 +611,9 @@ TEST_F(MainWindow, ADisplayChangeResizesTheStripAndKeepsTheWindowVisible) {
   dlg.display.displayMode = DisplayMode::Window;
   window.screens = {Rect{0, 0, 800, 600}, Rect{800, 0, 2720, 1080}};
   window.move(1000, 100, 443, 147, false);
-  dlg.onDisplayChange();
+  host.deliver(DisplayChange{});
   EXPECT_EQ(window.rect.left, 1000);
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, ASecondStartShowsTheFirstAndEndsAtOnce) {
@@ -627,9 +628,9 @@ TEST_F(MainWindow, ASecondStartShowsTheFirstAndEndsAtOnce) {
   runUntil(first, [&] { return host.timers.count(1) != 0; });
   window.hide();
   window.calls.clear();
-  first.onSecondInstance();
+  host.deliver(SecondInstance{});
   EXPECT_EQ(window.calls, (std::vector<std::string>{"show", "foreground"}));
-  closeWith({WM_CLOSE, 0, 0});
+  closeWith(CloseRequest{});
 }
 
 }  // namespace

@@ -9,6 +9,18 @@
 
 namespace tonalis::fakes {
 
+std::string eventName(const Event& event) {
+  static constexpr const char* names[] = {
+      "PointerPress", "PointerRelease", "PointerDoubleClick", "PointerMove", "KeyPress", "Command",
+      "SystemCommand", "TrayActivate", "TrayMenuRequest", "TimerTick", "PaintRequest", "EraseBackground",
+      "CloseRequest", "DeviceChange", "DisplayChange", "SessionQuery", "SessionEnd", "ShellRestarted",
+      "SecondInstance", "AppEvent", "ControlColorRequest", "CursorRequest"};
+  static_assert(std::size(names) == std::variant_size_v<Event>);
+  std::string name = names[event.index()];
+  if (const uint32_t id = eventId(event)) name += " " + std::to_string(id);
+  return name;
+}
+
 intptr_t FakeDialogHost::runModal(CDialog& dialog) {
   begin(dialog);
   return pump();
@@ -31,11 +43,18 @@ intptr_t FakeDialogHost::pump() {
       }
     }
     if (!queue.empty()) {
-      Message m = queue.front();
+      Event e = queue.front();
       queue.pop_front();
-      if (m.id == WM_QUIT) break;
-      deliver(m);
+      deliver(e);
       continue;
+    }
+    {
+      // Like the system's quit: seen once nothing else is waiting.
+      std::lock_guard lock(postedMutex_);
+      if (quitPosted_) {
+        quitPosted_ = false;
+        break;
+      }
     }
     if (!idle || !idle()) break;
   }
@@ -43,10 +62,18 @@ intptr_t FakeDialogHost::pump() {
   return result;
 }
 
-void FakeDialogHost::deliver(const Message& message) {
-  if (dialog_->preTranslateMessage(message)) return;
-  intptr_t r = 0;
-  if (!dialog_->dispatch(message, r)) defaultProcessing(message);
+bool FakeDialogHost::deliver(Event event) {
+  if (const auto* key = std::get_if<KeyPress>(&event); key && dialog_->preTranslateMessage(*key)) return true;
+  const bool handled = dialog_->dispatch(event);
+  if (!handled) {
+    ++defaultCalls;
+    log_.add("host.default " + eventName(event));
+    return false;
+  }
+  // The answers the window system would act on.
+  if (const auto* request = std::get_if<CursorRequest>(&event)) cursor = request->shape;
+  if (const auto* request = std::get_if<ControlColorRequest>(&event)) lastTextColor = request->textColor;
+  return true;
 }
 
 void FakeDialogHost::endModal(intptr_t r) {
@@ -55,34 +82,25 @@ void FakeDialogHost::endModal(intptr_t r) {
   ended = true;
 }
 
-intptr_t FakeDialogHost::defaultProcessing(const Message& message) {
-  ++defaultCalls;
-  log_.add("host.default " + std::to_string(message.id));
-  return 0;
-}
-
-bool FakeDialogHost::dialogPreTranslate(const Message& message) {
-  // Like IsDialogMessage: Enter and Esc become OK and Cancel.
-  if (message.id == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE)) {
-    intptr_t r = 0;
-    dialog_->dispatch({WM_COMMAND, message.wParam == VK_RETURN ? uintptr_t(IDOK) : uintptr_t(IDCANCEL), 0}, r);
+bool FakeDialogHost::dialogPreTranslate(const KeyPress& key) {
+  // Like the system's dialog keyboard handling: Enter and Esc become OK and Cancel.
+  if (key.key == Key::Enter || key.key == Key::Escape) {
+    dialog_->dispatch(Command{key.key == Key::Enter ? IdOk : IdCancel});
     return true;
   }
   return false;
 }
 
-intptr_t FakeDialogHost::sendMessage(const Message& message) {
-  sent.push_back(message);
-  log_.add("host.send " + std::to_string(message.id));
-  intptr_t r = 0;
-  if (dialog_ && !dialog_->dispatch(message, r)) r = defaultProcessing(message);
-  return r;
+void FakeDialogHost::post(const Event& event) {
+  log_.add("host.post " + eventName(event));
+  std::lock_guard lock(postedMutex_);
+  posted_.push_back(event);
 }
 
-void FakeDialogHost::postMessage(const Message& message) {
-  log_.add("host.post " + std::to_string(message.id));
+void FakeDialogHost::postQuit() {
+  log_.add("host.quit");
   std::lock_guard lock(postedMutex_);
-  posted_.push_back(message);
+  quitPosted_ = true;
 }
 
 bool FakeDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
@@ -153,13 +171,13 @@ bool FakePresenter::repaint() {
   return painted;
 }
 
-bool FakeTray::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+bool FakeTray::addIcon(uint32_t iconId, std::string_view tip) {
   if (refuseAdds > 0) {
     --refuseAdds;
     log_.add("tray.add refused");
     return false;
   }
-  log_.add("tray.add " + std::to_string(iconId) + " " + std::to_string(callbackMessage) + " " + std::string(tip));
+  log_.add("tray.add " + std::to_string(iconId) + " " + std::string(tip));
   present = true;
   this->tip = std::string(tip);
   return true;
@@ -183,7 +201,7 @@ void FakeTray::removeIcon() {
 void FakeTray::trackMenu(const std::vector<MenuItem>& items) {
   log_.add("tray.track");
   menus.push_back(items);
-  if (chooseCommand && host) host->postMessage({0x0111, *chooseCommand, 0});
+  if (chooseCommand && host) host->post(Command{*chooseCommand});
 }
 
 void FakeClock::sleepMillis(uint32_t ms) {

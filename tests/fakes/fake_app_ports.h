@@ -23,14 +23,17 @@
 
 namespace tonalis::fakes {
 
+// A short name of an event's kind, for logs and test traces ("Command 32782").
+std::string eventName(const Event& event);
+
 // Runs a dialog without a window system: runModal calls onInitDialog and then delivers
-// the queued messages through preTranslateMessage and dispatch until the dialog ends or
-// the queue is empty and `idle` returns false.
+// the queued events (keys through preTranslateMessage, then dispatch) until the dialog
+// ends, a quit is posted, or the queue is empty and `idle` returns false.
 class FakeDialogHost : public DialogHost {
  public:
   explicit FakeDialogHost(CallLog& log) : log_(log) {}
 
-  std::deque<Message> queue;                  // delivered in order by runModal
+  std::deque<Event> queue;                    // delivered in order by runModal
   std::function<bool()> idle;                 // called when the queue is empty; true = keep running
   std::map<uint32_t, uint32_t> timers;        // live timers: id -> period
   std::set<uint32_t> refuseTimers;            // setTimer for these ids fails
@@ -38,19 +41,19 @@ class FakeDialogHost : public DialogHost {
   bool iconic = false;
   bool ended = false;
   intptr_t result = 0;
-  int defaultCalls = 0;
-  std::vector<Message> sent;
+  int defaultCalls = 0;                       // events left to the system
+  std::optional<CursorShape> cursor;          // the shape last chosen on a CursorRequest
+  std::optional<ColorRef> lastTextColor;      // the text colour of the last ControlColorRequest
 
   intptr_t runModal(CDialog& dialog) override;  // begin, then pump
   // The two halves of runModal, for tests that look at the dialog between messages:
-  // begin creates it (onInitDialog); pump delivers messages until it ends or `idle` says stop.
+  // begin creates it (onInitDialog); pump delivers events until it ends or `idle` says stop.
   void begin(CDialog& dialog);
   intptr_t pump();
   void endModal(intptr_t r) override;
-  intptr_t defaultProcessing(const Message& message) override;
-  bool dialogPreTranslate(const Message& message) override;
-  intptr_t sendMessage(const Message& message) override;
-  void postMessage(const Message& message) override;
+  bool dialogPreTranslate(const KeyPress& key) override;
+  void post(const Event& event) override;
+  void postQuit() override;
   void processSentMessages() override {}
   bool setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
@@ -58,36 +61,30 @@ class FakeDialogHost : public DialogHost {
   void setIcon(int iconId) override;
   bool isIconic() override { return iconic; }
   void paintIconic(int iconId) override;
-  intptr_t dragIcon() override { return 133; }
   Point screenSize() override { return screen; }
   std::map<int, std::string> controlTexts;
   std::map<int, Rect> controlRects;
-  Point cursor{0, 0};
-  int handCursorSets = 0;
-  std::optional<ColorRef> lastTextColor;
+  Point cursorAt{0, 0};
   std::vector<std::unique_ptr<FakeDialogHost>> children;  // hosts made for other dialogs
   std::function<void(FakeDialogHost&)> onChildHost;       // scripts a child before it runs
   void setControlText(int controlId, std::string_view utf8Text) override {
     controlTexts[controlId] = std::string(utf8Text);
   }
   Rect controlScreenRect(int controlId) override { return controlRects[controlId]; }
-  int controlIdOf(intptr_t controlHandle) override { return int(controlHandle); }
-  intptr_t controlColors(const Message&, std::optional<ColorRef> textColor) override {
-    lastTextColor = textColor;
-    return 0x5151;  // a stand-in brush
-  }
-  Point cursorPos() override { return cursor; }
-  void setHandCursor() override { ++handCursorSets; }
+  Point cursorPos() override { return cursorAt; }
   std::unique_ptr<DialogHost> createDialogHost() override;
 
-  // Delivers one message as the modal loop would.
-  void deliver(const Message& message);
+  // Delivers one event as the modal loop and the window procedure would: a key through
+  // pre-translation, anything else (or a key not consumed) through dispatch, and what
+  // no handler takes to default processing. True when the dialog handled it.
+  bool deliver(Event event);
 
  private:
   CallLog& log_;
   CDialog* dialog_ = nullptr;
   std::mutex postedMutex_;
-  std::deque<Message> posted_;
+  std::deque<Event> posted_;
+  bool quitPosted_ = false;
 };
 
 class FakePresenter : public Presenter {
@@ -127,12 +124,12 @@ class FakeTray : public TrayPort {
   bool present = false;
   std::string tip;                            // as added or last set
   std::vector<std::vector<MenuItem>> menus;   // every tracked menu
-  std::optional<uint32_t> chooseCommand;      // posted as WM_COMMAND after tracking
+  std::optional<uint32_t> chooseCommand;      // posted as a Command after tracking
   DialogHost* host = nullptr;
   int refuseAdds = 0;                         // this many adds fail (the shell not ready)
   std::vector<std::pair<std::string, std::string>> balloons;  // title, text
 
-  bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
+  bool addIcon(uint32_t iconId, std::string_view tip) override;
   void removeIcon() override;
   void setTip(std::string_view tip) override;
   void showBalloon(std::string_view title, std::string_view text) override;

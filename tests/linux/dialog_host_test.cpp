@@ -1,11 +1,12 @@
-// The GTK dialog host: native events as the core's messages, the modal loop with its
-// timers and messages from other threads, and the About box built from its template.
+// The GTK dialog host: native events as the core's events, the modal loop with its
+// timers and events from other threads, and the About box built from its template.
 #include "platform/linux/dialog_host.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "about/about_dlg.h"
@@ -26,76 +27,84 @@ GdkEvent button(GdkEventType type, guint number, double x, double y, guint state
   return e;
 }
 
-TEST(EventTranslation, PointerAndKeysBecomeTheCoresMessages) {
-  GdkEvent motion{};
-  motion.motion.type = GDK_MOTION_NOTIFY;
+TEST(EventTranslation, PointerAndKeysBecomeTheCoresEvents) {
+  GdkEvent motion{}, still{};
+  motion.motion.type = still.motion.type = GDK_MOTION_NOTIFY;
   motion.motion.x = 12.7;
   motion.motion.y = 3;
   motion.motion.state = GDK_BUTTON1_MASK | GDK_SHIFT_MASK;
-  GdkEvent escape{}, letter{}, other{};
-  escape.key.type = letter.key.type = other.key.type = GDK_KEY_PRESS;
+  still.motion.state = GDK_BUTTON3_MASK;
+  GdkEvent escape{}, enter{}, letter{};
+  escape.key.type = enter.key.type = letter.key.type = GDK_KEY_PRESS;
   escape.key.keyval = GDK_KEY_Escape;
+  enter.key.keyval = GDK_KEY_KP_Enter;
   letter.key.keyval = GDK_KEY_q;
-  other.key.keyval = GDK_KEY_Shift_L;
+  GdkEvent scroll{};
+  scroll.scroll.type = GDK_SCROLL;
   struct Case {
     const char* what;
     GdkEvent event;
-    std::optional<Message> message;
+    std::optional<Event> want;
   } cases[] = {
-      {"left press: the button is down in the key state", button(GDK_BUTTON_PRESS, 1, 10, 20, 0),
-       Message{WM_LBUTTONDOWN, 0x1, (20 << 16) | 10}},
+      {"left press", button(GDK_BUTTON_PRESS, 1, 10, 20, 0), PointerPress{{10, 20}, MouseButton::Left}},
       {"left double-click", button(GDK_2BUTTON_PRESS, 1, 10, 20, GDK_BUTTON1_MASK),
-       Message{WM_LBUTTONDBLCLK, 0x1, (20 << 16) | 10}},
-      {"left release: the button is up", button(GDK_BUTTON_RELEASE, 1, 5, 6, GDK_BUTTON1_MASK),
-       Message{WM_LBUTTONUP, 0x0, (6 << 16) | 5}},
-      {"right release, control held", button(GDK_BUTTON_RELEASE, 3, 1, 2, GDK_BUTTON3_MASK | GDK_CONTROL_MASK),
-       Message{WM_RBUTTONUP, 0x8, (2 << 16) | 1}},
-      {"left of the window: negative coordinates in 16 bits", button(GDK_BUTTON_PRESS, 1, -3, -1, 0),
-       Message{WM_LBUTTONDOWN, 0x1, intptr_t(0xFFFFFFFDu)}},
+       PointerDoubleClick{{10, 20}, MouseButton::Left}},
+      {"right release", button(GDK_BUTTON_RELEASE, 3, 1, 2, GDK_BUTTON3_MASK), PointerRelease{{1, 2}, MouseButton::Right}},
+      {"middle press", button(GDK_BUTTON_PRESS, 2, 4, 5, 0), PointerPress{{4, 5}, MouseButton::Middle}},
+      {"left of the window: negative coordinates", button(GDK_BUTTON_PRESS, 1, -3, -1, 0),
+       PointerPress{{-3, -1}, MouseButton::Left}},
       {"a fourth button means nothing", button(GDK_BUTTON_PRESS, 8, 1, 1, 0), std::nullopt},
-      {"motion with the left button held", motion, Message{WM_MOUSEMOVE, 0x1 | 0x4, (3 << 16) | 12}},
-      {"Escape", escape, Message{WM_KEYDOWN, VK_ESCAPE, 0}},
-      {"a letter as its capital", letter, Message{WM_KEYDOWN, 'Q', 0}},
-      {"a modifier alone", other, std::nullopt},
+      {"motion with the left button held", motion, PointerMove{{12, 3}, true}},
+      {"motion with only the right button held", still, PointerMove{{0, 0}, false}},
+      {"Escape", escape, KeyPress{Key::Escape}},
+      {"Enter of the keypad", enter, KeyPress{Key::Enter}},
+      {"any other key", letter, KeyPress{Key::Other}},
+      {"a scroll means nothing", scroll, std::nullopt},
   };
   for (const Case& c : cases) {
-    const std::optional<Message> got = messageFromEvent(c.event);
-    ASSERT_EQ(got.has_value(), c.message.has_value()) << c.what;
+    const std::optional<Event> got = eventFromGdk(c.event);
+    ASSERT_EQ(got.has_value(), c.want.has_value()) << c.what;
     if (!got) continue;
-    EXPECT_EQ(got->id, c.message->id) << c.what;
-    EXPECT_EQ(got->wParam, c.message->wParam) << c.what;
-    EXPECT_EQ(got->lParam, c.message->lParam) << c.what;
+    ASSERT_EQ(got->index(), c.want->index()) << c.what;
+    std::visit(
+        [&](const auto& want) {
+          using E = std::decay_t<decltype(want)>;
+          const E& have = std::get<E>(*got);
+          if constexpr (requires { want.at; }) {
+            EXPECT_EQ(have.at, want.at) << c.what;
+          }
+          if constexpr (requires { want.button; }) {
+            EXPECT_EQ(have.button, want.button) << c.what;
+          }
+          if constexpr (requires { want.leftHeld; }) {
+            EXPECT_EQ(have.leftHeld, want.leftHeld) << c.what;
+          }
+          if constexpr (requires { want.key; }) {
+            EXPECT_EQ(have.key, want.key) << c.what;
+          }
+        },
+        *c.want);
   }
 }
 
-constexpr uint32_t Posted = WM_APP + 5, Sent = WM_APP + 6;
-
-// A dialog that counts its timer ticks and the messages other threads post and send.
+// A dialog that counts its timer ticks and the events other threads post.
 class ProbeDialog : public CDialog {
  public:
   explicit ProbeDialog(DialogHost& host) : CDialog(999, host) {}
   bool onInitDialog() override {
     host().setTimer(7, 10);
     worker = std::thread([this] {
-      host().postMessage({Posted, 1, 0});
-      sentResult = host().sendMessage({Sent, 2, 0});
-      host().postMessage({Posted, 3, 0});
+      for (uint32_t id = 1; id <= 3; ++id) host().post(AppEvent{id});
     });
     return true;
   }
-  intptr_t onTimer(uintptr_t id, intptr_t) {
-    if (id == 7 && ++ticks == 3) host().killTimer(7);
+  void onTimer(const TimerTick& tick) {
+    if (tick.id == 7 && ++ticks == 3) host().killTimer(7);
     finishWhenDone();
-    return 0;
   }
-  intptr_t onPosted(uintptr_t w, intptr_t) {
-    order.push_back(int(w));
+  void onPosted(const AppEvent& event) {
+    order.push_back(int(event.id));
     finishWhenDone();
-    return 0;
-  }
-  intptr_t onSent(uintptr_t w, intptr_t) {
-    order.push_back(int(w));
-    return 99;
   }
   void finishWhenDone() {
     if (ticks >= 3 && order.size() == 3) endDialog(42);
@@ -104,22 +113,21 @@ class ProbeDialog : public CDialog {
   std::thread worker;
   int ticks = 0;
   std::vector<int> order;
-  std::atomic<intptr_t> sentResult{0};
 
  protected:
-  std::span<const MessageEntry> messageTable() const override {
-    static const MessageEntry table[] = {
-        onMessage<&ProbeDialog::onTimer>(WM_TIMER),
-        onMessage<&ProbeDialog::onPosted>(Posted),
-        onMessage<&ProbeDialog::onSent>(Sent),
+  std::span<const EventEntry> eventTable() const override {
+    static const EventEntry table[] = {
+        onEvent<TimerTick, &ProbeDialog::onTimer>(),
+        onEvent<AppEvent, &ProbeDialog::onPosted>(),
     };
     return table;
   }
 };
 
-TEST(DialogHostLoop, RunsTimersAndMessagesFromOtherThreadsUntilTheDialogEnds) {
+TEST(DialogHostLoop, RunsTimersAndEventsFromOtherThreadsUntilTheDialogEnds) {
   TONALIS_REQUIRE_DISPLAY();
   LinuxDialogHost host;
+  host.post(AppEvent{9});  // before there is a window: no one hears it
   ProbeDialog dialog(host);
   const guint watchdog = g_timeout_add(5000, [](gpointer) -> gboolean {
     ADD_FAILURE() << "the dialog did not end";
@@ -130,9 +138,7 @@ TEST(DialogHostLoop, RunsTimersAndMessagesFromOtherThreadsUntilTheDialogEnds) {
   g_source_remove(watchdog);
   dialog.worker.join();
   EXPECT_EQ(dialog.ticks, 3) << "a killed timer ticks no more";
-  // A sent message is answered before the posted ones waiting, as on Windows.
-  EXPECT_EQ(dialog.order, (std::vector<int>{2, 1, 3}));
-  EXPECT_EQ(dialog.sentResult.load(), 99);
+  EXPECT_EQ(dialog.order, (std::vector<int>{1, 2, 3})) << "in the order posted, none from before the window";
   EXPECT_EQ(host.window(), nullptr) << "the window goes with the dialog";
 }
 
@@ -183,10 +189,10 @@ TEST(AboutBox, ShowsTheTextsAndOpensTheLinkWhereItIsClicked) {
     gtk_main_do_event(press);
     gdk_event_free(press);
     p->clicked = true;
-    p->host->endModal(IDOK);
+    p->host->endModal(IdOk);
     return G_SOURCE_REMOVE;
   }, &probe);
-  EXPECT_EQ(dialog.doModal(), IDOK);
+  EXPECT_EQ(dialog.doModal(), IdOk);
   ASSERT_TRUE(probe.clicked);
   const AboutInfo info;
   EXPECT_EQ(probe.program, aboutValueText(info.program));

@@ -8,7 +8,6 @@ namespace tonalis::win32 {
 namespace {
 
 constexpr UINT IconId = 133;
-constexpr UINT Callback = WM_USER + 101;
 
 // Whether the shell knows our icon: modifying an icon it does not have fails.
 bool iconPresent(HWND owner) {
@@ -27,10 +26,10 @@ TEST(Win32TrayPort, TheIconCanBeAddedAgainWhenTheShellRestarts) {
   ASSERT_NE(owner, nullptr);
   {
     Win32TrayPort tray(GetModuleHandleW(nullptr), [owner] { return owner; });
-    ASSERT_TRUE(tray.addIcon(IconId, Callback, "Tonalis"));
+    ASSERT_TRUE(tray.addIcon(IconId, "Tonalis"));
     ASSERT_TRUE(iconPresent(owner)) << "the shell did not take the icon";
     // Asking again while it is there still answers "in the tray".
-    EXPECT_TRUE(tray.addIcon(IconId, Callback, "Tonalis"));
+    EXPECT_TRUE(tray.addIcon(IconId, "Tonalis"));
     tray.showBalloon("设置未能保存", "C:\\Tonalis");
 
     // A restarted shell has forgotten every icon; it then broadcasts "TaskbarCreated".
@@ -40,9 +39,8 @@ TEST(Win32TrayPort, TheIconCanBeAddedAgainWhenTheShellRestarts) {
     gone.uID = IconId;
     ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &gone));
     ASSERT_FALSE(iconPresent(owner));
-    EXPECT_FALSE(tray.isShellRestart(WM_USER + 7));  // any other message is not that
-    EXPECT_TRUE(tray.isShellRestart(RegisterWindowMessageW(L"TaskbarCreated")));
-    EXPECT_TRUE(tray.addIcon(IconId, Callback, "Tonalis"));
+    EXPECT_EQ(tray.shellRestartMessage(), RegisterWindowMessageW(L"TaskbarCreated"));
+    EXPECT_TRUE(tray.addIcon(IconId, "Tonalis"));
     EXPECT_TRUE(iconPresent(owner));
 
     tray.removeIcon();

@@ -3,7 +3,6 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
 
@@ -16,60 +15,17 @@ namespace tonalis::lnx {
 
 namespace {
 
-// Mouse messages beyond the portable set, and the key-state bits of their wParam.
-constexpr uint32_t WM_RBUTTONDBLCLK_ = 0x0206, WM_MBUTTONUP_ = 0x0208, WM_MBUTTONDBLCLK_ = 0x0209;
-constexpr uintptr_t MK_LBUTTON_ = 0x0001, MK_RBUTTON_ = 0x0002, MK_SHIFT_ = 0x0004, MK_CONTROL_ = 0x0008,
-                    MK_MBUTTON_ = 0x0010;
-constexpr uint32_t VK_SPACE_ = 0x20;
-
 // Dialog units of the templates to pixels: 253 x 84 units make the 443 x 145 main window.
 constexpr double UnitX = double(WindowWidth) / 253.0;
 constexpr double UnitY = UnitX;
 
 int px(double units, double scale) { return int(units * scale + 0.5); }
 
-uintptr_t buttonBit(guint button) {
+std::optional<MouseButton> mouseButton(guint button) {
   switch (button) {
-    case 1: return MK_LBUTTON_;
-    case 2: return MK_MBUTTON_;
-    case 3: return MK_RBUTTON_;
-    default: return 0;
-  }
-}
-
-uintptr_t keyState(guint state) {
-  uintptr_t w = 0;
-  if (state & GDK_BUTTON1_MASK) w |= MK_LBUTTON_;
-  if (state & GDK_BUTTON2_MASK) w |= MK_MBUTTON_;
-  if (state & GDK_BUTTON3_MASK) w |= MK_RBUTTON_;
-  if (state & GDK_SHIFT_MASK) w |= MK_SHIFT_;
-  if (state & GDK_CONTROL_MASK) w |= MK_CONTROL_;
-  return w;
-}
-
-// Client coordinates as a mouse message's lParam: x in the low word, y in the high one,
-// each a signed 16-bit value.
-intptr_t packPoint(double x, double y) {
-  const uint32_t lo = uint32_t(int32_t(x)) & 0xFFFFu, hi = uint32_t(int32_t(y)) & 0xFFFFu;
-  return intptr_t(hi << 16 | lo);
-}
-
-std::optional<uint32_t> virtualKey(guint keyval) {
-  if (keyval >= GDK_KEY_a && keyval <= GDK_KEY_z) return uint32_t('A' + (keyval - GDK_KEY_a));
-  if (keyval >= GDK_KEY_A && keyval <= GDK_KEY_Z) return uint32_t('A' + (keyval - GDK_KEY_A));
-  if (keyval >= GDK_KEY_0 && keyval <= GDK_KEY_9) return uint32_t('0' + (keyval - GDK_KEY_0));
-  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F12) return uint32_t(0x70 + (keyval - GDK_KEY_F1));
-  switch (keyval) {
-    case GDK_KEY_Escape: return VK_ESCAPE;
-    case GDK_KEY_Return:
-    case GDK_KEY_KP_Enter: return VK_RETURN;
-    case GDK_KEY_space: return VK_SPACE_;
-    case GDK_KEY_Tab: return 0x09;
-    case GDK_KEY_BackSpace: return 0x08;
-    case GDK_KEY_Left: return 0x25;
-    case GDK_KEY_Up: return 0x26;
-    case GDK_KEY_Right: return 0x27;
-    case GDK_KEY_Down: return 0x28;
+    case 1: return MouseButton::Left;
+    case 2: return MouseButton::Middle;
+    case 3: return MouseButton::Right;
     default: return std::nullopt;
   }
 }
@@ -108,48 +64,39 @@ GdkPixbuf* bitmapPixbuf(int id) {
 
 }  // namespace
 
-std::optional<Message> messageFromEvent(const GdkEvent& event) {
+std::optional<Event> eventFromGdk(const GdkEvent& event) {
   switch (event.type) {
     case GDK_BUTTON_PRESS:
     case GDK_2BUTTON_PRESS:
     case GDK_BUTTON_RELEASE: {
       const GdkEventButton& b = event.button;
-      static constexpr uint32_t down[] = {WM_LBUTTONDOWN, WM_MBUTTONDOWN, WM_RBUTTONDOWN};
-      static constexpr uint32_t up[] = {WM_LBUTTONUP, WM_MBUTTONUP_, WM_RBUTTONUP};
-      static constexpr uint32_t dbl[] = {WM_LBUTTONDBLCLK, WM_MBUTTONDBLCLK_, WM_RBUTTONDBLCLK_};
-      if (b.button < 1 || b.button > 3) return std::nullopt;
-      const size_t i = b.button - 1;
-      // GDK gives the state before the event; the message's key state is after it.
-      uintptr_t keys = keyState(b.state);
-      if (event.type == GDK_BUTTON_RELEASE) {
-        keys &= ~buttonBit(b.button);
-      } else {
-        keys |= buttonBit(b.button);
-      }
-      const uint32_t id = event.type == GDK_BUTTON_PRESS ? down[i] : event.type == GDK_2BUTTON_PRESS ? dbl[i] : up[i];
-      return Message{id, keys, packPoint(b.x, b.y)};
+      const std::optional<MouseButton> button = mouseButton(b.button);
+      if (!button) return std::nullopt;
+      const Point at{int32_t(b.x), int32_t(b.y)};
+      if (event.type == GDK_BUTTON_PRESS) return PointerPress{at, *button};
+      if (event.type == GDK_2BUTTON_PRESS) return PointerDoubleClick{at, *button};
+      return PointerRelease{at, *button};
     }
     case GDK_MOTION_NOTIFY:
-      return Message{WM_MOUSEMOVE, keyState(event.motion.state), packPoint(event.motion.x, event.motion.y)};
+      return PointerMove{{int32_t(event.motion.x), int32_t(event.motion.y)},
+                         (event.motion.state & GDK_BUTTON1_MASK) != 0};
     case GDK_KEY_PRESS:
-      if (const auto vk = virtualKey(event.key.keyval)) return Message{WM_KEYDOWN, *vk, 0};
-      return std::nullopt;
+      switch (event.key.keyval) {
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter: return KeyPress{Key::Enter};
+        case GDK_KEY_Escape: return KeyPress{Key::Escape};
+        default: return KeyPress{Key::Other};
+      }
     default:
       return std::nullopt;
   }
 }
 
 struct LinuxDialogHost::Mailbox {
-  struct Sent {
-    Message message;
-    intptr_t result = 0;
-    bool done = false;
-  };
   std::mutex mutex;
-  std::condition_variable answered;
   LinuxDialogHost* host = nullptr;  // null once the host is gone
-  std::deque<Message> posted;
-  std::deque<std::shared_ptr<Sent>> sent;
+  bool open = false;                // a window is there to hear what is posted
+  std::deque<std::optional<Event>> posted;           // nothing: the quit request
   std::deque<std::pair<uint32_t, uint32_t>> timers;  // asked for from other threads
   bool wakeQueued = false;
 
@@ -160,28 +107,9 @@ struct LinuxDialogHost::Mailbox {
     g_idle_add_full(G_PRIORITY_DEFAULT, drainMailbox, new std::shared_ptr<Mailbox>(self),
                     [](gpointer p) { delete static_cast<std::shared_ptr<Mailbox>*>(p); });
   }
-  // Answers the sends waiting (UI thread).
-  void answerSent() {
-    for (;;) {
-      std::shared_ptr<Sent> item;
-      LinuxDialogHost* target;
-      {
-        std::lock_guard lock(mutex);
-        if (sent.empty()) return;
-        item = sent.front();
-        sent.pop_front();
-        target = host;
-      }
-      const intptr_t result = target ? target->deliver(item->message) : 0;
-      std::lock_guard lock(mutex);
-      item->result = result;
-      item->done = true;
-      answered.notify_all();
-    }
-  }
 };
 
-struct LinuxDialogHost::TimerTick {
+struct LinuxDialogHost::TimerSource {
   LinuxDialogHost* host;
   uint32_t id;
 };
@@ -195,17 +123,13 @@ LinuxDialogHost::~LinuxDialogHost() {
   {
     std::lock_guard lock(mailbox_->mutex);
     mailbox_->host = nullptr;
-    for (auto& item : mailbox_->sent) item->done = true;
-    mailbox_->sent.clear();
-    mailbox_->answered.notify_all();
   }
   destroyWindow();
 }
 
 gboolean LinuxDialogHost::drainMailbox(gpointer data) {
   const std::shared_ptr<Mailbox> box = *static_cast<std::shared_ptr<Mailbox>*>(data);
-  box->answerSent();
-  std::deque<Message> posted;
+  std::deque<std::optional<Event>> posted;
   std::deque<std::pair<uint32_t, uint32_t>> timers;
   LinuxDialogHost* host;
   {
@@ -217,40 +141,39 @@ gboolean LinuxDialogHost::drainMailbox(gpointer data) {
   }
   if (!host) return G_SOURCE_REMOVE;
   for (const auto& [id, period] : timers) host->startTimer(id, period);
-  for (const Message& message : posted) {
-    if (message.id == WM_QUIT) {
+  for (std::optional<Event>& event : posted) {
+    if (!event) {
       quitRequested = true;
       for (GMainLoop* loop : runningLoops()) g_main_loop_quit(loop);
       continue;
     }
-    // A message may end the dialog and its host with it: the rest are dropped then, as
+    // An event may end the dialog and its window with it: the rest are dropped then, as
     // a destroyed window's queue is.
     {
       std::lock_guard lock(box->mutex);
-      if (!box->host) return G_SOURCE_REMOVE;
+      if (!box->host || !box->open) return G_SOURCE_REMOVE;
     }
-    host->deliver(message);
+    host->deliver(*event);
   }
   return G_SOURCE_REMOVE;
 }
 
-intptr_t LinuxDialogHost::deliver(const Message& message) {
-  if (!dialog_) return 0;
-  intptr_t result = 0;
+bool LinuxDialogHost::deliver(Event& event) {
+  if (!dialog_) return false;
   // No C++ exception may unwind into GTK's C code that called us: a failed handler
-  // leaves the message to default processing and the program goes on.
+  // leaves the event to default processing and the program goes on.
   try {
-    if (dialog_->dispatch(message, result)) return result;
+    return dialog_->dispatch(event);
   } catch (...) {
-    g_warning("Tonalis: a message handler failed");
+    g_warning("Tonalis: an event handler failed");
   }
-  return defaultProcessing(message);
+  return false;
 }
 
 intptr_t LinuxDialogHost::runModal(CDialog& dialog) {
   dialog_ = &dialog;
   ended_ = false;
-  result_ = IDCANCEL;
+  result_ = IdCancel;
   if (dialog.templateId() == CTonalisDlg::TemplateId) {
     buildMainWindow();
   } else if (dialog.templateId() == CAboutDlg::TemplateId) {
@@ -261,6 +184,10 @@ intptr_t LinuxDialogHost::runModal(CDialog& dialog) {
   if (owner_ && owner_->window_) {
     gtk_window_set_transient_for(window_, owner_->window_);
     gtk_window_set_modal(window_, TRUE);
+  }
+  {
+    std::lock_guard lock(mailbox_->mutex);
+    mailbox_->open = true;
   }
   bool initialised = false;
   try {
@@ -297,6 +224,12 @@ void LinuxDialogHost::endModal(intptr_t result) {
 }
 
 void LinuxDialogHost::destroyWindow() {
+  {
+    // What was posted for this window and not yet delivered goes with it.
+    std::lock_guard lock(mailbox_->mutex);
+    mailbox_->open = false;
+    mailbox_->posted.clear();
+  }
   for (const auto& [id, source] : timers_) g_source_remove(source);
   timers_.clear();
   if (!window_) return;
@@ -390,10 +323,10 @@ void LinuxDialogHost::buildAboutWindow() {
   GtkWidget* ok = gtk_button_new_with_label("OK");
   place(ok, 42, 163, 27, 14);
   g_signal_connect(ok, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
-                     static_cast<LinuxDialogHost*>(self)->deliver({WM_COMMAND, uintptr_t(IDOK), 0});
+                     static_cast<LinuxDialogHost*>(self)->deliver(Command{IdOk});
                    }),
                    this);
-  controls_[int(IDOK)] = ok;
+  controls_[int(IdOk)] = ok;
   gtk_widget_show_all(fixed);
   connectEvents(GTK_WIDGET(window_));
   g_signal_connect(window_, "event", G_CALLBACK(onEvent), this);
@@ -407,27 +340,30 @@ void LinuxDialogHost::askControlColors() {
   for (const auto& [id, widget] : controls_) {
     if (GTK_IS_LABEL(widget)) ids.push_back(id);
   }
-  for (int id : ids) deliver({WM_CTLCOLORSTATIC, 0, intptr_t(id)});
+  for (int id : ids) {
+    Event request = ControlColorRequest{id, std::nullopt};
+    if (!deliver(request)) continue;
+    const auto& answer = std::get<ControlColorRequest>(request);
+    const auto it = controls_.find(id);
+    if (answer.textColor && it != controls_.end()) setTextColor(it->second, id, *answer.textColor);
+  }
 }
 
-intptr_t LinuxDialogHost::controlColors(const Message& message, std::optional<ColorRef> textColor) {
-  const auto it = controls_.find(int(message.lParam));
-  if (it == controls_.end() || !textColor || !css_) return 0;
+void LinuxDialogHost::setTextColor(GtkWidget* control, int controlId, ColorRef color) {
   char css[96];
-  const int r = int(*textColor & 0xFF), g = int((*textColor >> 8) & 0xFF), b = int((*textColor >> 16) & 0xFF);
-  const std::string name = "control" + std::to_string(it->first);
-  gtk_widget_set_name(it->second, name.c_str());
+  const int r = int(color & 0xFF), g = int((color >> 8) & 0xFF), b = int((color >> 16) & 0xFF);
+  const std::string name = "control" + std::to_string(controlId);
+  gtk_widget_set_name(control, name.c_str());
   g_snprintf(css, sizeof css, "#%s { color: #%02x%02x%02x; }", name.c_str(), r, g, b);
   GtkCssProvider* provider = gtk_css_provider_new();
   gtk_css_provider_load_from_data(provider, css, -1, nullptr);
-  gtk_style_context_add_provider(gtk_widget_get_style_context(it->second), GTK_STYLE_PROVIDER(provider),
+  gtk_style_context_add_provider(gtk_widget_get_style_context(control), GTK_STYLE_PROVIDER(provider),
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
   g_object_unref(provider);
-  return 0;
 }
 
 gboolean LinuxDialogHost::onDelete(GtkWidget*, GdkEvent*, gpointer data) {
-  static_cast<LinuxDialogHost*>(data)->deliver({WM_CLOSE, 0, 0});
+  static_cast<LinuxDialogHost*>(data)->deliver(CloseRequest{});
   return TRUE;  // the dialog decides when its window goes
 }
 
@@ -454,63 +390,46 @@ gboolean LinuxDialogHost::handleEvent(GdkEvent* event) {
     self->popupSystemMenu(event);
     return TRUE;
   }
-  const std::optional<Message> message = messageFromEvent(*event);
-  if (!message) return FALSE;
-  if (message->id == WM_MOUSEMOVE && !self->area_) {
+  std::optional<Event> translated = eventFromGdk(*event);
+  if (!translated) return FALSE;
+  if (std::holds_alternative<PointerMove>(*translated) && !self->area_) {
     // The cursor over the dialog: its shape is the dialog's choice, the arrow otherwise.
-    intptr_t result = 0;
-    bool handled = false;
-    try {
-      handled = self->dialog_->dispatch({WM_SETCURSOR, 0, 0}, result);
-    } catch (...) {
-    }
-    if (!handled && self->window_) gdk_window_set_cursor(gtk_widget_get_window(GTK_WIDGET(self->window_)), nullptr);
+    Event request = CursorRequest{};
+    const bool handled = self->deliver(request);
+    self->setCursor(handled ? std::get<CursorRequest>(request).shape : CursorShape::Default);
   }
-  if (message->id == WM_KEYDOWN) {
+  if (const auto* key = std::get_if<KeyPress>(&*translated)) {
     bool consumed = false;
     try {
-      consumed = self->dialog_->preTranslateMessage(*message);
+      consumed = self->dialog_->preTranslateMessage(*key);
     } catch (...) {
     }
     if (consumed) return TRUE;
   }
-  self->deliver(*message);
+  self->deliver(*translated);
   // The main window's surface is all the program's; the About box's button takes its own.
   return self->area_ != nullptr;
 }
 
-intptr_t LinuxDialogHost::defaultProcessing(const Message&) { return 0; }
-
-bool LinuxDialogHost::dialogPreTranslate(const Message& message) {
+bool LinuxDialogHost::dialogPreTranslate(const KeyPress& key) {
   // The dialog keys: Enter is the default button, Escape cancels.
-  if (area_ || message.id != WM_KEYDOWN) return false;
-  if (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE) {
-    deliver({WM_COMMAND, uintptr_t(message.wParam == VK_RETURN ? IDOK : IDCANCEL), 0});
-    return true;
-  }
-  return false;
+  if (area_ || key.key == Key::Other) return false;
+  deliver(Command{key.key == Key::Enter ? IdOk : IdCancel});
+  return true;
 }
 
-intptr_t LinuxDialogHost::sendMessage(const Message& message) {
-  if (onUiThread()) return deliver(message);
-  auto item = std::make_shared<Mailbox::Sent>();
-  item->message = message;
-  std::unique_lock lock(mailbox_->mutex);
-  if (!mailbox_->host) return 0;
-  mailbox_->sent.push_back(item);
-  mailbox_->wake(mailbox_);
-  mailbox_->answered.wait(lock, [&] { return item->done; });
-  return item->result;
-}
-
-void LinuxDialogHost::postMessage(const Message& message) {
+void LinuxDialogHost::post(const Event& event) {
   std::lock_guard lock(mailbox_->mutex);
-  mailbox_->posted.push_back(message);
+  // Without a window there is no one to hear it: dropped, as on a window that is gone.
+  if (!mailbox_->open) return;
+  mailbox_->posted.emplace_back(event);
   mailbox_->wake(mailbox_);
 }
 
-void LinuxDialogHost::processSentMessages() {
-  if (onUiThread()) mailbox_->answerSent();
+void LinuxDialogHost::postQuit() {
+  std::lock_guard lock(mailbox_->mutex);
+  mailbox_->posted.emplace_back(std::nullopt);
+  mailbox_->wake(mailbox_);
 }
 
 bool LinuxDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
@@ -527,14 +446,14 @@ bool LinuxDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
 void LinuxDialogHost::startTimer(uint32_t id, uint32_t periodMillis) {
   // Setting a timer again restarts it with the new period.
   killTimer(id);
-  auto* tick = new TimerTick{this, id};
+  auto* tick = new TimerSource{this, id};
   timers_[id] = g_timeout_add_full(G_PRIORITY_DEFAULT, std::max<uint32_t>(periodMillis, 1), onTimer, tick,
-                                   [](gpointer p) { delete static_cast<TimerTick*>(p); });
+                                   [](gpointer p) { delete static_cast<TimerSource*>(p); });
 }
 
 gboolean LinuxDialogHost::onTimer(gpointer data) {
-  const auto* tick = static_cast<TimerTick*>(data);
-  tick->host->deliver({WM_TIMER, tick->id, 0});
+  const auto* tick = static_cast<TimerSource*>(data);
+  tick->host->deliver(TimerTick{tick->id});
   return G_SOURCE_CONTINUE;
 }
 
@@ -558,7 +477,7 @@ void LinuxDialogHost::popupSystemMenu(const GdkEvent* event) {
     g_object_set_data(G_OBJECT(item), "tonalis-syscommand", GUINT_TO_POINTER(id));
     g_signal_connect(item, "activate", G_CALLBACK(+[](GtkMenuItem* item, gpointer self) {
                        const uint32_t id = GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), "tonalis-syscommand"));
-                       static_cast<LinuxDialogHost*>(self)->deliver({WM_SYSCOMMAND, id, 0});
+                       static_cast<LinuxDialogHost*>(self)->deliver(SystemCommand{id});
                      }),
                      this);
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
@@ -634,10 +553,14 @@ Point LinuxDialogHost::cursorPos() {
   return {x, y};
 }
 
-void LinuxDialogHost::setHandCursor() {
+void LinuxDialogHost::setCursor(CursorShape shape) {
   if (!window_) return;
   GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_));
   if (!gdk) return;
+  if (shape == CursorShape::Default) {
+    gdk_window_set_cursor(gdk, nullptr);
+    return;
+  }
   GdkCursor* hand = gdk_cursor_new_from_name(gdk_window_get_display(gdk), "pointer");
   gdk_window_set_cursor(gdk, hand);
   if (hand) g_object_unref(hand);

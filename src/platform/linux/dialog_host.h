@@ -1,7 +1,8 @@
 // The GTK side of a CDialog: a top-level window built from the dialog's template (the
 // main window: one drawing area; the About box: its labels, picture and button), a
 // nested main loop as the modal run, GLib timers, and posting from any thread into the
-// main loop. Native events become the core's messages in one place (messageFromEvent).
+// main loop. GDK's pointer and key events become the core's events in one place
+// (eventFromGdk).
 #pragma once
 
 #include <gtk/gtk.h>
@@ -18,10 +19,10 @@
 
 namespace tonalis::lnx {
 
-// The message a pointer or key event of a dialog window stands for, if any: button
-// presses, double-clicks, releases and motion with client coordinates packed as the core
-// reads them, and key presses as virtual-key codes.
-std::optional<Message> messageFromEvent(const GdkEvent& event);
+// The event a pointer or key event of a dialog window stands for, if any: presses,
+// double-clicks and releases of the left, middle and right buttons and motion, in the
+// window's coordinates; key presses (Enter, Escape, any other key).
+std::optional<Event> eventFromGdk(const GdkEvent& event);
 
 class LinuxDialogHost : public DialogHost {
  public:
@@ -50,39 +51,39 @@ class LinuxDialogHost : public DialogHost {
   // keeps the press and the motion a system move starts from).
   std::function<void(const GdkEvent& event)> onPointer;
 
-  // Runs a message through the dialog now, as a native message would (UI thread).
-  intptr_t deliver(const Message& message);
+  // Runs an event through the dialog now (UI thread). True when a handler took it.
+  bool deliver(Event& event);
+  bool deliver(Event&& event) { return deliver(event); }
 
   intptr_t runModal(CDialog& dialog) override;
   void endModal(intptr_t result) override;
-  intptr_t defaultProcessing(const Message& message) override;
-  bool dialogPreTranslate(const Message& message) override;
-  intptr_t sendMessage(const Message& message) override;
-  void postMessage(const Message& message) override;
-  void processSentMessages() override;
+  bool dialogPreTranslate(const KeyPress& key) override;
+  void post(const Event& event) override;
+  void postQuit() override;
+  // Nothing here waits on the window from another thread: posts and timers go through
+  // the main loop's queue, which the modal loop serves anyway.
+  void processSentMessages() override {}
   bool setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
   void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) override;
   void setIcon(int iconId) override;
   bool isIconic() override;
   void paintIconic(int) override {}
-  intptr_t dragIcon() override { return 0; }
   Point screenSize() override;
   void setControlText(int controlId, std::string_view utf8Text) override;
   Rect controlScreenRect(int controlId) override;
-  int controlIdOf(intptr_t controlHandle) override { return int(controlHandle); }
-  intptr_t controlColors(const Message& message, std::optional<ColorRef> textColor) override;
   Point cursorPos() override;
-  void setHandCursor() override;
   std::unique_ptr<DialogHost> createDialogHost() override;
 
  private:
-  struct Mailbox;  // posted and sent messages; outlives the host while any are pending
+  struct Mailbox;  // posted events and timers; outlives the host while any are pending
   void buildMainWindow();
   void buildAboutWindow();
   void buildEmptyWindow();
   void connectEvents(GtkWidget* widget);
   void askControlColors();
+  void setTextColor(GtkWidget* control, int controlId, ColorRef color);
+  void setCursor(CursorShape shape);
   void startTimer(uint32_t id, uint32_t periodMillis);
   void popupSystemMenu(const GdkEvent* event);
   void destroyWindow();
@@ -101,10 +102,10 @@ class LinuxDialogHost : public DialogHost {
   GtkWidget* area_ = nullptr;
   GMainLoop* loop_ = nullptr;
   bool ended_ = false;
-  intptr_t result_ = IDCANCEL;
+  intptr_t result_ = IdCancel;
   std::map<int, GtkWidget*> controls_;
   std::map<uint32_t, guint> timers_;  // timer id -> GLib source
-  struct TimerTick;
+  struct TimerSource;  // what a GLib timer of the window calls back with
   std::vector<std::pair<uint32_t, std::string>> systemMenu_;
   GtkCssProvider* css_ = nullptr;
   struct EventKey {

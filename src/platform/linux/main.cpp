@@ -1,5 +1,4 @@
 // Entry point of the Linux program: builds the GTK backend's ports and runs the application.
-#include <gdk/gdkx.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
@@ -23,6 +22,9 @@
 #include "platform/linux/tray_port.h"
 #include "platform/linux/window_port.h"
 
+// Last: X11's headers define macros (KeyPress, CursorShape) that clash with the core's names.
+#include <gdk/gdkx.h>
+
 using namespace tonalis;
 using namespace tonalis::lnx;
 
@@ -40,9 +42,6 @@ constexpr const char* Usage =
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n";
 
-// The main window's dialog, once it runs.
-CTonalisDlg* mainDialog(LinuxDialogHost& host) { return static_cast<CTonalisDlg*>(host.dialog()); }
-
 struct NativeSources {
   guint wake = 0;
   guint board = 0;
@@ -59,8 +58,7 @@ int runProgram() {
   // A menu choice arrives as a posted command (after the desktop's call has returned: a
   // command may run a modal dialog); the menu is built while the desktop waits for it.
   LinuxTrayPort tray(
-      {[&host](uint32_t id) { host.postMessage({WM_COMMAND, id, 0}); },
-       [&host] { host.sendMessage({TrayCallbackMessage, TrayIconId, WM_RBUTTONUP}); }},
+      {[&host](uint32_t id) { host.post(Command{id}); }, [&host] { host.deliver(TrayMenuRequest{}); }},
       CmdToggleVisibility);
   LinuxClock clock;
   LinuxShell shell;
@@ -82,7 +80,7 @@ int runProgram() {
           [](gint, GIOCondition, gpointer data) -> gboolean {
             auto& ctx = *static_cast<std::pair<LinuxInstanceGuard*, LinuxDialogHost*>*>(data);
             if (ctx.first->takeWakeRequests()) {
-              if (CTonalisDlg* dialog = mainDialog(*ctx.second)) dialog->onSecondInstance();
+              ctx.second->deliver(SecondInstance{});
             }
             return G_SOURCE_CONTINUE;
           },
@@ -97,7 +95,7 @@ int runProgram() {
           [](gint, GIOCondition, gpointer data) -> gboolean {
             auto& ctx = *static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data);
             for (const HidMonitor::Change& change : ctx.first->take()) {
-              if (CTonalisDlg* dialog = mainDialog(*ctx.second)) dialog->onDeviceChange(change.event, change.path);
+              ctx.second->deliver(DeviceChange{change.event, change.path});
             }
             return G_SOURCE_CONTINUE;
           },
@@ -105,7 +103,7 @@ int runProgram() {
           [](gpointer data) { delete static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data); });
     }
     auto displayChanged = +[](GdkScreen*, gpointer data) {
-      if (CTonalisDlg* dialog = mainDialog(*static_cast<LinuxDialogHost*>(data))) dialog->onDisplayChange();
+      static_cast<LinuxDialogHost*>(data)->deliver(DisplayChange{});
     };
     GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
     sources.monitors = g_signal_connect(screen, "monitors-changed", G_CALLBACK(displayChanged), &host);
@@ -115,10 +113,9 @@ int runProgram() {
     sources.signals[0] = g_unix_signal_add(
         SIGTERM,
         [](gpointer data) -> gboolean {
-          if (CTonalisDlg* dialog = mainDialog(*static_cast<LinuxDialogHost*>(data))) {
-            dialog->onQueryEndSession();
-            dialog->onEndSession(true);
-          }
+          auto* host = static_cast<LinuxDialogHost*>(data);
+          host->deliver(SessionQuery{});
+          host->deliver(SessionEnd{true});
           return G_SOURCE_CONTINUE;
         },
         &host);
@@ -126,7 +123,7 @@ int runProgram() {
       sources.signals[i] = g_unix_signal_add(
           i == 1 ? SIGINT : SIGHUP,
           [](gpointer data) -> gboolean {
-            static_cast<LinuxDialogHost*>(data)->postMessage({WM_CLOSE, 0, 0});
+            static_cast<LinuxDialogHost*>(data)->post(CloseRequest{});
             return G_SOURCE_CONTINUE;
           },
           &host);

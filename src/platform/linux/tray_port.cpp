@@ -92,7 +92,7 @@ std::string LinuxTrayPort::iconFolder() {
   return folder;
 }
 
-bool LinuxTrayPort::addIcon(uint32_t, uint32_t, std::string_view tip) {
+bool LinuxTrayPort::addIcon(uint32_t, std::string_view tip) {
   tip_ = std::string(tip);
   if (!indicator_) {
     // The installed theme icon when there is one; the program's own otherwise.

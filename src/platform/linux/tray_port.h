@@ -46,7 +46,7 @@ class LinuxTrayPort : public TrayPort {
   LinuxTrayPort(const LinuxTrayPort&) = delete;
   LinuxTrayPort& operator=(const LinuxTrayPort&) = delete;
 
-  bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
+  bool addIcon(uint32_t iconId, std::string_view tip) override;
   void removeIcon() override;
   void setTip(std::string_view tip) override;
   void showBalloon(std::string_view title, std::string_view text) override;

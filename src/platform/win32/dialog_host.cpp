@@ -10,6 +10,8 @@ namespace {
 // A timer asked for by another thread is started by the window's own thread: SetTimer
 // only accepts windows of the calling thread.
 constexpr UINT WM_APP_SET_TIMER = WM_APP + 1;
+// Events are waiting in the posted queue.
+constexpr UINT WM_APP_POSTED_EVENTS = WM_APP + 2;
 }  // namespace
 
 intptr_t Win32DialogHost::runModal(CDialog& dialog) {
@@ -31,9 +33,11 @@ intptr_t Win32DialogHost::runModal(CDialog& dialog) {
     }
     if (got < 0) break;
     if (msg.hwnd == hwnd_ || IsChild(hwnd_, msg.hwnd)) {
+      // Keys go to the dialog first; everything else to the system's dialog handling
+      // (which dispatches what it does not use itself).
       current_ = &msg;
-      const Message portable{msg.message, msg.wParam, msg.lParam};
-      const bool consumed = dialog.preTranslateMessage(portable);
+      const std::optional<KeyPress> key = translateKey(msg);
+      const bool consumed = key ? dialog.preTranslateMessage(*key) : IsDialogMessageW(hwnd_, &msg) != FALSE;
       current_ = nullptr;
       if (consumed) continue;
     }
@@ -43,7 +47,12 @@ intptr_t Win32DialogHost::runModal(CDialog& dialog) {
   if (owner_) EnableWindow(owner_, TRUE);
   if (onDestroying) onDestroying(hwnd_);
   DestroyWindow(hwnd_);
-  hwnd_ = nullptr;
+  {
+    // What was posted for this window and not yet delivered goes with it.
+    std::lock_guard lock(postedMutex_);
+    hwnd_ = nullptr;
+    posted_.clear();
+  }
   dialog_ = nullptr;
   if (bigIcon_) DestroyIcon(bigIcon_);
   if (smallIcon_) DestroyIcon(smallIcon_);
@@ -75,7 +84,10 @@ INT_PTR Win32DialogHost::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
   if (message == WM_INITDIALOG) {
     auto* self = reinterpret_cast<Win32DialogHost*>(lParam);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(self));
-    self->hwnd_ = hwnd;
+    {
+      std::lock_guard lock(self->postedMutex_);
+      self->hwnd_ = hwnd;
+    }
     if (self->onCreated) self->onCreated(hwnd);
     return self->dialog_->onInitDialog() ? TRUE : FALSE;
   }
@@ -89,43 +101,78 @@ INT_PTR Win32DialogHost::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     SetTimer(hwnd_, UINT_PTR(wParam), UINT(lParam), nullptr);
     return TRUE;
   }
-  if (nativeHook) {
-    LRESULT native = 0;
-    if (nativeHook(*dialog_, message, wParam, lParam, native)) {
-      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, native);
-      return TRUE;
-    }
+  if (message == WM_APP_POSTED_EVENTS) {
+    deliverPosted();
+    return TRUE;
   }
-  intptr_t result = 0;
-  if (!dialog_->dispatch({message, wParam, lParam}, result)) return FALSE;
-  // These answer through the procedure's return value rather than DWLP_MSGRESULT.
-  if (message == WM_QUERYDRAGICON || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORDLG ||
-      message == WM_CTLCOLORBTN || message == WM_CTLCOLOREDIT || message == WM_CTLCOLORLISTBOX) {
-    return INT_PTR(result);
+  if (message == WM_QUERYDRAGICON) {
+    // The icon dragged for a minimised window: the one set for it, if any.
+    return bigIcon_ ? INT_PTR(bigIcon_) : FALSE;
   }
-  SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
+  std::optional<Event> event = translateMessage(message, wParam, lParam, vocabulary);
+  if (!event) return FALSE;
+  return deliver(*event, message, wParam, lParam);
+}
+
+INT_PTR Win32DialogHost::deliver(Event& event, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!dialog_->dispatch(event)) return FALSE;
+  // A dialog procedure answers through DWLP_MSGRESULT, except for the WM_CTLCOLOR*
+  // messages, whose brush is its return value.
+  LRESULT answer = 0;
+  if (auto* request = std::get_if<ControlColorRequest>(&event)) {
+    // The system's colours, then the handler's text colour on the same device context.
+    const INT_PTR brush = DefWindowProcW(hwnd_, message, wParam, lParam);
+    if (request->textColor) SetTextColor(reinterpret_cast<HDC>(wParam), *request->textColor);
+    return brush;
+  } else if (auto* cursor = std::get_if<CursorRequest>(&event)) {
+    if (cursor->shape == CursorShape::Hand) SetCursor(LoadCursorW(nullptr, IDC_HAND));
+    answer = TRUE;  // the cursor is set: the system must not set its own
+  } else if (std::holds_alternative<EraseBackground>(event)) {
+    answer = 1;  // erased (nothing to erase)
+  } else if (auto* query = std::get_if<SessionQuery>(&event)) {
+    answer = query->agree ? TRUE : FALSE;
+  } else if (std::holds_alternative<DeviceChange>(event)) {
+    answer = TRUE;
+  }
+  if (message == WM_SETTINGCHANGE) return FALSE;  // a broadcast others may want too
+  SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, answer);
   return TRUE;
 }
 
-intptr_t Win32DialogHost::defaultProcessing(const Message& message) {
-  return DefDlgProcW(hwnd_, message.id, message.wParam, message.lParam);
+void Win32DialogHost::deliverPosted() {
+  // Everything queued so far, in order; an event posted meanwhile has its own wake-up.
+  for (;;) {
+    std::optional<Event> next;
+    {
+      std::lock_guard lock(postedMutex_);
+      if (posted_.empty()) return;
+      next = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    if (!dialog_) return;
+    dialog_->dispatch(*next);
+  }
 }
 
-bool Win32DialogHost::dialogPreTranslate(const Message&) {
+bool Win32DialogHost::dialogPreTranslate(const KeyPress&) {
   return current_ && IsDialogMessageW(hwnd_, const_cast<MSG*>(current_));
 }
 
-intptr_t Win32DialogHost::sendMessage(const Message& message) {
-  return SendMessageW(hwnd_, message.id, message.wParam, message.lParam);
+void Win32DialogHost::post(const Event& event) {
+  HWND target = nullptr;
+  {
+    // Without a window there is no one to hear it: dropped, as a message posted to no
+    // window would be.
+    std::lock_guard lock(postedMutex_);
+    if (!hwnd_) return;
+    target = hwnd_;
+    posted_.push_back(event);
+  }
+  // A wake-up that cannot be posted leaves the event for the next one.
+  PostMessageW(target, WM_APP_POSTED_EVENTS, 0, 0);
 }
 
-void Win32DialogHost::postMessage(const Message& message) {
-  if (message.id == WM_QUIT) {
-    PostQuitMessage(int(message.wParam));
-    return;
-  }
-  PostMessageW(hwnd_, message.id, message.wParam, message.lParam);
-}
+void Win32DialogHost::postQuit() { PostQuitMessage(0); }
 
 void Win32DialogHost::processSentMessages() {
   MSG msg;
@@ -174,8 +221,6 @@ void Win32DialogHost::paintIconic(int iconId) {
   EndPaint(hwnd_, &ps);
 }
 
-intptr_t Win32DialogHost::dragIcon() { return intptr_t(bigIcon_); }
-
 Point Win32DialogHost::screenSize() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
 
 }  // namespace tonalis::win32
@@ -192,25 +237,11 @@ Rect Win32DialogHost::controlScreenRect(int controlId) {
   return {r.left, r.top, r.right, r.bottom};
 }
 
-int Win32DialogHost::controlIdOf(intptr_t controlHandle) {
-  return GetDlgCtrlID(reinterpret_cast<HWND>(controlHandle));
-}
-
-intptr_t Win32DialogHost::controlColors(const Message& message, std::optional<ColorRef> textColor) {
-  // What the dialog procedure would answer, then our text colour on the same DC.
-  const intptr_t brush = DefWindowProcW(hwnd_, message.id, message.wParam, message.lParam);
-  HDC dc = reinterpret_cast<HDC>(message.wParam);
-  if (textColor) SetTextColor(dc, *textColor);
-  return brush;
-}
-
 Point Win32DialogHost::cursorPos() {
   POINT p{};
   GetCursorPos(&p);
   return {p.x, p.y};
 }
-
-void Win32DialogHost::setHandCursor() { SetCursor(LoadCursorW(nullptr, IDC_HAND)); }
 
 std::unique_ptr<DialogHost> Win32DialogHost::createDialogHost() {
   return std::make_unique<Win32DialogHost>(instance_, hwnd_);

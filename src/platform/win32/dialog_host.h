@@ -1,13 +1,17 @@
 // The Win32 side of a CDialog: a dialog window made from its template, a modal loop
-// with the dialog's pre-translation in front, and a dialog procedure that only turns
-// native messages into CDialog::dispatch calls.
+// with the dialog's key pre-translation in front, and a dialog procedure that turns
+// native messages into typed events for CDialog::dispatch and answers the system from
+// what the handlers left in them.
 #pragma once
 
 #include <windows.h>
 
+#include <deque>
 #include <functional>
+#include <mutex>
 
 #include "framework/dialog.h"
+#include "platform/win32/event_translation.h"
 
 namespace tonalis::win32 {
 
@@ -19,18 +23,17 @@ class Win32DialogHost : public DialogHost {
 
   HWND hwnd() const { return hwnd_; }
   HINSTANCE instance() const { return instance_; }
-  // Native messages the backend handles itself before the dialog sees them (the shell's
-  // "TaskbarCreated", device notifications). Return true when consumed.
-  std::function<bool(CDialog&, UINT, WPARAM, LPARAM, LRESULT&)> nativeHook;
+  // The run-time message ids this window understands (the tray's callback, the shell's
+  // restart, a second copy's wake-up); the hosts it creates know none.
+  MessageVocabulary vocabulary;
   std::function<void(HWND)> onCreated;
   std::function<void(HWND)> onDestroying;  // just before the window is destroyed
 
   intptr_t runModal(CDialog& dialog) override;
   void endModal(intptr_t result) override;
-  intptr_t defaultProcessing(const Message& message) override;
-  bool dialogPreTranslate(const Message& message) override;
-  intptr_t sendMessage(const Message& message) override;
-  void postMessage(const Message& message) override;
+  bool dialogPreTranslate(const KeyPress& key) override;
+  void post(const Event& event) override;
+  void postQuit() override;
   void processSentMessages() override;
   bool setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
@@ -38,20 +41,19 @@ class Win32DialogHost : public DialogHost {
   void setIcon(int iconId) override;
   bool isIconic() override;
   void paintIconic(int iconId) override;
-  intptr_t dragIcon() override;
   Point screenSize() override;
   void setControlText(int controlId, std::string_view utf8Text) override;
   Rect controlScreenRect(int controlId) override;
-  int controlIdOf(intptr_t controlHandle) override;
-  intptr_t controlColors(const Message& message, std::optional<ColorRef> textColor) override;
   Point cursorPos() override;
-  void setHandCursor() override;
   std::unique_ptr<DialogHost> createDialogHost() override;
 
  private:
   static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static INT_PTR procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+  // Dispatches one event and answers `message` as its handler decided.
+  INT_PTR deliver(Event& event, UINT message, WPARAM wParam, LPARAM lParam);
+  void deliverPosted();
   HICON loadIcon(int iconId, int size);
 
   HINSTANCE instance_;
@@ -63,6 +65,8 @@ class Win32DialogHost : public DialogHost {
   intptr_t result_ = IDCANCEL;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
+  std::mutex postedMutex_;
+  std::deque<Event> posted_;  // events posted from any thread, for the window's thread
 };
 
 }  // namespace tonalis::win32

@@ -18,8 +18,9 @@ class Win32InstanceGuard : public InstanceGuard {
   // Marks `hwnd` as the main window a second copy looks for.
   static void markMainWindow(HWND hwnd);
   static void unmarkMainWindow(HWND hwnd);
-  // True when `message` is a second copy's request (the main window then shows itself).
-  bool isWakeRequest(UINT message) const { return message != 0 && message == wakeMessage_; }
+  // A second copy's request (the main window then shows itself); 0 when it could not be
+  // registered.
+  UINT wakeMessage() const { return wakeMessage_; }
 
  private:
   HANDLE mutex_ = nullptr;

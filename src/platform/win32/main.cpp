@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <mmsystem.h>
 
+#include "app/command_ids.h"
 #include "app/tonalis_app.h"
 #include "platform/win32/bitmap_source.h"
 #include "platform/win32/file_store.h"
@@ -21,9 +22,6 @@ using namespace tonalis;
 using namespace tonalis::win32;
 
 namespace {
-
-// WM_SETTINGCHANGE's wParam when the work area changed (SPI_SETWORKAREA).
-constexpr WPARAM WorkAreaChanged = 0x002F;
 
 int runProgram(HINSTANCE instance) {
   Win32InstanceGuard instanceGuard;
@@ -53,42 +51,8 @@ int runProgram(HINSTANCE instance) {
     deviceNotifications = nullptr;
     Win32InstanceGuard::unmarkMainWindow(hwnd);
   };
-  // The native messages that carry OS records or system events: decoded here, handled by
-  // the core.
-  host.nativeHook = [&](CDialog& dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    auto& main = static_cast<CTonalisDlg&>(dialog);
-    if (tray.isShellRestart(message)) {
-      main.onShellRestarted();
-      return true;
-    }
-    if (instanceGuard.isWakeRequest(message)) {
-      main.onSecondInstance();
-      return true;
-    }
-    switch (message) {
-      case WM_DEVICECHANGE: {
-        const HidDeviceChange change = translateDeviceChange(wParam, lParam);
-        result = main.onDeviceChange(change.event, change.path);
-        return true;
-      }
-      case WM_QUERYENDSESSION:
-        result = main.onQueryEndSession() ? TRUE : FALSE;
-        return true;
-      case WM_ENDSESSION:
-        main.onEndSession(wParam != FALSE);
-        result = 0;
-        return true;
-      case WM_DISPLAYCHANGE:
-        main.onDisplayChange();
-        result = 0;
-        return true;
-      case WM_SETTINGCHANGE:
-        if (wParam == WorkAreaChanged) main.onDisplayChange();
-        return false;  // others may want it too
-      default:
-        return false;
-    }
-  };
+  // The messages known only at run time that the main window turns into events.
+  host.vocabulary = {TrayIconId, tray.shellRestartMessage(), instanceGuard.wakeMessage()};
 
   CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files,
                            instanceGuard});

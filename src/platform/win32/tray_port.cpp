@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "platform/win32/event_translation.h"
 #include "platform/win32/util.h"
 
 namespace tonalis::win32 {
@@ -45,7 +46,7 @@ Win32TrayPort::~Win32TrayPort() {
   if (icon_) DestroyIcon(icon_);
 }
 
-bool Win32TrayPort::addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) {
+bool Win32TrayPort::addIcon(uint32_t iconId, std::string_view tip) {
   if (!icon_) {
     icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
@@ -57,7 +58,7 @@ bool Win32TrayPort::addIcon(uint32_t iconId, uint32_t callbackMessage, std::stri
   data_.hIcon = icon_ ? icon_ : LoadIconW(nullptr, IDI_APPLICATION);
   data_.uID = iconId;
   data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  data_.uCallbackMessage = callbackMessage;
+  data_.uCallbackMessage = TrayCallbackMessage;
   const std::wstring wideTip = widen(tip);
   wcsncpy(data_.szTip, wideTip.c_str(), sizeof(data_.szTip) / sizeof(wchar_t) - 1);
   added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;

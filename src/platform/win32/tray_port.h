@@ -18,14 +18,15 @@ class Win32TrayPort : public TrayPort {
       : instance_(instance), window_(std::move(window)) {}
   ~Win32TrayPort() override;
 
-  bool addIcon(uint32_t iconId, uint32_t callbackMessage, std::string_view tip) override;
+  // The shell reports mouse events on the icon as TrayCallbackMessage to the window.
+  bool addIcon(uint32_t iconId, std::string_view tip) override;
   void removeIcon() override;
   void setTip(std::string_view tip) override;
   void showBalloon(std::string_view title, std::string_view text) override;
   void trackMenu(const std::vector<MenuItem>& items) override;
-  // True when `message` is the shell's "TaskbarCreated" broadcast: a new shell, which has
-  // forgotten every icon (the main window then adds its icon again).
-  bool isShellRestart(UINT message) const { return message != 0 && message == taskbarCreated_; }
+  // The shell's "TaskbarCreated" broadcast: a new shell, which has forgotten every icon
+  // (the main window then adds its icon again). 0 when it could not be registered.
+  UINT shellRestartMessage() const { return taskbarCreated_; }
 
  private:
   HINSTANCE instance_;

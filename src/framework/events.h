@@ -1,0 +1,143 @@
+// What a dialog window hears from the window system, already decoded. The backend turns
+// each native message it knows into one of these (and answers the system from the fields
+// a handler fills in); the dialogs never see a native encoding.
+//
+// One std::variant of small structs: a handler takes exactly the record it needs, a
+// backend builds one with a designated initialiser, and a test queues any of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "common/types.h"
+#include "platform/hid_host.h"
+
+namespace tonalis {
+
+enum class MouseButton : uint8_t { Left, Right, Middle };
+
+// Pointer events over the window, in client coordinates (negative left of or above the
+// client area while the pointer is captured).
+struct PointerPress {
+  Point at;
+  MouseButton button = MouseButton::Left;
+};
+struct PointerRelease {
+  Point at;
+  MouseButton button = MouseButton::Left;
+};
+struct PointerDoubleClick {
+  Point at;
+  MouseButton button = MouseButton::Left;
+};
+struct PointerMove {
+  Point at;
+  bool leftHeld = false;  // the left button is down during the move
+};
+
+enum class Key : uint8_t { Enter, Escape, Other };
+// A key pressed while the dialog is active; seen by preTranslateMessage before anything else.
+struct KeyPress {
+  Key key = Key::Other;
+};
+
+// A menu item, control or accelerator was chosen.
+struct Command {
+  uint32_t id = 0;
+};
+// An item of the window's system menu was chosen (the id of the item, never system bits).
+struct SystemCommand {
+  uint32_t id = 0;
+};
+
+// The notification-area icon: double-clicked, or asked for its menu (a right click).
+struct TrayActivate {};
+struct TrayMenuRequest {};
+
+struct TimerTick {
+  uint32_t id = 0;
+};
+
+// The system asks for the window's picture, or for its background to be erased. A
+// handler that returns false leaves both to the system.
+struct PaintRequest {};
+struct EraseBackground {};
+struct CloseRequest {};
+
+// A device interface came or went.
+struct DeviceChange {
+  HidDeviceEvent event = HidDeviceEvent::Other;
+  std::string path;  // UTF-8 interface path; empty for Other
+};
+// The screens changed: resolution, primary monitor, rotation or work area.
+struct DisplayChange {};
+// The session is about to end: a handler may refuse by clearing `agree`.
+struct SessionQuery {
+  bool agree = true;
+};
+// The session's end was decided: `ending` when it really ends.
+struct SessionEnd {
+  bool ending = false;
+};
+// The shell restarted and forgot every tray icon.
+struct ShellRestarted {};
+// A second copy of the program was started and asks this one to show itself.
+struct SecondInstance {};
+
+// The program's own notifications, posted to the window from any thread.
+struct AppEvent {
+  uint32_t id = 0;
+};
+
+// A static control is about to be drawn: a handler may give it another text colour.
+struct ControlColorRequest {
+  int controlId = 0;
+  std::optional<ColorRef> textColor;
+};
+// The pointer moved over the window: a handler picks the cursor shape.
+enum class CursorShape : uint8_t { Default, Hand };
+struct CursorRequest {
+  CursorShape shape = CursorShape::Default;
+};
+
+using Event = std::variant<PointerPress, PointerRelease, PointerDoubleClick, PointerMove, KeyPress, Command,
+                           SystemCommand, TrayActivate, TrayMenuRequest, TimerTick, PaintRequest,
+                           EraseBackground, CloseRequest, DeviceChange, DisplayChange, SessionQuery,
+                           SessionEnd, ShellRestarted, SecondInstance, AppEvent, ControlColorRequest,
+                           CursorRequest>;
+
+namespace detail {
+template <class T, class V> struct EventIndex;
+template <class T, class... Ts> struct EventIndex<T, std::variant<Ts...>> {
+  static constexpr size_t value = [] {
+    constexpr bool same[] = {std::is_same_v<T, Ts>...};
+    for (size_t i = 0; i < sizeof...(Ts); ++i) {
+      if (same[i]) return i;
+    }
+    return sizeof...(Ts);
+  }();
+};
+}  // namespace detail
+
+// The kind of an event: its alternative's index in Event.
+template <class T>
+inline constexpr size_t eventKind = detail::EventIndex<T, Event>::value;
+
+// The id an event carries (command, system command, timer or notification), 0 for others.
+constexpr uint32_t eventId(const Event& event) {
+  if (const auto* e = std::get_if<Command>(&event)) return e->id;
+  if (const auto* e = std::get_if<SystemCommand>(&event)) return e->id;
+  if (const auto* e = std::get_if<TimerTick>(&event)) return e->id;
+  if (const auto* e = std::get_if<AppEvent>(&event)) return e->id;
+  return 0;
+}
+
+// The commands every dialog knows: OK and Cancel end it (Enter and Escape choose them).
+inline constexpr uint32_t IdOk = 1;
+inline constexpr uint32_t IdCancel = 2;
+
+}  // namespace tonalis
