@@ -42,7 +42,6 @@ import ctypes
 import ctypes.util
 import json
 import os
-import shutil
 import statistics
 import subprocess
 import sys
