@@ -1,5 +1,6 @@
 #include "audio/analysis.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -65,6 +66,8 @@ struct SpectrumAnalyzer::Tables {
   alignas(64) float magnitude[PaddedBins];
   // The transform path chosen for this processor.
   void (*transform)(SpectrumAnalyzer::Tables&, const float* samples) = nullptr;
+  // The last analysis was of digital silence: frame and magnitudes are all zeros.
+  bool silent = false;
 };
 
 float bandDivisor(int32_t hz) {
@@ -280,6 +283,13 @@ bool hasAvx2() {
 
 }  // namespace
 
+bool digitalSilence(std::span<const float> samples) {
+  // Bit patterns, so that -0.0 counts as zero and the loop vectorises without fast-math.
+  uint32_t bits = 0;
+  for (const float v : samples) bits |= std::bit_cast<uint32_t>(v);
+  return (bits & 0x7FFFFFFFu) == 0;
+}
+
 SpectrumAnalyzer::SpectrumAnalyzer(Path path) : tables_(std::make_unique<Tables>()) {
   Tables& t = *tables_;
   for (int i = 0; i < AnalysisSize; ++i) {
@@ -352,6 +362,16 @@ void SpectrumAnalyzer::analyzeSpectrum(const SampleRing& ring, int32_t latestBlo
 void SpectrumAnalyzer::analyzeSamples(std::span<float, AnalysisSize> analysisSamples,
                                       SpectrumFrame& frame) {
   Tables& t = *tables_;
+  if (digitalSilence(analysisSamples)) {
+    // Every bin of an all-zero window is exactly zero, so is everything derived from it:
+    // the transform would only confirm it.
+    if (!t.silent) std::memset(t.magnitude, 0, sizeof t.magnitude);
+    t.silent = true;
+    frame.spectrumLine.fill(0);
+    frame.bandLevels.fill(0.0f);
+    return;
+  }
+  t.silent = false;
   t.transform(t, analysisSamples.data());
 
   // Frequency-weighted line over bins 0..428, then one bin per band.

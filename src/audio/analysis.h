@@ -42,6 +42,11 @@ struct SpectrumFrame {
 // 256 and 6000 Hz, computed in double and rounded to float.
 float bandDivisor(int32_t hz);
 
+// True when every sample is exactly zero (either sign): what a silent device or a monitor of
+// a silent output delivers. Its spectrum is all zeros, which the analyzer gives without a
+// transform.
+bool digitalSilence(std::span<const float> samples);
+
 // The reference transform: iterative radix-2 decimation in time, in place, unnormalised.
 // `data` holds n complex values as (real, imaginary) float pairs; sign -1 is the forward
 // transform X(k) = sum x(j) e^(-2 pi i k j / n). Twiddles are computed per butterfly in

@@ -335,5 +335,53 @@ TEST(SpectrumAnalyzer, EachCallRewritesTheWholeFrame) {
   for (int32_t v : frame.spectrumLine) EXPECT_EQ(v, 0);
 }
 
+// An all-zero window is answered without the transform; anything else is transformed. A
+// single sample of value 1 anywhere in the window is sound (even at the oldest sample, where
+// the window weighs it least), and -0.0 is silence. Whatever came before, the frame and
+// the magnitudes are what a fresh analyzer gives for the same window.
+TEST(SpectrumAnalyzer, DigitalSilenceIsExactAndSoundAfterItShowsAtOnce) {
+  Signal negativeZeros(AnalysisSize, -0.0f);
+  struct Row {
+    const char* name;
+    Signal signal;
+    bool silent;
+  };
+  std::vector<Row> rows = {{"zeros", Signal(AnalysisSize, 0.0f), true},
+                           {"negative zeros", negativeZeros, true},
+                           {"tone", tone(1000, 20000), false}};
+  for (int at : {0, 1023, AnalysisSize - 1}) {
+    Signal one(AnalysisSize, 0.0f);
+    one[at] = 1.0f;
+    rows.push_back({"one sample of 1", one, false});
+  }
+  SpectrumAnalyzer analyzer;
+  std::vector<float> samples(AnalysisSize);
+  const std::span<float, AnalysisSize> view(samples.data(), AnalysisSize);
+  // Each row after every other (and after itself), so a stale frame or magnitude shows.
+  for (const Row& before : rows) {
+    for (const Row& row : rows) {
+      EXPECT_EQ(digitalSilence(row.signal), row.silent) << row.name;
+      SpectrumFrame frame;
+      analyzer.analyzeSpectrum(ringHolding(before.signal, 3), 3, view, frame);
+      analyzer.analyzeSpectrum(ringHolding(row.signal, 3), 3, view, frame);
+      SpectrumAnalyzer fresh;
+      SpectrumFrame want;
+      fresh.analyzeSpectrum(ringHolding(row.signal, 3), 3, view, want);
+      EXPECT_EQ(frame.bandLevels, want.bandLevels) << row.name << " after " << before.name;
+      EXPECT_EQ(frame.spectrumLine, want.spectrumLine) << row.name << " after " << before.name;
+      EXPECT_TRUE(std::equal(analyzer.magnitudes().begin(), analyzer.magnitudes().end(), fresh.magnitudes().begin()))
+          << row.name << " after " << before.name;
+      const bool allZero = std::all_of(frame.bandLevels.begin(), frame.bandLevels.end(),
+                                       [](float v) { return v == 0.0f; });
+      EXPECT_EQ(allZero, row.silent) << row.name;
+      if (row.silent) {
+        // What the slow transform gives for it, to the bit.
+        const std::vector<float> ref = referenceMagnitudes(row.signal);
+        EXPECT_TRUE(std::equal(ref.begin(), ref.end(), analyzer.magnitudes().begin())) << row.name;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tonalis
