@@ -190,3 +190,32 @@ def test_settings_that_cannot_be_saved_are_told_in_a_notification():
         assert shown[0][0] == "设置未能保存" and "tonalis" in shown[0][1], shown
         env.click_tray_item(["退出"])
         assert app.wait(10) == 0
+
+
+@scenario(timeout=120)
+def test_without_a_sound_server_it_says_so_in_a_message_box_and_ends():
+    with LinuxEnv(name="linux-nosound", sound=False) as env:
+        app = env.run_tonalis()
+
+        def message_box():
+            boxes = [w for w in env.x_windows(name="^Tonalis$") if env.x_geometry(w)[2:] != (WINDOW_W, WINDOW_H)]
+            return boxes[0] if boxes else None
+
+        box = wait_until(message_box, 30, 0.2, "the message box")
+        assert not [w for w in env.x_windows(name="^Tonalis$") if env.x_geometry(w)[2:] == (WINDOW_W, WINDOW_H)], \
+            "the main window shows behind the message"
+        assert "DIALOG" in window_type(env, box)
+        time.sleep(0.3)  # let the box paint
+        env.screenshot("message")
+        # Its OK (Return, the default button) ends the program.
+        env.xdotool("windowactivate", "--sync", box, check=False)
+        env.key("Return")
+        assert app.wait(15) is not None
+        assert not env.x_windows(name="^Tonalis$"), "a Tonalis window is left"
+
+
+def window_type(env, wid: int) -> str:
+    """The window's _NET_WM_WINDOW_TYPE as xprop prints it."""
+    from harness import _run
+    return _run(["xprop", "-id", str(wid), "_NET_WM_WINDOW_TYPE"], env=env.env, timeout=10,
+                check=False).stdout.decode()

@@ -42,6 +42,17 @@ constexpr const char* Usage =
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n";
 
+void showMessageBox(GtkWindow* owner, std::string_view utf8Text) {
+  const std::string text(utf8Text);
+  GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s",
+                                          text.c_str());
+  gtk_window_set_title(GTK_WINDOW(box), "Tonalis");
+  gtk_widget_set_size_request(box, 240, -1);  // room for the title beside the buttons
+  gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
+  gtk_dialog_run(GTK_DIALOG(box));
+  gtk_widget_destroy(box);
+}
+
 struct NativeSources {
   guint wake = 0;
   guint board = 0;
@@ -62,6 +73,9 @@ int runProgram() {
       CmdToggleVisibility);
   LinuxClock clock;
   LinuxShell shell;
+  // The program's messages (no sound server, a device gone, ...) as GTK message boxes over
+  // the main window, waited for as a message box is.
+  shell.setMessageSink([&host](std::string_view text) { showMessageBox(host.window(), text); });
   LinuxBitmapSource bitmaps;
   LinuxSoundInput sound;
   LinuxHidHost hid;
