@@ -55,6 +55,7 @@ def test_tray_menu_reflects_and_drives_the_window():
     with LinuxEnv(name="linux-tray") as env:
         app, wid = start(env)
         assert "Tonalis" in env.item_property("Title")
+        assert "没有合成器" not in env.item_property("Title"), "composited: no note in the tip"
         menu = env.tray_menu()
         labels = [e["label"] for e in menu if e["type"] != "separator"]
         assert labels[:2] == ["连接小板", "隐藏界面"] and labels[-2:] == ["关于软件", "退出"], labels
@@ -144,6 +145,7 @@ def test_without_a_compositor_every_mode_shows_opaque():
         time.sleep(1.0)
         img = env.screenshot("nobackground-opaque")
         assert img.pixel_hex(52, 52) == 0x000000, "no compositor: black stays black instead of see-through"
+        assert "没有合成器，透明不可用" in env.item_property("Title"), "the tip says why"
         env.click_tray_item(["退出"])
         assert app.wait(10) == 0
 

@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t Rate = 65536;
 constexpr uint32_t BytesPerFrame = 2;  // mono, signed 16-bit
 // Packets of about 10 ms: the analysis every 28 ms sees sound that is at most that old.
-constexpr uint32_t FragmentBytes = Rate / 100 * BytesPerFrame;
+constexpr uint32_t FragmentBytes = Rate / 40 * BytesPerFrame;
 constexpr char DefaultMonitor[] = "@DEFAULT_MONITOR@";
 
 class LoopLock {

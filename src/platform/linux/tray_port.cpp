@@ -67,10 +67,36 @@ uint32_t menuItemCommand(GtkWidget* item) {
   return item ? GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), CommandKey)) : 0;
 }
 
+std::string trayTitle(std::string_view tip, bool composited) {
+  std::string title(tip);
+  if (!composited) {
+    if (!title.empty()) title += '\n';
+    title += NoCompositorNote;
+  }
+  return title;
+}
+
 LinuxTrayPort::LinuxTrayPort(Events events, uint32_t activationCommand)
-    : events_(std::move(events)), activationCommand_(activationCommand) {}
+    : events_(std::move(events)), activationCommand_(activationCommand) {
+  // Whether transparency can show is part of the tip, and may change while the program runs.
+  if (GdkScreen* screen = gdk_screen_get_default()) {
+    screen_ = screen;
+    compositedHandler_ = g_signal_connect(screen, "composited-changed", G_CALLBACK(onCompositedChanged), this);
+  }
+}
+
+void LinuxTrayPort::onCompositedChanged(GdkScreen*, gpointer self) {
+  static_cast<LinuxTrayPort*>(self)->showTitle();
+}
+
+void LinuxTrayPort::showTitle() {
+  if (!indicator_) return;
+  const bool composited = screen_ && gdk_screen_is_composited(screen_);
+  app_indicator_set_title(indicator_, trayTitle(tip_, composited).c_str());
+}
 
 LinuxTrayPort::~LinuxTrayPort() {
+  if (screen_ && compositedHandler_) g_signal_handler_disconnect(screen_, compositedHandler_);
   if (menuRequest_) g_source_remove(menuRequest_);
   if (menuRoot_ && aboutToShowHandler_) g_signal_handler_disconnect(menuRoot_, aboutToShowHandler_);
   if (menuRoot_) g_object_unref(menuRoot_);
@@ -119,7 +145,7 @@ bool LinuxTrayPort::addIcon(uint32_t, std::string_view tip) {
     app_indicator_set_menu(indicator_, GTK_MENU(menu_));
     watchMenuRoot();
   }
-  app_indicator_set_title(indicator_, tip_.c_str());
+  showTitle();
   app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
   shown_ = true;
   // A desktop may read the menu before it announces an opening: have it ready.
@@ -168,7 +194,7 @@ void LinuxTrayPort::removeIcon() {
 void LinuxTrayPort::setTip(std::string_view tip) {
   tip_ = std::string(tip);
   // The indicator's title is what desktops show on hover (kept for an icon added later).
-  if (indicator_) app_indicator_set_title(indicator_, tip_.c_str());
+  showTitle();
 }
 
 void LinuxTrayPort::showBalloon(std::string_view title, std::string_view text) {

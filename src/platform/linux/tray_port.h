@@ -12,6 +12,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/tray_port.h"
@@ -32,6 +33,13 @@ void fillGtkMenu(GtkMenuShell* menu, const std::vector<MenuItem>& items,
                  void (*activated)(GtkMenuItem*, gpointer), gpointer data);
 // The command id a command item of fillGtkMenu carries; 0 for any other widget.
 uint32_t menuItemCommand(GtkWidget* item);
+
+// Said under the tip where no compositing manager runs: the transparency settings then
+// show opaque.
+inline constexpr std::string_view NoCompositorNote = "没有合成器，透明不可用";
+// What the indicator's title (the tip desktops show on hover) says: the tip, and the note
+// when the screen is not composited.
+std::string trayTitle(std::string_view tip, bool composited);
 
 class LinuxTrayPort : public TrayPort {
  public:
@@ -59,6 +67,8 @@ class LinuxTrayPort : public TrayPort {
   static void onActivated(GtkMenuItem* item, gpointer self);
   static gboolean onAboutToShow(GObject* root, gpointer self);
   static gboolean requestMenu(gpointer self);
+  static void onCompositedChanged(GdkScreen* screen, gpointer self);
+  void showTitle();
   void scheduleMenuRequest();
   void watchMenuRoot();
   std::string iconFolder();
@@ -71,6 +81,8 @@ class LinuxTrayPort : public TrayPort {
   gulong aboutToShowHandler_ = 0;
   guint menuRequest_ = 0;           // an idle source asking the core for the menu
   std::string tip_;
+  GdkScreen* screen_ = nullptr;     // whose compositing manager we follow
+  gulong compositedHandler_ = 0;
   std::string iconPath_;            // the PNG the desktop shows, written at the first icon
   bool shown_ = false;
 };
