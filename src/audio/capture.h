@@ -24,7 +24,7 @@ namespace tonalis {
 inline constexpr int32_t CaptureBufferBytes = BlockSamples * 2;  // one block as 16-bit PCM
 
 // Timing of the capture loop, in milliseconds.
-inline constexpr uint32_t CaptureWaitMillis = 10;     // longest wait for a packet (exit, events, silence)
+inline constexpr uint32_t CaptureWaitMillis = 28;     // longest wait for a packet, a frame (exit, events, silence)
 inline constexpr uint32_t CaptureGapMillis = 50;      // no packet this long: the gap is filled with silence
 inline constexpr uint32_t CaptureQuietMillis = 500;   // a capture stream this late: silence meanwhile
 inline constexpr uint32_t CaptureStallMillis = 1000;  // a capture stream silent this long has stalled

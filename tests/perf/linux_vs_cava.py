@@ -3,7 +3,8 @@
 
 One run, one virtual desktop (Xvfb 1920 x 1080 with openbox and xcompmgr, a private session bus
 with a tray watcher, a PulseAudio null sink whose monitor is the default input, as in
-tests/linux_e2e), music playing into the sink the whole time. One after the other:
+tests/linux_e2e), music playing into the sink the whole time. One after the other (tonalis
+and cava in turn for --rounds rounds; the table shows each figure's median over the rounds):
 
   start-up    Tonalis started 3 times (ended with SIGTERM each time). The time from the spawn to
               the first frame: the first grab of the screen in which the window is mapped and at
@@ -29,7 +30,7 @@ Exits 0 whatever the figures; 1 when something could not be measured (a program 
 died or showed nothing), with the reason.
 
 Usage: python3 tests/perf/linux_vs_cava.py [--binary build/native/src/platform/linux/tonalis]
-           [--seconds 10] [--starts 3] [--json out/perf/linux_vs_cava.json]
+           [--seconds 10] [--starts 3] [--rounds 3] [--json out/perf/linux_vs_cava.json]
 
 The machine's other load shows in the figures: run it on a quiet machine, or read the ratios
 (taken from the same run) rather than the absolute percentages.
@@ -232,7 +233,7 @@ def splash_over(screen, rect):
     return sum(1 for p in screen.grab((left + 10, top + 10, width - 20, height - 40)) if p == 0x1E1E1E) > 1000
 
 
-def measure_tonalis(env, binary, screen, seconds):
+def measure_tonalis(env, binary, screen, seconds, with_memory):
     app = env._spawn([str(binary)], "tonalis", cwd=env.run_dir)
     wid = main_window(env)
     rect = env.x_geometry(wid)
@@ -247,10 +248,12 @@ def measure_tonalis(env, binary, screen, seconds):
     pids = {"program": app.pid, "x": env_process(env, "xvfb"), "compositor": env_process(env, "xcompmgr"),
             "pulseaudio": env_process(env, "pulseaudio")}
     cpu = measure_cpu(pids, seconds, alive)
-    env.screenshot("tonalis")
-    time.sleep(max(0.0, heard_from + MUSIC_HEARD - time.monotonic()))
-    alive()
-    mem = memory(app.pid)
+    mem = None
+    if with_memory:
+        env.screenshot("tonalis")
+        time.sleep(max(0.0, heard_from + MUSIC_HEARD - time.monotonic()))
+        alive()
+        mem = memory(app.pid)
     app.stop(grace=5.0)
     return cpu, mem
 
@@ -282,7 +285,6 @@ def measure_cava(env, screen, seconds):
     pids = {"program": cava, "terminal": term.pid, "x": env_process(env, "xvfb"),
             "compositor": env_process(env, "xcompmgr"), "pulseaudio": env_process(env, "pulseaudio")}
     cpu = measure_cpu(pids, seconds, alive)
-    env.screenshot("cava")
     term.stop(grace=5.0)
     return cpu
 
@@ -290,9 +292,14 @@ def measure_cava(env, screen, seconds):
 # -- the run -------------------------------------------------------------------------------------
 
 
-def run(binary, seconds, starts):
-    # Beyond the measured stretches: the starts, the splash, the warm-ups, the memory wait.
-    music_len = starts * 8.0 + 2 * (WARM_UP + seconds) + MUSIC_HEARD + 60.0
+def median_figures(rounds):
+    """Each figure's median over the rounds."""
+    return {k: round(statistics.median(r[k] for r in rounds), 2) for k in rounds[0]}
+
+
+def run(binary, seconds, starts, rounds):
+    # Beyond the measured stretches: the starts, the splashes, the warm-ups, the memory wait.
+    music_len = starts * 8.0 + rounds * 2 * (WARM_UP + seconds + 8.0) + MUSIC_HEARD + 60.0
     figures = {}
     with LinuxEnv(name="perf-linux-vs-cava", width=WIDTH, height=HEIGHT) as env:
         screen = Screen(env.display)
@@ -304,8 +311,17 @@ def run(binary, seconds, starts):
             times = [first_frame(env, binary, screen, i) for i in range(starts)]
             figures["first_frame_s"] = [round(t, 3) for t in times]
             figures["first_frame_median_s"] = round(statistics.median(times), 3)
-            figures["tonalis"], figures["tonalis_memory_kib"] = measure_tonalis(env, binary, screen, seconds)
-            figures["cava"] = measure_cava(env, screen, seconds)
+            # The two in turn, round after round: a burst of the machine's other load falls on
+            # one stretch of one program, and the medians leave it out.
+            t_rounds, c_rounds = [], []
+            for i in range(rounds):
+                cpu, mem = measure_tonalis(env, binary, screen, seconds, with_memory=i == 0)
+                t_rounds.append(cpu)
+                if mem:
+                    figures["tonalis_memory_kib"] = mem
+                c_rounds.append(measure_cava(env, screen, seconds))
+            figures["tonalis_rounds"], figures["cava_rounds"] = t_rounds, c_rounds
+            figures["tonalis"], figures["cava"] = median_figures(t_rounds), median_figures(c_rounds)
             if not player.running:
                 raise NotMeasured("the music ended before the measurements did")
             player.stop()
@@ -318,10 +334,10 @@ def total(cpu):
     return cpu["program"] + cpu.get("terminal", 0.0) + cpu["x"] + cpu["compositor"]
 
 
-def report(figures, seconds):
+def report(figures, seconds, rounds):
     t, c = figures["tonalis"], figures["cava"]
-    print(f"CPU, % of one core over {seconds:g} s, music playing, {WIDTH} x {HEIGHT}, "
-          f"load average {os.getloadavg()[0]:.1f}")
+    print(f"CPU, % of one core, median of {rounds} rounds of {seconds:g} s each, music playing, "
+          f"{WIDTH} x {HEIGHT}, load average {os.getloadavg()[0]:.1f}")
     print(f"{'':<22}{'program':>9}{'xterm':>8}{'X':>7}{'xcompmgr':>10}{'with X':>9}{'pulse':>8}")
     for label, f in (("tonalis (window)", t), ("cava (24 bars, 36/s)", c)):
         term = f"{f['terminal']:>8.1f}" if "terminal" in f else f"{'-':>8}"
@@ -331,6 +347,9 @@ def report(figures, seconds):
     ratio = f"{t['program'] / own_c:.2f}" if own_c else "n/a"
     ratio_x = f"{total(t) / total(c):.2f}" if total(c) else "n/a"
     print(f"tonalis / cava: {ratio} (programs; cava with its xterm), {ratio_x} (with X and compositor)")
+    per_round = ", ".join(f"{total(a) / total(b):.2f}" if total(b) else "n/a"
+                          for a, b in zip(figures["tonalis_rounds"], figures["cava_rounds"]))
+    print(f"  with X, round by round: {per_round}")
     starts = ", ".join(f"{s * 1000:.0f}" for s in figures["first_frame_s"])
     print(f"tonalis start to first frame: median {figures['first_frame_median_s'] * 1000:.0f} ms ({starts} ms)")
     mem = figures["tonalis_memory_kib"]
@@ -344,6 +363,7 @@ def main():
                     help="the native program measured (scripts/build native)")
     ap.add_argument("--seconds", type=float, default=10.0, help="length of each measured stretch")
     ap.add_argument("--starts", type=int, default=3, help="starts timed to the first frame")
+    ap.add_argument("--rounds", type=int, default=3, help="measured stretches of each program, taken in turn")
     ap.add_argument("--json", help="also write the figures to this file")
     args = ap.parse_args()
 
@@ -353,15 +373,16 @@ def main():
         return 1
     try:
         ensure_packages("cava", "xterm")
-        figures = run(binary, args.seconds, args.starts)
+        figures = run(binary, args.seconds, args.starts, args.rounds)
     except (NotMeasured, E2EError, subprocess.CalledProcessError) as e:
         print(f"not measured: {e}", file=sys.stderr)
         return 1
-    report(figures, args.seconds)
+    report(figures, args.seconds, args.rounds)
     if args.json:
         out = Path(args.json)
         out.parent.mkdir(parents=True, exist_ok=True)
-        out.write_text(json.dumps({"binary": str(binary), "seconds": args.seconds, "screen": [WIDTH, HEIGHT],
+        out.write_text(json.dumps({"binary": str(binary), "seconds": args.seconds, "rounds": args.rounds,
+                                   "screen": [WIDTH, HEIGHT],
                                    "figures": figures}, indent=2) + "\n")
         print(f"figures written to {out}")
     return 0

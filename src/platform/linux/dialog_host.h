@@ -1,8 +1,7 @@
 // The GTK side of a CDialog: a top-level window built from the dialog's template (the
 // main window: one drawing area; the About box: its labels, picture and button), a
 // nested main loop as the modal run, GLib timers, and posting from any thread into the
-// main loop. GDK's pointer and key events become the core's events in one place
-// (eventFromGdk).
+// main loop. GDK's pointer and key events become the core's events in event_translation.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -18,11 +17,6 @@
 #include "framework/dialog.h"
 
 namespace tonalis::lnx {
-
-// The event a pointer or key event of a dialog window stands for, if any: presses,
-// double-clicks and releases of the left, middle and right buttons and motion, in the
-// window's coordinates; key presses (Enter, Escape, any other key).
-std::optional<Event> eventFromGdk(const GdkEvent& event);
 
 class LinuxDialogHost : public DialogHost {
  public:
