@@ -23,26 +23,35 @@ def demo_sound(path: Path, seconds: float) -> Path:
     return write_wav(path, samples + chord, rate)
 
 
-def main(argv):
-    seconds = float(argv[1]) if len(argv) > 1 else 15.0
+def run_demo(env, seconds: float, start, close, name: str) -> None:
+    """The demo on a running environment: `start()` starts the program and waits for its
+    window, `close()` asks it to end. The screenshots are copied to out/ as `name`-*.png."""
+    wav = demo_sound(env.run_dir / "demo.wav", seconds)
+    app = start()
+    time.sleep(1.0)
+    shots = [env.screenshot("splash")]
+    env.play_wav(wav)
+    time.sleep(4.0)  # the splash ends about 4 s after start
+    for i in range(4):
+        time.sleep((seconds - 5.0) / 4)
+        shots.append(env.screenshot(f"spectrum-{i + 1}"))
+    close()
+    app.wait(15)
     OUT.mkdir(exist_ok=True)
-    with Env(name="demo", width=1280, height=720) as env:
-        wav = demo_sound(env.run_dir / "demo.wav", seconds)
-        app = env.run_tonalis()
-        env.wait_window(timeout=30)
-        time.sleep(1.0)
-        shots = [env.screenshot("splash")]
-        env.play_wav(wav)
-        time.sleep(4.0)  # the splash ends about 4 s after start
-        for i in range(4):
-            time.sleep((seconds - 5.0) / 4)
-            shots.append(env.screenshot(f"spectrum-{i + 1}"))
-        env.post_close()
-        app.wait(15)
     for shot in shots:
-        target = OUT / shot.path.name.replace("demo-", "tonalis-")
+        target = OUT / shot.path.name.replace(f"{env.name}-", f"{name}-")
         shutil.copyfile(shot.path, target)
         print(f"screenshot: {target.relative_to(REPO)}")
+
+
+def main(argv):
+    seconds = float(argv[1]) if len(argv) > 1 else 15.0
+    with Env(name="demo", width=1280, height=720) as env:
+        def start():
+            app = env.run_tonalis()
+            env.wait_window(timeout=30)
+            return app
+        run_demo(env, seconds, start, env.post_close, "tonalis")
     return 0
 
 

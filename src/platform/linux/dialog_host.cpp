@@ -39,17 +39,7 @@ std::string withoutCarriageReturns(std::string_view text) {
 
 GdkPixbuf* bitmapPixbuf(int id) {
   for (const EmbeddedAsset& asset : embeddedAssets()) {
-    if (asset.id != id) continue;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    GdkPixbuf* pixbuf = nullptr;
-    if (gdk_pixbuf_loader_write(loader, asset.bytes, asset.size, nullptr) && gdk_pixbuf_loader_close(loader, nullptr)) {
-      pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
-      if (pixbuf) g_object_ref(pixbuf);
-    } else {
-      gdk_pixbuf_loader_close(loader, nullptr);
-    }
-    g_object_unref(loader);
-    return pixbuf;
+    if (asset.id == id) return pixbufFromBytes({asset.bytes, asset.size});
   }
   return nullptr;
 }

@@ -14,8 +14,7 @@ constexpr const char* IndicatorId = "tonalis";
 
 }  // namespace
 
-GdkPixbuf* loadProgramIcon() {
-  const std::span<const unsigned char> bytes = programIconFile();
+GdkPixbuf* pixbufFromBytes(std::span<const unsigned char> bytes) {
   GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
   GdkPixbuf* pixbuf = nullptr;
   if (gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), nullptr) &&
@@ -28,6 +27,8 @@ GdkPixbuf* loadProgramIcon() {
   g_object_unref(loader);
   return pixbuf;
 }
+
+GdkPixbuf* loadProgramIcon() { return pixbufFromBytes(programIconFile()); }
 
 void fillGtkMenu(GtkMenuShell* menu, const std::vector<MenuItem>& items,
                  void (*activated)(GtkMenuItem*, gpointer), gpointer data) {

@@ -23,6 +23,9 @@ namespace tonalis::lnx {
 
 // The bytes of the program's icon file (a Windows .ico, compiled in).
 std::span<const unsigned char> programIconFile();
+// An image file's bytes (PNG, ICO, BMP, ...) as a pixbuf (a new reference), or null when
+// they cannot be decoded.
+GdkPixbuf* pixbufFromBytes(std::span<const unsigned char> bytes);
 // The program's icon as a pixbuf (a new reference), or null when it cannot be decoded.
 GdkPixbuf* loadProgramIcon();
 
