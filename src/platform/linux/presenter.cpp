@@ -132,35 +132,10 @@ void LinuxPresenter::present(const Presentation& frame) {
       gtk_widget_set_opacity(GTK_WIDGET(window_.window()), opacity);
     }
     gtk_widget_queue_draw(area_);
-  } else if (!paintNow(frame.changed)) {
+  } else {
     for (const Rect& r : frame.changed) gtk_widget_queue_draw_area(area_, r.left, r.top, r.width(), r.height());
   }
   shown_ = Shown{frame.source.pixels, frame.surface, frame.destination, frame.size, frame.constantAlpha, alpha};
-}
-
-bool LinuxPresenter::paintNow(std::span<const Rect> changed) {
-  // The changed rectangles straight onto the window, now: no wait for GTK's next frame
-  // (a second wake-up a frame) and no pass through its widgets. The drawing area fills the
-  // window from its corner, so window and area coordinates are the same.
-  GtkWidget* top = gtk_widget_get_toplevel(area_);
-  GdkWindow* window = top ? gtk_widget_get_window(top) : nullptr;
-  GtkAllocation a;
-  gtk_widget_get_allocation(area_, &a);
-  if (!window || !gtk_widget_get_mapped(area_) || a.x != 0 || a.y != 0 || !gdk_window_has_native(window)) {
-    return false;
-  }
-  cairo_region_t* region = cairo_region_create();
-  for (const Rect& r : changed) {
-    const cairo_rectangle_int_t box{r.left, r.top, r.width(), r.height()};
-    cairo_region_union_rectangle(region, &box);
-  }
-  GdkDrawingContext* context = gdk_window_begin_draw_frame(window, region);
-  if (context) {
-    draw(gdk_drawing_context_get_cairo_context(context));
-    gdk_window_end_draw_frame(window, context);
-  }
-  cairo_region_destroy(region);
-  return context != nullptr;
 }
 
 gboolean LinuxPresenter::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {

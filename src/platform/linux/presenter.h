@@ -10,7 +10,6 @@
 
 #include <memory>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "platform/linux/window_port.h"
@@ -42,9 +41,6 @@ class LinuxPresenter : public Presenter {
 
   // Paints the clip region of `cr` from the last frame: the drawing area's draw handler.
   void draw(cairo_t* cr);
-  // Paints `changed` of the last frame onto the window at once; false when it cannot (not
-  // shown yet), and the rectangles are queued for GTK's next frame instead.
-  bool paintNow(std::span<const Rect> changed);
 
   // Black pixels of `area` to transparent, the others opaque: source (RGB24) words to
   // premultiplied ARGB32 words of the same layout.
