@@ -133,9 +133,32 @@ void LinuxPresenter::present(const Presentation& frame) {
     }
     gtk_widget_queue_draw(area_);
   } else {
-    for (const Rect& r : frame.changed) gtk_widget_queue_draw_area(area_, r.left, r.top, r.width(), r.height());
+    // The changed rectangles as one region, made in one go (not merged rectangle by
+    // rectangle), painted onto the window now: GTK would otherwise schedule a frame of its
+    // own and come back for it, a second pass through the main loop every frame.
+    boxes_.clear();
+    for (const Rect& r : frame.changed) boxes_.push_back({r.left, r.top, r.width(), r.height()});
+    cairo_region_t* region = cairo_region_create_rectangles(boxes_.data(), int(boxes_.size()));
+    if (!paintNow(region)) gtk_widget_queue_draw_region(area_, region);
+    cairo_region_destroy(region);
   }
   shown_ = Shown{frame.source.pixels, frame.surface, frame.destination, frame.size, frame.constantAlpha, alpha};
+}
+
+bool LinuxPresenter::paintNow(const cairo_region_t* region) {
+  // The drawing area fills its window from the corner: the window's coordinates are the
+  // frame's. Until the window is on the screen, GTK's own frame paints it.
+  GtkWidget* top = gtk_widget_get_toplevel(area_);
+  GdkWindow* window = top ? gtk_widget_get_window(top) : nullptr;
+  if (!window || !gtk_widget_get_mapped(area_)) return false;
+  GtkAllocation a;
+  gtk_widget_get_allocation(area_, &a);
+  if (a.x != 0 || a.y != 0) return false;
+  GdkDrawingContext* context = gdk_window_begin_draw_frame(window, region);
+  if (!context) return false;
+  draw(gdk_drawing_context_get_cairo_context(context));
+  gdk_window_end_draw_frame(window, context);
+  return true;
 }
 
 gboolean LinuxPresenter::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {

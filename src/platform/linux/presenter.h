@@ -41,6 +41,8 @@ class LinuxPresenter : public Presenter {
 
   // Paints the clip region of `cr` from the last frame: the drawing area's draw handler.
   void draw(cairo_t* cr);
+  // Paints `region` of the last frame onto the window at once; false when it cannot yet.
+  bool paintNow(const cairo_region_t* region);
 
   // Black pixels of `area` to transparent, the others opaque: source (RGB24) words to
   // premultiplied ARGB32 words of the same layout.
@@ -68,6 +70,7 @@ class LinuxPresenter : public Presenter {
 
   LinuxWindowPort& window_;
   GtkWidget* area_ = nullptr;
+  std::vector<cairo_rectangle_int_t> boxes_;  // a frame's changed rectangles, kept for the next
   gulong drawHandler_ = 0;
   std::vector<std::unique_ptr<Buffer>> buffers_;
   std::optional<Shown> shown_;
