@@ -583,17 +583,18 @@ class Env:
         self.stop(failed=failed)
         return False
 
-    def start(self) -> None:
-        t0 = time.monotonic()
+    def _begin(self, home: Path, dropped: tuple, own: dict) -> None:
+        """The run's folders and environment: a private home, runtime, cache and sound server
+        folders, the caller's environment without `dropped` prefixes and DISPLAY, then `own`
+        and extra_env. Registers the Env as live (stopped on an interrupt)."""
         _reap_stale_run_dirs()
         self.run_dir.mkdir(parents=True)
         self.out_dir.mkdir(parents=True, exist_ok=True)
-        home = E2E_DIR / "home"
         for d in (home, self.run_dir / "xdg", self.run_dir / "pulse", self.run_dir / "cache"):
             d.mkdir(parents=True, exist_ok=True)
             os.chmod(d, 0o700)
         (self.run_dir / "pulse-client.conf").write_text("autospawn = no\n")
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "WINE", "XDG_", "DBUS_"))}
+        env = {k: v for k, v in os.environ.items() if not k.startswith(dropped)}
         env.pop("DISPLAY", None)
         env.update({
             _TAG_VAR: self.tag,
@@ -606,15 +607,21 @@ class Env:
             "PULSE_CLIENTCONFIG": str(self.run_dir / "pulse-client.conf"),
             # With no server this points nowhere, and autospawn is off: programs see no sound card.
             "PULSE_SERVER": "unix:" + str(self.run_dir / "pulse" / "native"),
+        })
+        env.update(own)
+        env.update(self.extra_env)
+        self.env = env
+        _live_envs.append(self)
+        self._started = True
+
+    def start(self) -> None:
+        t0 = time.monotonic()
+        self._begin(E2E_DIR / "home", ("PULSE_", "WINE", "XDG_", "DBUS_"), {
             "WINEPREFIX": str(self.prefix),
             "WINEARCH": "win64",
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         })
-        env.update(self.extra_env)
-        self.env = env
-        _live_envs.append(self)
-        self._started = True
 
         self._start_x()
         self.timings["x"] = time.monotonic() - t0

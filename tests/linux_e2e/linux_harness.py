@@ -47,36 +47,11 @@ class LinuxEnv(harness.Env):
 
     def start(self) -> None:
         t0 = time.monotonic()
-        harness._reap_stale_run_dirs()
-        self.run_dir.mkdir(parents=True)
-        self.out_dir.mkdir(parents=True, exist_ok=True)
-        home = self.run_dir / "home"
-        for d in (home, self.run_dir / "xdg", self.run_dir / "pulse", self.run_dir / "cache"):
-            d.mkdir(parents=True, exist_ok=True)
-            os.chmod(d, 0o700)
-        (self.run_dir / "pulse-client.conf").write_text("autospawn = no\n")
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("PULSE_", "WINE", "XDG_", "DBUS_", "WAYLAND_", "GDK_", "GTK_"))}
-        env.pop("DISPLAY", None)
-        env.update({
-            harness._TAG_VAR: self.tag,
-            "HOME": str(home),
-            "XDG_RUNTIME_DIR": str(self.run_dir / "xdg"),
-            "XDG_CONFIG_HOME": str(home / ".config"),
-            "XDG_CACHE_HOME": str(self.run_dir / "cache"),
-            "PULSE_RUNTIME_PATH": str(self.run_dir / "pulse"),
-            "PULSE_STATE_PATH": str(self.run_dir / "pulse"),
-            "PULSE_CLIENTCONFIG": str(self.run_dir / "pulse-client.conf"),
-            "PULSE_SERVER": "unix:" + str(self.run_dir / "pulse" / "native"),
+        self._begin(self.run_dir / "home", ("PULSE_", "WINE", "XDG_", "DBUS_", "WAYLAND_", "GDK_", "GTK_"), {
             "GDK_BACKEND": "x11",
             "NO_AT_BRIDGE": "1",
             "LANG": "C.UTF-8",
         })
-        env.update(self.extra_env)
-        self.env = env
-        harness._live_envs.append(self)
-        self._started = True
-
         self._start_x()
         if self.composite:
             self._spawn(["xcompmgr"], "xcompmgr")
