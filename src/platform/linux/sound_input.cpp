@@ -200,6 +200,7 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
   LoopLock lock(loop_);
   closeStream();
   if (!connect()) return SoundNotFound;
+  clearQueue();
   const char* device = nullptr;
   if (source.kind == SourceKind::Playing) device = DefaultMonitor;
   if (source.kind == SourceKind::Device) device = source.deviceId.c_str();
@@ -260,34 +261,30 @@ uint32_t LinuxSoundInput::waitPacket(uint32_t timeoutMillis) {
 
 uint32_t LinuxSoundInput::nextPacket(SoundPacket& packet) {
   packet = {};
-  if (!loop_) return SoundError;
-  LoopLock lock(loop_);
+  std::lock_guard lock(dataMutex_);
   if (!stream_) return SoundError;
-  if (!context_ || pa_context_get_state(context_) != PA_CONTEXT_READY ||
-      pa_stream_get_state(stream_) != PA_STREAM_READY) {
-    return SoundDeviceInvalidated;
+  if (streamFailed_) return SoundDeviceInvalidated;
+  // The last packet, given back or not, is consumed now.
+  if (!handedOut_.bytes.empty()) spare_.push_back(std::move(handedOut_));
+  handedOut_ = {};
+  if (queue_.empty()) return SoundOk;
+  handedOut_ = std::move(queue_.front());
+  queue_.pop_front();
+  queuedBytes_ -= handedOut_.bytes.size();
+  if (handedOut_.silentFrames > 0) {
+    packet.frames = handedOut_.silentFrames;
+    packet.silent = true;
+  } else {
+    packet.frames = uint32_t(handedOut_.bytes.size() / BytesPerFrame);
+    packet.data = handedOut_.bytes.data();
   }
-  if (peeked_) {  // the last packet was not given back: it is consumed now
-    pa_stream_drop(stream_);
-    peeked_ = false;
-  }
-  const void* data = nullptr;
-  size_t bytes = 0;
-  if (pa_stream_peek(stream_, &data, &bytes) < 0) return SoundDeviceInvalidated;
-  if (bytes == 0) return SoundOk;
-  peeked_ = true;
-  packet.frames = uint32_t(bytes / BytesPerFrame);
-  // A hole in the stream (nothing recorded for a while) is silence of its length.
-  packet.silent = data == nullptr;
-  packet.data = static_cast<const uint8_t*>(data);
   return SoundOk;
 }
 
 uint32_t LinuxSoundInput::releasePacket(uint32_t) {
-  if (!loop_) return SoundError;
-  LoopLock lock(loop_);
-  if (stream_ && peeked_) pa_stream_drop(stream_);
-  peeked_ = false;
+  std::lock_guard lock(dataMutex_);
+  if (!handedOut_.bytes.empty()) spare_.push_back(std::move(handedOut_));
+  handedOut_ = {};
   return SoundOk;
 }
 
@@ -299,13 +296,20 @@ void LinuxSoundInput::close() {
 
 void LinuxSoundInput::closeStream() {
   if (!stream_) return;
-  if (peeked_ && pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_drop(stream_);
-  peeked_ = false;
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
   pa_stream_set_read_callback(stream_, nullptr, nullptr);
   pa_stream_disconnect(stream_);
   pa_stream_unref(stream_);
+  std::lock_guard lock(dataMutex_);
   stream_ = nullptr;
+}
+
+void LinuxSoundInput::clearQueue() {
+  std::lock_guard lock(dataMutex_);
+  for (Chunk& chunk : queue_) spare_.push_back(std::move(chunk));
+  queue_.clear();
+  queuedBytes_ = 0;
+  streamFailed_ = false;
 }
 
 uint32_t LinuxSoundInput::takeEvents() { return events_.exchange(0); }
@@ -318,10 +322,18 @@ void LinuxSoundInput::wake() {
   dataReady_.notify_all();
 }
 
-void LinuxSoundInput::contextState(pa_context*, void* self) {
+void LinuxSoundInput::streamFailed() {
+  {
+    std::lock_guard lock(dataMutex_);
+    streamFailed_ = true;
+  }
+  wake();  // the capture loop finds out at once
+}
+
+void LinuxSoundInput::contextState(pa_context* c, void* self) {
   auto* me = static_cast<LinuxSoundInput*>(self);
   pa_threaded_mainloop_signal(me->loop_, 0);
-  me->wake();  // a server gone: the capture loop finds out at once
+  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c))) me->streamFailed();
 }
 
 void LinuxSoundInput::contextEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t, void* self) {
@@ -347,14 +359,53 @@ void LinuxSoundInput::defaultsRead(pa_context*, const pa_server_info* info, void
   me->defaults_ = {source, sink};
 }
 
-void LinuxSoundInput::streamState(pa_stream*, void* self) {
+void LinuxSoundInput::streamState(pa_stream* s, void* self) {
   auto* me = static_cast<LinuxSoundInput*>(self);
   pa_threaded_mainloop_signal(me->loop_, 0);
+  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) me->streamFailed();
+}
+
+void LinuxSoundInput::streamRead(pa_stream* s, size_t, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  me->takeRecorded(s);
   me->wake();
 }
 
-void LinuxSoundInput::streamRead(pa_stream*, size_t, void* self) {
-  static_cast<LinuxSoundInput*>(self)->wake();
+void LinuxSoundInput::takeRecorded(pa_stream* s) {
+  std::lock_guard lock(dataMutex_);
+  for (;;) {
+    const void* data = nullptr;
+    size_t bytes = 0;
+    if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
+    if (data == nullptr) {
+      // A hole: its length in frames, kept apart so that it stays silence.
+      Chunk hole;
+      hole.silentFrames = uint32_t(bytes / BytesPerFrame);
+      queue_.push_back(std::move(hole));
+    } else {
+      // Sound joins the sound before it, up to a size: few packets for whatever the capture
+      // thread has not taken yet.
+      if (queue_.empty() || queue_.back().silentFrames > 0 || queue_.back().bytes.size() >= MaxChunkBytes) {
+        Chunk chunk;
+        if (!spare_.empty()) {
+          chunk = std::move(spare_.back());
+          spare_.pop_back();
+          chunk.bytes.clear();
+        }
+        queue_.push_back(std::move(chunk));
+      }
+      const auto* from = static_cast<const uint8_t*>(data);
+      queue_.back().bytes.insert(queue_.back().bytes.end(), from, from + bytes);
+      queuedBytes_ += bytes;
+    }
+    pa_stream_drop(s);
+  }
+  // A capture thread that has fallen behind loses the oldest sound, never the newest.
+  while (queuedBytes_ > MaxQueuedBytes && queue_.size() > 1) {
+    queuedBytes_ -= queue_.front().bytes.size();
+    spare_.push_back(std::move(queue_.front()));
+    queue_.pop_front();
+  }
 }
 
 }  // namespace tonalis::lnx

@@ -4,12 +4,17 @@
 // program's own rate (65 536 Hz mono 16-bit), which the converter passes through untouched.
 // Server events (default changes, sources that come and go) become the port's flags; a
 // server that goes away invalidates the stream, and the next open connects again.
+// The server's packets are copied out on the loop's own thread as they arrive: the capture
+// thread takes them from the port's queue and never waits for the loop's lock, nor wakes
+// the loop to give a packet back.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <pulse/pulseaudio.h>
 
@@ -61,17 +66,34 @@ class LinuxSoundInput : public SoundInput {
   static void streamRead(pa_stream* s, size_t bytes, void* self);
   static void defaultsRead(pa_context* c, const pa_server_info* info, void* self);
   void wake();  // a waitPacket caller: something to look at
+  void streamFailed();  // the stream or its server is gone: the capture thread hears it next
+  void takeRecorded(pa_stream* s);  // on the loop thread: the server's packets to the queue
+  void clearQueue();
+
+  // What the server recorded and the capture thread has not taken yet: sound, or a hole
+  // (nothing recorded for a while) of so many frames.
+  struct Chunk {
+    std::vector<uint8_t> bytes;
+    uint32_t silentFrames = 0;
+  };
+  // The most kept for a capture thread that is late: the newest sound is what it shows.
+  static constexpr size_t MaxQueuedBytes = 65536 * 2 * 2;  // two seconds
+  static constexpr size_t MaxChunkBytes = 16384;
 
   std::string appName_;
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
-  bool peeked_ = false;
   Defaults defaults_;  // as known to the loop thread, for telling what an event changed
   std::atomic<uint32_t> events_{0};
-  std::mutex dataMutex_;
+  std::mutex dataMutex_;  // guards what follows
   std::condition_variable dataReady_;
   bool dataSignalled_ = false;
+  bool streamFailed_ = false;
+  std::deque<Chunk> queue_;
+  size_t queuedBytes_ = 0;
+  std::vector<Chunk> spare_;  // taken chunks, their memory used again
+  Chunk handedOut_;           // the packet the capture thread holds
 };
 
 }  // namespace tonalis::lnx
