@@ -7,6 +7,10 @@
 
 #include "x_display.h"
 
+// X11's headers last: their macros clash with the program's names.
+#include <X11/Xutil.h>
+#include <gdk/gdkx.h>
+
 // GTK, GLib and fontconfig keep per-process caches that live until exit.
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\nleak:libfontconfig\n"
@@ -20,14 +24,24 @@ using testing::pumpEvents;
 
 constexpr uint32_t Black = 0x000000, White = 0xFFFFFF;
 
-TEST(KeyBlack, MakesBlackTransparentAndTheRestOpaqueInsideTheAreaOnly) {
-  std::vector<uint32_t> source = {0x000000, 0x000001, 0xFF000000, 0x123456,  //
-                                  0x000000, 0xFFFFFF, 0x010000, 0x000000};
-  std::vector<uint32_t> keyed(source.size(), 0xDEADBEEF);
-  LinuxPresenter::keyBlack({source.data(), 4, 2}, keyed.data(), Rect{0, 0, 4, 1});
-  LinuxPresenter::keyBlack({source.data(), 4, 2}, keyed.data(), Rect{2, 1, 9, 9});  // clipped to the buffer
-  EXPECT_EQ(keyed, (std::vector<uint32_t>{0x00000000, 0xFF000001, 0x00000000, 0xFF123456,  //
-                                          0xDEADBEEF, 0xDEADBEEF, 0xFF010000, 0x00000000}));
+TEST(ToArgb, MakesThePixelsOpaqueOrKeysBlackOutInsideTheAreaOnly) {
+  const std::vector<uint32_t> source = {0x000000, 0x000001, 0xFF000000, 0x123456,  //
+                                        0x000000, 0xFFFFFF, 0x010000, 0x000000};
+  struct Case {
+    bool keyBlack;
+    std::vector<uint32_t> expected;
+  };
+  const Case cases[] = {
+      {true, {0x00000000, 0xFF000001, 0x00000000, 0xFF123456, 0xDEADBEEF, 0xDEADBEEF, 0xFF010000, 0x00000000}},
+      {false, {0xFF000000, 0xFF000001, 0xFF000000, 0xFF123456, 0xDEADBEEF, 0xDEADBEEF, 0xFF010000, 0xFF000000}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint32_t> argb(source.size(), 0xDEADBEEF);
+    const PixelView view{const_cast<uint32_t*>(source.data()), 4, 2};
+    LinuxPresenter::toArgb(view, argb.data(), Rect{0, 0, 4, 1}, c.keyBlack);
+    LinuxPresenter::toArgb(view, argb.data(), Rect{2, 1, 9, 9}, c.keyBlack);  // clipped to the buffer
+    EXPECT_EQ(argb, c.expected) << "keyBlack " << c.keyBlack;
+  }
 }
 
 class PresenterOnScreen : public ::testing::Test {
@@ -68,19 +82,18 @@ class PresenterOnScreen : public ::testing::Test {
     presenter_.present(frame);
     pumpEvents(100);
   }
-  // The window's pixels as the screen shows them, 0x00RRGGBB.
+  // The window's pixels as the X server holds them, 0x00RRGGBB. Read from the server
+  // itself: GDK's own reading goes through cairo, which may answer from a copy of its own
+  // that knows nothing of rectangles put onto the window straight.
   std::vector<uint32_t> onScreen() {
-    std::vector<uint32_t> out(size_t(W) * H);
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gtk_widget_get_window(area_), 0, 0, W, H);
+    Display* display = gdk_x11_display_get_xdisplay(gtk_widget_get_display(window_));
+    XImage* shot = XGetImage(display, gdk_x11_window_get_xid(gtk_widget_get_window(window_)), 0, 0, W, H,
+                             AllPlanes, ZPixmap);
     if (!shot) return {};
-    const guchar* p = gdk_pixbuf_get_pixels(shot);
-    const int stride = gdk_pixbuf_get_rowstride(shot), n = gdk_pixbuf_get_n_channels(shot);
+    std::vector<uint32_t> out(size_t(W) * H);
     for (int y = 0; y < H; ++y)
-      for (int x = 0; x < W; ++x) {
-        const guchar* q = p + y * stride + x * n;
-        out[y * W + x] = uint32_t(q[0]) << 16 | uint32_t(q[1]) << 8 | q[2];
-      }
-    g_object_unref(shot);
+      for (int x = 0; x < W; ++x) out[y * W + x] = uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFFu;
+    XDestroyImage(shot);
     return out;
   }
   uint32_t at(const std::vector<uint32_t>& shot, int x, int y) { return shot[y * W + x]; }

@@ -23,6 +23,7 @@ void LinuxPresenter::attach(GtkWidget* area) {
 }
 
 void LinuxPresenter::detach() {
+  painter_.unbind();
   if (area_ && drawHandler_) g_signal_handler_disconnect(area_, drawHandler_);
   drawHandler_ = 0;
   area_ = nullptr;
@@ -66,17 +67,49 @@ bool LinuxPresenter::alphaShows() const {
   return gdk_screen_is_composited(gtk_widget_get_screen(GTK_WIDGET(window))) != FALSE;
 }
 
-void LinuxPresenter::keyBlack(const PixelView& source, uint32_t* keyed, const Rect& area) {
+void LinuxPresenter::toArgb(const PixelView& source, uint32_t* argb, const Rect& area, bool keyBlack) {
   const int32_t right = std::min(area.right, source.width);
   const int32_t bottom = std::min(area.bottom, source.height);
+  const int32_t left = std::max(area.left, 0);
   for (int32_t y = std::max(area.top, 0); y < bottom; ++y) {
     const uint32_t* in = source.pixels + size_t(y) * size_t(source.width);
-    uint32_t* out = keyed + size_t(y) * size_t(source.width);
-    for (int32_t x = std::max(area.left, 0); x < right; ++x) {
-      const uint32_t rgb = in[x] & 0x00FFFFFFu;
-      out[x] = rgb == 0 ? 0u : (rgb | 0xFF000000u);
+    uint32_t* out = argb + size_t(y) * size_t(source.width);
+    if (keyBlack) {
+      for (int32_t x = left; x < right; ++x) {
+        const uint32_t rgb = in[x] & 0x00FFFFFFu;
+        out[x] = rgb == 0 ? 0u : (rgb | 0xFF000000u);
+      }
+    } else {
+      for (int32_t x = left; x < right; ++x) out[x] = in[x] | 0xFF000000u;
     }
   }
+}
+
+bool LinuxPresenter::makeArgb(Buffer& buffer) {
+  if (buffer.keyed) return true;
+  const size_t count = size_t(buffer.view.width) * size_t(buffer.view.height);
+  buffer.argbMemory.reset(new (std::nothrow) uint32_t[count]);
+  if (!buffer.argbMemory) return false;
+  buffer.keyed = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(buffer.argbMemory.get()),
+                                                     CAIRO_FORMAT_ARGB32, buffer.view.width, buffer.view.height,
+                                                     buffer.view.width * 4);
+  if (cairo_surface_status(buffer.keyed) == CAIRO_STATUS_SUCCESS) return true;
+  cairo_surface_destroy(buffer.keyed);
+  buffer.keyed = nullptr;
+  buffer.argbMemory.reset();
+  return false;
+}
+
+GdkWindow* LinuxPresenter::directTarget() {
+  // The drawing area fills its window from the corner: the window's coordinates are the
+  // frame's.
+  GtkWidget* top = gtk_widget_get_toplevel(area_);
+  GdkWindow* window = top ? gtk_widget_get_window(top) : nullptr;
+  if (!window || !gtk_widget_get_mapped(area_)) return nullptr;
+  GtkAllocation a;
+  gtk_widget_get_allocation(area_, &a);
+  if (a.x != 0 || a.y != 0) return nullptr;
+  return painter_.bind(window) ? window : nullptr;
 }
 
 void LinuxPresenter::present(const Presentation& frame) {
@@ -98,30 +131,22 @@ void LinuxPresenter::present(const Presentation& frame) {
   if (!whole && frame.changed.empty()) return;  // the same picture: nothing to send
 
   const bool keyed = alpha && frame.surface == Surface::PaintedColorKey;
-  if (keyed && !buffer->keyed) {
-    const size_t count = size_t(buffer->view.width) * size_t(buffer->view.height);
-    buffer->keyedMemory.reset(new (std::nothrow) uint32_t[count]);
-    if (buffer->keyedMemory) {
-      buffer->keyed = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(buffer->keyedMemory.get()),
-                                                          CAIRO_FORMAT_ARGB32, buffer->view.width,
-                                                          buffer->view.height, buffer->view.width * 4);
-    }
-  }
-  paintKeyed_ = keyed && buffer->keyed;
+  const bool direct = !whole && directTarget() != nullptr;
+  const bool argb = (keyed || direct) && makeArgb(*buffer);
+  paintKeyed_ = keyed && argb;
   painted_ = buffer;
   paintedSize_ = frame.size;
 
-  const Rect all{0, 0, frame.size.x, frame.size.y};
-  if (paintKeyed_) {
+  // The canvas wrote the memory directly; the ARGB copy follows it where it is used.
+  cairo_surface_mark_dirty(buffer->surface);
+  if (argb) {
     cairo_surface_flush(buffer->keyed);
     if (whole) {
-      keyBlack(frame.source, buffer->keyedMemory.get(), all);
+      toArgb(frame.source, buffer->argbMemory.get(), Rect{0, 0, frame.size.x, frame.size.y}, paintKeyed_);
     } else {
-      for (const Rect& r : frame.changed) keyBlack(frame.source, buffer->keyedMemory.get(), r);
+      for (const Rect& r : frame.changed) toArgb(frame.source, buffer->argbMemory.get(), r, paintKeyed_);
     }
     cairo_surface_mark_dirty(buffer->keyed);
-  } else {
-    cairo_surface_mark_dirty(buffer->surface);  // the canvas wrote the memory directly
   }
 
   if (whole) {
@@ -132,33 +157,12 @@ void LinuxPresenter::present(const Presentation& frame) {
       gtk_widget_set_opacity(GTK_WIDGET(window_.window()), opacity);
     }
     gtk_widget_queue_draw(area_);
+  } else if (direct && argb) {
+    painter_.put(buffer->argbMemory.get(), buffer->view.width, buffer->view.height, frame.changed);
   } else {
-    // The changed rectangles as one region, made in one go (not merged rectangle by
-    // rectangle), painted onto the window now: GTK would otherwise schedule a frame of its
-    // own and come back for it, a second pass through the main loop every frame.
-    boxes_.clear();
-    for (const Rect& r : frame.changed) boxes_.push_back({r.left, r.top, r.width(), r.height()});
-    cairo_region_t* region = cairo_region_create_rectangles(boxes_.data(), int(boxes_.size()));
-    if (!paintNow(region)) gtk_widget_queue_draw_region(area_, region);
-    cairo_region_destroy(region);
+    for (const Rect& r : frame.changed) gtk_widget_queue_draw_area(area_, r.left, r.top, r.width(), r.height());
   }
   shown_ = Shown{frame.source.pixels, frame.surface, frame.destination, frame.size, frame.constantAlpha, alpha};
-}
-
-bool LinuxPresenter::paintNow(const cairo_region_t* region) {
-  // The drawing area fills its window from the corner: the window's coordinates are the
-  // frame's. Until the window is on the screen, GTK's own frame paints it.
-  GtkWidget* top = gtk_widget_get_toplevel(area_);
-  GdkWindow* window = top ? gtk_widget_get_window(top) : nullptr;
-  if (!window || !gtk_widget_get_mapped(area_)) return false;
-  GtkAllocation a;
-  gtk_widget_get_allocation(area_, &a);
-  if (a.x != 0 || a.y != 0) return false;
-  GdkDrawingContext* context = gdk_window_begin_draw_frame(window, region);
-  if (!context) return false;
-  draw(gdk_drawing_context_get_cairo_context(context));
-  gdk_window_end_draw_frame(window, context);
-  return true;
 }
 
 gboolean LinuxPresenter::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {

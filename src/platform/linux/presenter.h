@@ -1,8 +1,9 @@
-// Frame buffers as cairo RGB24 image surfaces over the canvas's own memory, painted into
-// the main window's drawing area: a frame queues redraws of the rectangles it changed
-// and the area's draw handler copies them from the buffer. Faded frames set the window's
-// opacity; keyed frames paint from an ARGB32 copy where black is transparent. Both need
-// a compositing manager: without one the window shows the frames opaque.
+// Frame buffers as cairo RGB24 image surfaces over the canvas's own memory. A frame's
+// changed rectangles go straight onto the window's X drawable (see XPainter) from an
+// ARGB copy of them, opaque or with black transparent; a whole new picture, and a window
+// whose pixels cannot be put so, is painted by the drawing area's draw handler through
+// GTK. Faded frames set the window's opacity; keyed frames make black transparent. Both
+// need a compositing manager: without one the window shows the frames opaque.
 #pragma once
 
 #include <cairo.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/linux/window_port.h"
+#include "platform/linux/x_painter.h"
 #include "platform/presenter.h"
 
 namespace tonalis::lnx {
@@ -41,20 +43,18 @@ class LinuxPresenter : public Presenter {
 
   // Paints the clip region of `cr` from the last frame: the drawing area's draw handler.
   void draw(cairo_t* cr);
-  // Paints `region` of the last frame onto the window at once; false when it cannot yet.
-  bool paintNow(const cairo_region_t* region);
 
-  // Black pixels of `area` to transparent, the others opaque: source (RGB24) words to
-  // premultiplied ARGB32 words of the same layout.
-  static void keyBlack(const PixelView& source, uint32_t* keyed, const Rect& area);
+  // Source (RGB24) words of `area` to premultiplied ARGB32 words of the same layout:
+  // black transparent and the rest opaque when `keyBlack`, all opaque otherwise.
+  static void toArgb(const PixelView& source, uint32_t* argb, const Rect& area, bool keyBlack);
 
  private:
   struct Buffer {
     std::unique_ptr<uint32_t[]> memory;
     PixelView view;
     cairo_surface_t* surface = nullptr;
-    std::unique_ptr<uint32_t[]> keyedMemory;  // made at the first keyed frame
-    cairo_surface_t* keyed = nullptr;
+    std::unique_ptr<uint32_t[]> argbMemory;  // made when first needed
+    cairo_surface_t* keyed = nullptr;        // over argbMemory
     ~Buffer();
   };
   struct Shown {
@@ -66,11 +66,16 @@ class LinuxPresenter : public Presenter {
     bool alphaShows = false;
   };
   Buffer* find(const uint32_t* pixels);
+  bool makeArgb(Buffer& buffer);
+  // The drawing area's window, where changed rectangles can be put straight; null when
+  // they cannot (not on the screen yet, not at the window's corner, not an X11 window
+  // whose pixels are stored as the frames'), and GTK paints them.
+  GdkWindow* directTarget();
   static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
 
   LinuxWindowPort& window_;
   GtkWidget* area_ = nullptr;
-  std::vector<cairo_rectangle_int_t> boxes_;  // a frame's changed rectangles, kept for the next
+  XPainter painter_;
   gulong drawHandler_ = 0;
   std::vector<std::unique_ptr<Buffer>> buffers_;
   std::optional<Shown> shown_;
