@@ -100,6 +100,9 @@ def test_modes_cover_the_screen_and_the_desktop_strip_lets_clicks_through():
         assert env.window_under_pointer(env.width // 2, 315 + 200) == env.root_window()
         img = env.screenshot("desktop")
         assert img.pixel_hex(5, 320) == GREY, "black keyed out: the desktop shows through the strip"
+        menu = {e["label"]: e for e in env.tray_menu()}
+        assert not menu["界面置顶"]["enabled"] and not menu["鼠标穿透"]["enabled"], "greyed outside Window mode"
+        assert menu["桌面显示"]["enabled"] and menu["桌面显示"]["state"] == 1
         env.click_tray_item(["窗口显示"])
         env.placed(wid, (50, 50, WINDOW_W, WINDOW_H), "the window back from the desktop strip")
         assert not env.wm_state(wid) & {"ABOVE", "BELOW"}
