@@ -168,6 +168,24 @@ TEST_F(PulseServer, AMissingDeviceIsNotFoundAndANamedOneOpens) {
   EXPECT_GT(heard.frames, 0u);
 }
 
+TEST_F(PulseServer, ACaptureThatFallsBehindKeepsOnlyTheNewestSound) {
+  LinuxSoundInput input;
+  SoundStreamInfo info;
+  ASSERT_EQ(input.open({SourceKind::Device, "mic2"}, info), SoundOk);
+  ASSERT_EQ(input.start(), SoundOk);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));  // nobody reads meanwhile
+  uint32_t frames = 0;
+  for (;;) {
+    SoundPacket packet;
+    ASSERT_EQ(input.nextPacket(packet), SoundOk);
+    if (packet.frames == 0) break;
+    frames += packet.frames;
+    input.releasePacket(packet.frames);
+  }
+  EXPECT_LE(frames, 65536u * 2 + 16384) << "at most two seconds are kept, not all 3.5";
+  EXPECT_GE(frames, 65536u * 3 / 2) << "what is kept is most of those two seconds";
+}
+
 TEST_F(PulseServer, DefaultChangesAndNewDevicesBecomeEvents) {
   LinuxSoundInput input;
   SoundStreamInfo info;

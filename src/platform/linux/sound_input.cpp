@@ -376,7 +376,7 @@ void LinuxSoundInput::takeRecorded(pa_stream* s) {
   for (;;) {
     const void* data = nullptr;
     size_t bytes = 0;
-    if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
+    if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) break;
     if (data == nullptr) {
       // A hole: its length in frames, kept apart so that it stays silence.
       Chunk hole;

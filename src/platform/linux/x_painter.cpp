@@ -1,6 +1,7 @@
 #include "platform/linux/x_painter.h"
 
 #include <algorithm>
+#include <bit>
 
 // X11's headers last: their macros (KeyPress, None, Status) would clash with other names.
 #include <X11/Xlib.h>
@@ -50,11 +51,13 @@ bool XPainter::bind(GdkWindow* window) {
 
 void XPainter::put(const uint32_t* pixels, int32_t width, int32_t height, std::span<const Rect> areas) {
   if (!usable_ || !pixels || width <= 0 || height <= 0) return;
-  // The image only describes the memory; Xlib converts to the server's byte order itself.
+  // The image only describes the memory, words in this machine's byte order; Xlib converts
+  // to the server's itself.
   XImage* image = XCreateImage(display_, static_cast<Visual*>(visual_), unsigned(depth_), ZPixmap, 0,
                                reinterpret_cast<char*>(const_cast<uint32_t*>(pixels)), unsigned(width),
                                unsigned(height), 32, width * 4);
   if (!image) return;
+  image->byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
   for (const Rect& r : areas) {
     const int32_t left = std::max(r.left, 0), top = std::max(r.top, 0);
     const int32_t right = std::min(r.right, width), bottom = std::min(r.bottom, height);
