@@ -100,16 +100,15 @@ bool LinuxPresenter::makeArgb(Buffer& buffer) {
   return false;
 }
 
-GdkWindow* LinuxPresenter::directTarget() {
+bool LinuxPresenter::canPutDirectly() {
   // The drawing area fills its window from the corner: the window's coordinates are the
   // frame's.
   GtkWidget* top = gtk_widget_get_toplevel(area_);
   GdkWindow* window = top ? gtk_widget_get_window(top) : nullptr;
-  if (!window || !gtk_widget_get_mapped(area_)) return nullptr;
+  if (!window || !gtk_widget_get_mapped(area_)) return false;
   GtkAllocation a;
   gtk_widget_get_allocation(area_, &a);
-  if (a.x != 0 || a.y != 0) return nullptr;
-  return painter_.bind(window) ? window : nullptr;
+  return a.x == 0 && a.y == 0 && painter_.bind(window);
 }
 
 void LinuxPresenter::present(const Presentation& frame) {
@@ -131,7 +130,7 @@ void LinuxPresenter::present(const Presentation& frame) {
   if (!whole && frame.changed.empty()) return;  // the same picture: nothing to send
 
   const bool keyed = alpha && frame.surface == Surface::PaintedColorKey;
-  const bool direct = !whole && directTarget() != nullptr;
+  const bool direct = !whole && canPutDirectly();
   const bool argb = (keyed || direct) && makeArgb(*buffer);
   paintKeyed_ = keyed && argb;
   painted_ = buffer;

@@ -67,10 +67,10 @@ class LinuxPresenter : public Presenter {
   };
   Buffer* find(const uint32_t* pixels);
   bool makeArgb(Buffer& buffer);
-  // The drawing area's window, where changed rectangles can be put straight; null when
-  // they cannot (not on the screen yet, not at the window's corner, not an X11 window
-  // whose pixels are stored as the frames'), and GTK paints them.
-  GdkWindow* directTarget();
+  // True when changed rectangles can be put straight onto the drawing area's window;
+  // false when they cannot (not on the screen yet, not at the window's corner, not an X11
+  // window whose pixels are stored as the frames'), and GTK paints them.
+  bool canPutDirectly();
   static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
 
   LinuxWindowPort& window_;

@@ -264,9 +264,7 @@ uint32_t LinuxSoundInput::nextPacket(SoundPacket& packet) {
   std::lock_guard lock(dataMutex_);
   if (!stream_) return SoundError;
   if (streamFailed_) return SoundDeviceInvalidated;
-  // The last packet, given back or not, is consumed now.
-  if (!handedOut_.bytes.empty()) spare_.push_back(std::move(handedOut_));
-  handedOut_ = {};
+  recycleHandedOut();  // the last packet, given back or not, is consumed now
   if (queue_.empty()) return SoundOk;
   handedOut_ = std::move(queue_.front());
   queue_.pop_front();
@@ -283,8 +281,7 @@ uint32_t LinuxSoundInput::nextPacket(SoundPacket& packet) {
 
 uint32_t LinuxSoundInput::releasePacket(uint32_t) {
   std::lock_guard lock(dataMutex_);
-  if (!handedOut_.bytes.empty()) spare_.push_back(std::move(handedOut_));
-  handedOut_ = {};
+  recycleHandedOut();
   return SoundOk;
 }
 
@@ -302,6 +299,11 @@ void LinuxSoundInput::closeStream() {
   pa_stream_unref(stream_);
   std::lock_guard lock(dataMutex_);
   stream_ = nullptr;
+}
+
+void LinuxSoundInput::recycleHandedOut() {
+  if (!handedOut_.bytes.empty()) spare_.push_back(std::move(handedOut_));
+  handedOut_ = {};
 }
 
 void LinuxSoundInput::clearQueue() {

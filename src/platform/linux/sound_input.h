@@ -68,7 +68,9 @@ class LinuxSoundInput : public SoundInput {
   void wake();  // a waitPacket caller: something to look at
   void streamFailed();  // the stream or its server is gone: the capture thread hears it next
   void takeRecorded(pa_stream* s);  // on the loop thread: the server's packets to the queue
-  void clearQueue();
+  void clearQueue();  // the queue emptied for a new stream
+  // With dataMutex_ held: the capture thread's packet given back, its memory kept for the next.
+  void recycleHandedOut();
 
   // What the server recorded and the capture thread has not taken yet: sound, or a hole
   // (nothing recorded for a while) of so many frames.

@@ -18,7 +18,6 @@ void XPainter::unbind() {
   bound_ = nullptr;
   display_ = nullptr;
   drawable_ = 0;
-  visual_ = nullptr;
   usable_ = false;
 }
 
@@ -39,7 +38,6 @@ bool XPainter::bind(GdkWindow* window) {
   gdk_visual_get_green_pixel_details(visual, &green, nullptr, nullptr);
   gdk_visual_get_blue_pixel_details(visual, &blue, nullptr, nullptr);
   depth_ = gdk_visual_get_depth(visual);
-  visual_ = gdk_x11_visual_get_xvisual(visual);
   usable_ = red == 0xFF0000u && green == 0x00FF00u && blue == 0x0000FFu && (depth_ == 24 || depth_ == 32) &&
             gdk_window_get_scale_factor(window) == 1;
   if (usable_) {
@@ -52,20 +50,29 @@ bool XPainter::bind(GdkWindow* window) {
 void XPainter::put(const uint32_t* pixels, int32_t width, int32_t height, std::span<const Rect> areas) {
   if (!usable_ || !pixels || width <= 0 || height <= 0) return;
   // The image only describes the memory, words in this machine's byte order; Xlib converts
-  // to the server's itself.
-  XImage* image = XCreateImage(display_, static_cast<Visual*>(visual_), unsigned(depth_), ZPixmap, 0,
-                               reinterpret_cast<char*>(const_cast<uint32_t*>(pixels)), unsigned(width),
-                               unsigned(height), 32, width * 4);
-  if (!image) return;
-  image->byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+  // to the server's itself. Filled in here, so a frame allocates nothing.
+  XImage image{};
+  image.width = width;
+  image.height = height;
+  image.format = ZPixmap;
+  image.data = reinterpret_cast<char*>(const_cast<uint32_t*>(pixels));
+  image.byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+  image.bitmap_unit = 32;
+  image.bitmap_bit_order = image.byte_order;
+  image.bitmap_pad = 32;
+  image.depth = depth_;
+  image.bytes_per_line = width * 4;
+  image.bits_per_pixel = 32;
+  image.red_mask = 0xFF0000u;
+  image.green_mask = 0x00FF00u;
+  image.blue_mask = 0x0000FFu;
+  if (!XInitImage(&image)) return;
   for (const Rect& r : areas) {
     const int32_t left = std::max(r.left, 0), top = std::max(r.top, 0);
     const int32_t right = std::min(r.right, width), bottom = std::min(r.bottom, height);
     if (right <= left || bottom <= top) continue;
-    XPutImage(display_, drawable_, gc_, image, left, top, left, top, unsigned(right - left), unsigned(bottom - top));
+    XPutImage(display_, drawable_, gc_, &image, left, top, left, top, unsigned(right - left), unsigned(bottom - top));
   }
-  image->data = nullptr;  // the memory is the caller's
-  XDestroyImage(image);
   XFlush(display_);
 }
 

@@ -39,7 +39,6 @@ class XPainter {
   unsigned long drawable_ = 0;
   _XGC* gc_ = nullptr;
   int depth_ = 0;
-  void* visual_ = nullptr;
   bool usable_ = false;
 };
 
