@@ -17,11 +17,11 @@
 namespace {
 
 using tonalis::AnalysisSize;
-using tonalis::SampleRing;
+using tonalis::RingSlots;
 
 // A ring full of a chord with some noise, so the work is not trivially zeros.
-SampleRing makeRing() {
-  SampleRing ring{};
+RingSlots makeRing() {
+  RingSlots ring{};
   uint32_t seed = 12345;
   for (int s = 0; s < tonalis::RingSlotCount; ++s) {
     for (int k = 0; k < tonalis::BlockSamples; ++k) {
@@ -37,7 +37,7 @@ SampleRing makeRing() {
 }
 
 // One analysis per iteration, each of the next ring slot's newest window.
-void analyzeRing(benchmark::State& state, const SampleRing& ring) {
+void analyzeRing(benchmark::State& state, const RingSlots& ring) {
   tonalis::SpectrumAnalyzer analyzer;
   std::vector<float> samples(AnalysisSize);
   tonalis::SpectrumFrame frame;
@@ -56,7 +56,7 @@ BENCHMARK(BM_AnalyzeSpectrum);
 
 // A ring of digital silence (what a silent device delivers for as long as nothing plays):
 // the analysis answers it without the transform.
-void BM_AnalyzeSilence(benchmark::State& state) { analyzeRing(state, SampleRing{}); }
+void BM_AnalyzeSilence(benchmark::State& state) { analyzeRing(state, RingSlots{}); }
 BENCHMARK(BM_AnalyzeSilence);
 
 void BM_FftwForward2048(benchmark::State& state) {
@@ -64,7 +64,7 @@ void BM_FftwForward2048(benchmark::State& state) {
   fftwf_complex* out = fftwf_alloc_complex(AnalysisSize);
   fftwf_plan plan = fftwf_plan_dft_1d(AnalysisSize, in, out, FFTW_FORWARD, FFTW_MEASURE);
   // FFTW_MEASURE scribbles over the arrays while planning; fill them afterwards.
-  const SampleRing ring = makeRing();
+  const RingSlots ring = makeRing();
   for (int i = 0; i < AnalysisSize; ++i) {
     in[i][0] = ring[i / tonalis::BlockSamples][i % tonalis::BlockSamples];
     in[i][1] = 0.0f;

@@ -40,7 +40,7 @@ std::vector<float> makeInput() {
 
 // Where the blocks go in the program: a copy into the ring.
 struct RingSink final : tonalis::BlockSink {
-  tonalis::SampleRing ring{};
+  tonalis::RingSlots ring{};
   int32_t slot = 0;
   void onBlock(std::span<const float, BlockSamples> block) override {
     std::copy(block.begin(), block.end(), ring[slot].begin());

@@ -106,8 +106,8 @@ void BM_StripFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_StripFrame)->DenseRange(Block, Waveform)->Unit(benchmark::kMicrosecond);
 
-SampleRing chordRing() {
-  SampleRing ring{};
+RingSlots chordRing() {
+  RingSlots ring{};
   for (int s = 0; s < RingSlotCount; ++s)
     for (int k = 0; k < BlockSamples; ++k) {
       const double t = (s * BlockSamples + k) / double(CaptureSampleRate);
@@ -119,7 +119,7 @@ SampleRing chordRing() {
 }
 
 void BM_AnalysisOnly(benchmark::State& state) {
-  const SampleRing ring = chordRing();
+  const RingSlots ring = chordRing();
   SpectrumAnalyzer analyzer;
   std::array<float, AnalysisSize> samples{};
   SpectrumFrame frame;
@@ -134,7 +134,7 @@ BENCHMARK(BM_AnalysisOnly)->Unit(benchmark::kMicrosecond);
 
 // The frame loop's work in Window mode: analysis, truncation, render.
 void BM_WholeWindowFrame(benchmark::State& state) {
-  const SampleRing ring = chordRing();
+  const RingSlots ring = chordRing();
   SpectrumAnalyzer analyzer;
   std::array<float, AnalysisSize> samples{};
   SpectrumFrame frame;

@@ -127,8 +127,7 @@ bool CTonalisDlg::onInitDialog() {
   boardClockMode = 0;
   spectrum.bandLevels.fill(InitialBandLevel);
   spectrum.spectrumLine.fill(0);
-  capture.latestBlock = 0;
-  for (auto& slot : capture.ring) slot.fill(0.0f);
+  capture.ring.clear();
 
   windowBufferBitmap = ports_.presenter.createBuffer(clientRect.width(), clientRect.height());
   const Point screen = ports_.host.screenSize();
@@ -582,7 +581,7 @@ void CTonalisDlg::runFrame() {
     // A worker that lapped a stalled frame wrote into the slots being copied: the previous
     // frame's levels stand instead.
     const std::span<float, AnalysisSize> samples(analysisSamples.get(), AnalysisSize);
-    if (copyNewestBlocks(capture, samples)) analyzer_.analyzeSamples(samples, spectrum);
+    if (capture.ring.copyNewest(samples)) analyzer_.analyzeSamples(samples, spectrum);
     BandLevels levels;
     for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(spectrum.bandLevels[b]);
     if (mode == DisplayMode::Window) {

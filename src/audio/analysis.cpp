@@ -342,7 +342,7 @@ std::span<const float, UsedBins> SpectrumAnalyzer::magnitudes() const {
   return std::span<const float, UsedBins>(tables_->magnitude, UsedBins);
 }
 
-void SpectrumAnalyzer::analyzeSpectrum(const SampleRing& ring, int32_t latestBlock,
+void SpectrumAnalyzer::analyzeSpectrum(const RingSlots& ring, int32_t latestBlock,
                                        std::span<float, AnalysisSize> analysisSamples,
                                        SpectrumFrame& frame) {
   // Gather the 8 slots ending at latestBlock, oldest first.

@@ -71,12 +71,12 @@ class SpectrumAnalyzer {
   // Gathers the 8 slots ending at `latestBlock` (0..29; other values are taken modulo 30)
   // into `analysisSamples`, oldest first (newest sample at 2047), windows them with a
   // Hamming window, transforms, scales by 1/1024 and rewrites both arrays of `frame`.
-  // The caller loads latestBlock once, with acquire, before the call; the ring is not
-  // read after the gathering.
-  void analyzeSpectrum(const SampleRing& ring, int32_t latestBlock,
+  // The ring must not change during the call (tools and tests; the program copies from its
+  // SampleRing first and calls analyzeSamples).
+  void analyzeSpectrum(const RingSlots& ring, int32_t latestBlock,
                        std::span<float, AnalysisSize> analysisSamples, SpectrumFrame& frame);
 
-  // The same from samples already gathered (oldest first), as copyNewestBlocks gives them.
+  // The same from samples already gathered (oldest first), as SampleRing::copyNewest gives them.
   void analyzeSamples(std::span<float, AnalysisSize> analysisSamples, SpectrumFrame& frame);
 
   // Magnitudes of bins 0..500 from the last analyzeSpectrum (scaled by 1/1024), for tests and

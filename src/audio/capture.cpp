@@ -10,9 +10,7 @@ namespace tonalis {
 struct CaptureState final : BlockSink {
   explicit CaptureState(CaptureContext& owner) : capture(owner) {}
 
-  void onBlock(std::span<const float, BlockSamples> block) override {
-    publishFloatBlock(capture, block);
-  }
+  void onBlock(std::span<const float, BlockSamples> block) override { capture.ring.write(block); }
 
   CaptureContext& capture;
   SoundConverter converter;
@@ -234,66 +232,6 @@ void convertSamples(std::span<const uint8_t, CaptureBufferBytes> bytes,
                                             static_cast<uint16_t>(bytes[2 * k + 1] << 8));
     samples[k] = static_cast<float>(value);
   }
-}
-
-namespace {
-
-// The slot's count is odd while it is written. The samples are stored as atomics (plain
-// moves on x86): a lapped reader may look at them meanwhile, and then discards what it saw.
-// Release stores, so that a reader that sees a new sample also sees the odd count.
-void writeSlot(CaptureContext& capture, int32_t slot, std::span<const float, BlockSamples> samples) {
-  std::atomic<uint32_t>& version = capture.slotVersions[size_t(slot)];
-  const uint32_t before = version.load(std::memory_order_relaxed);
-  version.store(before + 1, std::memory_order_relaxed);
-  auto& target = capture.ring[size_t(slot)];
-  for (int k = 0; k < BlockSamples; ++k) {
-    std::atomic_ref<float>(target[size_t(k)]).store(samples[size_t(k)], std::memory_order_release);
-  }
-  version.store(before + 2, std::memory_order_release);
-  // The slot is complete before its index becomes visible to the analysis.
-  capture.latestBlock.store(slot, std::memory_order_release);
-}
-
-}  // namespace
-
-void publishBlock(CaptureContext& capture, int32_t slot,
-                  std::span<const uint8_t, CaptureBufferBytes> bytes) {
-  std::array<float, BlockSamples> samples;
-  convertSamples(bytes, samples);
-  writeSlot(capture, slot, samples);
-}
-
-void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block) {
-  const int32_t latest = capture.latestBlock.load(std::memory_order_relaxed);
-  const int32_t slot = latest + 1 < RingSlotCount ? latest + 1 : 0;
-  writeSlot(capture, slot, block);
-  capture.blocksPublished.fetch_add(1, std::memory_order_relaxed);
-}
-
-bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out) {
-  const int32_t blocks = int32_t(out.size()) / BlockSamples;
-  if (blocks <= 0 || blocks > RingSlotCount) return false;
-  const int32_t latest = capture.latestBlock.load(std::memory_order_acquire);
-  const int32_t first = ((latest - (blocks - 1)) % RingSlotCount + RingSlotCount) % RingSlotCount;
-  std::array<uint32_t, RingSlotCount> versions;
-  int32_t slot = first;
-  for (int32_t b = 0; b < blocks; ++b) {
-    versions[size_t(b)] = capture.slotVersions[size_t(slot)].load(std::memory_order_acquire);
-    if (versions[size_t(b)] & 1u) return false;  // being written right now
-    auto& source = const_cast<std::array<float, BlockSamples>&>(capture.ring[size_t(slot)]);
-    float* to = out.data() + size_t(b) * BlockSamples;
-    for (int k = 0; k < BlockSamples; ++k) {
-      to[k] = std::atomic_ref<float>(source[size_t(k)]).load(std::memory_order_acquire);
-    }
-    slot = slot + 1 < RingSlotCount ? slot + 1 : 0;
-  }
-  // The acquire loads above keep these checks after the copy.
-  slot = first;
-  for (int32_t b = 0; b < blocks; ++b) {
-    if (capture.slotVersions[size_t(slot)].load(std::memory_order_relaxed) != versions[size_t(b)]) return false;
-    slot = slot + 1 < RingSlotCount ? slot + 1 : 0;
-  }
-  return true;
 }
 
 bool streamFormatFor(const SoundFormat& device, StreamFormat& out) {

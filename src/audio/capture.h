@@ -54,18 +54,13 @@ struct SourceStatus {
 // The worker's private record: the converter and the stream bookkeeping.
 struct CaptureState;
 
-// The capture fields of the main window. Not copyable. `ring` and `latestBlock` are read
-// by the analysis on the UI thread; the rest is shared through the mutex.
+// The capture fields of the main window. Not copyable. `ring` is read by the analysis on
+// the UI thread; the rest is shared through the mutex.
 struct CaptureContext {
   CaptureContext();
   ~CaptureContext();
 
-  SampleRing ring{};                      // 30 x 256 samples; zero it before recording starts
-  std::atomic<int32_t> latestBlock{0};    // slot written last, 0..29; release-stored
-  std::atomic<uint64_t> blocksPublished{0};  // blocks written since the start (worker only writes)
-  // Per slot, the number of times its writing began or ended: odd while the worker writes
-  // it. A reader that finds a count changed across its copy was lapped (seqlock).
-  std::array<std::atomic<uint32_t>, RingSlotCount> slotVersions{};
+  SampleRing ring;                        // the worker writes, the analysis copies
   int32_t captureReleaseCount = 0;        // releaseCapture calls so far; only the first frees
   std::unique_ptr<CaptureState> state;    // null before prepareCapture and after release
 
@@ -99,19 +94,6 @@ struct CaptureContext {
 // -32768 -> -32768.0f, 32767 -> 32767.0f.
 void convertSamples(std::span<const uint8_t, CaptureBufferBytes> bytes,
                     std::span<float, BlockSamples> samples);
-
-// Converts `bytes` into ring slot `slot` (0..29) and then publishes the slot in latestBlock
-// with one release store. Tools feed files through it.
-void publishBlock(CaptureContext& capture, int32_t slot,
-                  std::span<const uint8_t, CaptureBufferBytes> bytes);
-
-// Copies a finished block into the slot after latestBlock and publishes it.
-void publishFloatBlock(CaptureContext& capture, std::span<const float, BlockSamples> block);
-
-// Any thread, alongside the worker: copies the out.size() / 256 slots ending at the latest
-// one, oldest first. False when the worker wrote into one of them during the copy (it
-// lapped a reader that stalled): `out` is then partly new, partly old, and must not be used.
-bool copyNewestBlocks(const CaptureContext& capture, std::span<float> out);
 
 // The converter's format for what a device delivers; false for a format the converter
 // cannot take (8-bit or 64-bit samples, float that is not 32-bit).

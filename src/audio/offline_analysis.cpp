@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "audio/capture.h"
+#include "audio/sample_ring.h"
 
 namespace tonalis {
 
@@ -17,30 +17,22 @@ int64_t forEachAnalysisFrame(std::span<const int16_t> samples, int64_t hop, cons
   if (hop < 1) {
     return 0;
   }
-  // The capture records are large and hold a mutex: keep them off the stack.
-  auto capture = std::make_unique<CaptureContext>();
+  auto ring = std::make_unique<RingSlots>();  // 30 KiB: off the stack
   SpectrumAnalyzer analyzer;
   std::vector<float> gathered(AnalysisSize);
   const std::span<float, AnalysisSize> view(gathered.data(), AnalysisSize);
   SpectrumFrame frame;
-  std::array<uint8_t, CaptureBufferBytes> bytes{};
 
   const int64_t blocks = static_cast<int64_t>(samples.size()) / BlockSamples;
   int64_t k = 1;
   int64_t next = frameEnd(k, hop);
   for (int64_t b = 0; b < blocks; ++b) {
-    // As the device would deliver them: little-endian 16-bit bytes.
-    for (int i = 0; i < BlockSamples; ++i) {
-      const auto v = static_cast<uint16_t>(samples[b * BlockSamples + i]);
-      bytes[2 * i] = static_cast<uint8_t>(v & 0xFF);
-      bytes[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-    }
-    publishBlock(*capture, static_cast<int32_t>(b % RingSlotCount), bytes);
+    const auto slot = static_cast<int32_t>(b % RingSlotCount);
+    for (int i = 0; i < BlockSamples; ++i) (*ring)[slot][i] = static_cast<float>(samples[b * BlockSamples + i]);
     const int64_t end = (b + 1) * BlockSamples;
     // A hop shorter than a block analyses the same block more than once.
     while (next == end) {
-      analyzer.analyzeSpectrum(capture->ring, capture->latestBlock.load(std::memory_order_acquire), view,
-                               frame);
+      analyzer.analyzeSpectrum(*ring, slot, view, frame);
       if (!onFrame(end, frame, view)) {
         return k;
       }
@@ -58,7 +50,7 @@ namespace {
 class AnalysisSink final : public BlockSink {
  public:
   AnalysisSink(int64_t hop, const FrameCallback& onFrame)
-      : hop_(hop), onFrame_(onFrame), ring_(std::make_unique<SampleRing>()), gathered_(AnalysisSize) {}
+      : hop_(hop), onFrame_(onFrame), ring_(std::make_unique<RingSlots>()), gathered_(AnalysisSize) {}
 
   void onBlock(std::span<const float, BlockSamples> block) override {
     if (stopped_) {
@@ -86,7 +78,7 @@ class AnalysisSink final : public BlockSink {
  private:
   int64_t hop_;
   const FrameCallback& onFrame_;
-  std::unique_ptr<SampleRing> ring_;
+  std::unique_ptr<RingSlots> ring_;
   std::vector<float> gathered_;
   SpectrumAnalyzer analyzer_;
   SpectrumFrame frame_;

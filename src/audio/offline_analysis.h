@@ -1,6 +1,6 @@
 // The program's analysis run over a recording instead of the live device: samples go
-// through the same ring in 256-sample blocks, converted by the capture loop's own code (or,
-// for any other format, by the converter a sound source feeds), and the analysis runs at a
+// through a ring of 256-sample blocks as in the program (16-bit samples as they are; any
+// other format through the converter a sound source feeds), and the analysis runs at a
 // fixed hop, as the 28 ms frame timer would.
 #pragma once
 

@@ -511,17 +511,25 @@ TEST_F(MainWindow, AFrameLappedByTheWorkerKeepsThePreviousLevels) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });
   clock.logSleeps = false;
-  dlg.runFrame();
-  const std::array<float, BandCount> levels = dlg.spectrum.bandLevels;
-  // The worker is in the middle of rewriting one of the slots the frame would read.
-  const int32_t latest = dlg.capture.latestBlock;
-  dlg.capture.slotVersions[size_t((latest + RingSlotCount - 3) % RingSlotCount)] += 1;
+  // The worker stands still in a wait, and the test writes the ring in its place.
+  sound.hang = true;
+  while (!sound.stuck) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // A copy lapped by the writer while the frame copies is refused.
+  const std::array<float, BlockSamples> loud = [] {
+    std::array<float, BlockSamples> block;
+    block.fill(20000.0f);
+    return block;
+  }();
+  dlg.capture.ring.readerPaused = [&] {
+    for (int b = 0; b < RingSlotCount; ++b) dlg.capture.ring.write(loud);
+  };
   dlg.spectrum.bandLevels.fill(5.0f);
   dlg.runFrame();
   EXPECT_EQ(dlg.spectrum.bandLevels[0], 5.0f) << "a torn copy was analysed";
-  dlg.capture.slotVersions[size_t((latest + RingSlotCount - 3) % RingSlotCount)] += 1;
+  dlg.capture.ring.readerPaused = nullptr;
   dlg.runFrame();
-  EXPECT_EQ(dlg.spectrum.bandLevels, levels);
+  EXPECT_NE(dlg.spectrum.bandLevels[0], 5.0f) << "a whole copy is analysed";
+  sound.letGo = true;
   closeWith(CloseRequest{});
 }
 

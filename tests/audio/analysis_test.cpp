@@ -18,8 +18,8 @@ constexpr double TwoPi = 2.0 * std::numbers::pi;
 using Signal = std::vector<float>;  // 2048 samples, oldest first
 
 // Lays a 2048-sample signal into the ring so that it ends at slot `latest`.
-SampleRing ringHolding(const Signal& signal, int32_t latest) {
-  SampleRing ring{};
+RingSlots ringHolding(const Signal& signal, int32_t latest) {
+  RingSlots ring{};
   for (int b = 0; b < AnalysisBlocks; ++b) {
     const int slot = (latest - (AnalysisBlocks - 1) + b + RingSlotCount) % RingSlotCount;
     std::copy_n(signal.begin() + b * BlockSamples, BlockSamples, ring[slot].begin());
@@ -52,7 +52,7 @@ struct Analysis {
   std::vector<float> magnitudes;
 };
 
-Analysis analyze(const SampleRing& ring, int32_t latest) {
+Analysis analyze(const RingSlots& ring, int32_t latest) {
   static SpectrumAnalyzer analyzer;  // tables are made once, as in the program
   Analysis a;
   analyzer.analyzeSpectrum(ring, latest, std::span<float, AnalysisSize>(a.samples.data(), AnalysisSize),
@@ -181,7 +181,7 @@ TEST(SpectrumAnalyzer, ProcessorPathsAgreeExactly) {
   std::vector<float> samples(AnalysisSize);
   const std::span<float, AnalysisSize> view(samples.data(), AnalysisSize);
   for (uint32_t seed : {7u, 8u, 9u}) {
-    const SampleRing ring = ringHolding(noise(seed), 20);
+    const RingSlots ring = ringHolding(noise(seed), 20);
     SpectrumFrame a, b;
     automatic.analyzeSpectrum(ring, 20, view, a);
     portable.analyzeSpectrum(ring, 20, view, b);
@@ -294,7 +294,7 @@ TEST(SpectrumAnalyzer, HammingWindowPositions) {
 }
 
 TEST(SpectrumAnalyzer, GathersEightSlotsEndingAtLatestBlock) {
-  SampleRing ring{};
+  RingSlots ring{};
   for (int slot = 0; slot < RingSlotCount; ++slot) {
     for (int k = 0; k < BlockSamples; ++k) ring[slot][k] = static_cast<float>(slot * 1000 + k);
   }
@@ -316,7 +316,7 @@ TEST(SpectrumAnalyzer, GathersEightSlotsEndingAtLatestBlock) {
 }
 
 TEST(SpectrumAnalyzer, FreshRingAnalysesToZeros) {
-  const Analysis a = analyze(SampleRing{}, 0);
+  const Analysis a = analyze(RingSlots{}, 0);
   for (float level : a.frame.bandLevels) EXPECT_EQ(level, 0.0f);
   for (int32_t v : a.frame.spectrumLine) EXPECT_EQ(v, 0);
   // Before the first analysis the bands show their start value.
@@ -330,7 +330,7 @@ TEST(SpectrumAnalyzer, EachCallRewritesTheWholeFrame) {
   SpectrumFrame frame;
   analyzer.analyzeSpectrum(ringHolding(tone(8000, 32767), 4), 4, view, frame);
   EXPECT_GT(frame.bandLevels[22], 1000.0f);
-  analyzer.analyzeSpectrum(SampleRing{}, 4, view, frame);
+  analyzer.analyzeSpectrum(RingSlots{}, 4, view, frame);
   for (float level : frame.bandLevels) EXPECT_EQ(level, 0.0f);
   for (int32_t v : frame.spectrumLine) EXPECT_EQ(v, 0);
 }

@@ -340,7 +340,7 @@ TEST(SoundConverter, PushingAllocatesNothing) {
 
 // Writes the first `limit` blocks into a ring as the capture loop does, for the analysis.
 struct RingSink final : BlockSink {
-  SampleRing ring{};
+  RingSlots ring{};
   int32_t latest = RingSlotCount - 1;
   int32_t limit = 0;
   void onBlock(std::span<const float, BlockSamples> block) override {
