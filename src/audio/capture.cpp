@@ -20,6 +20,7 @@ struct CaptureState final : BlockSink {
   SourceState state = SourceState::Starting;
   bool attemptDue = true;       // open (or look for the absent source) at the next step
   uint32_t nextAttemptTick = 0;
+  uint32_t retryPause = CaptureRetryMillis;  // grows while the chosen source is there but will not open
 
   bool streamOpen = false;
   bool fallback = false;        // the open stream is the default input standing in
@@ -89,13 +90,17 @@ void closeStream(CaptureState& s, SoundInput& sound) {
   s.fallback = false;
 }
 
-uint32_t openStream(CaptureState& s, SoundInput& sound, const SoundSource& source, uint32_t now) {
+// A format the converter cannot take is as good as no device.
+uint32_t checkFormat(const SoundStreamInfo& info, StreamFormat& format) {
+  return streamFormatFor(info.format, format) ? SoundOk : SoundUnsupportedFormat;
+}
+
+uint32_t openStream(CaptureState& s, SoundInput& sound, Clock& clock, const SoundSource& source) {
   SoundStreamInfo info;
   const uint32_t opened = sound.open(source, info);
   if (opened != SoundOk) return opened;
   StreamFormat format;
-  // A format the converter cannot take is as good as no device.
-  if (!streamFormatFor(info.format, format) || !s.converter.configure(format)) {
+  if (checkFormat(info, format) != SoundOk || !s.converter.configure(format)) {
     sound.close();
     return SoundUnsupportedFormat;
   }
@@ -105,6 +110,9 @@ uint32_t openStream(CaptureState& s, SoundInput& sound, const SoundSource& sourc
   }
   s.streamOpen = true;
   s.info = info;
+  // Opening can take a second or more (a headset switching profile): the stream's time
+  // starts now, not when the step began, or it would be judged stalled at once.
+  const uint32_t now = clock.tickCount();
   s.lastPacketTick = now;
   s.lastFedTick = now;
   return SoundOk;
@@ -123,12 +131,36 @@ void lose(CaptureState& s, SoundInput& sound, uint32_t now) {
   startSilence(s, now);
 }
 
-void attempt(CaptureState& s, SoundInput& sound, uint32_t now) {
+// The next look after a failure to open the chosen source: soon for a source that is not
+// there (looking is cheap), with a growing pause for one that is there but refuses (held
+// by another program, a format the converter refuses), so it is not hammered.
+void scheduleRetry(CaptureState& s, uint32_t now, uint32_t failure) {
+  if (failure == SoundNotFound) {
+    s.nextAttemptTick = now + CaptureRetryMillis;
+    return;
+  }
+  s.nextAttemptTick = now + s.retryPause;
+  s.retryPause = std::min(s.retryPause * 2, CaptureMaxRetryMillis);
+}
+
+void attempt(CaptureState& s, SoundInput& sound, Clock& clock) {
+  const uint32_t now = clock.tickCount();
   s.attemptDue = false;
-  s.nextAttemptTick = now + CaptureRetryMillis;
   if (s.state == SourceState::Absent && s.streamOpen) {
-    // The default input keeps playing until the chosen source is really there.
-    if (!sound.available(s.chosen)) return;
+    // The default input stands in and keeps playing until the chosen source is there and
+    // proves it opens, in a second stream beside it.
+    if (!sound.available(s.chosen)) {
+      s.nextAttemptTick = now + CaptureRetryMillis;
+      return;
+    }
+    SoundStreamInfo info;
+    StreamFormat format;
+    uint32_t probed = sound.probe(s.chosen, info);
+    if (probed == SoundOk) probed = checkFormat(info, format);
+    if (probed != SoundOk) {
+      scheduleRetry(s, now, probed);
+      return;
+    }
     closeStream(s, sound);
   }
   const bool wasLost = s.state == SourceState::Lost;
@@ -138,17 +170,20 @@ void attempt(CaptureState& s, SoundInput& sound, uint32_t now) {
     // still away lets the open succeed and then sends nothing.
     s.state = wasLost && !s.info.loopback ? SourceState::Lost : as;
   };
-  if (openStream(s, sound, s.chosen, now) == SoundOk) {
+  const uint32_t result = openStream(s, sound, clock, s.chosen);
+  if (result == SoundOk) {
+    s.retryPause = CaptureRetryMillis;
     opened(SourceState::Listening);
     return;
   }
+  scheduleRetry(s, now, result);
   if (s.chosen.kind != SourceKind::DefaultInput &&
-      openStream(s, sound, defaultInput(), now) == SoundOk) {
+      openStream(s, sound, clock, defaultInput()) == SoundOk) {
     s.fallback = true;
     opened(SourceState::Absent);
     return;
   }
-  if (s.state != SourceState::Lost) startSilence(s, now);
+  if (s.state != SourceState::Lost) startSilence(s, clock.tickCount());
   s.state = SourceState::Lost;
 }
 
@@ -193,7 +228,12 @@ void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
     // deliver nothing: that time is silence.
     const uint32_t idle = now - s.lastFedTick;
     if (idle >= CaptureGapMillis) {
-      s.converter.pushSilence(size_t(uint64_t(idle) * s.info.format.samplesPerSecond / 1000), s);
+      // Only the newest ring's worth can show: a long gap (the computer slept) is not
+      // resampled in full.
+      const uint64_t rate = s.info.format.samplesPerSecond;
+      const uint64_t ringFrames = uint64_t(RingSlotCount) * BlockSamples * rate / CaptureSampleRate;
+      const uint64_t frames = std::min(uint64_t(idle) * rate / 1000, ringFrames + s.converter.latencyFrames());
+      s.converter.pushSilence(size_t(frames), s);
       s.lastFedTick = now;
     }
   }
@@ -302,6 +342,7 @@ void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
       closeStream(s, sound);
       if (wasOpen) startSilence(s, now);
       s.attemptDue = true;
+      s.retryPause = CaptureRetryMillis;
     }
   }
 
@@ -318,9 +359,10 @@ void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
   }
   if (events != 0 && (s.state == SourceState::Absent || s.state == SourceState::Lost)) {
     s.attemptDue = true;  // whatever changed may have brought the source back
+    s.retryPause = CaptureRetryMillis;
   }
   const bool searching = !s.streamOpen || s.state == SourceState::Absent;
-  if (searching && (s.attemptDue || due(now, s.nextAttemptTick))) attempt(s, sound, now);
+  if (searching && (s.attemptDue || due(now, s.nextAttemptTick))) attempt(s, sound, clock);
 
   if (s.streamOpen) {
     pump(s, sound, clock);

@@ -29,6 +29,8 @@ inline constexpr uint32_t CaptureGapMillis = 50;      // no packet this long: th
 inline constexpr uint32_t CaptureQuietMillis = 500;   // a capture stream this late: silence meanwhile
 inline constexpr uint32_t CaptureStallMillis = 1000;  // a capture stream silent this long has stalled
 inline constexpr uint32_t CaptureRetryMillis = 500;   // retry opening (and look for an absent source)
+inline constexpr uint32_t CaptureMaxRetryMillis = 8000;  // a source there that will not open: the pause
+                                                         // doubles from CaptureRetryMillis up to this
 
 // The texts shown when capture cannot be prepared for the default input.
 inline constexpr std::string_view NoSoundCardMessage = "电脑没有声卡";

@@ -1,5 +1,6 @@
-// Time as the program sees it: a millisecond tick counter that wraps like
-// GetTickCount, the local wall-clock time for the board's clock report, and sleep.
+// Time as the program sees it: a monotonic millisecond tick counter that does not count
+// time the computer spent asleep (it wraps after 49.7 days: compare ticks by difference),
+// the local wall-clock time for the board's clock report, and sleep.
 #pragma once
 
 #include <cstdint>

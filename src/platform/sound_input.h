@@ -88,6 +88,10 @@ class SoundInput {
   // For Playing: a loopback of the default output or, where the system cannot loop back,
   // a capture endpoint that monitors it; SoundNoLoopback when neither exists.
   virtual uint32_t open(const SoundSource& source, SoundStreamInfo& info) = 0;
+  // What open(source) would answer now, found by opening a second stream on it beside the
+  // open one (which goes on undisturbed) and closing it again: SoundOk with `info`, or why
+  // not. Made by the thread that makes the stream calls.
+  virtual uint32_t probe(const SoundSource& source, SoundStreamInfo& info) = 0;
   virtual uint32_t start() = 0;
   // Waits until the device signals data or `timeoutMillis` pass: SoundOk or SoundTimeout.
   virtual uint32_t waitPacket(uint32_t timeoutMillis) = 0;

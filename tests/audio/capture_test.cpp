@@ -197,6 +197,12 @@ TEST(SourceCapture, FollowsChangesWithinASecond) {
          r.sound.add(FakeEndpoint{"hdmi", "HDMI", false, true, {96000, 6, 24, false}, 0.60f});
        },
        [](Rig& r) { r.sound.setDefaultOutput("hdmi"); }, SourceState::Listening, "hdmi", 0.60f},
+      {"the default input moves while it stands in", device("usb"),
+       [&](Rig& r) {
+         mic2(r);
+         r.sound.setPresent("usb", false);
+       },
+       [](Rig& r) { r.sound.setDefaultInput("mic2"); }, SourceState::Absent, "mic2", 0.50f},
       {"the chosen device is unplugged", device("usb"), [](Rig&) {},
        [](Rig& r) { r.sound.setPresent("usb", false); }, SourceState::Absent, "mic", 0.10f},
       {"the absent device comes back", device("usb"), [](Rig& r) { r.sound.setPresent("usb", false); },
@@ -235,23 +241,114 @@ TEST(SourceCapture, FollowsChangesWithinASecond) {
   }
 }
 
-TEST(SourceCapture, ALostDeviceIsRetriedAtLeastOnceASecondAndResumes) {
+TEST(SourceCapture, ALostDeviceIsLookedForEveryHalfSecondAndResumes) {
   Rig r;
   r.start(DefaultInput);
   r.run(300);
-  r.sound.endpoint("mic").present = false;
+  r.sound.endpoint("mic").present = false;  // gone without a word: only looking finds it again
   r.run(300);
   ASSERT_EQ(r.state(), SourceState::Lost);
   const int opensBefore = r.log.count("sound.open");
   r.run(5000);
-  EXPECT_GE(r.log.count("sound.open") - opensBefore, 5) << "fewer than one attempt a second";
+  EXPECT_NEAR(r.log.count("sound.open") - opensBefore, 5000 / CaptureRetryMillis, 1);
   EXPECT_NEAR(r.heard(), 0.0f, 1e-6f) << "the bars must fall while the device is gone";
   r.sound.endpoint("mic").present = true;
   const uint32_t took = r.runUntil([&] { return r.state() == SourceState::Listening; });
-  EXPECT_LE(took, 1000u);
+  EXPECT_LE(took, CaptureRetryMillis + 2 * CaptureWaitMillis) << "half a second and one wait";
   r.run(100);
   EXPECT_NEAR(r.heard(), 0.10f, 0.005f);
   EXPECT_FALSE(r.sound.misuse());
+}
+
+// While the chosen source is away the default input stands in, and a stand-in that works is
+// left alone: the chosen source is looked for beside it (a second stream that is opened and
+// closed again), and only a source that opens takes its place. One that is there but will not
+// open is tried again after 0.5, 1, 2, 4, 8 s, and at once after a device event.
+TEST(SourceCapture, TheStandInKeepsPlayingUntilTheChosenSourceReallyOpens) {
+  struct Case {
+    const char* name;
+    std::function<void(Rig&)> away;   // the chosen "usb" goes (or will not open)
+    int probesIn10s;                  // second streams tried meanwhile (at 1.5, 3.5 and 7.5 s)
+  };
+  const Case cases[] = {
+      {"unplugged", [](Rig& r) { r.sound.setPresent("usb", false); }, 0},
+      {"held by another program", [](Rig& r) { r.sound.endpoint("usb").openResult = SoundDeviceInUse; }, 3},
+      {"in a format the program cannot take", [](Rig& r) { r.sound.endpoint("usb").format = {48000, 2, 8, false}; },
+       3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig r;
+    c.away(r);
+    r.start(device("usb"));
+    r.run(1000);
+    ASSERT_EQ(r.state(), SourceState::Absent);
+    ASSERT_EQ(r.sound.openId(), "mic");
+    const int opens = r.log.count("sound.open"), closes = r.log.count("sound.close");
+    const int probes = r.log.count("sound.probe");
+    r.run(10000);
+    EXPECT_EQ(r.log.count("sound.open"), opens) << "the stand-in was reopened";
+    EXPECT_EQ(r.log.count("sound.close"), closes) << "the stand-in was closed";
+    EXPECT_EQ(r.log.count("sound.probe") - probes, c.probesIn10s);
+    EXPECT_EQ(r.state(), SourceState::Absent);
+    EXPECT_NEAR(r.heard(), 0.10f, 0.005f);
+
+    // It comes back (or is freed) with a device event: taken within one step or two.
+    r.sound.endpoint("usb").openResult = SoundOk;
+    r.sound.endpoint("usb").format = {44100, 1, 16, false};
+    r.sound.setPresent("usb", true);
+    EXPECT_LE(r.runUntil([&] { return r.state() == SourceState::Listening; }), 2 * CaptureWaitMillis);
+    EXPECT_EQ(r.sound.openId(), "usb");
+    EXPECT_FALSE(r.sound.misuse());
+  }
+}
+
+// What the worker does while things are quiet or slow, checked by what it records.
+TEST(SourceCapture, QuietSlowOrSleepingSourcesAreNotTakenForLostOnes) {
+  // A loopback with nothing playing delivers no packets: still Listening, one stream.
+  {
+    Rig r;
+    r.sound.endpoint("spk").delivers = false;
+    r.start(Playing);
+    int flips = 0;
+    for (uint32_t until = r.clock.now + 10000; int32_t(until - r.clock.now) > 0;) {
+      captureStep(r.capture, r.sound, r.clock);
+      flips += r.state() != SourceState::Listening;
+    }
+    EXPECT_EQ(flips, 0) << "the status left Listening";
+    EXPECT_EQ(r.sound.opens(), 1);
+  }
+  // Opening a headset takes 1.5 s (switching its profile) and its first packet comes a
+  // little later: the stream is new, not stalled.
+  {
+    Rig r;
+    r.sound.endpoint("usb").openMillis = 1500;
+    r.sound.endpoint("usb").warmupMillis = 200;
+    r.start(device("usb"));
+    r.run(4000);
+    EXPECT_EQ(r.state(), SourceState::Listening);
+    EXPECT_EQ(r.sound.opens(), 1) << "opened again as if it had stalled";
+  }
+  // Eight hours asleep between two steps: one step makes at most a ring's worth of silence
+  // (and what its own wait of a frame adds).
+  for (bool loopback : {true, false}) {
+    SCOPED_TRACE(loopback ? "loopback idle" : "no device");
+    Rig r;
+    if (loopback) {
+      r.sound.endpoint("spk").delivers = false;
+    } else {
+      r.sound.endpoint("mic").present = false;
+      r.sound.endpoint("usb").present = false;
+    }
+    r.start(loopback ? Playing : device("usb"));
+    r.run(1000);
+    const uint64_t before = r.capture.ring.blocksWritten();
+    r.clock.now += 8 * 3600 * 1000;
+    captureStep(r.capture, r.sound, r.clock);
+    EXPECT_LE(r.capture.ring.blocksWritten() - before, uint64_t(RingSlotCount + CaptureWaitMillis * 256 / 1000 + 2));
+    r.run(1000);
+    EXPECT_NEAR(double(r.capture.ring.blocksWritten() - before), RingSlotCount + 256.0, 16.0);
+  }
 }
 
 // With no stream (or a loopback with nothing playing) the ring still advances at 65 536 Hz,

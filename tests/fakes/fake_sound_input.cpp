@@ -149,20 +149,41 @@ bool FakeSoundInput::available(const SoundSource& source) {
 }
 
 uint32_t FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   bool loopback = false;
   uint32_t result = SoundOk;
   const FakeEndpoint* e = resolveLocked(source, loopback, result);
   log_.add("sound.open " + (e ? e->id : std::string("-")));
   if (open_) misuse_ = true;  // one stream at a time
   if (e == nullptr) return result;
+  if (e->openMillis != 0 && passTime) {
+    const uint32_t millis = e->openMillis;
+    lock.unlock();
+    passTime(millis);
+    lock.lock();
+  }
   if (e->openResult != SoundOk) return e->openResult;
   open_ = true;
   started_ = false;
   openId_ = e->id;
   pendingFrames_ = 0;
+  warmupLeft_ = e->warmupMillis;
   outstanding_ = false;
   ++opens_;
+  info.format = e->format;
+  info.endpointName = e->name;
+  info.loopback = loopback;
+  return SoundOk;
+}
+
+uint32_t FakeSoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
+  std::lock_guard lock(mutex_);
+  bool loopback = false;
+  uint32_t result = SoundOk;
+  const FakeEndpoint* e = resolveLocked(source, loopback, result);
+  log_.add("sound.probe " + (e ? e->id : std::string("-")));
+  if (e == nullptr) return result;
+  if (e->openResult != SoundOk) return e->openResult;
   info.format = e->format;
   info.endpointName = e->name;
   info.loopback = loopback;
@@ -183,7 +204,9 @@ uint32_t FakeSoundInput::waitPacket(uint32_t timeoutMillis) {
     std::lock_guard lock(mutex_);
     if (!open_ || !started_) misuse_ = true;
     const FakeEndpoint* e = findLocked(openId_);
-    if (open_ && started_ && e != nullptr && e->delivers) {
+    if (warmupLeft_ != 0) {
+      warmupLeft_ -= std::min(warmupLeft_, timeoutMillis);
+    } else if (open_ && started_ && e != nullptr && e->delivers) {
       signalled = true;
       millis = packetMillis;
       pendingFrames_ += e->format.samplesPerSecond * packetMillis / 1000;

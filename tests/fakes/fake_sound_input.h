@@ -24,6 +24,8 @@ struct FakeEndpoint {
   float level = 0.0f;     // every sample's value as a fraction of full scale
   bool delivers = true;   // false: the stream opens but no packet ever comes (silent loopback)
   uint32_t openResult = SoundOk;
+  uint32_t openMillis = 0;  // how long opening takes (a headset switching profile)
+  uint32_t warmupMillis = 0;  // how long a new stream delivers nothing
 };
 
 class FakeSoundInput : public SoundInput {
@@ -56,6 +58,7 @@ class FakeSoundInput : public SoundInput {
   std::vector<SoundDevice> listDevices() override;
   bool available(const SoundSource& source) override;
   uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
+  uint32_t probe(const SoundSource& source, SoundStreamInfo& info) override;
   uint32_t start() override;
   uint32_t waitPacket(uint32_t timeoutMillis) override;
   uint32_t nextPacket(SoundPacket& packet) override;
@@ -74,6 +77,7 @@ class FakeSoundInput : public SoundInput {
   bool started_ = false;
   std::string openId_;
   uint32_t pendingFrames_ = 0;
+  uint32_t warmupLeft_ = 0;
   bool outstanding_ = false;
   std::vector<uint8_t> packet_;
   uint32_t events_ = 0;

@@ -26,9 +26,10 @@ TEST(EventTranslation, PointerAndKeysBecomeTheCoresEvents) {
   motion.motion.y = 3;
   motion.motion.state = GDK_BUTTON1_MASK | GDK_SHIFT_MASK;
   still.motion.state = GDK_BUTTON3_MASK;
-  GdkEvent escape{}, enter{}, letter{};
-  escape.key.type = enter.key.type = letter.key.type = GDK_KEY_PRESS;
+  GdkEvent escape{}, enter{}, returnKey{}, letter{};
+  escape.key.type = enter.key.type = returnKey.key.type = letter.key.type = GDK_KEY_PRESS;
   escape.key.keyval = GDK_KEY_Escape;
+  returnKey.key.keyval = GDK_KEY_Return;
   enter.key.keyval = GDK_KEY_KP_Enter;
   letter.key.keyval = GDK_KEY_q;
   GdkEvent scroll{};
@@ -50,6 +51,7 @@ TEST(EventTranslation, PointerAndKeysBecomeTheCoresEvents) {
       {"motion with only the right button held", still, PointerMove{{0, 0}, false}},
       {"Escape", escape, KeyPress{Key::Escape}},
       {"Enter of the keypad", enter, KeyPress{Key::Enter}},
+      {"the main Return key", returnKey, KeyPress{Key::Enter}},
       {"any other key", letter, KeyPress{Key::Other}},
       {"a scroll means nothing", scroll, std::nullopt},
   };

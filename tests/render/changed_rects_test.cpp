@@ -158,6 +158,20 @@ TEST(ChangedRects, ASmallChangeReportsASmallBox) {
     EXPECT_TRUE(covers(rig.changed(), before, rig.frame)) << c.what;
   }
 
+  // A falling line: the box it left is reported, or its old pixels stay on the screen.
+  {
+    WindowRig rig(Waveform);
+    settle(rig, 1100);
+    rig.line[10] = 90;
+    rig.render();
+    const Rect risen = rig.changed().bounds();
+    Frame before = rig.frame;
+    rig.line[10] = 0;
+    rig.render();
+    EXPECT_EQ(describe(rig.changed().bounds()), describe(risen)) << "line point 10 falls back";
+    EXPECT_TRUE(covers(rig.changed(), before, rig.frame)) << "line point 10 falls back";
+  }
+
   // The strip at 1280 x 720, Center: band b from x 20 + (b + 1) * 10 + 43b, 43 wide;
   // row j from base + 2 + 13j, 11 high, the floor row j = 17.
   StripRig s(Floating, DisplayMode::Desktop);

@@ -5,6 +5,7 @@
 
 namespace tonalis::lnx {
 
+// CLOCK_MONOTONIC stops while the system is suspended (CLOCK_BOOTTIME would count it).
 uint32_t LinuxClock::tickCount() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);

@@ -245,6 +245,16 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
   return SoundOk;
 }
 
+// The server shares every source and converts it to the format asked for, so a source that
+// is there opens: a second stream would tell no more than the source list does.
+uint32_t LinuxSoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
+  if (!available(source)) return SoundNotFound;
+  info.format = {Rate, 1, 16, false};
+  info.loopback = source.kind == SourceKind::Playing;
+  info.endpointName.clear();
+  return SoundOk;
+}
+
 uint32_t LinuxSoundInput::start() {
   if (!loop_) return SoundError;
   LoopLock lock(loop_);

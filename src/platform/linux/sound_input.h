@@ -34,6 +34,7 @@ class LinuxSoundInput : public SoundInput {
   std::vector<SoundDevice> listDevices() override;
   bool available(const SoundSource& source) override;
   uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
+  uint32_t probe(const SoundSource& source, SoundStreamInfo& info) override;
   uint32_t start() override;
   uint32_t waitPacket(uint32_t timeoutMillis) override;
   uint32_t nextPacket(SoundPacket& packet) override;

@@ -4,7 +4,13 @@
 
 namespace tonalis::win32 {
 
-uint32_t Win32Clock::tickCount() { return GetTickCount(); }
+// The interrupt time without the time spent asleep or hibernating (GetTickCount counts it):
+// after a night's sleep the capture loop sees a moment, not eight hours of silence to make.
+uint32_t Win32Clock::tickCount() {
+  ULONGLONG units = 0;  // 100 ns
+  QueryUnbiasedInterruptTime(&units);
+  return uint32_t(units / 10000);
+}
 
 LocalTime Win32Clock::localTime() {
   SYSTEMTIME t;

@@ -198,6 +198,7 @@ SoundFormat formatOf(const WAVEFORMATEX* wf) {
 // Device notifications arrive on a system thread: they only set bits for the capture loop.
 class NotificationFlags final : public IMMNotificationClient {
  public:
+  explicit NotificationFlags(std::atomic<bool>& stale) : stale_(stale) {}
   std::atomic<uint32_t> events{0};
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -223,69 +224,143 @@ class NotificationFlags final : public IMMNotificationClient {
 
  private:
   HRESULT note(uint32_t bit) {
+    stale_.store(true, std::memory_order_release);
     events.fetch_or(bit, std::memory_order_release);
     return S_OK;
   }
+  std::atomic<bool>& stale_;
 };
 
-Win32SoundInput::Win32SoundInput() : notifications_(new NotificationFlags) {}
+namespace {
+
+// One capture stream on `device`, in its mix format; loopback records a render endpoint.
+uint32_t openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info, Win32SoundInput::Stream& stream) {
+  HRESULT hr = device->Activate(IidAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&stream.client));
+  if (FAILED(hr)) return resultFor(hr);
+  WAVEFORMATEX* wf = nullptr;
+  hr = stream.client->GetMixFormat(&wf);
+  if (SUCCEEDED(hr)) {
+    info.format = formatOf(wf);
+    const DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | (loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0);
+    hr = stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, StreamBuffer, 0, wf, nullptr);
+    CoTaskMemFree(wf);
+  }
+  if (SUCCEEDED(hr)) {
+    stream.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    hr = stream.event ? stream.client->SetEventHandle(stream.event) : E_OUTOFMEMORY;
+  }
+  if (SUCCEEDED(hr)) {
+    hr = stream.client->GetService(IidAudioCaptureClient, reinterpret_cast<void**>(&stream.capture));
+  }
+  if (FAILED(hr)) {
+    stream.release();
+    return resultFor(hr);
+  }
+  info.endpointName = friendlyName(device);
+  info.loopback = loopback;
+  return SoundOk;
+}
+
+// A stream on what `source` names: for Playing a loopback of the default output or, where
+// the system cannot loop back, the output's monitor.
+uint32_t openSource(IMMDeviceEnumerator* e, const SoundSource& source, SoundStreamInfo& info,
+                    Win32SoundInput::Stream& stream) {
+  IMMDevice* device = endpointFor(e, source);
+  if (!device) return SoundNotFound;
+  uint32_t result = openEndpoint(device, source.kind == SourceKind::Playing, info, stream);
+  if (result != SoundOk && result != SoundDeviceInvalidated && source.kind == SourceKind::Playing) {
+    IMMDevice* monitor = monitorOf(e, device);
+    result = monitor ? openEndpoint(monitor, false, info, stream) : SoundNoLoopback;
+    release(monitor);
+  }
+  release(device);
+  return result;
+}
+
+}  // namespace
+
+void Win32SoundInput::Stream::release() {
+  if (client) client->Stop();
+  tonalis::win32::release(capture);
+  tonalis::win32::release(client);
+  if (event) CloseHandle(event);
+  event = nullptr;
+}
+
+Win32SoundInput::Win32SoundInput() : notifications_(new NotificationFlags(endpointsStale_)) {}
 
 Win32SoundInput::~Win32SoundInput() {
   close();
   delete notifications_;
 }
 
-uint32_t Win32SoundInput::deviceCount() {
-  ComScope com;
-  IMMDeviceEnumerator* e = makeEnumerator();
-  if (!e) return 0;
-  IMMDeviceCollection* all = nullptr;
-  UINT count = 0;
-  if (SUCCEEDED(e->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &all))) {
-    all->GetCount(&count);
-    all->Release();
+void Win32SoundInput::refreshEndpoints() {
+  endpointsStale_.store(false, std::memory_order_release);
+  Endpoints fresh;
+  {
+    ComScope com;
+    IMMDeviceEnumerator* e = makeEnumerator();
+    if (e) {
+      IMMDeviceCollection* all = nullptr;
+      if (SUCCEEDED(e->EnumAudioEndpoints(eCapture, DEVICE_STATEMASK_ALL, &all))) {
+        UINT count = 0;
+        all->GetCount(&count);
+        for (UINT i = 0; i < count; ++i) {
+          IMMDevice* d = nullptr;
+          if (FAILED(all->Item(i, &d))) continue;
+          SoundDevice device{deviceId(d), friendlyName(d), active(d)};
+          if (!device.id.empty()) fresh.devices.push_back(std::move(device));
+          d->Release();
+        }
+        all->Release();
+      }
+      for (const SourceKind kind : {SourceKind::DefaultInput, SourceKind::Playing}) {
+        IMMDevice* device = endpointFor(e, SoundSource{kind, {}});
+        (kind == SourceKind::DefaultInput ? fresh.defaultInput : fresh.defaultOutput) = device != nullptr;
+        release(device);
+      }
+      e->Release();
+    }
   }
-  e->Release();
+  std::lock_guard lock(endpointsMutex_);
+  endpoints_ = std::move(fresh);
+  endpointsKnown_ = true;
+}
+
+// Only the first question, before the capture loop runs, enumerates on the asking thread.
+Win32SoundInput::Endpoints Win32SoundInput::endpoints() {
+  {
+    std::lock_guard lock(endpointsMutex_);
+    if (endpointsKnown_) return endpoints_;
+  }
+  refreshEndpoints();
+  std::lock_guard lock(endpointsMutex_);
+  return endpoints_;
+}
+
+uint32_t Win32SoundInput::deviceCount() {
+  uint32_t count = 0;
+  for (const SoundDevice& d : endpoints().devices) count += d.active;
   return count;
 }
 
-std::vector<SoundDevice> Win32SoundInput::listDevices() {
-  ComScope com;
-  std::vector<SoundDevice> list;
-  IMMDeviceEnumerator* e = makeEnumerator();
-  if (!e) return list;
-  IMMDeviceCollection* all = nullptr;
-  if (SUCCEEDED(e->EnumAudioEndpoints(eCapture, DEVICE_STATEMASK_ALL, &all))) {
-    UINT count = 0;
-    all->GetCount(&count);
-    for (UINT i = 0; i < count; ++i) {
-      IMMDevice* d = nullptr;
-      if (FAILED(all->Item(i, &d))) continue;
-      SoundDevice device{deviceId(d), friendlyName(d), active(d)};
-      if (!device.id.empty()) list.push_back(std::move(device));
-      d->Release();
-    }
-    all->Release();
-  }
-  e->Release();
-  return list;
-}
+std::vector<SoundDevice> Win32SoundInput::listDevices() { return endpoints().devices; }
 
 bool Win32SoundInput::available(const SoundSource& source) {
-  ComScope com;
-  IMMDeviceEnumerator* e = makeEnumerator();
-  if (!e) return false;
-  IMMDevice* device = endpointFor(e, source);
-  bool found = device != nullptr;
-  if (found && source.kind == SourceKind::Playing) {
-    // Whether it can be looped back is only known by trying; a monitor is enough.
-    IMMDevice* monitor = monitorOf(e, device);
-    found = true;
-    release(monitor);
+  const Endpoints known = endpoints();
+  switch (source.kind) {
+    case SourceKind::DefaultInput:
+      return known.defaultInput;
+    case SourceKind::Playing:
+      // Whether it can be looped back is only known by trying.
+      return known.defaultOutput;
+    case SourceKind::Device:
+      for (const SoundDevice& d : known.devices) {
+        if (d.id == source.deviceId) return d.active;
+      }
+      return false;
   }
-  release(device);
-  e->Release();
-  return found;
+  return false;
 }
 
 uint32_t Win32SoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
@@ -298,19 +373,7 @@ uint32_t Win32SoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     return SoundError;
   }
   enumerator_->RegisterEndpointNotificationCallback(notifications_);
-  IMMDevice* device = endpointFor(enumerator_, source);
-  if (!device) {
-    close();
-    return SoundNotFound;
-  }
-  uint32_t result = openEndpoint(device, source.kind == SourceKind::Playing, info);
-  if (result != SoundOk && result != SoundDeviceInvalidated && source.kind == SourceKind::Playing) {
-    // No loopback here: record the output's monitor instead, if the system has one.
-    IMMDevice* monitor = monitorOf(enumerator_, device);
-    result = monitor ? openEndpoint(monitor, false, info) : SoundNoLoopback;
-    release(monitor);
-  }
-  release(device);
+  const uint32_t result = openSource(enumerator_, source, info, stream_);
   if (result != SoundOk) {
     close();
     return result;
@@ -323,60 +386,42 @@ uint32_t Win32SoundInput::open(const SoundSource& source, SoundStreamInfo& info)
   return SoundOk;
 }
 
-uint32_t Win32SoundInput::openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info) {
-  HRESULT hr = device->Activate(IidAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&client_));
-  if (FAILED(hr)) return resultFor(hr);
-  WAVEFORMATEX* wf = nullptr;
-  hr = client_->GetMixFormat(&wf);
-  if (SUCCEEDED(hr)) {
-    info.format = formatOf(wf);
-    const DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | (loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0);
-    hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, StreamBuffer, 0, wf, nullptr);
-    CoTaskMemFree(wf);
-  }
-  if (SUCCEEDED(hr)) {
-    event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    hr = event_ ? client_->SetEventHandle(event_) : E_OUTOFMEMORY;
-  }
-  if (SUCCEEDED(hr)) {
-    hr = client_->GetService(IidAudioCaptureClient, reinterpret_cast<void**>(&capture_));
-  }
-  if (FAILED(hr)) {
-    release(capture_);
-    release(client_);
-    if (event_) CloseHandle(event_);
-    event_ = nullptr;
-    return resultFor(hr);
-  }
-  info.endpointName = friendlyName(device);
-  info.loopback = loopback;
-  return SoundOk;
+uint32_t Win32SoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
+  ComScope com;
+  IMMDeviceEnumerator* e = makeEnumerator();
+  if (!e) return SoundError;
+  Stream trial;
+  const uint32_t result = openSource(e, source, info, trial);
+  trial.release();
+  e->Release();
+  return result;
 }
 
 uint32_t Win32SoundInput::start() {
-  return client_ ? resultFor(client_->Start()) : SoundError;
+  return stream_.client ? resultFor(stream_.client->Start()) : SoundError;
 }
 
 uint32_t Win32SoundInput::waitPacket(uint32_t timeoutMillis) {
-  if (!event_) {
+  if (!stream_.event) {
     Sleep(timeoutMillis);
     return SoundTimeout;
   }
   // Loopback streams on older systems never signal: the timeout covers them.
-  return WaitForSingleObject(event_, timeoutMillis) == WAIT_OBJECT_0 ? SoundOk : SoundTimeout;
+  return WaitForSingleObject(stream_.event, timeoutMillis) == WAIT_OBJECT_0 ? SoundOk : SoundTimeout;
 }
 
 uint32_t Win32SoundInput::nextPacket(SoundPacket& packet) {
   packet = SoundPacket{};
-  if (!capture_) return SoundError;
+  IAudioCaptureClient* capture = stream_.capture;
+  if (!capture) return SoundError;
   UINT32 waiting = 0;
-  HRESULT hr = capture_->GetNextPacketSize(&waiting);
+  HRESULT hr = capture->GetNextPacketSize(&waiting);
   if (FAILED(hr)) return resultFor(hr);
   if (waiting == 0) return SoundOk;
   BYTE* data = nullptr;
   UINT32 frames = 0;
   DWORD flags = 0;
-  hr = capture_->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+  hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
   if (hr == AUDCLNT_S_BUFFER_EMPTY) return SoundOk;
   if (FAILED(hr)) return resultFor(hr);
   packet.data = data;
@@ -386,15 +431,11 @@ uint32_t Win32SoundInput::nextPacket(SoundPacket& packet) {
 }
 
 uint32_t Win32SoundInput::releasePacket(uint32_t frames) {
-  return capture_ ? resultFor(capture_->ReleaseBuffer(frames)) : SoundError;
+  return stream_.capture ? resultFor(stream_.capture->ReleaseBuffer(frames)) : SoundError;
 }
 
 void Win32SoundInput::close() {
-  if (client_) client_->Stop();
-  release(capture_);
-  release(client_);
-  if (event_) CloseHandle(event_);
-  event_ = nullptr;
+  stream_.release();
   if (enumerator_) enumerator_->UnregisterEndpointNotificationCallback(notifications_);
   release(enumerator_);
   if (comInitialized_) CoUninitialize();
@@ -402,7 +443,9 @@ void Win32SoundInput::close() {
 }
 
 uint32_t Win32SoundInput::takeEvents() {
-  return notifications_->events.exchange(0, std::memory_order_acq_rel);
+  const uint32_t events = notifications_->events.exchange(0, std::memory_order_acq_rel);
+  if (endpointsStale_.load(std::memory_order_acquire)) refreshEndpoints();
+  return events;
 }
 
 }  // namespace tonalis::win32

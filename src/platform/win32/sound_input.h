@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/sound_input.h"
 
@@ -30,6 +32,7 @@ class Win32SoundInput : public SoundInput {
   std::vector<SoundDevice> listDevices() override;
   bool available(const SoundSource& source) override;
   uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
+  uint32_t probe(const SoundSource& source, SoundStreamInfo& info) override;
   uint32_t start() override;
   uint32_t waitPacket(uint32_t timeoutMillis) override;
   uint32_t nextPacket(SoundPacket& packet) override;
@@ -37,16 +40,35 @@ class Win32SoundInput : public SoundInput {
   void close() override;
   uint32_t takeEvents() override;
 
+ // One shared-mode capture stream and its event.
+  struct Stream {
+    IAudioClient* client = nullptr;
+    IAudioCaptureClient* capture = nullptr;
+    HANDLE event = nullptr;
+    void release();
+  };
+
  private:
-  uint32_t openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info);
+  // What the menu and the tray tip ask for, kept by the thread that takes the events (the
+  // capture loop) after every notification, so the UI thread never enumerates endpoints.
+  struct Endpoints {
+    std::vector<SoundDevice> devices;  // every capture endpoint
+    bool defaultInput = false;         // a default capture endpoint is active
+    bool defaultOutput = false;        // a default render endpoint is active
+  };
+  Endpoints endpoints();
+  void refreshEndpoints();
 
   NotificationFlags* notifications_;  // owned; outlives every registration
+  std::mutex endpointsMutex_;
+  Endpoints endpoints_;                // guarded by endpointsMutex_
+  bool endpointsKnown_ = false;        // guarded by endpointsMutex_
+  std::atomic<bool> endpointsStale_{true};
+
   // The stream, all on the thread that opened it.
   bool comInitialized_ = false;
   IMMDeviceEnumerator* enumerator_ = nullptr;  // also holds the notification registration
-  IAudioClient* client_ = nullptr;
-  IAudioCaptureClient* capture_ = nullptr;
-  HANDLE event_ = nullptr;
+  Stream stream_;
 };
 
 }  // namespace tonalis::win32
