@@ -289,7 +289,7 @@ bool streamFormatFor(const SoundFormat& device, StreamFormat& out) {
     return false;
   }
   if (device.channels == 0 || device.samplesPerSecond == 0) return false;
-  out = StreamFormat{device.samplesPerSecond, device.channels, type};
+  out = StreamFormat{device.samplesPerSecond, device.channels, type, device.channelMask};
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "audio/sound_converter.h"
 
+#include "common/speakers.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -29,7 +31,7 @@ constexpr bool validType(SampleType type) {
          type == SampleType::Float32;
 }
 
-// Ring scale per unit of the decoded integer (before the mean of the channels).
+// Ring scale per unit of the decoded integer (before the channel weights).
 float ringScale(SampleType type) {
   switch (type) {
     case SampleType::Int16: return 1.0f;
@@ -65,27 +67,43 @@ float decode(const uint8_t* p) {
   }
 }
 
-template <SampleType type>
-void mixFrames(const uint8_t* data, size_t frames, uint16_t channels, float scale, float* out) {
-  constexpr size_t width = type == SampleType::Int16 ? 2 : type == SampleType::Int24 ? 3 : 4;
+constexpr float MinusThreeDb = 0.70710678f;  // sqrt(1/2)
+
+// Weight of each channel in the mono mix, before the ring scale (see the header).
+void layoutWeights(uint16_t channels, uint32_t mask, float* weights) {
+  namespace sp = speaker;
   if (channels == 1) {
-    for (size_t i = 0; i < frames; ++i) {
-      out[i] = decode<type>(data + i * width) * scale;
-    }
-  } else if (channels == 2) {
-    for (size_t i = 0; i < frames; ++i) {
-      const uint8_t* frame = data + i * 2 * width;
-      out[i] = (decode<type>(frame) + decode<type>(frame + width)) * scale;
-    }
-  } else {
-    const size_t stride = channels * width;
-    for (size_t i = 0; i < frames; ++i) {
-      const uint8_t* frame = data + i * stride;
-      float sum = 0.0f;
-      for (uint16_t c = 0; c < channels; ++c) {
-        sum += decode<type>(frame + c * width);
-      }
-      out[i] = sum * scale;
+    weights[0] = 1.0f;
+    return;
+  }
+  mask &= sp::AllPositions;
+  if (mask == 0) mask = channels > 8 ? sp::Stereo : sp::defaultChannelMask(channels);
+  // Channel c sits at the c-th lowest bit; channels past the last bit have no position (0).
+  uint32_t positions[SoundConverter::MaxChannels] = {};
+  uint32_t rest = mask;
+  for (uint16_t c = 0; c < channels && rest != 0; ++c) {
+    positions[c] = rest & (~rest + 1);
+    rest &= rest - 1;
+  }
+  bool left = false;
+  bool right = false;
+  uint16_t notLfe = 0;
+  for (uint16_t c = 0; c < channels; ++c) {
+    left = left || positions[c] == sp::FrontLeft;
+    right = right || positions[c] == sp::FrontRight;
+    notLfe += positions[c] != sp::LowFrequency ? 1 : 0;
+  }
+  for (uint16_t c = 0; c < channels; ++c) {
+    const bool lfe = positions[c] == sp::LowFrequency;
+    if (left && right) {
+      weights[c] = positions[c] == sp::FrontLeft || positions[c] == sp::FrontRight ? 0.5f
+                   : positions[c] == sp::FrontCenter                               ? MinusThreeDb
+                   : lfe                                                            ? 0.0f
+                                                                                    : 0.5f * MinusThreeDb;
+    } else if (notLfe > 0) {
+      weights[c] = lfe ? 0.0f : 1.0f / static_cast<float>(notLfe);
+    } else {
+      weights[c] = 1.0f / static_cast<float>(channels);
     }
   }
 }
@@ -214,7 +232,20 @@ bool SoundConverter::configure(const StreamFormat& format) {
   format_ = format;
   resampling_ = resampling;
   frameBytes_ = bytesPerSample(format.sampleType) * format.channels;
-  scale_ = ringScale(format.sampleType) / static_cast<float>(format.channels);
+  const float ring = ringScale(format.sampleType);
+  std::array<float, MaxChannels> weights{};
+  layoutWeights(format.channels, format.channelMask, weights.data());
+  // The two common cases keep their plain loops: mono exact, stereo as a scaled sum.
+  if (format.channels == 1) {
+    mix_ = Mix::Single;
+    scale_ = ring;
+  } else if (format.channels == 2 && weights[0] == weights[1]) {
+    mix_ = Mix::EvenPair;
+    scale_ = ring * weights[0];
+  } else {
+    mix_ = Mix::Weighted;
+  }
+  for (size_t c = 0; c < weights_.size(); ++c) weights_[c] = weights[c] * ring;
   configured_ = true;
   reset();
   return true;
@@ -233,12 +264,45 @@ void SoundConverter::reset() {
   }
 }
 
+template <SampleType type>
+void SoundConverter::mixFrames(const uint8_t* data, size_t frames, float* out) const {
+  constexpr size_t width = type == SampleType::Int16 ? 2 : type == SampleType::Int24 ? 3 : 4;
+  const float scale = scale_;
+  switch (mix_) {
+    case Mix::Single:
+      for (size_t i = 0; i < frames; ++i) {
+        out[i] = decode<type>(data + i * width) * scale;
+      }
+      break;
+    case Mix::EvenPair:
+      for (size_t i = 0; i < frames; ++i) {
+        const uint8_t* frame = data + i * 2 * width;
+        out[i] = (decode<type>(frame) + decode<type>(frame + width)) * scale;
+      }
+      break;
+    case Mix::Weighted: {
+      const uint16_t channels = format_.channels;
+      const size_t stride = channels * width;
+      const float* weights = weights_.data();
+      for (size_t i = 0; i < frames; ++i) {
+        const uint8_t* frame = data + i * stride;
+        float sum = 0.0f;
+        for (uint16_t c = 0; c < channels; ++c) {
+          sum += decode<type>(frame + c * width) * weights[c];
+        }
+        out[i] = sum;
+      }
+      break;
+    }
+  }
+}
+
 void SoundConverter::mixInto(const uint8_t* data, size_t frames, float* out) const {
   switch (format_.sampleType) {
-    case SampleType::Int16: mixFrames<SampleType::Int16>(data, frames, format_.channels, scale_, out); break;
-    case SampleType::Int24: mixFrames<SampleType::Int24>(data, frames, format_.channels, scale_, out); break;
-    case SampleType::Int32: mixFrames<SampleType::Int32>(data, frames, format_.channels, scale_, out); break;
-    case SampleType::Float32: mixFrames<SampleType::Float32>(data, frames, format_.channels, scale_, out); break;
+    case SampleType::Int16: mixFrames<SampleType::Int16>(data, frames, out); break;
+    case SampleType::Int24: mixFrames<SampleType::Int24>(data, frames, out); break;
+    case SampleType::Int32: mixFrames<SampleType::Int32>(data, frames, out); break;
+    case SampleType::Float32: mixFrames<SampleType::Float32>(data, frames, out); break;
   }
 }
 

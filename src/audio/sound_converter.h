@@ -19,6 +19,9 @@ struct StreamFormat {
   uint32_t sampleRate = 65536;  // frames per second
   uint16_t channels = 1;        // interleaved channels
   SampleType sampleType = SampleType::Int16;
+  // Speaker positions of the channels (common/speakers.h); 0: unknown, the usual layout for
+  // the channel count is assumed.
+  uint32_t channelMask = 0;
   friend bool operator==(const StreamFormat&, const StreamFormat&) = default;
 };
 
@@ -35,11 +38,24 @@ class BlockSink {
   ~BlockSink() = default;
 };
 
-// Mixes to mono (mean of the channels), scales to the ring (Float32 1.0 -> 32768; floats
+// Mixes to mono by the channel layout (below), scales to the ring (Float32 1.0 -> 32768; floats
 // beyond -1..1 and infinities are clipped to full scale as an integer device would clip,
 // NaN counts as 0) and resamples any rate to 65 536 Hz with a band-limited
 // polyphase windowed-sinc filter at the exact rational ratio. A 65 536 Hz stream is not
 // filtered, so mono Int16 at that rate passes through bit-exactly.
+//
+// The mono mix is the mean of a stereo downmix (each side at full weight, the centre and
+// the other speakers at -3 dB into their side), so stereo content in the front pair shows
+// at the same level on any layout as on a stereo device:
+//   mono = 0.5 (FL + FR) + 0.7071 FC + 0.3536 (each other channel: back, side, top, ...)
+// The low-frequency channel is left out (it repeats what the others carry, boosted). A
+// sound only in the centre shows as it would panned evenly over the front pair at equal
+// power (-3 dB against the same amplitude in both FL and FR). One channel passes as it is.
+// A layout without both front channels (or all of whose channels are LFE) is mixed to the
+// mean of its channels other than the LFE. An unknown layout (mask 0) is the usual one for
+// the channel count (speaker::defaultChannelMask); above 8 channels the first two are taken
+// as the front pair and the rest as other channels. Channels beyond the mask's bits have no
+// position and count as other channels.
 // Not thread-safe: one writer (the capture loop or a file reader) owns it.
 class SoundConverter {
  public:
@@ -78,6 +94,8 @@ class SoundConverter {
   template <typename Fill>
   void feed(size_t frameCount, Fill&& fill, BlockSink& sink);
   void mixInto(const uint8_t* data, size_t frames, float* out) const;
+  template <SampleType type>
+  void mixFrames(const uint8_t* data, size_t frames, float* out) const;
   void filterAvailable(BlockSink& sink);
   void emit(float sample, BlockSink& sink) {
     block_[blockFill_++] = sample;
@@ -92,7 +110,12 @@ class SoundConverter {
   bool resampling_ = false;
   size_t frameBytes_ = 0;
 
-  float scale_ = 1.0f;  // ring scale over the channel count
+  // How frames become mono: one channel times scale_; two at equal weight, their sum times
+  // scale_; otherwise each channel times its weight (ring scale included).
+  enum class Mix : uint8_t { Single, EvenPair, Weighted };
+  Mix mix_ = Mix::Single;
+  float scale_ = 1.0f;
+  std::array<float, MaxChannels> weights_{};
 
   // Output n lies at input position n * down_ / up_ (frames): whole part i, phase
   // p = (n * down_) mod up_. Its window is the tapCount_ inputs starting at i - tapCount_/2 + 1.

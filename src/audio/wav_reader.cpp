@@ -39,6 +39,7 @@ struct FormatFields {
   uint32_t rate = 0;
   uint16_t blockAlign = 0;
   uint16_t bits = 0;  // container bits per sample
+  uint32_t channelMask = 0;  // an extensible chunk's speaker positions; 0 otherwise
 };
 
 // Finds the format and data chunks; `check` judges the format as soon as it is read. The
@@ -74,6 +75,7 @@ std::string findChunks(std::span<const uint8_t> bytes, FormatFields& format, std
         if (size < 40) {
           return "extensible format chunk is too short";
         }
+        format.channelMask = le32(f + 20);
         format.tag = le16(f + 24);
       }
       if (std::string error = check(format); !error.empty()) {
@@ -180,6 +182,7 @@ WavAudio parseWav(std::span<const uint8_t> bytes) {
   const size_t frameBytes = bytesPerSample(format.sampleType) * f.channels;
   format.sampleRate = f.rate;
   format.channels = f.channels;
+  format.channelMask = f.channelMask;
   r.ok = true;
   r.format = format;
   r.frameCount = data.size() / frameBytes;

@@ -48,6 +48,9 @@ struct SoundFormat {
   uint16_t channels = 0;
   uint16_t bitsPerSample = 0;  // container bits of one sample: 8, 16, 24, 32, 64
   bool isFloat = false;        // IEEE float samples (else signed integer PCM)
+  // Speaker positions of the channels in order (common/speakers.h: dwChannelMask's bits);
+  // 0 when the device does not say.
+  uint32_t channelMask = 0;
   friend bool operator==(const SoundFormat&, const SoundFormat&) = default;
 };
 

@@ -389,15 +389,18 @@ TEST(SourceCapture, SilenceComesByTheClockWhenNothingIsDelivered) {
   }
 }
 
-// What the device delivers reaches the ring at its level whatever the format.
+// What the device delivers reaches the ring at its level whatever the format and layout
+// (the fake's surround devices carry the level in their front pair).
 TEST(SourceCapture, TakesTheFormatsDevicesDeliver) {
   const SoundFormat formats[] = {
       {44100, 1, 16, false}, {48000, 2, 16, false}, {96000, 6, 24, false},
       {48000, 8, 32, false}, {192000, 2, 32, true}, {8000, 1, 32, true},
+      {48000, 6, 32, true, 0x3F}, {48000, 8, 32, true, 0x63F},
   };
   for (const SoundFormat& f : formats) {
     SCOPED_TRACE(std::to_string(f.samplesPerSecond) + " Hz, " + std::to_string(f.channels) + " ch, " +
-                 std::to_string(f.bitsPerSample) + (f.isFloat ? " float" : " int"));
+                 std::to_string(f.bitsPerSample) + (f.isFloat ? " float" : " int") + ", mask " +
+                 std::to_string(f.channelMask));
     Rig r;
     r.sound.endpoint("usb").format = f;
     r.start(device("usb"));

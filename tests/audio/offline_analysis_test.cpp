@@ -29,6 +29,7 @@ struct WavLayout {
   bool oddDataByte = false;
   std::vector<uint8_t> rawData;  // when not empty, the data chunk's bytes instead of samples
   uint16_t subTag = 1;           // an extensible chunk's sub-format
+  uint32_t channelMask = 0;      // an extensible chunk's speaker positions
 };
 
 void put16(std::vector<uint8_t>& v, uint16_t x) {
@@ -58,6 +59,7 @@ std::vector<uint8_t> buildWav(const WavLayout& s) {
   for (uint32_t i = 16; i < s.fmtSize; ++i) v.push_back(0);
   if (s.tag == 0xFFFE && s.fmtSize >= 40) {
     v[20 + 24] = uint8_t(s.subTag);  // sub-format GUID begins with the plain format tag
+    for (int i = 0; i < 4; ++i) v[20 + 20 + i] = uint8_t(s.channelMask >> (8 * i));
   }
   v.insert(v.end(), s.extraChunkBeforeData.begin(), s.extraChunkBeforeData.end());
   putId(v, "data");
@@ -167,6 +169,8 @@ TEST(WavReader, ReadsEveryCommonFormatAsItIsStored) {
       {withFormat(1, 1, 32, 96000, 300), {96000, 1, SampleType::Int32}},
       {withFormat(3, 2, 32, 48000, 300), {48000, 2, SampleType::Float32}},
       {withFormat(0xFFFE, 6, 24, 48000, 300), {48000, 6, SampleType::Int24}},
+      {[] { WavLayout s = withFormat(0xFFFE, 6, 16, 48000, 300); s.channelMask = 0x60F; return s; }(),
+       {48000, 6, SampleType::Int16, 0x60F}},
       {[] { WavLayout s = withFormat(0xFFFE, 2, 32, 44100, 300); s.subTag = 3; return s; }(),
        {44100, 2, SampleType::Float32}},
       {[] { WavLayout s = withFormat(1, 2, 16, 8000, 300); s.oddDataByte = true; return s; }(),

@@ -1,12 +1,13 @@
-// The sound converter: sample formats and channel mixes to the ring's scale, the resampler's
-// passband, image and alias rejection, and block cutting that does not depend on how the
-// input is split.
+// The sound converter: sample formats and speaker layouts mixed to the ring's scale, the
+// resampler's passband, image and alias rejection, and block cutting that does not depend on
+// how the input is split.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -123,24 +124,42 @@ TEST(SoundConverter, ScalesEachSampleTypeToTheRing) {
   }
 }
 
-TEST(SoundConverter, MixesAnyChannelCountToTheMean) {
+// Each speaker's weight in the mono mix: the front pair at half each, the centre at -3 dB
+// (0.7071), the LFE left out, other speakers at -3 dB into their side (0.3536).
+TEST(SoundConverter, MixesToMonoByTheSpeakerLayout) {
+  constexpr double c = 0.70710678;
+  constexpr double o = 0.35355339;
   struct Case {
+    const char* name;
+    uint32_t mask;
     std::vector<double> frame;  // one value per channel
-    double mean;
+    double mono;
   };
   const Case cases[] = {
-      {{0.5, -0.25}, 0.125},                          // stereo
-      {{1.0, -1.0}, 0.0},                             // stereo, opposite phase
-      {{0.5, 0.25, 0.125, 0.0, -0.5, 0.75}, 0.1875},  // 5.1
-      {{0.25, 0.25, 0.25}, 0.25},
+      {"stereo", 0x3, {0.5, -0.25}, 0.125},
+      {"stereo, opposite phase", 0x3, {1.0, -1.0}, 0.0},
+      {"stereo, unknown layout", 0, {0.5, -0.25}, 0.125},
+      {"5.1", 0x3F, {0.5, 0.25, 0.125, 0.5, -0.5, 0.75}, 0.375 + c * 0.125 + o * 0.25},
+      {"5.1 with side speakers", 0x60F, {0.5, 0.25, 0.125, 0.5, -0.5, 0.75}, 0.375 + c * 0.125 + o * 0.25},
+      {"six channels, unknown layout: 5.1", 0, {0.5, 0.25, 0.125, 0.5, -0.5, 0.75}, 0.375 + c * 0.125 + o * 0.25},
+      {"7.1", 0x63F, {0.2, 0.4, 0.1, 0.9, 0.1, 0.1, -0.1, 0.3}, 0.3 + c * 0.1 + o * 0.4},
+      {"three channels, unknown layout: FL FR FC", 0, {0.25, 0.25, 0.25}, 0.25 + c * 0.25},
+      {"four channels, unknown layout: quad", 0, {0.2, 0.4, 0.4, -0.2}, 0.3 + o * 0.2},
+      {"2.1: the LFE left out", 0xB, {0.4, 0.2, 0.9}, 0.3},
+      {"fewer positions than channels: the rest are other speakers", 0x3, {0.4, 0.2, 0.2, 0.2}, 0.3 + o * 0.4},
+      {"no front pair: the mean without the LFE", 0x3C, {0.3, 0.9, 0.6, 0.0}, 0.3},
+      {"ten channels, unknown layout: a front pair first", 0,
+       {0.4, 0.2, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1}, 0.3 + o * 0.8},
+      {"Windows' all-speakers bit names no position", 0x80000003, {0.5, -0.25}, 0.125},
   };
   for (SampleType type : {SampleType::Int16, SampleType::Int24, SampleType::Int32, SampleType::Float32}) {
-    for (const Case& c : cases) {
-      const std::vector<std::vector<double>> frames(BlockSamples, c.frame);
-      const auto out = convertAll({65536, static_cast<uint16_t>(c.frame.size()), type}, encode(type, frames));
+    for (const Case& k : cases) {
+      const std::vector<std::vector<double>> frames(BlockSamples, k.frame);
+      const auto channels = static_cast<uint16_t>(k.frame.size());
+      const auto out = convertAll({65536, channels, type, k.mask}, encode(type, frames));
       ASSERT_EQ(out.size(), size_t{BlockSamples});
       // Integer encodings round to their step and clip +1.0 one step below full scale.
-      EXPECT_NEAR(out[17], c.mean * 32768.0, 0.51) << c.frame.size() << " channels, type " << int(type);
+      EXPECT_NEAR(out[17], k.mono * 32768.0, 0.51 * channels) << k.name << ", type " << int(type);
     }
   }
 }
@@ -320,7 +339,7 @@ TEST(SoundConverter, PushingAllocatesNothing) {
     void onBlock(std::span<const float, BlockSamples>) override { ++blocks; }
   } sink;
   const std::vector<uint8_t> bytes(6 * 4 * 5000, 0x3C);
-  for (const StreamFormat format : {StreamFormat{48000, 6, SampleType::Float32}, StreamFormat{44100, 2, SampleType::Int16},
+  for (const StreamFormat format : {StreamFormat{48000, 6, SampleType::Float32, 0x3F}, StreamFormat{44100, 2, SampleType::Int16},
                                     StreamFormat{65536, 1, SampleType::Int16}, StreamFormat{768000, 1, SampleType::Int24}}) {
     SoundConverter converter;
     ASSERT_TRUE(converter.configure(format));
@@ -376,6 +395,69 @@ TEST(SoundConverter, A64HzToneShowsTheSameBandLevelsFrom48kHzAsFrom65536Hz) {
     EXPECT_NEAR(frames[1].bandLevels[band], frames[0].bandLevels[band],
                 0.01 * std::max(frames[0].bandLevels[band], 0.05f * tone))
         << "band " << band << " (" << bandFrequencies[band] << " Hz)";
+  }
+}
+
+// Band levels of half a second of a 48 kHz float stream whose channel `c` carries a 4 kHz sine
+// of amplitude[c] (of full scale), after the converter and the analysis.
+SpectrumFrame bandsOfTone(uint32_t mask, const std::vector<double>& amplitude) {
+  constexpr uint32_t rate = 48000;
+  SoundConverter converter;
+  EXPECT_TRUE(converter.configure({rate, static_cast<uint16_t>(amplitude.size()), SampleType::Float32, mask}));
+  std::vector<std::vector<double>> input(rate / 2 + 1000, std::vector<double>(amplitude.size()));
+  for (size_t i = 0; i < input.size(); ++i) {
+    const double x = std::sin(2.0 * std::numbers::pi * 4000.0 * static_cast<double>(i) / rate);
+    for (size_t c = 0; c < amplitude.size(); ++c) input[i][c] = amplitude[c] * x;
+  }
+  const auto bytes = encode(SampleType::Float32, input);
+  auto sink = std::make_unique<RingSink>();
+  sink->limit = 128;
+  converter.push(bytes.data(), input.size(), *sink);
+  SpectrumAnalyzer analyzer;
+  std::vector<float> gathered(AnalysisSize);
+  SpectrumFrame frame;
+  analyzer.analyzeSpectrum(sink->ring, sink->latest, std::span<float, AnalysisSize>(gathered), frame);
+  return frame;
+}
+
+// Stereo music looped back from a surround output arrives in its front pair (the rest
+// silent): it must show as it does on a stereo output, whatever the channel count.
+TEST(SoundConverter, StereoInTheFrontPairShowsTheSameOnEveryLayout) {
+  constexpr int tone = 21;  // 4000 Hz
+  const double a = 0.5;
+  const SpectrumFrame stereo = bandsOfTone(0x3, {a, a});
+  ASSERT_GT(stereo.bandLevels[tone], 50.0f);
+  struct Case {
+    const char* name;
+    uint32_t mask;
+    std::vector<double> amplitude;
+    double db;  // band level against stereo; -inf: nothing shows
+  };
+  const double none = -std::numeric_limits<double>::infinity();
+  const Case cases[] = {
+      {"2 channels, stereo", 0x3, {a, a}, 0.0},
+      {"6 channels, 5.1", 0x3F, {a, a, 0, 0, 0, 0}, 0.0},
+      {"8 channels, 7.1", 0x63F, {a, a, 0, 0, 0, 0, 0, 0}, 0.0},
+      {"6 channels, unknown layout", 0, {a, a, 0, 0, 0, 0}, 0.0},
+      // A centre-only sound shows as the same sound panned to the middle at equal power.
+      {"centre only, 5.1", 0x3F, {0, 0, a, 0, 0, 0}, -3.0103},
+      {"LFE only, 5.1", 0x3F, {0, 0, 0, a, 0, 0}, none},
+  };
+  for (const Case& k : cases) {
+    const SpectrumFrame got = bandsOfTone(k.mask, k.amplitude);
+    const double db = 20.0 * std::log10(got.bandLevels[tone] / stereo.bandLevels[tone]);
+    std::printf("  %-28s band %d: %7.3f dB against stereo\n", k.name, tone, db);
+    if (k.db == none) {
+      EXPECT_LT(got.bandLevels[tone], 0.001f * stereo.bandLevels[tone]) << k.name;
+      continue;
+    }
+    EXPECT_NEAR(db, k.db, 0.1) << k.name;
+    const double gain = std::pow(10.0, k.db / 20.0);
+    for (int32_t band = 0; band < BandCount; ++band) {
+      EXPECT_NEAR(got.bandLevels[band], gain * stereo.bandLevels[band],
+                  0.012 * std::max(stereo.bandLevels[band], 0.05f * stereo.bandLevels[tone]))
+          << k.name << ", band " << band;
+    }
   }
 }
 

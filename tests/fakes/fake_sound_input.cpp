@@ -230,7 +230,11 @@ uint32_t FakeSoundInput::nextPacket(SoundPacket& packet) {
   const SoundFormat& f = e->format;
   const uint32_t sampleBytes = f.bitsPerSample / 8;
   packet_.assign(size_t(pendingFrames_) * f.channels * sampleBytes, 0);
-  for (size_t at = 0; at < packet_.size(); at += sampleBytes) writeSample(f, e->level, &packet_[at]);
+  // Beyond two channels the level is in the front pair only, as stereo played into a
+  // surround output lands.
+  for (size_t at = 0, c = 0; at < packet_.size(); at += sampleBytes, c = (c + 1) % f.channels) {
+    writeSample(f, f.channels <= 2 || c < 2 ? e->level : 0.0f, &packet_[at]);
+  }
   packet.data = packet_.data();
   packet.frames = pendingFrames_;
   pendingFrames_ = 0;

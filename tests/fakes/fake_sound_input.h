@@ -21,7 +21,8 @@ struct FakeEndpoint {
   bool capture = true;    // false: an output, recorded from by loopback
   bool present = true;    // plugged in and enabled
   SoundFormat format{48000, 2, 32, true};
-  float level = 0.0f;     // every sample's value as a fraction of full scale
+  float level = 0.0f;     // every sample's value as a fraction of full scale (front pair only
+                          // beyond two channels)
   bool delivers = true;   // false: the stream opens but no packet ever comes (silent loopback)
   uint32_t openResult = SoundOk;
   uint32_t openMillis = 0;  // how long opening takes (a headset switching profile)

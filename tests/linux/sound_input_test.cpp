@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +16,9 @@
 #include <fstream>
 #include <thread>
 #include <vector>
+
+#include "audio/sound_converter.h"
+#include "common/speakers.h"
 
 namespace tonalis::lnx {
 namespace {
@@ -23,11 +28,13 @@ using Clock = std::chrono::steady_clock;
 
 bool run(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
 
-// Raw 48 kHz mono 16-bit samples of a sine, for pacat.
-void writeTone(const fs::path& path, double hz, double seconds) {
+// Raw 48 kHz 16-bit samples of a sine, the same in each channel, for pacat.
+void writeTone(const fs::path& path, double hz, double seconds, uint32_t channels = 1) {
   const uint32_t rate = 48000, frames = uint32_t(rate * seconds);
-  std::vector<int16_t> samples(frames);
-  for (uint32_t i = 0; i < frames; ++i) samples[i] = int16_t(16000 * std::sin(2 * M_PI * hz * i / rate));
+  std::vector<int16_t> samples(size_t(frames) * channels);
+  for (uint32_t i = 0; i < frames * channels; ++i) {
+    samples[i] = int16_t(16000 * std::sin(2 * M_PI * hz * (i / channels) / rate));
+  }
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(samples.data()),
                                               std::streamsize(samples.size() * sizeof(int16_t)));
 }
@@ -130,7 +137,8 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
 
   SoundStreamInfo info;
   ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
-  EXPECT_EQ(info.format, (SoundFormat{65536, 1, 16, false}));
+  EXPECT_EQ(info.format, (SoundFormat{65536, 1, 16, false, speaker::Mono}))
+      << "a stereo output's monitor comes mixed by the server";
   EXPECT_TRUE(info.loopback);
   EXPECT_EQ(info.endpointName, "Monitor of Null Output");
   ASSERT_EQ(input.start(), SoundOk);
@@ -153,6 +161,86 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
   ::waitpid(player, nullptr, 0);
   EXPECT_EQ(tone.result, SoundOk);
   EXPECT_GT(tone.peak, 8000u) << "the tone played into the output reaches the stream";
+  input.close();
+}
+
+// A 5.1 output in the order ALSA gives it (FL FR RL RR FC LFE): its monitor is recorded in
+// the speaker bits' order with its layout, and stereo played into its front pair shows at
+// the level it has on a stereo output once the converter has mixed it.
+TEST_F(PulseServer, ASurroundMonitorKeepsItsChannelsAndLayout) {
+  ASSERT_TRUE(run("pactl load-module module-null-sink sink_name=surround rate=48000 channels=6 "
+                  "channel_map=front-left,front-right,rear-left,rear-right,front-center,lfe"));
+  LinuxSoundInput input;
+  SoundStreamInfo info;
+  ASSERT_EQ(input.open({SourceKind::Device, "surround.monitor"}, info), SoundOk);
+  ASSERT_EQ(info.format, (SoundFormat{65536, 6, 16, false, speaker::Surround51}));
+  ASSERT_EQ(input.start(), SoundOk);
+  SoundConverter converter;
+  ASSERT_TRUE(converter.configure({65536, 6, SampleType::Int16, info.format.channelMask}));
+
+  // Plays a tone of 16000 into the named channels (by index: no remixing) and returns the
+  // loudest sample of each of the stream's channels and of the converter's mono.
+  struct Peaks {
+    std::array<int, 6> channel{};
+    float mono = 0.0f;
+  };
+  auto play = [&](uint32_t channels, const char* map) {
+    struct MonoPeak final : BlockSink {
+      float peak = 0.0f;
+      void onBlock(std::span<const float, BlockSamples> block) override {
+        for (float v : block) peak = std::max(peak, std::abs(v));
+      }
+    } sink;
+    writeTone(dir_ / "tone.raw", 1000, 4.0, channels);
+    const pid_t player = ::fork();
+    if (player == 0) {
+      const std::string channelArg = "--channels=" + std::to_string(channels);
+      const std::string mapArg = std::string("--channel-map=") + map;
+      ::execlp("pacat", "pacat", "--playback", "--device=surround", "--raw", "--format=s16le", "--rate=48000",
+               channelArg.c_str(), mapArg.c_str(), "--no-remix", (dir_ / "tone.raw").c_str(),
+               static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    Peaks peaks;
+    // A null output starts its monitor late: listen until the tone has shown for a while.
+    uint32_t loudFrames = 0;
+    for (auto end = Clock::now() + std::chrono::milliseconds(3500); Clock::now() < end && loudFrames < 16384;) {
+      input.waitPacket(10);
+      for (;;) {
+        SoundPacket packet;
+        EXPECT_EQ(input.nextPacket(packet), SoundOk);
+        if (packet.frames == 0) break;
+        for (uint32_t i = 0; packet.data && i < packet.frames; ++i) {
+          int loudest = 0;
+          for (uint32_t c = 0; c < 6; ++c) {
+            const uint8_t* s = packet.data + 2 * (6 * i + c);
+            const int v = std::abs(int(int16_t(s[0] | (s[1] << 8))));
+            peaks.channel[c] = std::max(peaks.channel[c], v);
+            loudest = std::max(loudest, v);
+          }
+          if (loudest > 8000) ++loudFrames;
+        }
+        if (packet.data) converter.push(packet.data, packet.frames, sink);
+        input.releasePacket(packet.frames);
+      }
+    }
+    ::kill(player, SIGTERM);
+    ::waitpid(player, nullptr, 0);
+    peaks.mono = sink.peak;
+    return peaks;
+  };
+
+  const Peaks stereo = play(2, "front-left,front-right");
+  for (int c : {0, 1}) EXPECT_NEAR(stereo.channel[c], 16000, 800) << "front channel " << c;
+  for (int c : {2, 3, 4, 5}) EXPECT_LT(stereo.channel[c], 100) << "channel " << c;
+  EXPECT_NEAR(stereo.mono, 16000.0f, 800.0f) << "the level of the same tone on a stereo output";
+
+  // The output's third channel is its rear left, the stream's fifth (after FC and LFE).
+  converter.reset();
+  const Peaks rear = play(3, "front-left,front-right,rear-left");
+  // (The end of the stereo tone may still be in the output's front pair.)
+  for (int c : {0, 1, 4}) EXPECT_GT(rear.channel[c], 12000) << "channel " << c;
+  for (int c : {2, 3, 5}) EXPECT_LT(rear.channel[c], 100) << "channel " << c;
   input.close();
 }
 

@@ -2,17 +2,60 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <chrono>
+
+#include "common/speakers.h"
 
 namespace tonalis::lnx {
 namespace {
 
 constexpr uint32_t Rate = 65536;
-constexpr uint32_t BytesPerFrame = 2;  // mono, signed 16-bit
+constexpr uint32_t BytesPerSample = 2;  // signed 16-bit
 // Packets of 25 ms, a little under a frame: the analysis every 28 ms has a new one, and the
 // server, its thread and ours wake less than half as often as for 10 ms packets.
-constexpr uint32_t FragmentBytes = Rate / 40 * BytesPerFrame;
+constexpr uint32_t FragmentFrames = Rate / 40;
 constexpr char DefaultMonitor[] = "@DEFAULT_MONITOR@";
+constexpr char DefaultSource[] = "@DEFAULT_SOURCE@";
+
+// The speaker bit (common/speakers.h) of a channel position; 0 for one that has none.
+uint32_t speakerBit(pa_channel_position_t position) {
+  namespace sp = speaker;
+  switch (position) {
+    case PA_CHANNEL_POSITION_MONO: return sp::FrontCenter;
+    case PA_CHANNEL_POSITION_FRONT_LEFT: return sp::FrontLeft;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT: return sp::FrontRight;
+    case PA_CHANNEL_POSITION_FRONT_CENTER: return sp::FrontCenter;
+    case PA_CHANNEL_POSITION_LFE: return sp::LowFrequency;
+    case PA_CHANNEL_POSITION_REAR_LEFT: return sp::BackLeft;
+    case PA_CHANNEL_POSITION_REAR_RIGHT: return sp::BackRight;
+    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER: return sp::FrontLeftOfCenter;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER: return sp::FrontRightOfCenter;
+    case PA_CHANNEL_POSITION_REAR_CENTER: return sp::BackCenter;
+    case PA_CHANNEL_POSITION_SIDE_LEFT: return sp::SideLeft;
+    case PA_CHANNEL_POSITION_SIDE_RIGHT: return sp::SideRight;
+    case PA_CHANNEL_POSITION_TOP_CENTER: return sp::TopCenter;
+    case PA_CHANNEL_POSITION_TOP_FRONT_LEFT: return sp::TopFrontLeft;
+    case PA_CHANNEL_POSITION_TOP_FRONT_CENTER: return sp::TopFrontCenter;
+    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT: return sp::TopFrontRight;
+    case PA_CHANNEL_POSITION_TOP_REAR_LEFT: return sp::TopBackLeft;
+    case PA_CHANNEL_POSITION_TOP_REAR_CENTER: return sp::TopBackCenter;
+    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT: return sp::TopBackRight;
+    default: return 0;
+  }
+}
+
+// The speaker mask of a stream's channel map, when its channels come in the mask's order
+// (each at a higher bit than the one before); 0 otherwise.
+uint32_t speakerMask(const pa_channel_map& map) {
+  uint32_t mask = 0;
+  for (uint8_t c = 0; c < map.channels; ++c) {
+    const uint32_t bit = speakerBit(map.map[c]);
+    if (bit == 0 || bit <= mask) return 0;
+    mask |= bit;
+  }
+  return mask;
+}
 
 class LoopLock {
  public:
@@ -205,14 +248,56 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
   if (source.kind == SourceKind::Playing) device = DefaultMonitor;
   if (source.kind == SourceKind::Device) device = source.deviceId.c_str();
 
-  const pa_sample_spec format{PA_SAMPLE_S16LE, Rate, 1};
-  stream_ = pa_stream_new(context_, "Spectrum", &format, nullptr);
+  // A source of more than two channels is recorded in its own layout, its channels in the
+  // order of their speaker bits, for the converter to mix: the server's own mix to mono is
+  // the mean of every channel (the LFE too), which puts stereo in a 5.1 source's front pair
+  // 9.5 dB low.
+  // Mono and stereo sources keep the server's mix (the mean of the pair, the same thing),
+  // which spares it resampling two channels.
+  pa_sample_spec format{PA_SAMPLE_S16LE, Rate, 1};
+  pa_channel_map layout;
+  pa_channel_map_init_mono(&layout);
+  struct LayoutReply {
+    pa_threaded_mainloop* loop;
+    pa_channel_map map;
+    bool found;
+  } layoutReply{loop_, {}, false};
+  auto mapped = [](pa_context*, const pa_source_info* i, int eol, void* r) {
+    auto& reply = *static_cast<LayoutReply*>(r);
+    if (eol == 0 && i) {
+      reply.map = i->channel_map;
+      reply.found = true;
+    }
+    if (eol != 0) pa_threaded_mainloop_signal(reply.loop, 0);
+  };
+  const char* queried = device ? device : DefaultSource;
+  if (finish(pa_context_get_source_info_by_name(context_, queried, mapped, &layoutReply)) && layoutReply.found &&
+      layoutReply.map.channels > 2) {
+    const pa_channel_map& sourceMap = layoutReply.map;
+    pa_channel_position_t positions[PA_CHANNELS_MAX];
+    uint8_t count = 0;
+    for (uint8_t c = 0; c < sourceMap.channels; ++c) {
+      if (speakerBit(sourceMap.map[c]) != 0) positions[count++] = sourceMap.map[c];
+    }
+    std::sort(positions, positions + count,
+              [](pa_channel_position_t a, pa_channel_position_t b) { return speakerBit(a) < speakerBit(b); });
+    // Two positions naming the same speaker (MONO and FRONT_CENTER) leave the layout unsorted.
+    if (count > 2 && std::adjacent_find(positions, positions + count, [](auto a, auto b) {
+                       return speakerBit(a) == speakerBit(b);
+                     }) == positions + count) {
+      layout.channels = count;
+      std::copy(positions, positions + count, layout.map);
+      format.channels = count;
+    }
+  }
+  frameBytes_ = BytesPerSample * format.channels;
+  stream_ = pa_stream_new(context_, "Spectrum", &format, &layout);
   if (!stream_) return SoundNoMemory;
   pa_stream_set_state_callback(stream_, &LinuxSoundInput::streamState, this);
   pa_stream_set_read_callback(stream_, &LinuxSoundInput::streamRead, this);
   pa_buffer_attr attr;
   attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);  // the server's choice
-  attr.fragsize = FragmentBytes;
+  attr.fragsize = FragmentFrames * BytesPerSample * format.channels;
   if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
     closeStream();
     return SoundError;
@@ -224,7 +309,9 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     closeStream();
     return error == PA_ERR_NOENTITY ? SoundNotFound : SoundError;
   }
-  info.format = {Rate, 1, 16, false};
+  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+  const pa_channel_map* map = pa_stream_get_channel_map(stream_);
+  info.format = {Rate, spec->channels, 16, false, map ? speakerMask(*map) : 0};
   info.loopback = source.kind == SourceKind::Playing;
   info.endpointName.clear();
   const uint32_t index = pa_stream_get_device_index(stream_);
@@ -283,7 +370,7 @@ uint32_t LinuxSoundInput::nextPacket(SoundPacket& packet) {
     packet.frames = handedOut_.silentFrames;
     packet.silent = true;
   } else {
-    packet.frames = uint32_t(handedOut_.bytes.size() / BytesPerFrame);
+    packet.frames = uint32_t(handedOut_.bytes.size() / frameBytes_);
     packet.data = handedOut_.bytes.data();
   }
   return SoundOk;
@@ -392,7 +479,7 @@ void LinuxSoundInput::takeRecorded(pa_stream* s) {
     if (data == nullptr) {
       // A hole: its length in frames, kept apart so that it stays silence.
       Chunk hole;
-      hole.silentFrames = uint32_t(bytes / BytesPerFrame);
+      hole.silentFrames = uint32_t(bytes / frameBytes_);
       queue_.push_back(std::move(hole));
     } else {
       // Sound joins the sound before it, up to a size: few packets for whatever the capture
@@ -413,7 +500,7 @@ void LinuxSoundInput::takeRecorded(pa_stream* s) {
     pa_stream_drop(s);
   }
   // A capture thread that has fallen behind loses the oldest sound, never the newest.
-  while (queuedBytes_ > MaxQueuedBytes && queue_.size() > 1) {
+  while (queuedBytes_ > MaxQueuedFrames * frameBytes_ && queue_.size() > 1) {
     queuedBytes_ -= queue_.front().bytes.size();
     spare_.push_back(std::move(queue_.front()));
     queue_.pop_front();

@@ -1,7 +1,9 @@
 // Sound on Linux through libpulse (PulseAudio, and PipeWire through its PulseAudio server).
 // The default input is the server's default source, "what is playing" its default sink's
 // monitor (@DEFAULT_MONITOR@), a device a source by name. The server converts to the
-// program's own rate (65 536 Hz mono 16-bit), which the converter passes through untouched.
+// program's own rate (65 536 Hz 16-bit) and mixes a stereo source to mono, which the
+// converter passes through untouched; a surround source keeps its channels, so the
+// converter mixes them by their speakers.
 // Server events (default changes, sources that come and go) become the port's flags; a
 // server that goes away invalidates the stream, and the next open connects again.
 // The server's packets are copied out on the loop's own thread as they arrive: the capture
@@ -80,7 +82,7 @@ class LinuxSoundInput : public SoundInput {
     uint32_t silentFrames = 0;
   };
   // The most kept for a capture thread that is late: the newest sound is what it shows.
-  static constexpr size_t MaxQueuedBytes = 65536 * 2 * 2;  // two seconds
+  static constexpr size_t MaxQueuedFrames = 65536 * 2;  // two seconds
   static constexpr size_t MaxChunkBytes = 16384;
 
   std::string appName_;
@@ -97,6 +99,7 @@ class LinuxSoundInput : public SoundInput {
   size_t queuedBytes_ = 0;
   std::vector<Chunk> spare_;  // taken chunks, their memory used again
   Chunk handedOut_;           // the packet the capture thread holds
+  uint32_t frameBytes_ = 2;   // of the open stream; set by open with the loop locked
 };
 
 }  // namespace tonalis::lnx

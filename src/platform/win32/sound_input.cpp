@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/speakers.h"
 #include "platform/win32/util.h"
 
 namespace tonalis::win32 {
@@ -177,23 +178,26 @@ IMMDevice* monitorOf(IMMDeviceEnumerator* e, IMMDevice* output) {
   return found;
 }
 
-SoundFormat formatOf(const WAVEFORMATEX* wf) {
+}  // namespace
+
+SoundFormat soundFormatOf(const WAVEFORMATEX* wf) {
   SoundFormat f;
   f.samplesPerSecond = wf->nSamplesPerSec;
   f.channels = wf->nChannels;
   f.bitsPerSample = wf->wBitsPerSample;
   bool known = wf->wFormatTag == WAVE_FORMAT_PCM || wf->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
   f.isFloat = wf->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+  // A plain header says nothing of speakers: one or two channels are what they always are.
+  f.channelMask = speaker::defaultChannelMask(f.channels);
   if (wf->wFormatTag == WAVE_FORMAT_EXTENSIBLE && wf->cbSize >= 22) {
     const auto* x = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wf);
     f.isFloat = IsEqualGUID(x->SubFormat, SubtypeFloat);
     known = f.isFloat || IsEqualGUID(x->SubFormat, SubtypePcm);
+    f.channelMask = x->dwChannelMask;
   }
   if (!known) f.bitsPerSample = 0;  // nothing the program can take
   return f;
 }
-
-}  // namespace
 
 // Device notifications arrive on a system thread: they only set bits for the capture loop.
 class NotificationFlags final : public IMMNotificationClient {
@@ -240,7 +244,7 @@ uint32_t openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info, W
   WAVEFORMATEX* wf = nullptr;
   hr = stream.client->GetMixFormat(&wf);
   if (SUCCEEDED(hr)) {
-    info.format = formatOf(wf);
+    info.format = soundFormatOf(wf);
     const DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | (loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0);
     hr = stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, StreamBuffer, 0, wf, nullptr);
     CoTaskMemFree(wf);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <mmreg.h>
 
 #include <atomic>
 #include <mutex>
@@ -20,6 +21,11 @@ struct IAudioCaptureClient;
 namespace tonalis::win32 {
 
 class NotificationFlags;
+
+// What a mix format says, in the port's words. The speaker positions come from an extensible
+// header's dwChannelMask; a plain header gets the usual layout for its channel count. A
+// sub-format other than PCM or IEEE float gives bitsPerSample 0 (nothing the program takes).
+SoundFormat soundFormatOf(const WAVEFORMATEX* wf);
 
 class Win32SoundInput : public SoundInput {
  public:
