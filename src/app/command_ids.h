@@ -22,6 +22,7 @@ inline constexpr uint32_t CmdFullScreenMode = 32826;
 inline constexpr uint32_t CmdTopMost = 32785;
 inline constexpr uint32_t CmdClickThrough = 32809;
 inline constexpr uint32_t CmdAbout = 32783;
+inline constexpr uint32_t CmdStartWithSession = 32853;  // start with the user's session
 inline constexpr uint32_t CmdExit = 32782;
 // Full-screen position
 inline constexpr uint32_t CmdPositionUpper = 32846;
@@ -55,6 +56,9 @@ inline constexpr uint32_t CmdSourceDefaultInput = 32900;  // the default recordi
 inline constexpr uint32_t CmdSourcePlaying = 32901;       // what the default output plays
 inline constexpr uint32_t CmdSourceFirstDevice = 32910;   // one per capture device, in menu order
 inline constexpr uint32_t MaxSourceDevices = 16;
+
+// Drawing delay, one per value of FrameDelays (0, 50, 100, 150, 200, 300 ms)
+inline constexpr std::array<uint32_t, 6> FrameDelayCommands{32930, 32931, 32932, 32933, 32934, 32935};
 
 // The command of each value of a setting, indexed by (value - first value): the menu's
 // check marks and the message table's value commands both read these.

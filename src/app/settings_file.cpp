@@ -99,6 +99,13 @@ SoundSource parseSource(std::string_view line) {
   return {};
 }
 
+int32_t parseDelay(std::string_view line) {
+  if (!line.starts_with(DelayKey)) return 0;
+  const std::optional<int32_t> value = scanDecimal(line.substr(DelayKey.size()));
+  if (!value) return 0;
+  return std::find(FrameDelays.begin(), FrameDelays.end(), *value) != FrameDelays.end() ? *value : 0;
+}
+
 }  // namespace
 
 bool validSourceId(std::string_view id) {
@@ -133,7 +140,14 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
     line = nextLine(bytes, pos, buffer);
     ended = !line;
   }
-  if (!ended) out.source = parseSource(*line);
+  if (!ended) {
+    out.source = parseSource(*line);
+    out.delayMillis = parseDelay(*line);
+    if (line->starts_with(SourceKey)) {
+      line = nextLine(bytes, pos, buffer);
+      if (line) out.delayMillis = parseDelay(*line);
+    }
+  }
   for (const SettingsField& field : SettingsFields) {
     if (!inRange(field, out.settings.*field.field, limits)) {
       out.settings.*field.field = field.defaultValue;
@@ -143,7 +157,7 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
   return out;
 }
 
-std::string writeSettings(const Settings& settings, const SoundSource& source) {
+std::string writeSettings(const Settings& settings, const SoundSource& source, int32_t delayMillis) {
   std::string text;
   for (const SettingsField& field : SettingsFields) {
     text += field.key;
@@ -166,6 +180,12 @@ std::string writeSettings(const Settings& settings, const SoundSource& source) {
     text += source.deviceId;
     text += LineEnd;
   }
+  if (delayMillis != 0) {
+    text += DelayKey;
+    text += ' ';
+    text += std::to_string(delayMillis);
+    text += LineEnd;
+  }
   return text;
 }
 
@@ -175,8 +195,9 @@ SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limi
   return readSettings(*bytes, limits);
 }
 
-int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source) {
-  return files.replace(SettingsFileName, writeSettings(settings, source)) ? 0 : -1;
+int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source,
+                     int32_t delayMillis) {
+  return files.replace(SettingsFileName, writeSettings(settings, source, delayMillis)) ? 0 : -1;
 }
 
 Settings settingsFromDisplay(const DisplayState& display) {

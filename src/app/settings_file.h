@@ -61,6 +61,7 @@ struct SettingsReadResult {
   // Kept in a twelfth line only when it is not the default input, so the eleven lines of
   // a default file stay as they always were.
   SoundSource source;
+  int32_t delayMillis = 0;  // one of FrameDelays
 };
 
 // The twelfth line: "source 1" (what is playing) or "source 2 " and the endpoint id. An id
@@ -68,6 +69,12 @@ struct SettingsReadResult {
 inline constexpr std::string_view SourceKey = "source";
 inline constexpr size_t MaxSourceIdBytes = 512;
 bool validSourceId(std::string_view id);
+
+// "delay N" after the source line (or in its place when there is none), only when N is not
+// 0: what is drawn and sent to the board runs N ms behind the sound, for headphones and TVs
+// that play it late. Any other value, or no line, means 0.
+inline constexpr std::string_view DelayKey = "delay";
+inline constexpr std::array<int32_t, 6> FrameDelays{0, 50, 100, 150, 200, 300};
 
 // Reads the file's bytes as the text-mode C runtime would: CR LF counts as one line
 // break, lines are taken 1023 characters at a time (a longer line spills into the next
@@ -79,7 +86,7 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
 
 // The whole file, byte for byte: eleven CR LF lines, and the source line unless the
 // source is the default input (or a device whose id could not be read back).
-std::string writeSettings(const Settings& settings, const SoundSource& source = {});
+std::string writeSettings(const Settings& settings, const SoundSource& source = {}, int32_t delayMillis = 0);
 
 // Reads tonalis.ini from `files` (at most the 8 KiB the reader can look at); a missing or
 // unreadable file gives the defaults with SettingsNotOpened.
@@ -87,7 +94,8 @@ SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limi
 
 // Replaces tonalis.ini in `files`. Returns 0, or -1 when it could not be written; the old
 // file is then untouched.
-int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source = {});
+int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source = {},
+                     int32_t delayMillis = 0);
 
 // Between the file record and the display record. The saved click-through is the live
 // one in Window mode and the one remembered when Window mode was left otherwise; call

@@ -18,11 +18,12 @@ namespace {
 
 constexpr char AboutMenuText[] = "软件信息...";
 constexpr char SaveFailedTitle[] = "设置未能保存";
+constexpr char StartupFailedTitle[] = "开机启动未能设置";
 
 constexpr auto kEventTable = [] {
   std::array<EventEntry, 28 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
                              ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
-                             MaxSourceDevices>
+                             MaxSourceDevices + FrameDelayCommands.size() + 1>
       t{};
   size_t n = 0;
   t[n++] = onEvent<SystemCommand, &CTonalisDlg::onAboutCommand>(SysCommandAbout);
@@ -63,6 +64,8 @@ constexpr auto kEventTable = [] {
   for (uint32_t i = 0; i < MaxSourceDevices; ++i) {
     t[n++] = onCommand<&CTonalisDlg::onSourceCommand>(CmdSourceFirstDevice + i);
   }
+  for (uint32_t id : FrameDelayCommands) t[n++] = onCommand<&CTonalisDlg::onDelayCommand>(id);
+  t[n++] = onCommand<&CTonalisDlg::onStartWithSessionCommand>(CmdStartWithSession);
   if (n != t.size()) throw "event table size";  // a compile-time error in this constant
   return t;
 }();
@@ -102,6 +105,7 @@ bool CTonalisDlg::onInitDialog() {
   frameMillis = 0;
   capture.captureReleaseCount = 0;
   analysisSamples = std::make_unique<float[]>(AnalysisSize);
+  frameDelay_ = std::make_unique<FrameDelay>();
 
   // The source decides whether a missing recording device may stop the start, so it is
   // read before the rest of the settings.
@@ -215,9 +219,11 @@ void CTonalisDlg::loadSettings() {
   applyColorTheme(display.colorTheme);
   applyLoadedSettings(display, ports_.window, windowSize());
   settingsLoaded_ = true;
+  frameDelayMillis_ = read.delayMillis;
   if (read.result == SettingsRead) {
     lastSaved_ = read.settings;
     lastSavedSource_ = read.source;
+    lastSavedDelay_ = read.delayMillis;
   }
 }
 
@@ -228,10 +234,13 @@ bool CTonalisDlg::saveSettings(bool always) {
   rememberWindowPosition(display, ports_.window);
   const Settings now = settingsFromDisplay(display);
   const SoundSource source = capture.chosen();
-  if (!always && lastSaved_ == now && lastSavedSource_ == source) return true;
-  if (saveSettingsFile(ports_.files, now, source) == 0) {
+  if (!always && lastSaved_ == now && lastSavedSource_ == source && lastSavedDelay_ == frameDelayMillis_) {
+    return true;
+  }
+  if (saveSettingsFile(ports_.files, now, source, frameDelayMillis_) == 0) {
     lastSaved_ = now;
     lastSavedSource_ = source;
+    lastSavedDelay_ = frameDelayMillis_;
     return true;
   }
   reportSaveFailure();
@@ -341,6 +350,8 @@ void CTonalisDlg::showTrayMenu() {
   state.source.chosenAbsent = status.state == SourceState::Absent && status.chosen == state.source.chosen;
   state.source.devices = ports_.sound.listDevices();
   menuDeviceIds_ = sourceMenuDeviceIds(state.source);
+  state.delayMillis = frameDelayMillis_;
+  state.startsWithSession = ports_.shell.startsWithSession();
   // Tracking brings the window to the foreground, which lifts a desktop strip over the
   // other windows.
   ports_.tray.trackMenu(buildTrayMenu(state));
@@ -358,6 +369,17 @@ void CTonalisDlg::onSourceCommand(const Command& command) {
     return;  // a device item of a menu that is no longer the last one shown
   }
   if (!(source == capture.chosen())) capture.choose(source);
+}
+
+void CTonalisDlg::onDelayCommand(const Command& command) {
+  const int32_t index = valueForCommand(FrameDelayCommands, 0, command.id);
+  if (index >= 0) frameDelayMillis_ = FrameDelays[size_t(index)];
+}
+
+void CTonalisDlg::onStartWithSessionCommand() {
+  if (ports_.shell.setStartWithSession(!ports_.shell.startsWithSession())) return;
+  // Told as a failed save is: the folder (or the registry) refused, and the user can act.
+  if (trayIconAdded_) ports_.tray.showBalloon(StartupFailedTitle, ProductName);
 }
 
 void CTonalisDlg::updateSourceTip() {
@@ -582,20 +604,21 @@ void CTonalisDlg::runFrame() {
     // frame's levels stand instead.
     const std::span<float, AnalysisSize> samples(analysisSamples.get(), AnalysisSize);
     if (capture.ring.copyNewest(samples)) analyzer_.analyzeSamples(samples, spectrum);
+    const SpectrumFrame& shown = frameDelay_->push(spectrum, ports_.clock.tickCount(), uint32_t(frameDelayMillis_));
     BandLevels levels;
-    for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(spectrum.bandLevels[b]);
+    for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(shown.bandLevels[b]);
     if (mode == DisplayMode::Window) {
       const WindowFrameInput input{display.spectrumStyle,   barColor,           peakColor,
                                    display.unlitCellColor,  display.transparencyMode,
                                    display.clickThrough,    display.topMost,    board.connected != 0,
-                                   spectrum.spectrumLine};
+                                   shown.spectrumLine};
       renderWindowFrame(windowBufferBitmap, levels, input, windowAssets, windowRenderer, frameMillis,
                         boardLevels, boardClockMode);
     } else {
       const StripFrameInput input{mode,          display.fullScreenPosition, display.spectrumStyle,
                                   barColor,      peakColor,                  display.unlitCellColor,
                                   screenWidth,   screenHeight,               layout,
-                                  spectrum.spectrumLine};
+                                  shown.spectrumLine};
       renderStripFrame(screenBufferBitmap, levels, input, stripRenderer, boardLevels, boardClockMode);
     }
   }

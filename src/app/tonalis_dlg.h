@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "audio/analysis.h"
+#include "app/frame_delay.h"
 #include "app/settings_file.h"
 #include "audio/capture.h"
 #include "board/board_link.h"
@@ -104,6 +105,10 @@ class CTonalisDlg : public CDialog {
   void onSourceCommand(const Command& command);
   void onBoardCommand();
   void onAboutCommand();
+  // "画面延迟": what is drawn and sent to the board runs this far behind the sound.
+  void onDelayCommand(const Command& command);
+  // "开机启动": turns starting with the session on or off, as the system holds it now.
+  void onStartWithSessionCommand();
   // A HID interface came or went.
   void onDeviceChange(const DeviceChange& change);
   // The session is ending: the query saves the settings and agrees; the end, when
@@ -193,6 +198,9 @@ class CTonalisDlg : public CDialog {
   bool settingsLoaded_ = false;     // the settings were read: only then may they be written
   std::optional<Settings> lastSaved_;  // what the file holds, when known
   std::optional<SoundSource> lastSavedSource_;
+  int32_t frameDelayMillis_ = 0;    // one of FrameDelays
+  std::optional<int32_t> lastSavedDelay_;
+  std::unique_ptr<FrameDelay> frameDelay_;  // from start-up to exit
   bool saveFailureTold_ = false;
   bool trayWanted_ = false;         // the icon should be in the tray (from start-up to exit)
   bool trayIconAdded_ = false;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/command_ids.h"
+#include "app/settings_file.h"
 
 namespace tonalis {
 
@@ -200,7 +201,14 @@ std::vector<MenuItem> buildTrayMenu(const TrayMenuState& s) {
       choice(CmdThemeAutumn, "秋意黄", th, FirstColorTheme, c),
   }));
   menu.push_back(subMenu("声音来源", sourceItems(s.source)));
+  std::vector<MenuItem> delays;
+  for (size_t i = 0; i < FrameDelays.size(); ++i) {
+    delays.push_back(radio(FrameDelayCommands[i], std::to_string(FrameDelays[i]) + " 毫秒",
+                           s.delayMillis == FrameDelays[i]));
+  }
+  menu.push_back(subMenu("画面延迟", std::move(delays)));
   menu.push_back(separator());
+  menu.push_back(command(CmdStartWithSession, "开机启动", s.startsWithSession));
   menu.push_back(command(CmdAbout, "关于软件"));
   menu.push_back(separator());
   menu.push_back(command(CmdExit, "退出"));

@@ -38,6 +38,8 @@ struct TrayMenuState : Settings {
   bool windowVisible = true;     // second item reads "隐藏界面" instead of "显示界面"
   DisplayMode displayMode = DisplayMode::Window;  // out of range: checks "窗口显示"
   SourceMenuState source;
+  int32_t delayMillis = 0;        // checks its "画面延迟" item; other values check none
+  bool startsWithSession = false; // "开机启动" checked: what the system holds now
 };
 
 TrayMenuState trayMenuState(const DisplayState& display, bool boardConnected,

@@ -14,6 +14,12 @@ class Shell {
   // Opens an address with the shell's default action (the browser for a web page).
   // False when the shell could not (no browser, no association).
   virtual bool openUrl(std::string_view url) = 0;
+  // Whether the program starts with the user's session, read afresh from where the system
+  // keeps it (the user may have changed it elsewhere since).
+  virtual bool startsWithSession() = 0;
+  // Makes the program start with the session (the running program's own path) or not.
+  // False when that could not be written.
+  virtual bool setStartWithSession(bool on) = 0;
 };
 
 }  // namespace tonalis

@@ -208,6 +208,48 @@ TEST(SettingsSource, WrittenAfterTheCommentsOnlyWhenNotTheDefaultInput) {
   }
 }
 
+// The delay line follows the source line, or stands in its place; written only when not 0,
+// so the file of a user who changed nothing keeps its eleven lines.
+TEST(SettingsDelay, ReadAfterTheSourceAndWrittenOnlyWhenNotZero) {
+  const std::string eleven = golden();
+  const SoundSource playing{SourceKind::Playing, ""};
+  const struct {
+    const char* what;
+    std::string file;
+    SoundSource source;
+    int32_t delay;
+  } rows[] = {
+      {"none", eleven, {}, 0},
+      {"in place of the source", eleven + "delay 100\r\n", {}, 100},
+      {"after the source", eleven + "source 1\r\ndelay 300\r\n", playing, 300},
+      {"after a device, LF only", eleven + "source 2 abc\ndelay 50", {SourceKind::Device, "abc"}, 50},
+      {"a value not offered", eleven + "delay 120\r\n", {}, 0},
+      {"negative", eleven + "delay -50\r\n", {}, 0},
+      {"no number", eleven + "delay\r\n", {}, 0},
+      {"before the source", eleven + "delay 100\r\nsource 1\r\n", {}, 100},
+      {"a line too far", eleven + "source 1\r\n\r\ndelay 100\r\n", playing, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const SettingsReadResult got = readSettings(row.file, Screen1080);
+    EXPECT_EQ(got.source, row.source);
+    EXPECT_EQ(got.delayMillis, row.delay);
+    EXPECT_EQ(got.settings, GoldenRecord);
+  }
+  for (const int32_t delay : FrameDelays) {
+    for (const SoundSource& source : {SoundSource{}, playing}) {
+      SCOPED_TRACE(std::to_string(delay) + (source == playing ? " after the source" : ""));
+      const std::string text = writeSettings(GoldenRecord, source, delay);
+      const std::string tail = std::string(source == playing ? "source 1\r\n" : "") +
+                               (delay != 0 ? "delay " + std::to_string(delay) + "\r\n" : "");
+      EXPECT_EQ(text, golden() + tail);
+      const SettingsReadResult back = readSettings(text, Screen1080);
+      EXPECT_EQ(back.delayMillis, delay);
+      EXPECT_EQ(back.source, source);
+    }
+  }
+}
+
 // ---- Files -------------------------------------------------------------------------
 
 class SettingsFile : public testing::Test {

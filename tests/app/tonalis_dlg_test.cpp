@@ -454,6 +454,44 @@ TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
   EXPECT_EQ(tray.balloons.size(), 1u);
 }
 
+// "画面延迟" is kept in the file as a line of its own; "开机启动" shows and turns what the
+// system holds, and a refusal is told.
+TEST_F(MainWindow, TheDrawingDelayIsSavedAndStartingWithTheSessionFollowsTheSystem) {
+  files.files["tonalis.ini"] = writeSettings(Settings{}, {}, 0);
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  host.deliver(Command{FrameDelayCommands[2]});
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  EXPECT_EQ(files.files["tonalis.ini"], writeSettings(Settings{}) + "delay 100\r\n");
+
+  const auto checked = [&](uint32_t id) {
+    host.deliver(TrayMenuRequest{});
+    for (const MenuItem& item : tray.menus.back()) {
+      if (item.id == id) return item.checked;
+      for (const MenuItem& child : item.children) {
+        if (child.id == id) return child.checked;
+      }
+    }
+    ADD_FAILURE() << "no item " << id;
+    return false;
+  };
+  EXPECT_TRUE(checked(FrameDelayCommands[2]));
+  EXPECT_FALSE(checked(CmdStartWithSession));
+  shell.startup = true;  // set elsewhere (the system's own settings)
+  EXPECT_TRUE(checked(CmdStartWithSession));
+  host.deliver(Command{CmdStartWithSession});
+  EXPECT_FALSE(shell.startup);
+  shell.startupFails = true;
+  host.deliver(Command{CmdStartWithSession});
+  EXPECT_FALSE(checked(CmdStartWithSession));
+  ASSERT_EQ(tray.balloons.size(), 1u);
+  EXPECT_EQ(tray.balloons[0].first, "开机启动未能设置");
+
+  host.deliver(Command{FrameDelayCommands[0]});
+  closeWith(CloseRequest{});
+  EXPECT_EQ(files.files["tonalis.ini"], writeSettings(Settings{})) << "back to the eleven lines";
+}
+
 TEST_F(MainWindow, TheEndOfTheSessionSavesAndShutsDownQuickly) {
   CTonalisDlg dlg(ports());
   runUntil(dlg, [&] { return host.timers.count(1) != 0; });

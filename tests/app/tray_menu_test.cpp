@@ -107,7 +107,15 @@ TEST(TrayMenu, ItemsOrderLabelsSeparatorsAndSubMenus) {
       "  32900 默认录音设备 (o)\n"
       "  32901 正在播放的声音\n"
       "  ---\n"
+      "> 画面延迟\n"
+      "  32930 0 毫秒 (o)\n"
+      "  32931 50 毫秒\n"
+      "  32932 100 毫秒\n"
+      "  32933 150 毫秒\n"
+      "  32934 200 毫秒\n"
+      "  32935 300 毫秒\n"
       "---\n"
+      "32853 开机启动\n"
       "32783 关于软件\n"
       "---\n"
       "32782 退出\n";
@@ -142,7 +150,7 @@ TEST(TrayMenu, SwitchingLabelsFollowBoardAndVisibility) {
 // group are listed, the other groups keep their default marks.
 TEST(TrayMenu, OneCheckPerGroupAndNoneForOutOfRangeValues) {
   const std::set<uint32_t> defaults{CmdWindowMode, CmdPositionCenter, CmdOpaque, CmdStyleBlock,
-                                    CmdThemeWhite, CmdSourceDefaultInput};
+                                    CmdThemeWhite, CmdSourceDefaultInput, 32930};
   struct Row {
     const char* what;
     void (*set)(TrayMenuState&, int32_t);
@@ -155,6 +163,7 @@ TEST(TrayMenu, OneCheckPerGroupAndNoneForOutOfRangeValues) {
   const std::set<uint32_t> transparencies{32798, 32799, 32800, 32801, 32802, 32811, 32845};
   const std::set<uint32_t> themes{32819, 32820, 32821, 32822, 32823};
   const std::set<uint32_t> modes{32835, 32834, 32826};
+  const std::set<uint32_t> delays{32930, 32931, 32932, 32933, 32934, 32935};
   auto style = [](TrayMenuState& s, int32_t v) { s.spectrumStyle = v; };
   auto position = [](TrayMenuState& s, int32_t v) { s.fullScreenPosition = v; };
   auto transparency = [](TrayMenuState& s, int32_t v) { s.transparencyMode = v; };
@@ -162,6 +171,8 @@ TEST(TrayMenu, OneCheckPerGroupAndNoneForOutOfRangeValues) {
   auto mode = [](TrayMenuState& s, int32_t v) { s.displayMode = static_cast<DisplayMode>(v); };
   auto top = [](TrayMenuState& s, int32_t v) { s.topMost = v; };
   auto click = [](TrayMenuState& s, int32_t v) { s.clickThrough = v; };
+  auto delay = [](TrayMenuState& s, int32_t v) { s.delayMillis = v; };
+  auto startup = [](TrayMenuState& s, int32_t v) { s.startsWithSession = v != 0; };
   const Row rows[] = {
       {"style", style, 1, styles, {32828}},
       {"style", style, 2, styles, {32830}},
@@ -204,6 +215,11 @@ TEST(TrayMenu, OneCheckPerGroupAndNoneForOutOfRangeValues) {
       {"click-through", click, 0, {32809}, {}},
       {"click-through", click, 1, {32809}, {32809}},
       {"click-through", click, 2, {32809}, {}},
+      {"delay", delay, 100, delays, {32932}},
+      {"delay", delay, 300, delays, {32935}},
+      {"delay", delay, 120, delays, {}},
+      {"start with the session", startup, 0, {32853}, {}},
+      {"start with the session", startup, 1, {32853}, {32853}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.what << " = " << row.value);
@@ -247,7 +263,8 @@ TEST(TrayMenu, StateIsTakenFromTheDisplayRecord) {
   EXPECT_FALSE(state.windowVisible);
   EXPECT_EQ(checkedIds(state),
             (std::set<uint32_t>{CmdDesktopMode, CmdStyleDots, CmdPositionStretch, CmdTopMost,
-                                CmdClickThrough, CmdAlpha60, CmdThemeAutumn, CmdSourceDefaultInput}));
+                                CmdClickThrough, CmdAlpha60, CmdThemeAutumn, CmdSourceDefaultInput,
+                                FrameDelayCommands[0]}));
 }
 
 // The "声音来源" sub-menu, rendered, for the choice and the devices the system lists.

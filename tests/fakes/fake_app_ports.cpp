@@ -216,6 +216,13 @@ void FakeShell::showMessage(std::string_view utf8Text) {
   if (whileMessageShown) whileMessageShown();
 }
 
+bool FakeShell::setStartWithSession(bool on) {
+  log_.add(std::string("shell.startup ") + (on ? "on" : "off") + (startupFails ? " refused" : ""));
+  if (startupFails) return false;
+  startup = on;
+  return true;
+}
+
 bool FakeShell::openUrl(std::string_view url) {
   log_.add("shell.open " + std::string(url));
   if (openFails) return false;

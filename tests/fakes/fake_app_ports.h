@@ -166,7 +166,11 @@ class FakeShell : public Shell {
   std::vector<std::string> opened;
   void showMessage(std::string_view utf8Text) override;
   bool openUrl(std::string_view url) override;
+  bool startsWithSession() override { return startup; }
+  bool setStartWithSession(bool on) override;
   bool openFails = false;
+  bool startup = false;        // what the system says now (a test may change it behind the program's back)
+  bool startupFails = false;   // setStartWithSession cannot write
   // Runs inside showMessage, as the modal box's own message loop would run other messages.
   std::function<void()> whileMessageShown;
 

@@ -7,7 +7,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <thread>
+
+#include "platform/linux/file_store.h"
 
 extern char** environ;
 
@@ -23,6 +28,30 @@ bool acceptableUrl(std::string_view url) {
   for (const char c : url)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
   return true;
+}
+
+constexpr std::string_view AutostartName = "tonalis.desktop";
+
+// The autostart folder beside the program's own settings folder; nullopt without a home.
+std::optional<std::filesystem::path> autostartFolder() {
+  const std::optional<std::string> settings = configFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  if (!settings) return std::nullopt;
+  return std::filesystem::path(*settings).parent_path() / "autostart";
+}
+
+// An Exec value for `path`: one quoted argument (", `, $ and \ escaped inside the quotes,
+// % doubled as it starts a field code), then the value's own escaping of backslashes.
+std::string execValue(const std::string& path) {
+  std::string argument = "\"";
+  for (const char c : path) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') argument += '\\';
+    argument += c;
+    if (c == '%') argument += '%';
+  }
+  argument += '"';
+  std::string value;
+  for (const char c : argument) value += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return value;
 }
 
 }  // namespace
@@ -66,6 +95,33 @@ bool LinuxShell::openUrl(std::string_view url) {
     }
   }).detach();
   return true;
+}
+
+bool LinuxShell::startsWithSession() {
+  const std::optional<std::filesystem::path> folder = autostartFolder();
+  std::error_code error;
+  return folder && std::filesystem::is_regular_file(*folder / AutostartName, error);
+}
+
+bool LinuxShell::setStartWithSession(bool on) {
+  const std::optional<std::filesystem::path> folder = autostartFolder();
+  if (!folder) return false;
+  std::error_code error;
+  if (!on) {
+    std::filesystem::remove(*folder / AutostartName, error);
+    return !error;
+  }
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return false;
+  const std::string entry = "[Desktop Entry]\n"
+                            "Type=Application\n"
+                            "Name=Tonalis\n"
+                            "Comment=Audio spectrum on the desktop\n"
+                            "Exec=" + execValue(self.string()) + "\n"
+                            "Icon=tonalis\n"
+                            "Terminal=false\n"
+                            "X-GNOME-Autostart-enabled=true\n";
+  return LinuxFileStore(folder->string()).replace(AutostartName, entry);
 }
 
 }  // namespace tonalis::lnx

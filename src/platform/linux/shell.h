@@ -1,5 +1,6 @@
 // The desktop services on Linux besides the windows: opening an address with the user's
-// default handler (xdg-open, run directly, never through a shell) and showing a message.
+// default handler (xdg-open, run directly, never through a shell), showing a message and
+// starting with the session.
 // Messages go to whatever the window side installs (a GTK dialog); until it does, or in a
 // program without a desktop, they are written to standard error, marked as such.
 #pragma once
@@ -27,6 +28,11 @@ class LinuxShell : public Shell {
   // or when it fails within a second (no handler, no browser). An opener still running
   // after that is taken as a browser on its way: true, and it is reaped when it ends.
   bool openUrl(std::string_view url) override;
+
+  // $XDG_CONFIG_HOME/autostart/tonalis.desktop (~/.config by default), as the desktop's
+  // autostart rules read it; Exec names the running program.
+  bool startsWithSession() override;
+  bool setStartWithSession(bool on) override;
 
  private:
   MessageSink sink_;

@@ -1,4 +1,5 @@
-// The Win32 shell services: message boxes over the main window, opening a web page.
+// The Win32 shell services: message boxes over the main window, opening a web page,
+// starting with the session.
 #pragma once
 
 #include "platform/shell.h"
@@ -11,6 +12,9 @@ class Win32Shell : public Shell {
   explicit Win32Shell(Win32DialogHost& host) : host_(host) {}
   void showMessage(std::string_view utf8Text) override;
   bool openUrl(std::string_view url) override;
+  // The value "Tonalis" under HKCU\Software\Microsoft\Windows\CurrentVersion\Run.
+  bool startsWithSession() override;
+  bool setStartWithSession(bool on) override;
 
  private:
   Win32DialogHost& host_;
