@@ -190,9 +190,16 @@ std::string writeSettings(const Settings& settings, const SoundSource& source, i
 }
 
 SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits) {
-  const std::optional<std::string> bytes = files.read(SettingsFileName, MaxBytesRead);
-  if (!bytes) return SettingsReadResult{Settings{}, SettingsNotOpened, {}};
-  return readSettings(*bytes, limits);
+  const FileReadResult file = files.read(SettingsFileName, MaxBytesRead);
+  switch (file.status) {
+    case FileReadStatus::Read:
+      return readSettings(file.bytes, limits);
+    case FileReadStatus::Missing:
+      return SettingsReadResult{Settings{}, SettingsNotOpened, {}};
+    case FileReadStatus::Unreadable:
+      break;
+  }
+  return SettingsReadResult{Settings{}, SettingsUnreadable, {}};
 }
 
 int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source,

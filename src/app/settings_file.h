@@ -52,8 +52,11 @@ inline constexpr std::array<SettingsField, 8> SettingsFields{{
 
 // Result codes of reading.
 inline constexpr int SettingsRead = 0;         // every line that was there held its key
-inline constexpr int SettingsNotOpened = 1;    // no file (or unreadable): defaults
+inline constexpr int SettingsNotOpened = 1;    // no file: defaults
 inline constexpr int SettingsKeyMissing = 2;   // a line lacks its key: all defaults
+// The file is there but could not be read: defaults, and the file must not be written over
+// while the program runs (it may hold the user's settings).
+inline constexpr int SettingsUnreadable = 3;
 
 struct SettingsReadResult {
   Settings settings;
@@ -88,8 +91,8 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
 // source is the default input (or a device whose id could not be read back).
 std::string writeSettings(const Settings& settings, const SoundSource& source = {}, int32_t delayMillis = 0);
 
-// Reads tonalis.ini from `files` (at most the 8 KiB the reader can look at); a missing or
-// unreadable file gives the defaults with SettingsNotOpened.
+// Reads tonalis.ini from `files` (at most the 8 KiB the reader can look at); a missing file
+// gives the defaults with SettingsNotOpened, one that cannot be read with SettingsUnreadable.
 SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits);
 
 // Replaces tonalis.ini in `files`. Returns 0, or -1 when it could not be written; the old

@@ -5,14 +5,20 @@
 
 namespace tonalis {
 
-std::optional<std::string> StdFileStore::read(std::string_view name, size_t maxBytes) {
-  std::ifstream in(folder_ / name, std::ios::binary);
-  if (!in.is_open()) return std::nullopt;
+FileReadResult StdFileStore::read(std::string_view name, size_t maxBytes) {
+  const std::filesystem::path file = folder_ / name;
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(file, error);
+  if (status.type() == std::filesystem::file_type::not_found) return {FileReadStatus::Missing, {}};
+  // A folder opens as a stream on some systems and reads as nothing: not a file we may replace.
+  if (error || std::filesystem::is_directory(status)) return {FileReadStatus::Unreadable, {}};
+  std::ifstream in(file, std::ios::binary);
+  if (!in.is_open()) return {FileReadStatus::Unreadable, {}};
   std::string bytes(maxBytes, '\0');
   in.read(bytes.data(), std::streamsize(bytes.size()));
-  if (in.bad()) return std::nullopt;
+  if (in.bad()) return {FileReadStatus::Unreadable, {}};
   bytes.resize(size_t(in.gcount()));
-  return bytes;
+  return {FileReadStatus::Read, std::move(bytes)};
 }
 
 bool StdFileStore::replace(std::string_view name, std::string_view bytes) {

@@ -11,9 +11,10 @@ namespace tonalis {
 class StdFileStore : public FileStore {
  public:
   explicit StdFileStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
-  std::optional<std::string> read(std::string_view name, size_t maxBytes) override;
+  FileReadResult read(std::string_view name, size_t maxBytes) override;
   bool replace(std::string_view name, std::string_view bytes) override;
   std::string folder() override { return folder_.string(); }
+  std::string path(std::string_view name) override { return (folder_ / name).string(); }
 
  private:
   std::filesystem::path folder_;

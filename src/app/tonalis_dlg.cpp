@@ -19,6 +19,7 @@ namespace {
 constexpr char AboutMenuText[] = "软件信息...";
 constexpr char SaveFailedTitle[] = "设置未能保存";
 constexpr char StartupFailedTitle[] = "开机启动未能设置";
+constexpr char ReadFailedTitle[] = "设置未能读取，本次不保存";
 
 constexpr auto kEventTable = [] {
   std::array<EventEntry, 28 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
@@ -107,14 +108,14 @@ bool CTonalisDlg::onInitDialog() {
   analysisSamples = std::make_unique<float[]>(AnalysisSize);
   frameDelay_ = std::make_unique<FrameDelay>();
 
-  // The source decides whether a missing recording device may stop the start, so it is
-  // read before the rest of the settings.
-  const Point screenForSource = ports_.host.screenSize();
-  const SoundSource source =
-      loadSettingsFile(ports_.files, {WindowWidth, WindowHeight, screenForSource.x,
-                                                       screenForSource.y})
-          .source;
-  if (prepareCapture(capture, ports_.sound, ports_.shell, source)) {
+  // The source decides whether a missing recording device may stop the start, so the file
+  // is read before anything else is set up; read once, so the start sees one version of it.
+  clientRect = {0, 0, WindowWidth, WindowHeight};  // sized in pixels, not dialog units
+  const Point screenForSettings = ports_.host.screenSize();
+  const SettingsReadResult stored =
+      loadSettingsFile(ports_.files, {clientRect.width(), clientRect.height(), screenForSettings.x,
+                                      screenForSettings.y});
+  if (prepareCapture(capture, ports_.sound, ports_.shell, stored.source)) {
     // The message has been shown; the program ends without a trace in the tray.
     trayWanted_ = false;
     ports_.tray.removeIcon();
@@ -125,8 +126,7 @@ bool CTonalisDlg::onInitDialog() {
   }
 
   themePen = 0x000000;
-  clientRect = {0, 0, WindowWidth, WindowHeight};  // sized in pixels, not dialog units
-  loadSettings();
+  loadSettings(stored);
 
   boardClockMode = 0;
   spectrum.bandLevels.fill(InitialBandLevel);
@@ -211,10 +211,7 @@ void CTonalisDlg::onSplashShown() {
 
 // ---------------------------------------------------------------- settings
 
-void CTonalisDlg::loadSettings() {
-  const Point screen = ports_.host.screenSize();
-  const SettingsLimits limits{clientRect.width(), clientRect.height(), screen.x, screen.y};
-  const SettingsReadResult read = loadSettingsFile(ports_.files, limits);
+void CTonalisDlg::loadSettings(const SettingsReadResult& read) {
   storeSettings(read.settings, display);
   applyColorTheme(display.colorTheme);
   applyLoadedSettings(display, ports_.window, windowSize());
@@ -225,12 +222,17 @@ void CTonalisDlg::loadSettings() {
     lastSavedSource_ = read.source;
     lastSavedDelay_ = read.delayMillis;
   }
+  // A file held by another program, refused or damaged on the disk may still hold the
+  // user's settings: this run keeps the defaults to itself rather than replace it.
+  settingsUnreadable_ = read.result == SettingsUnreadable;
+  readFailureUntold_ = settingsUnreadable_;
+  tellReadFailure();
 }
 
 bool CTonalisDlg::saveSettings(bool always) {
   // Before the file was read the record holds defaults, not the user's settings: writing
   // them would wipe the file (an exit while the "cannot record" box is up).
-  if (!settingsLoaded_) return true;
+  if (!settingsLoaded_ || settingsUnreadable_) return true;
   rememberWindowPosition(display, ports_.window);
   const Settings now = settingsFromDisplay(display);
   const SoundSource source = capture.chosen();
@@ -252,6 +254,13 @@ void CTonalisDlg::reportSaveFailure() {
   if (saveFailureTold_ || !trayIconAdded_) return;
   saveFailureTold_ = true;
   ports_.tray.showBalloon(SaveFailedTitle, ports_.files.folder());
+}
+
+void CTonalisDlg::tellReadFailure() {
+  // Once, as soon as there is an icon to tell it from (a shell that is late gets it later).
+  if (!readFailureUntold_ || !trayIconAdded_) return;
+  readFailureUntold_ = false;
+  ports_.tray.showBalloon(ReadFailedTitle, ports_.files.path(SettingsFileName));
 }
 
 void CTonalisDlg::applyColorTheme(int32_t theme) {
@@ -403,6 +412,7 @@ void CTonalisDlg::keepDesktopAtBottom() {
 void CTonalisDlg::ensureTrayIcon() {
   if (trayWanted_ && !trayIconAdded_) {
     trayIconAdded_ = ports_.tray.addIcon(TrayIconId, shownTip_);
+    tellReadFailure();
   }
 }
 

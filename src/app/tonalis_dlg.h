@@ -164,11 +164,13 @@ class CTonalisDlg : public CDialog {
  private:
   void startupThread();
   void showSplash();
-  void loadSettings();
+  void loadSettings(const SettingsReadResult& read);
   // Writes the settings when they were read (or set) and, unless `always`, differ from
-  // the file's. False when the file could not be written.
+  // the file's; never over a file that could not be read. False when the file could not
+  // be written.
   bool saveSettings(bool always);
   void reportSaveFailure();
+  void tellReadFailure();
   void ensureTrayIcon();
   void startTimers();
   void keepDesktopAtBottom();
@@ -202,6 +204,8 @@ class CTonalisDlg : public CDialog {
   std::optional<int32_t> lastSavedDelay_;
   std::unique_ptr<FrameDelay> frameDelay_;  // from start-up to exit
   bool saveFailureTold_ = false;
+  bool settingsUnreadable_ = false;  // the file is there but was not read: it is left alone
+  bool readFailureUntold_ = false;
   bool trayWanted_ = false;         // the icon should be in the tray (from start-up to exit)
   bool trayIconAdded_ = false;
   bool frameTimerWanted_ = false;

@@ -278,6 +278,14 @@ TEST_F(SettingsFile, MissingFileGivesDefaultsAndResultOne) {
   EXPECT_EQ(got.settings, Settings{});
 }
 
+TEST_F(SettingsFile, AFileThatCannotBeReadGivesDefaultsButIsNotMissing) {
+  fs::create_directories(ini_ / "inside");  // a folder in the file's place, unreadable even to root
+  const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
+  EXPECT_EQ(got.result, SettingsUnreadable);
+  EXPECT_EQ(got.settings, Settings{});
+  EXPECT_EQ(got.source, SoundSource{});
+}
+
 TEST_F(SettingsFile, SaveWritesTheExactBytesAndLoadReadsThemBack) {
   writeBytes(ini_, "xpos 1\r\n");  // an older file is replaced whole
   ASSERT_EQ(saveSettingsFile(*store_, GoldenRecord), 0);

@@ -3,6 +3,7 @@
 // and frames that allocate nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -78,9 +79,10 @@ struct MainWindow : ::testing::Test {
   std::filesystem::path dir;
 
   MainWindow() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '-');  // a parameterised test's name has one
     dir = std::filesystem::temp_directory_path() /
-          ("tonalis-dlg-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+          ("tonalis-dlg-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name);
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     bitmaps.add(SplashBitmap, 443, 145, 0x336699);
@@ -491,6 +493,50 @@ TEST_F(MainWindow, TheDrawingDelayIsSavedAndStartingWithTheSessionFollowsTheSyst
   closeWith(CloseRequest{});
   EXPECT_EQ(files.files["tonalis.ini"], writeSettings(Settings{})) << "back to the eleven lines";
 }
+
+// A missing file is made at the first save; one that is there but cannot be read (held by
+// another program, refused) may hold the user's settings, so this run never writes over it:
+// not after a change, not at the end of the session, not at exit. The user hears of it once,
+// with the file's path, as soon as there is an icon to tell it from.
+struct SettingsAtStartCase {
+  const char* name;
+  bool unreadable;
+  int refuseTrayAdds;
+};
+
+struct SettingsAtStart : MainWindow, ::testing::WithParamInterface<SettingsAtStartCase> {};
+
+TEST_P(SettingsAtStart, AMissingFileIsMadeButOneThatCannotBeReadIsNeverReplaced) {
+  const SettingsAtStartCase& c = GetParam();
+  if (c.unreadable) files.unreadable.insert("tonalis.ini");
+  tray.refuseAdds = c.refuseTrayAdds;
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  EXPECT_EQ(dlg.display.spectrumStyle, Block) << "the defaults";
+  host.deliver(Command{CmdStyleBar});
+  for (int i = 0; i < 3; ++i) host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  Event query = SessionQuery{false};
+  dlg.dispatch(query);
+  closeWith(CloseRequest{});
+
+  if (!c.unreadable) {
+    EXPECT_EQ(log.count("files.replace tonalis.ini"), 3) << "after the change, at the query, at exit";
+    EXPECT_EQ(readSettings(files.files["tonalis.ini"], {443, 145, 1920, 1080}).settings.spectrumStyle, Bar);
+    EXPECT_TRUE(tray.balloons.empty());
+    return;
+  }
+  EXPECT_EQ(log.count("files.replace"), 0);
+  EXPECT_EQ(files.files.count("tonalis.ini"), 0u);
+  ASSERT_EQ(tray.balloons.size(), 1u);
+  EXPECT_EQ(tray.balloons[0].first, "设置未能读取，本次不保存");
+  EXPECT_EQ(tray.balloons[0].second, "C:\\Tonalis\\tonalis.ini");
+}
+
+INSTANTIATE_TEST_SUITE_P(MainWindow, SettingsAtStart,
+                         ::testing::Values(SettingsAtStartCase{"Missing", false, 0},
+                                           SettingsAtStartCase{"Unreadable", true, 0},
+                                           SettingsAtStartCase{"UnreadableAndTheShellLate", true, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindow, TheEndOfTheSessionSavesAndShutsDownQuickly) {
   CTonalisDlg dlg(ports());

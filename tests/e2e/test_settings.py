@@ -1,5 +1,6 @@
 """tonalis.ini across runs: what a file sets up on screen, what the exit writes byte for byte,
-a damaged file falling back to the defaults, and a dragged window found again at the next start.
+a damaged file falling back to the defaults, one that cannot be read left alone, and a dragged
+window found again at the next start.
 """
 
 from __future__ import annotations
@@ -11,7 +12,7 @@ from expect import WINDOW_H, WINDOW_W
 from harness import Env, scenario, wait_until
 from test_tray_and_modes import (
     AUTUMN_BAR, BLOCK, DOTS, EXIT, FLOATING, ORANGE, SKY_PEAK, STYLE_MENU, THEME_AUTUMN, THEME_MENU, TITLE_LABEL, TONE_HZ,
-    UNLIT, bitmap_probes, choose, icon_probes, placed, shows, tonalis, unlit_cell_probes,
+    UNLIT, bitmap_probes, choose, icon_probes, placed, shows, start, tonalis, unlit_cell_probes,
     wait_for_frames, window_cell)
 
 GOLDEN = Path(__file__).resolve().parents[1] / "app" / "data" / "tonalis_golden.ini"
@@ -91,6 +92,30 @@ def test_damaged_file_gives_the_defaults():
         shows(env, icon_probes(BLOCK, True) + icon_probes(FLOATING, False) + unlit_cell_probes(UNLIT), name="defaults")
         exit_by_menu(env, app)
         assert_written(app, **DEFAULTS)
+
+
+@scenario(timeout=240)
+def test_a_file_that_cannot_be_read_is_told_and_left_alone():
+    with Env(name="unreadable") as env:
+        # A folder where tonalis.ini should be: there, but not a file anyone can read.
+        workdir = env.run_dir / "work-unreadable"
+        (workdir / "tonalis.ini" / "inside").mkdir(parents=True)
+        before = {w["hwnd"] for w in env.list_windows()}
+        app = start(env, workdir=workdir)
+        facts = placed(env, (50, 50, WINDOW_W, WINDOW_H), "the default position")
+        assert not facts["topmost"], facts
+
+        def balloons():
+            return [w for w in env.list_windows() if w["hwnd"] not in before and w["class"] == "tooltips_class32"]
+
+        wait_until(balloons, 10, 0.3, "the balloon saying the settings were not read")
+        env.screenshot("unreadable-balloon")
+        choose(env, STYLE_MENU, DOTS)
+        time.sleep(2.5)  # past the save that follows a change by a second
+        shows(env, icon_probes(DOTS, True), name="changed")
+        exit_by_menu(env, app)
+        assert (workdir / "tonalis.ini" / "inside").is_dir(), "tonalis.ini was replaced"
+        assert not (workdir / "tonalis.ini.tmp").exists(), "a temporary file was left behind"
 
 
 @scenario(timeout=240)

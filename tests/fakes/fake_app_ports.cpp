@@ -230,12 +230,13 @@ bool FakeShell::openUrl(std::string_view url) {
   return true;
 }
 
-std::optional<std::string> FakeFileStore::read(std::string_view name, size_t maxBytes) {
+FileReadResult FakeFileStore::read(std::string_view name, size_t maxBytes) {
   std::lock_guard lock(mutex_);
   log_.add("files.read " + std::string(name));
+  if (unreadable.count(std::string(name))) return {FileReadStatus::Unreadable, {}};
   const auto it = files.find(std::string(name));
-  if (it == files.end()) return std::nullopt;
-  return it->second.substr(0, maxBytes);
+  if (it == files.end()) return {FileReadStatus::Missing, {}};
+  return {FileReadStatus::Read, it->second.substr(0, maxBytes)};
 }
 
 bool FakeFileStore::replace(std::string_view name, std::string_view bytes) {

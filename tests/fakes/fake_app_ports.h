@@ -6,9 +6,9 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "fakes/call_log.h"
@@ -178,17 +178,20 @@ class FakeShell : public Shell {
   CallLog& log_;
 };
 
-// Files in memory; replace keeps the old bytes when told to fail (a read-only folder).
+// Files in memory; replace keeps the old bytes when told to fail (a read-only folder). A
+// name in `unreadable` is there but cannot be read (another program holds it).
 class FakeFileStore : public FileStore {
  public:
   explicit FakeFileStore(CallLog& log) : log_(log) {}
   std::map<std::string, std::string> files;
+  std::set<std::string> unreadable;
   bool failReplace = false;
   std::string folderName = "C:\\Tonalis";
 
-  std::optional<std::string> read(std::string_view name, size_t maxBytes) override;
+  FileReadResult read(std::string_view name, size_t maxBytes) override;
   bool replace(std::string_view name, std::string_view bytes) override;
   std::string folder() override { return folderName; }
+  std::string path(std::string_view name) override { return folderName + "\\" + std::string(name); }
 
  private:
   CallLog& log_;

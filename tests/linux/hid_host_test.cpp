@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace tonalis::lnx {
 namespace {
@@ -76,6 +78,59 @@ TEST(LinuxHidHost, ASlowNodeTimesOutAndTheWriteFinishesLater) {
   ::close(filler);
   ::close(reader);
   fs::remove(fifo);
+}
+
+// A board that stops taking reports: the write never completes while the test holds the
+// pipe full. Neither cancelling nor closing may hold the caller past the write timeout; the
+// write given up on ends by itself once the pipe drains, and then lets go of its node (the
+// reader sees the end of the pipe only when no writer holds it).
+TEST(LinuxHidHost, AWriteThatNeverEndsIsLeftBehindWithinTheTimeout) {
+  struct Case {
+    const char* what;
+    bool cancelFirst;
+  };
+  for (const Case c : {Case{"cancel, then close", true}, Case{"close alone", false}}) {
+    SCOPED_TRACE(c.what);
+    const fs::path fifo = fs::temp_directory_path() / ("tonalis-hid-stuck-" + std::to_string(::getpid()));
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int filler = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(filler, 0);
+    const std::array<char, 4096> block{};
+    while (::write(filler, block.data(), block.size()) > 0) {
+    }
+    {
+      LinuxHidHost host;
+      const HidHandle handle = host.openForWrite(fifo.string());
+      ASSERT_TRUE(handle.valid());
+      ASSERT_EQ(host.write(handle, Report.data(), Report.size(), 50), HidWriteResult::TimedOut);
+
+      const auto start = std::chrono::steady_clock::now();
+      if (c.cancelFirst) {
+        host.cancelWrite(handle);
+        EXPECT_EQ(host.waitWrite(handle, 0), HidWriteResult::Done) << "the slot is free again";
+      }
+      host.close(handle);
+      const auto took = std::chrono::steady_clock::now() - start;
+      EXPECT_LT(took, std::chrono::milliseconds(600));
+      EXPECT_GE(took, std::chrono::milliseconds(450)) << "a write is given its timeout before it is left";
+    }  // the host goes while the write is still in the kernel
+    ::close(filler);
+
+    std::array<char, 4096> sink{};
+    bool ended = false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!ended && std::chrono::steady_clock::now() < until) {
+      const ssize_t n = ::read(reader, sink.data(), sink.size());
+      ended = n == 0;
+      if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(ended) << "the write left behind still holds the node";
+    ::close(reader);
+    fs::remove(fifo);
+  }
 }
 
 TEST(LinuxHidHost, TheMonitorStartsAndStopsQuietly) {

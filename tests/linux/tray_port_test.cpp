@@ -109,6 +109,87 @@ TEST(TrayMenuWidgets, ChoosingAnItemDeliversItsCommandOnce) {
   g_object_unref(menu);
 }
 
+// Records what GLib, GTK, Pango and GIO complain about while it lives. Every message,
+// structured or not, ends at the log writer, which a process may set only once.
+class GLibComplaints {
+ public:
+  GLibComplaints() {
+    static const bool installed = [] {
+      g_log_set_writer_func(write, nullptr, nullptr);
+      return true;
+    }();
+    (void)installed;
+    current_ = this;
+  }
+  ~GLibComplaints() { current_ = nullptr; }
+  std::vector<std::string> seen;
+
+ private:
+  static GLogWriterOutput write(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer data) {
+    if (current_ && (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING))) {
+      std::string text;
+      for (gsize i = 0; i < count; ++i) {
+        if (std::string_view(fields[i].key) == "MESSAGE" && fields[i].length < 0) text = static_cast<const char*>(fields[i].value);
+      }
+      current_->seen.push_back(text);
+    }
+    return g_log_writer_default(level, fields, count, data);
+  }
+  static inline GLibComplaints* current_ = nullptr;
+};
+
+// Device names and paths are not promised to be UTF-8. Where they leave for GTK or D-Bus
+// each bad byte shows as U+FFFD, and nothing is refused or blanked on the way.
+constexpr const char* Bad = "Mic \xff\xc3 (\xed\xa0\x80)";
+constexpr const char* Repaired = "Mic \uFFFD\uFFFD (\uFFFD\uFFFD\uFFFD)";
+
+TEST(TrayText, ABadSequenceReachesTheMenuRepaired) {
+  TONALIS_REQUIRE_DISPLAY();
+  GLibComplaints complaints;
+  MenuItem device;
+  device.id = 41;
+  device.label = Bad;
+  device.checked = true;
+  device.radio = true;
+  MenuItem sub;
+  sub.kind = MenuItem::Kind::SubMenu;
+  sub.label = Bad;
+  sub.children = {device};
+  GtkWidget* menu = g_object_ref_sink(gtk_menu_new());
+  fillGtkMenu(GTK_MENU_SHELL(menu), {sub}, nullptr, nullptr);
+  GtkWidget* top = children(menu).at(0);
+  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(top)), Repaired);
+  GtkWidget* item = children(gtk_menu_item_get_submenu(GTK_MENU_ITEM(top))).at(0);
+  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(item)), Repaired);
+  EXPECT_EQ(menuItemCommand(item), 41u) << "the command keeps its id";
+  // Measuring lays the labels out, where Pango would complain of a bad sequence.
+  for (GtkWidget* w : {top, item}) gtk_widget_get_preferred_size(w, nullptr, nullptr);
+  gtk_widget_destroy(menu);
+  g_object_unref(menu);
+  EXPECT_EQ(complaints.seen, std::vector<std::string>{});
+}
+
+TEST(TrayText, ABadSequenceReachesTheTipAndTheNotificationRepaired) {
+  GLibComplaints complaints;
+  EXPECT_EQ(trayTitle(Bad, true), Repaired);
+  EXPECT_EQ(trayTitle(Bad, false), std::string(Repaired) + "\n" + std::string(NoCompositorNote));
+
+  GVariant* call = g_variant_ref_sink(notificationParameters("设置未能读取，本次不保存", std::string("/home/\xe9t\xe9/tonalis.ini"),
+                                                             "/run/\xff/tonalis-program.png"));
+  ASSERT_NE(call, nullptr);
+  const gchar *app = nullptr, *icon = nullptr, *title = nullptr, *body = nullptr;
+  g_variant_get_child(call, 0, "&s", &app);
+  g_variant_get_child(call, 2, "&s", &icon);
+  g_variant_get_child(call, 3, "&s", &title);
+  g_variant_get_child(call, 4, "&s", &body);
+  EXPECT_STREQ(app, "Tonalis");
+  EXPECT_STREQ(icon, "/run/\uFFFD/tonalis-program.png");
+  EXPECT_STREQ(title, "设置未能读取，本次不保存");
+  EXPECT_STREQ(body, "/home/\uFFFDt\uFFFD/tonalis.ini");
+  g_variant_unref(call);
+  EXPECT_EQ(complaints.seen, std::vector<std::string>{});
+}
+
 TEST(TrayIcon, DecodesTheProgramsIcon) {
   TONALIS_REQUIRE_DISPLAY();
   GdkPixbuf* icon = loadProgramIcon();

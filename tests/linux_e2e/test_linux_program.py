@@ -198,6 +198,27 @@ def test_settings_that_cannot_be_saved_are_told_in_a_notification():
 
 
 @scenario(timeout=120)
+def test_settings_that_cannot_be_read_are_told_and_never_replaced():
+    with LinuxEnv(name="linux-unreadable", notifications=True) as env:
+        # A link to itself: there, but no one (root included) can open it, while a save's
+        # rename would replace it without a complaint.
+        folder = env.run_dir / "home" / ".config" / "tonalis"
+        folder.mkdir(parents=True, exist_ok=True)
+        ini = folder / "tonalis.ini"
+        ini.symlink_to("tonalis.ini")
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.click_tray_item(["频谱类型", "长条式"])
+        time.sleep(2.5)  # past the save that follows a change by a second
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+        shown = wait_until(lambda: env.notifications_shown(), 10, 0.5, "a notification")
+        assert shown == [("设置未能读取，本次不保存", str(ini))], shown
+        assert ini.is_symlink() and str(ini.readlink()) == "tonalis.ini", "tonalis.ini was replaced"
+        assert not (folder / "tonalis.ini.tmp").exists()
+
+
+@scenario(timeout=120)
 def test_without_a_sound_server_it_says_so_in_a_message_box_and_ends():
     with LinuxEnv(name="linux-nosound", sound=False) as env:
         app = env.run_tonalis()

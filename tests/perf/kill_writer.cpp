@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -55,7 +56,7 @@ int parent(int count) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> delay(0, 400);
   int broken = 0, changed = 0, temporaries = 0;
-  std::string last = *store.read(SettingsFileName, 8192);
+  std::string last = store.read(SettingsFileName, 8192).bytes;
   for (int round = 0; round < count; ++round) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -69,7 +70,9 @@ int parent(int count) {
     WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    const std::optional<std::string> now = store.read(SettingsFileName, 8192);
+    const FileReadResult read = store.read(SettingsFileName, 8192);
+    const std::optional<std::string> now =
+        read.status == FileReadStatus::Read ? std::optional(read.bytes) : std::nullopt;
     if (!whole(now)) {
       ++broken;
       std::fprintf(stderr, "round %d: tonalis.ini is not a whole file (%zu bytes)\n", round,

@@ -8,6 +8,7 @@
 
 #include "about/about_dlg.h"
 #include "app/tonalis_dlg.h"
+#include "common/utf8.h"
 #include "platform/linux/event_translation.h"
 #include "platform/linux/tray_port.h"
 #include "render/embedded_assets.h"
@@ -419,7 +420,7 @@ void LinuxDialogHost::killTimer(uint32_t id) {
 }
 
 void LinuxDialogHost::appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) {
-  if (!utf8Label.empty()) systemMenu_.emplace_back(commandId, std::string(utf8Label));
+  if (!utf8Label.empty()) systemMenu_.emplace_back(commandId, repairUtf8(utf8Label));
 }
 
 void LinuxDialogHost::popupSystemMenu(const GdkEvent* event) {
@@ -479,7 +480,9 @@ Point LinuxDialogHost::screenSize() {
 void LinuxDialogHost::setControlText(int controlId, std::string_view utf8Text) {
   const auto it = controls_.find(controlId);
   if (it == controls_.end()) return;
-  const std::string text = withoutCarriageReturns(utf8Text);
+  // The About box's texts come from outside (the program's path, its dates): GTK blanks
+  // a label that is not UTF-8.
+  const std::string text = repairUtf8(withoutCarriageReturns(utf8Text));
   if (GTK_IS_LABEL(it->second)) gtk_label_set_text(GTK_LABEL(it->second), text.c_str());
   if (GTK_IS_BUTTON(it->second)) gtk_button_set_label(GTK_BUTTON(it->second), text.c_str());
 }

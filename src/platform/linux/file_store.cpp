@@ -61,26 +61,30 @@ std::optional<std::string> configFolder(const char* xdgConfigHome, const char* h
   return std::nullopt;
 }
 
-std::optional<std::string> LinuxFileStore::read(std::string_view name, size_t maxBytes) {
-  const std::string path = folder_ + "/" + std::string(name);
+FileReadResult LinuxFileStore::read(std::string_view name, size_t maxBytes) {
+  const std::string path = this->path(name);
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
+  if (fd.get() < 0) {
+    // Only a file that is not there may be made anew; anything else keeps its bytes.
+    const bool missing = errno == ENOENT || errno == ENOTDIR;
+    return {missing ? FileReadStatus::Missing : FileReadStatus::Unreadable, {}};
+  }
   std::string bytes(maxBytes, '\0');
   size_t got = 0;
   while (got < maxBytes) {
     const ssize_t n = ::read(fd.get(), bytes.data() + got, maxBytes - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
+    if (n < 0) return {FileReadStatus::Unreadable, {}};  // EIO, or EISDIR for a folder
     if (n == 0) break;
     got += size_t(n);
   }
   bytes.resize(got);
-  return bytes;
+  return {FileReadStatus::Read, std::move(bytes)};
 }
 
 bool LinuxFileStore::replace(std::string_view name, std::string_view bytes) {
   if (!makeFolders(folder_)) return false;
-  const std::string path = folder_ + "/" + std::string(name);
+  const std::string path = this->path(name);
   const std::string temporary = path + ".tmp";
   Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (out.get() < 0) return false;

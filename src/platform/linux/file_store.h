@@ -19,11 +19,12 @@ class LinuxFileStore : public FileStore {
   // The folder is created (with its parents) on the first write, not before: a program
   // that only reads its defaults leaves nothing behind.
   explicit LinuxFileStore(std::string folder) : folder_(std::move(folder)) {}
-  std::optional<std::string> read(std::string_view name, size_t maxBytes) override;
+  FileReadResult read(std::string_view name, size_t maxBytes) override;
   // Temporary file beside the target, fsync, rename over it, fsync of the folder: after a
   // power cut the folder holds the old file or the new one.
   bool replace(std::string_view name, std::string_view bytes) override;
   std::string folder() override { return folder_; }
+  std::string path(std::string_view name) override { return folder_ + "/" + std::string(name); }
 
  private:
   std::string folder_;

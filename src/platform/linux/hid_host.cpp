@@ -11,8 +11,17 @@
 
 namespace tonalis::lnx {
 
+namespace {
+
+// The longest the caller's thread waits for a write it gives up on (the board's own write
+// timeout); a write still in the kernel after that is left to finish on its thread.
+constexpr auto AbandonAfter = std::chrono::milliseconds(500);
+
+}  // namespace
+
 // The node and the write in flight on it. The thread runs one write at a time; the caller
-// waits on `done` as long as it asked.
+// waits on `done` as long as it asked. The thread shares the writer, so a write given up on
+// keeps its node and its bytes until it ends; the last owner closes the node.
 struct LinuxHidHost::Writer {
   int fd = -1;
   std::mutex mutex;
@@ -22,6 +31,17 @@ struct LinuxHidHost::Writer {
   bool failed = false;   // how the last one finished
   bool stopping = false;
   std::thread thread;
+
+  ~Writer() {
+    if (fd >= 0) ::close(fd);
+  }
+
+  static std::shared_ptr<Writer> start(int fd) {
+    auto writer = std::make_shared<Writer>();
+    writer->fd = fd;
+    writer->thread = std::thread([self = writer] { self->run(); });
+    return writer;
+  }
 
   void run() {
     std::unique_lock lock(mutex);
@@ -48,6 +68,23 @@ struct LinuxHidHost::Writer {
       return HidWriteResult::TimedOut;
     }
     return failed ? HidWriteResult::Failed : HidWriteResult::Done;
+  }
+
+  // Waits up to `wait` for the write in flight, then ends the thread: joined when the
+  // write is over, otherwise left to end by itself once the kernel lets the write go.
+  void stop(std::chrono::milliseconds wait) {
+    bool over;
+    {
+      std::unique_lock lock(mutex);
+      over = changed.wait_for(lock, wait, [&] { return !pending; });
+      stopping = true;
+      changed.notify_all();
+    }
+    if (over) {
+      thread.join();
+    } else {
+      thread.detach();
+    }
   }
 };
 
@@ -89,9 +126,7 @@ HidHandle LinuxHidHost::open(const std::string& path, int flags) {
   if (path.empty()) return InvalidHidHandle;
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return InvalidHidHandle;
-  auto writer = std::make_shared<Writer>();
-  writer->fd = fd;
-  writer->thread = std::thread([w = writer.get()] { w->run(); });
+  auto writer = Writer::start(fd);
   std::lock_guard lock(mutex_);
   const int64_t value = nextHandle_++;
   open_[value] = std::move(writer);
@@ -127,12 +162,26 @@ HidWriteResult LinuxHidHost::waitWrite(HidHandle handle, uint32_t timeoutMs) {
 }
 
 // A blocking hidraw write cannot be called back; the kernel ends it within its own USB
-// timeout (or at once when the device goes). Cancelling is waiting for that.
+// timeout (or at once when the device goes), which may be seconds. So cancelling waits no
+// longer than a write's timeout: a write still in the kernel then is left to its thread
+// with its own copy of the node, and the handle goes on with a new writer on a duplicate,
+// its slot free.
 void LinuxHidHost::cancelWrite(HidHandle handle) {
   const auto writer = find(handle);
   if (!writer) return;
-  std::unique_lock lock(writer->mutex);
-  writer->changed.wait(lock, [&] { return !writer->pending; });
+  {
+    std::unique_lock lock(writer->mutex);
+    if (writer->changed.wait_for(lock, AbandonAfter, [&] { return !writer->pending; })) return;
+  }
+  // A failed duplicate leaves a writer whose writes fail at once.
+  auto fresh = Writer::start(::fcntl(writer->fd, F_DUPFD_CLOEXEC, 0));
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = open_.find(handle.value);
+    if (it != open_.end() && it->second == writer) it->second = std::move(fresh);
+  }
+  if (fresh) fresh->stop(AbandonAfter);  // the handle was closed meanwhile: nothing runs on it
+  writer->stop(std::chrono::milliseconds(0));
 }
 
 void LinuxHidHost::close(HidHandle handle) {
@@ -144,14 +193,7 @@ void LinuxHidHost::close(HidHandle handle) {
     writer = std::move(it->second);
     open_.erase(it);
   }
-  {
-    std::unique_lock lock(writer->mutex);
-    writer->changed.wait(lock, [&] { return !writer->pending; });
-    writer->stopping = true;
-    writer->changed.notify_all();
-  }
-  writer->thread.join();
-  ::close(writer->fd);
+  writer->stop(AbandonAfter);
 }
 
 HidMonitor::HidMonitor() {

@@ -2,7 +2,9 @@
 // reports are written straight to the interface's /dev/hidraw node. A hidraw write blocks
 // until the device takes the report (the kernel gives up after seconds), so each write
 // handle writes on a thread of its own and the caller waits only as long as it asked: the
-// overlapped write of the Windows side. Arrivals and removals come from a udev monitor on
+// overlapped write of the Windows side. Cancelling or closing waits no longer than a write's
+// timeout: a write the kernel still holds then is left to end on its thread, which owns the
+// report and the node until it does. Arrivals and removals come from a udev monitor on
 // "hidraw" (HidMonitor), for the main loop to watch.
 #pragma once
 

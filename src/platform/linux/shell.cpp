@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/utf8.h"
 #include "platform/linux/file_store.h"
 
 extern char** environ;
@@ -61,7 +62,8 @@ LinuxShell::LinuxShell(MessageSink sink, std::string opener)
 
 void LinuxShell::showMessage(std::string_view utf8Text) {
   if (sink_) {
-    sink_(utf8Text);
+    // Messages name devices and paths; the GTK box they go to takes only UTF-8.
+    sink_(repairUtf8(utf8Text));
     return;
   }
   std::fprintf(stderr, "Tonalis (message; no dialog available): %.*s\n", int(utf8Text.size()), utf8Text.data());

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "common/utf8.h"
+
 namespace tonalis::lnx {
 
 namespace {
@@ -39,20 +41,23 @@ void fillGtkMenu(GtkMenuShell* menu, const std::vector<MenuItem>& items,
         widget = gtk_separator_menu_item_new();
         break;
       case MenuItem::Kind::SubMenu: {
-        widget = gtk_menu_item_new_with_label(item.label.c_str());
+        widget = gtk_menu_item_new_with_label(repairUtf8(item.label).c_str());
         GtkWidget* sub = gtk_menu_new();
         fillGtkMenu(GTK_MENU_SHELL(sub), item.children, activated, data);
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), sub);
         break;
       }
       case MenuItem::Kind::Command:
+        // Labels carry device names, which the system does not promise are UTF-8; the
+        // exported menu refuses (and blanks) a label that is not.
+        const std::string label = repairUtf8(item.label);
         if (item.checked || item.radio) {
-          widget = gtk_check_menu_item_new_with_label(item.label.c_str());
+          widget = gtk_check_menu_item_new_with_label(label.c_str());
           gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(widget), item.radio);
           // Before the handler: setting the state activates the item.
           gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.checked);
         } else {
-          widget = gtk_menu_item_new_with_label(item.label.c_str());
+          widget = gtk_menu_item_new_with_label(label.c_str());
         }
         g_object_set_data(G_OBJECT(widget), CommandKey, GUINT_TO_POINTER(item.id));
         if (activated) g_signal_connect(widget, "activate", G_CALLBACK(activated), data);
@@ -69,7 +74,7 @@ uint32_t menuItemCommand(GtkWidget* item) {
 }
 
 std::string trayTitle(std::string_view tip, bool composited) {
-  std::string title(tip);
+  std::string title = repairUtf8(tip);  // it names devices, and goes over D-Bus
   if (!composited) {
     if (!title.empty()) title += '\n';
     title += NoCompositorNote;
@@ -112,9 +117,12 @@ LinuxTrayPort::~LinuxTrayPort() {
 std::string LinuxTrayPort::iconFolder() {
   // The desktop reads the icon by name from a folder: a private one under the runtime
   // folder (the user's own, cleared at logout), else the temporary folder.
+  // The folder goes over D-Bus as the icon's theme path, where only UTF-8 is allowed: one
+  // that is not cannot be named there, and the themed icon stands in.
   const char* runtime = g_get_user_runtime_dir();
   std::string folder = std::string(runtime && *runtime ? runtime : g_get_tmp_dir()) + "/tonalis-icon-" +
                        std::to_string(::getuid());
+  if (!isValidUtf8(folder)) return {};
   g_mkdir_with_parents(folder.c_str(), 0700);
   return folder;
 }
@@ -126,10 +134,12 @@ bool LinuxTrayPort::addIcon(uint32_t, std::string_view tip) {
     std::string iconName = IndicatorId;
     std::string themePath;
     if (!gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), IndicatorId)) {
-      if (GdkPixbuf* pixbuf = loadProgramIcon()) {
-        themePath = iconFolder();
-        const std::string path = themePath + "/tonalis-program.png";
+      const std::string folder = iconFolder();
+      GdkPixbuf* pixbuf = folder.empty() ? nullptr : loadProgramIcon();
+      if (pixbuf) {
+        const std::string path = folder + "/tonalis-program.png";
         if (gdk_pixbuf_save(pixbuf, path.c_str(), "png", nullptr, nullptr)) {
+          themePath = folder;
           iconPath_ = path;
           iconName = "tonalis-program";
         }
@@ -198,21 +208,26 @@ void LinuxTrayPort::setTip(std::string_view tip) {
   showTitle();
 }
 
+GVariant* notificationParameters(std::string_view title, std::string_view text, std::string_view icon) {
+  // Paths and device names may hold anything; D-Bus strings must be UTF-8.
+  const std::string titleText = repairUtf8(title), bodyText = repairUtf8(text), iconText = repairUtf8(icon);
+  GVariantBuilder actions, hints;
+  g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
+  g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(1));
+  return g_variant_new("(susssasa{sv}i)", "Tonalis", 0u, iconText.c_str(), titleText.c_str(), bodyText.c_str(),
+                       &actions, &hints, -1);
+}
+
 void LinuxTrayPort::showBalloon(std::string_view title, std::string_view text) {
   if (!shown_) return;
   // A desktop notification; without a notification service the call fails quietly.
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (!bus) return;
-  const std::string titleText(title), bodyText(text);
-  GVariantBuilder actions, hints;
-  g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
-  g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-  g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(1));
   g_dbus_connection_call(bus, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                          "org.freedesktop.Notifications", "Notify",
-                         g_variant_new("(susssasa{sv}i)", "Tonalis", 0u, iconPath_.empty() ? "tonalis" : iconPath_.c_str(),
-                                       titleText.c_str(), bodyText.c_str(), &actions, &hints, -1),
-                         nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr, nullptr);
+                         notificationParameters(title, text, iconPath_.empty() ? "tonalis" : iconPath_), nullptr,
+                         G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr, nullptr);
   g_object_unref(bus);
 }
 

@@ -44,6 +44,10 @@ inline constexpr std::string_view NoCompositorNote = "没有合成器，透明�
 // when the screen is not composited.
 std::string trayTitle(std::string_view tip, bool composited);
 
+// The arguments of a desktop notification's Notify call (a floating reference): the texts
+// and the icon's name or path, each repaired to UTF-8 as D-Bus requires.
+GVariant* notificationParameters(std::string_view title, std::string_view text, std::string_view icon);
+
 class LinuxTrayPort : public TrayPort {
  public:
   struct Events {

@@ -27,21 +27,29 @@ class FileHandle {
 
 }  // namespace
 
-std::optional<std::string> Win32FileStore::read(std::string_view name, size_t maxBytes) {
+FileReadResult Win32FileStore::read(std::string_view name, size_t maxBytes) {
   FileHandle file(CreateFileW(widen(name).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return std::nullopt;
+  if (!file.valid()) {
+    // Only a file that is not there may be made anew: one held open by another program,
+    // refused or with a folder in its place keeps its bytes.
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return {missing ? FileReadStatus::Missing : FileReadStatus::Unreadable, {}};
+  }
   std::string bytes(maxBytes, '\0');
   size_t got = 0;
   while (got < maxBytes) {
     DWORD n = 0;
-    if (!ReadFile(file.get(), bytes.data() + got, DWORD(maxBytes - got), &n, nullptr)) return std::nullopt;
+    if (!ReadFile(file.get(), bytes.data() + got, DWORD(maxBytes - got), &n, nullptr)) {
+      return {FileReadStatus::Unreadable, {}};
+    }
     if (n == 0) break;
     got += n;
   }
   bytes.resize(got);
-  return bytes;
+  return {FileReadStatus::Read, std::move(bytes)};
 }
 
 bool Win32FileStore::replace(std::string_view name, std::string_view bytes) {
@@ -70,6 +78,12 @@ bool Win32FileStore::replace(std::string_view name, std::string_view bytes) {
   }
   DeleteFileW(temporary.c_str());
   return false;
+}
+
+std::string Win32FileStore::path(std::string_view name) {
+  std::string path = folder();
+  if (!path.empty() && path.back() != '\\') path += '\\';
+  return path + std::string(name);
 }
 
 std::string Win32FileStore::folder() {

@@ -10,9 +10,10 @@ namespace tonalis::win32 {
 
 class Win32FileStore : public FileStore {
  public:
-  std::optional<std::string> read(std::string_view name, size_t maxBytes) override;
+  FileReadResult read(std::string_view name, size_t maxBytes) override;
   bool replace(std::string_view name, std::string_view bytes) override;
   std::string folder() override;
+  std::string path(std::string_view name) override;
 };
 
 }  // namespace tonalis::win32
