@@ -7,6 +7,8 @@ An `Env` starts, on private sockets and directories under <repo>/.e2e/run-<pid>-
     (or, with sound=False, no server at all: programs then see no wave-in device);
   * Wine on the shared prefix <repo>/.e2e/wineprefix, created on first use and locked while an
     Env uses it, so two Envs never share a wineserver.
+With TONALIS_WINE=10 (scripts/wine10 runs the scenarios so, under Debian 13's Wine 10) runs,
+prefix and home are under <repo>/.e2e/wine10/ and screenshots go to out/e2e-wine10/.
 Every process it starts carries a tag in its environment; leaving the Env stops them by process
 id (and `wineserver -k`), then kills anything still tagged, within a bounded time, also when the
 scenario raised or hit its deadline.
@@ -40,8 +42,11 @@ from pathlib import Path
 from typing import Callable, Iterable, Optional, Sequence, Union
 
 REPO = Path(__file__).resolve().parents[2]
-E2E_DIR = REPO / ".e2e"
-OUT_DIR = REPO / "out" / "e2e"
+# The Wine the scenarios run on: 8 (Debian 12's, the default) or 10 (TONALIS_WINE=10, inside the
+# Debian 13 root of scripts/wine10). Each keeps its own prefix, home, logs and screenshots.
+WINE = int(os.environ.get("TONALIS_WINE", "8"))
+E2E_DIR = REPO / ".e2e" / ("wine10" if WINE == 10 else "")
+OUT_DIR = REPO / "out" / ("e2e-wine10" if WINE == 10 else "e2e")
 PREFIX_DIR = E2E_DIR / "wineprefix"
 SINK = "tonalis_null"
 SOURCE = SINK + ".monitor"
@@ -133,8 +138,9 @@ def _alarm_paused():
             signal.setitimer(signal.ITIMER_REAL, max(left - (time.monotonic() - start), 0.001))
 
 
-def scenario(timeout: float = 180):
-    """Marks a scenario function with its time bound; calling it runs it inside that deadline."""
+def scenario(timeout: float = 180, wine: Optional[int] = None):
+    """Marks a scenario function with its time bound; calling it runs it inside that deadline.
+    wine: the oldest Wine the scenario means something on (run_all skips it on an older one)."""
 
     def wrap(fn: Callable):
         def run(*args, **kwargs):
@@ -144,6 +150,7 @@ def scenario(timeout: float = 180):
         run.__name__ = fn.__name__
         run.__doc__ = fn.__doc__
         run.e2e_timeout = timeout
+        run.e2e_wine = wine
         run.e2e_scenario = True
         return run
 
@@ -202,17 +209,18 @@ def music_mix(seconds: float, rate: int = 48000, amplitude: float = 0.5, seed: i
     return [v * amplitude / peak for v in out]
 
 
-def write_wav(path: Union[str, Path], samples: Iterable[float], rate: int = 48000) -> Path:
-    """Writes mono 16-bit PCM; samples are floats in -1..1 (clipped)."""
+def write_wav(path: Union[str, Path], samples: Iterable[float], rate: int = 48000, channels: int = 1) -> Path:
+    """Writes 16-bit PCM, the same samples in each of `channels`; samples are floats in -1..1
+    (clipped)."""
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
-    data = array.array("h", (int(max(-1.0, min(1.0, v)) * 32767) for v in samples))
+    data = array.array("h", (int(max(-1.0, min(1.0, v)) * 32767) for v in samples for _ in range(channels)))
     if data.itemsize != 2:
         raise E2EError("array 'h' is not 16-bit here")
     if sys.byteorder != "little":
         data.byteswap()
     with wave.open(str(path), "wb") as w:
-        w.setnchannels(1)
+        w.setnchannels(channels)
         w.setsampwidth(2)
         w.setframerate(rate)
         w.writeframes(data.tobytes())
@@ -531,6 +539,23 @@ def helper_exe(name: str = "winhelper") -> Path:
     raise E2EError(f"{exe} not found: build target {name} in the Windows cross build")
 
 
+_wine_checked = False
+
+
+def check_wine_version() -> None:
+    """Refuses to run when the installed Wine is not the one TONALIS_WINE names: scenarios that
+    check Wine 10's loopback would otherwise fail in ways that look like faults of the program."""
+    global _wine_checked
+    if _wine_checked:
+        return
+    out = _run(["wine", "--version"], timeout=30, check=False).stdout.decode(errors="replace").strip()
+    m = re.match(r"wine-(\d+)", out)
+    if not m or int(m.group(1)) != WINE:
+        raise E2EError(f"TONALIS_WINE={WINE} but `wine --version` says {out!r}"
+                       + (" (run through scripts/wine10)" if WINE == 10 else ""))
+    _wine_checked = True
+
+
 # ----------------------------------------------------------------------------------------------
 # The environment
 
@@ -553,7 +578,11 @@ class Env:
         self.keep_run_dir = keep_run_dir
         self.prefix = Path(prefix)
         self.lock_timeout = lock_timeout
+        # Process ids repeat (each Wine 10 run has its own PID namespace): skip a folder kept
+        # from an earlier run.
         self.run_dir = E2E_DIR / f"run-{os.getpid()}-{next(_run_counter)}"
+        while self.run_dir.exists():
+            self.run_dir = E2E_DIR / f"run-{os.getpid()}-{next(_run_counter)}"
         self.out_dir = OUT_DIR
         self.tag = f"{os.getpid()}-{time.time_ns()}"
         self.display = ""
@@ -616,6 +645,7 @@ class Env:
 
     def start(self) -> None:
         t0 = time.monotonic()
+        check_wine_version()
         self._begin(E2E_DIR / "home", ("PULSE_", "WINE", "XDG_", "DBUS_"), {
             "WINEPREFIX": str(self.prefix),
             "WINEARCH": "win64",
@@ -946,24 +976,30 @@ class Env:
 
     # -- sound ----------------------------------------------------------------------------------
 
-    def play_wav(self, path: Union[str, Path], wait: bool = False, timeout: float = 120.0) -> Proc:
-        """Plays a WAV file into the null sink (the programs' default input hears it)."""
+    def play_wav(self, path: Union[str, Path], wait: bool = False, timeout: float = 120.0, sink: str = SINK,
+                 no_remix: bool = False) -> Proc:
+        """Plays a WAV file into the null sink (the programs' default input hears it), or into
+        `sink`; no_remix: its channels go to the sink's first ones as they are (no upmix)."""
         if not self.sound:
             raise E2EError("this Env has no sound server")
-        p = self._spawn(["paplay", f"--device={SINK}", str(path)], f"paplay-{len(self._procs)}")
+        p = self._spawn(["paplay", f"--device={sink}", *(["--no-remix"] if no_remix else []), str(path)],
+                        f"paplay-{len(self._procs)}")
         if wait:
             rc = p.wait(timeout)
             if rc != 0:
                 raise E2EError(f"paplay failed ({rc}): {p.output()[-400:]}")
         return p
 
-    def play_samples(self, samples: Sequence[float], rate: int = 48000, wait: bool = False, name: str = "") -> Proc:
-        path = write_wav(self.run_dir / f"{name or 'sound'}-{len(self._procs)}.wav", samples, rate)
-        return self.play_wav(path, wait=wait)
+    def play_samples(self, samples: Sequence[float], rate: int = 48000, wait: bool = False, name: str = "",
+                     channels: int = 1, **play) -> Proc:
+        """channels > 1: the same samples in every channel. play: play_wav's sink and no_remix."""
+        path = write_wav(self.run_dir / f"{name or 'sound'}-{len(self._procs)}.wav", samples, rate, channels)
+        return self.play_wav(path, wait=wait, **play)
 
     def play_tone(self, freq: float, seconds: float, amplitude: float = 0.5, rate: int = 48000,
-                  wait: bool = False) -> Proc:
-        return self.play_samples(sine(freq, seconds, amplitude, rate), rate, wait, f"tone{int(freq)}")
+                  wait: bool = False, **play) -> Proc:
+        """play: play_samples' channels, sink and no_remix."""
+        return self.play_samples(sine(freq, seconds, amplitude, rate), rate, wait, f"tone{int(freq)}", **play)
 
     # -- screen ---------------------------------------------------------------------------------
 
@@ -993,10 +1029,15 @@ class Env:
 
         return field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height")
 
+    def tray_windows(self) -> list:
+        """The shown X windows Wine puts tray icons in when there is no desktop tray: Wine 8's
+        "Wine System Tray"; Wine 10's is explorer's only shown window and has no X name."""
+        if WINE >= 10:
+            return self.x_windows(cls="^explorer\\.exe$")
+        return self.x_windows(name="^Wine System Tray$")
+
     def tray_window(self, timeout: float = 20.0) -> int:
-        """The X window Wine shows tray icons in when there is no desktop tray."""
-        ids = wait_until(lambda: self.x_windows(name="^Wine System Tray$"), timeout, 0.2, "the Wine System Tray")
-        return ids[0]
+        return wait_until(self.tray_windows, timeout, 0.2, "Wine's tray window")[0]
 
     def tray_icon_centres(self, timeout: float = 20.0) -> list:
         """Centres (x, y) of the tray icons, left to right; the icon cells are square, as tall as

@@ -2,8 +2,9 @@
 """Runs the end-to-end scenarios: every test_* function in tests/e2e/test_*.py, in file and
 definition order, each inside its own deadline (@scenario(timeout=...); 300 s otherwise).
 
-Prints `PASS name` or `FAIL name: reason` per scenario, then `N passed, M failed`; exits 1 on any
-failure (or when --filter matches nothing). Screenshots go to out/e2e/.
+Prints `PASS name` or `FAIL name: reason` per scenario (`SKIP name` for one that needs a newer
+Wine than this one), then `N passed, M failed`; exits 1 on any failure (or when --filter matches
+nothing). Screenshots go to out/e2e/ (out/e2e-wine10/ under TONALIS_WINE=10).
 """
 
 import argparse
@@ -54,6 +55,10 @@ def main():
         return 1
     passed = failed = 0
     for name, fn in scenarios:
+        needs = getattr(fn, "e2e_wine", None)
+        if needs and harness.WINE < needs:
+            print(f"SKIP {name} (needs Wine {needs}; this is Wine {harness.WINE})", flush=True)
+            continue
         start = time.monotonic()
         timeout = getattr(fn, "e2e_timeout", None)
         try:

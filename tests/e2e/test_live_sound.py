@@ -143,7 +143,7 @@ def test_without_a_sound_server_it_says_no_sound_card_and_ends():
         main = [w for w in env.list_windows() if (w["width"], w["height"]) == (443, 145)]
         assert not main, f"the main window shows behind the message: {main}"
         # The tray icon was added before capture was tried, so the tray shows while the box is up.
-        assert env.x_windows(name="^Wine System Tray$"), "no tray icon while the message shows"
+        assert env.tray_windows(), "no tray icon while the message shows"
 
         time.sleep(0.3)  # let the box paint
         shot = env.screenshot("message")
@@ -156,7 +156,7 @@ def test_without_a_sound_server_it_says_no_sound_card_and_ends():
         # OK ends the program; its tray icon goes with it.
         env.post_command(1, hwnd=box["hwnd"])  # IDOK, as the OK button sends it
         app.wait(15)
-        wait_until(lambda: not env.x_windows(name="^Wine System Tray$"), 10, 0.2, "the tray icon to go")
+        wait_until(lambda: not env.tray_windows(), 10, 0.2, "the tray icon to go")
         assert env.find_window() is None, "a Tonalis window is left"
         left = [p for p in tagged_pids(env.tag) if "tonalis.exe" in cmdline(p)]
         assert not left, f"tonalis.exe processes left: {left}"

@@ -1,21 +1,31 @@
 """Sound sources with the real program and a real PulseAudio server: the default input and
 what is playing chosen by real clicks in the tray menu, the server's sources listed by name and
 one of them chosen, a source that goes away and comes back, a sound server that is killed and
-started again, and exit while the device is gone."""
+started again, and exit while the device is gone. Under Wine 10 what is playing is recorded
+through a loopback of the default output, one of two, and on a six-channel output as on a
+stereo one."""
 
 from __future__ import annotations
 
+import re
 import time
 
-from harness import Env, _parse_ppm, _run, scenario, wait_until
+from harness import SINK, WINE, Env, _parse_ppm, _run, scenario, sine, wait_until
 from screen_read import ink, text_scores
 from test_live_sound import LOUD, column, lit_height
+from test_settings import DEFAULTS, settings_bytes
 from test_tray_and_modes import (ITEM_H, MARGIN, SOURCE_MENU, click_item, env_free_centre, greyed_items, menu_windows,
                                  open_menu, open_submenu)
 
 CMD_EXIT = 32782
 DEFAULT_INPUT, PLAYING = 0, 1  # items of the source sub-menu, before its separator
 PLAYING_LABEL = "正在播放的声音"
+PLAYING_INI = settings_bytes(**DEFAULTS) + b"source 1\r\n"
+
+# Wine 10 has WASAPI loopback; Wine 8 records a monitor instead, and with several outputs it
+# cannot tell which is the default one. The program names what it opened in a debug string.
+LOOPBACK = WINE >= 10
+DEBUG_STRINGS = {"WINEDEBUG": "-all,warn+seh"}  # kernelbase's channel for OutputDebugString
 
 
 def source_layout(devices: int) -> str:
@@ -85,12 +95,41 @@ def silent_default_source(env):
     env.pactl("set-default-source", "silence")
 
 
+def add_output(env, name: str, description: str, *args: str) -> None:
+    env.pactl("load-module", "module-null-sink", f"sink_name={name}", "rate=48000",
+              f"sink_properties=device.description={description}", *args)
+
+
+def what_is_playing_through(app) -> str:
+    """The program's word on what it records for 正在播放的声音: "loopback of NAME" or "the
+    capture endpoint NAME"."""
+    m = app.wait_output(r"OutputDebugStringA \"Tonalis: what is playing through ([^\"\n]*)", 10)
+    return m.group(1)
+
+
+def recording_channels(env, sink: str) -> list:
+    """Channel counts of the streams recording `sink` (Wine's loopback reads its monitor)."""
+    out = env.pactl("list", "short", "source-outputs").stdout.decode()
+    sources = {line.split()[0]: line.split()[1] for line in
+               env.pactl("list", "short", "sources").stdout.decode().splitlines()}
+    return [int(re.search(r"(\d+)ch", line).group(1)) for line in out.splitlines()
+            if sources.get(line.split()[1]) == f"{sink}.monitor"]
+
+
 @scenario(timeout=300)
 def test_default_input_hears_nothing_and_what_is_playing_shows_the_tone():
-    with Env(name="src-playing") as env:
+    with Env(name="src-playing", extra_env=DEBUG_STRINGS) as env:
         silent_default_source(env)
+        output = SINK
+        if LOOPBACK:
+            # A second output made the default, with another tone on the first: a loopback of
+            # the wrong output would light band 4 instead of band 1.
+            add_output(env, "speakers", "Speakers")
+            env.pactl("set-default-sink", "speakers")
+            output = "speakers"
+            env.play_tone(160.0, 120.0, amplitude=LOUD, sink=SINK)
         app, origin = start(env)
-        tone = env.play_tone(64.0, 120.0, amplitude=LOUD)
+        tone = env.play_tone(64.0, 120.0, amplitude=LOUD, sink=output)
         time.sleep(3.0)
         img = grab(env, origin)
         assert all(band_height(img, b) == 0 for b in range(4)), "the silent default input lights bands"
@@ -101,6 +140,16 @@ def test_default_input_hears_nothing_and_what_is_playing_shows_the_tone():
         click_item(env, sub, layout, PLAYING)
         took = wait_band(env, origin, 1, lambda h: h >= 15, 10, "the tone through 正在播放的声音")
         print(f"[sources] 正在播放的声音 shows the tone {took:.2f} s after the click ({shot.path.name})")
+        through = what_is_playing_through(app)
+        print(f"[sources] what is playing through {through}")
+        if LOOPBACK:
+            # Wine names its default output "PulseAudio Output", whichever sink that is; a monitor
+            # would be "Monitor of …".
+            assert through.startswith("loopback of ") and "Monitor of" not in through, \
+                f"what is playing is recorded through {through}"
+            time.sleep(1.0)
+            img = grab(env, origin)
+            assert band_height(img, 4) == 0, "the tone of the output that is not the default shows"
 
         # The choice is kept in a twelfth line of tonalis.ini.
         tone.stop()
@@ -109,7 +158,7 @@ def test_default_input_hears_nothing_and_what_is_playing_shows_the_tone():
         assert lines[11] == b"source 1", f"tonalis.ini lines {lines[8:]}"
 
         # And the next start takes it: the tone is seen without touching the menu.
-        env.play_tone(64.0, 60.0, amplitude=LOUD)
+        env.play_tone(64.0, 60.0, amplitude=LOUD, sink=output)
         app, origin = start(env, ini=ini)
         wait_band(env, origin, 1, lambda h: h >= 15, 10, "the tone at the next start")
         env.post_command(CMD_EXIT)
@@ -196,3 +245,41 @@ def test_sound_server_killed_and_started_again():
         tone.stop()
         _, took = exit_and_read_ini(env, app)
         assert took < 5.0
+
+
+SURROUND_MAP = "front-left,front-right,front-center,lfe,rear-left,rear-right"
+TONE_4K_BAND = 21
+# A 4 kHz sine of amplitude A reads about 804 A in band 21: 9.5 (9 cells, half-way to the next)
+# when the whole tone reaches the mix.
+TONE_4K = 9.5 / 804.5
+
+
+@scenario(timeout=300, wine=10)
+def test_what_is_playing_lights_as_much_from_six_channels_as_from_two():
+    """A stereo tone played unchanged into the front pair of a six-channel output is as loud as
+    on a stereo output: the mix to mono must not be diluted by the four silent channels."""
+    with Env(name="src-surround", extra_env=DEBUG_STRINGS) as env:
+        add_output(env, "surround", "Surround", "channels=6", f"channel_map={SURROUND_MAP}")
+        lit = {}
+        for output, channels in ((SINK, 2), ("surround", 6)):
+            env.pactl("set-default-sink", output)
+            tone = env.play_samples(sine(4000.0, 60.0, TONE_4K), name=f"tone4k-{output}", channels=2,
+                                    sink=output, no_remix=True)
+            app, origin = start(env, ini=PLAYING_INI, name=f"tonalis-{output}")
+            through = what_is_playing_through(app)
+            assert through.startswith("loopback of "), f"{output}: recorded through {through}"
+            got = wait_until(lambda: recording_channels(env, output), 10, 0.2, f"a stream recording {output}")
+            assert got == [channels], f"{output}: recording streams of {got} channels, want [{channels}]"
+            # The level is steady: let the bars rise and settle, then read the band.
+            wait_band(env, origin, TONE_4K_BAND, lambda h: h > 0, 10, f"the tone on {output}")
+            time.sleep(1.5)
+            shot = env.screenshot(f"tone4k-{output}")
+            lit[output] = lit_height(column(shot, origin, TONE_4K_BAND))
+            print(f"[sources] band {TONE_4K_BAND} on {output} ({channels} channels): {lit[output]} lit cells "
+                  f"({shot.path.name})")
+            tone.stop()
+            env.post_command(CMD_EXIT)
+            assert app.wait(15) == 0
+        assert lit[SINK] >= 8, f"the stereo output lights {lit[SINK]} cells of band {TONE_4K_BAND}, want about 9"
+        assert abs(lit["surround"] - lit[SINK]) <= 1, \
+            f"band {TONE_4K_BAND}: {lit['surround']} lit cells from six channels, {lit[SINK]} from two"
