@@ -17,9 +17,7 @@ namespace tonalis {
 namespace {
 
 constexpr char AboutMenuText[] = "软件信息...";
-constexpr char SaveFailedTitle[] = "设置未能保存";
 constexpr char StartupFailedTitle[] = "开机启动未能设置";
-constexpr char ReadFailedTitle[] = "设置未能读取，本次不保存";
 
 constexpr auto kEventTable = [] {
   std::array<EventEntry, 28 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
@@ -112,9 +110,8 @@ bool CTonalisDlg::onInitDialog() {
   // is read before anything else is set up; read once, so the start sees one version of it.
   clientRect = {0, 0, WindowWidth, WindowHeight};  // sized in pixels, not dialog units
   const Point screenForSettings = ports_.host.screenSize();
-  const SettingsReadResult stored =
-      loadSettingsFile(ports_.files, {clientRect.width(), clientRect.height(), screenForSettings.x,
-                                      screenForSettings.y});
+  const StoredSettings stored =
+      settings_.load({clientRect.width(), clientRect.height(), screenForSettings.x, screenForSettings.y});
   if (prepareCapture(capture, ports_.sound, ports_.shell, stored.source)) {
     // The message has been shown; the program ends without a trace in the tray.
     trayWanted_ = false;
@@ -211,56 +208,31 @@ void CTonalisDlg::onSplashShown() {
 
 // ---------------------------------------------------------------- settings
 
-void CTonalisDlg::loadSettings(const SettingsReadResult& read) {
-  storeSettings(read.settings, display);
+void CTonalisDlg::loadSettings(const StoredSettings& stored) {
+  storeSettings(stored.settings, display);
   applyColorTheme(display.colorTheme);
   applyLoadedSettings(display, ports_.window, windowSize());
-  settingsLoaded_ = true;
-  frameDelayMillis_ = read.delayMillis;
-  if (read.result == SettingsRead) {
-    lastSaved_ = read.settings;
-    lastSavedSource_ = read.source;
-    lastSavedDelay_ = read.delayMillis;
-  }
-  // A file held by another program, refused or damaged on the disk may still hold the
-  // user's settings: this run keeps the defaults to itself rather than replace it.
-  settingsUnreadable_ = read.result == SettingsUnreadable;
-  readFailureUntold_ = settingsUnreadable_;
-  tellReadFailure();
+  frameDelayMillis_ = stored.delayMillis;
+  settingsApplied_ = true;
+  tellNotices();
 }
 
 bool CTonalisDlg::saveSettings(bool always) {
-  // Before the file was read the record holds defaults, not the user's settings: writing
-  // them would wipe the file (an exit while the "cannot record" box is up).
-  if (!settingsLoaded_ || settingsUnreadable_) return true;
+  // Before the file's values are in the record it holds defaults, not the user's settings:
+  // writing them would wipe the file (an exit while the "cannot record" box is up).
+  if (!settingsApplied_) return true;
   rememberWindowPosition(display, ports_.window);
-  const Settings now = settingsFromDisplay(display);
-  const SoundSource source = capture.chosen();
-  if (!always && lastSaved_ == now && lastSavedSource_ == source && lastSavedDelay_ == frameDelayMillis_) {
-    return true;
-  }
-  if (saveSettingsFile(ports_.files, now, source, frameDelayMillis_) == 0) {
-    lastSaved_ = now;
-    lastSavedSource_ = source;
-    lastSavedDelay_ = frameDelayMillis_;
-    return true;
-  }
-  reportSaveFailure();
-  return false;
+  const bool saved = settings_.save({settingsFromDisplay(display), capture.chosen(), frameDelayMillis_}, always);
+  tellNotices();
+  return saved;
 }
 
-void CTonalisDlg::reportSaveFailure() {
-  // Once: a read-only folder fails every time, and the user has been told where.
-  if (saveFailureTold_ || !trayIconAdded_) return;
-  saveFailureTold_ = true;
-  ports_.tray.showBalloon(SaveFailedTitle, ports_.files.folder());
-}
-
-void CTonalisDlg::tellReadFailure() {
-  // Once, as soon as there is an icon to tell it from (a shell that is late gets it later).
-  if (!readFailureUntold_ || !trayIconAdded_) return;
-  readFailureUntold_ = false;
-  ports_.tray.showBalloon(ReadFailedTitle, ports_.files.path(SettingsFileName));
+void CTonalisDlg::tellNotices() {
+  // As soon as there is an icon to tell them from (a shell that is late gets them later).
+  if (!trayIconAdded_) return;
+  while (const std::optional<Notice> notice = settings_.takeNotice()) {
+    ports_.tray.showBalloon(notice->title, notice->text);
+  }
 }
 
 void CTonalisDlg::applyColorTheme(int32_t theme) {
@@ -412,7 +384,7 @@ void CTonalisDlg::keepDesktopAtBottom() {
 void CTonalisDlg::ensureTrayIcon() {
   if (trayWanted_ && !trayIconAdded_) {
     trayIconAdded_ = ports_.tray.addIcon(TrayIconId, shownTip_);
-    tellReadFailure();
+    tellNotices();
   }
 }
 

@@ -16,6 +16,7 @@
 #include "audio/analysis.h"
 #include "app/frame_delay.h"
 #include "app/settings_file.h"
+#include "app/settings_keeper.h"
 #include "audio/capture.h"
 #include "board/board_link.h"
 #include "board/board_step.h"
@@ -164,13 +165,12 @@ class CTonalisDlg : public CDialog {
  private:
   void startupThread();
   void showSplash();
-  void loadSettings(const SettingsReadResult& read);
+  void loadSettings(const StoredSettings& stored);
   // Writes the settings when they were read (or set) and, unless `always`, differ from
   // the file's; never over a file that could not be read. False when the file could not
   // be written.
   bool saveSettings(bool always);
-  void reportSaveFailure();
-  void tellReadFailure();
+  void tellNotices();
   void ensureTrayIcon();
   void startTimers();
   void keepDesktopAtBottom();
@@ -197,15 +197,10 @@ class CTonalisDlg : public CDialog {
   std::string shownTip_{ProductName};
   bool workerAbandoned_ = false;
   bool closing_ = false;            // the exit (or the session's end) has begun
-  bool settingsLoaded_ = false;     // the settings were read: only then may they be written
-  std::optional<Settings> lastSaved_;  // what the file holds, when known
-  std::optional<SoundSource> lastSavedSource_;
+  SettingsKeeper settings_{ports_.files};
+  bool settingsApplied_ = false;    // the record holds the file's values: only then are they saved
   int32_t frameDelayMillis_ = 0;    // one of FrameDelays
-  std::optional<int32_t> lastSavedDelay_;
   std::unique_ptr<FrameDelay> frameDelay_;  // from start-up to exit
-  bool saveFailureTold_ = false;
-  bool settingsUnreadable_ = false;  // the file is there but was not read: it is left alone
-  bool readFailureUntold_ = false;
   bool trayWanted_ = false;         // the icon should be in the tray (from start-up to exit)
   bool trayIconAdded_ = false;
   bool frameTimerWanted_ = false;

@@ -14,8 +14,8 @@ from screen_read import (activity_image, assert_text, bitmap_mismatches, ink, re
                          status_row_problems)
 
 # The tray menu from the top: 'i' an item, '-' a separator.
-LAYOUT = "ii-iiii-ii-iiii-i-i"
-CONNECT_ITEM, ABOUT_ITEM = 0, 12
+LAYOUT = "ii-iiii-ii-iiiii-ii-i"
+CONNECT_ITEM, ABOUT_ITEM = 0, 14
 CMD_EXIT = 32782
 BOARD_OFF_ID, BOARD_POS = 187, (106, 128)
 ABOUT_PICTURE_ID = 188

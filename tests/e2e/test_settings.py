@@ -5,13 +5,14 @@ window found again at the next start.
 
 from __future__ import annotations
 
+import subprocess
 import time
 from pathlib import Path
 
 from expect import WINDOW_H, WINDOW_W
 from harness import Env, scenario, wait_until
 from test_tray_and_modes import (
-    AUTUMN_BAR, BLOCK, DOTS, EXIT, FLOATING, ORANGE, SKY_PEAK, STYLE_MENU, THEME_AUTUMN, THEME_MENU, TITLE_LABEL, TONE_HZ,
+    AUTUMN_BAR, BLOCK, DELAY_MENU, DOTS, EXIT, START_WITH_SESSION, FLOATING, ORANGE, SKY_PEAK, STYLE_MENU, THEME_AUTUMN, THEME_MENU, TITLE_LABEL, TONE_HZ,
     UNLIT, bitmap_probes, choose, icon_probes, placed, shows, start, tonalis, unlit_cell_probes,
     wait_for_frames, window_cell)
 
@@ -144,3 +145,32 @@ def test_dragged_window_is_found_there_at_the_next_start():
         wait_for_frames(env, (x, y))
         exit_by_menu(env, again)
         assert_written(again, **dict(DEFAULTS, xpos=x, ypos=y))
+
+
+def run_value(env) -> str:
+    """The program's value under the user's Run key, "" when there is none."""
+    res = subprocess.run(["wine", "reg", "query", r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run",
+                          "/v", "Tonalis"], env=env.env, capture_output=True, timeout=60)
+    lines = [l for l in res.stdout.decode("utf-8", "replace").splitlines() if "Tonalis" in l and "REG_SZ" in l]
+    return lines[0].split("REG_SZ", 1)[1].strip() if lines else ""
+
+
+@scenario(timeout=240)
+def test_drawing_delay_and_starting_with_the_session():
+    """"画面延迟" 100 毫秒 is written as a line after the comments; "开机启动" puts the quoted
+    path of the running program under the Run key and takes it away again."""
+    with Env(name="startup") as env:
+        app = start(env)
+        choose(env, DELAY_MENU, 2)
+        # The prefix outlives a run: start from a user whose session starts nothing.
+        subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run",
+                        "/v", "Tonalis", "/f"], env=env.env, capture_output=True, timeout=60)
+        choose(env, START_WITH_SESSION)
+        value = run_value(env)
+        assert value.startswith('"') and value.endswith('tonalis.exe"'), f"the Run value is {value!r}"
+        print(f"[settings] Run value: {value}")
+        choose(env, START_WITH_SESSION)
+        assert run_value(env) == "", "开机启动 chosen again did not take the Run value away"
+        exit_by_menu(env, app)
+        got = app.file("tonalis.ini")
+        assert got == settings_bytes(**DEFAULTS) + b"delay 100\r\n", f"tonalis.ini: {got!r}"

@@ -14,10 +14,12 @@ from expect import UNLIT, WHITE, WINDOW_H, WINDOW_W, asset, cell_centre
 from harness import VK_ESCAPE, WM_RBUTTONUP, Env, Image, Timeout, helper_exe, scenario, wait_until
 
 # Top level of the tray menu, one letter per entry: i an item, - a separator.
-TOP_LAYOUT = "ii-iiii-ii-iiii-i-i"
+TOP_LAYOUT = "ii-iiii-ii-iiiii-ii-i"
 (BOARD, VISIBILITY, WINDOW_MODE, DESKTOP_MODE, FULL_SCREEN, POSITION_MENU, TOP_MOST, CLICK_THROUGH,
- TRANSPARENCY_MENU, STYLE_MENU, THEME_MENU, SOURCE_MENU, ABOUT, EXIT) = range(14)
-SUB_LAYOUTS = {POSITION_MENU: "iiii", TRANSPARENCY_MENU: "iiiii-ii", STYLE_MENU: "iiiiii", THEME_MENU: "iiiii"}
+ TRANSPARENCY_MENU, STYLE_MENU, THEME_MENU, SOURCE_MENU, DELAY_MENU, START_WITH_SESSION, ABOUT,
+ EXIT) = range(16)
+SUB_LAYOUTS = {POSITION_MENU: "iiii", TRANSPARENCY_MENU: "iiiii-ii", STYLE_MENU: "iiiiii", THEME_MENU: "iiiii",
+               DELAY_MENU: "iiiiii"}
 # Sub-menu entries, by index among the items of their sub-menu.
 UPPER, CENTER, LOWER, STRETCH = range(4)
 OPAQUE, ALPHA20, ALPHA40, ALPHA60, ALPHA80, NO_BACKGROUND, MINIMAL = range(7)

@@ -108,3 +108,51 @@ TEST(LinuxBitmapSource, ServesTheProgramsBitmaps) {
 
 }  // namespace
 }  // namespace tonalis::lnx
+
+namespace tonalis::lnx {
+namespace {
+
+// Starting with the session is a desktop entry in the autostart folder beside the settings:
+// its presence is what the menu shows, it names this very program, and a folder that cannot
+// be written is reported.
+TEST(LinuxShell, StartingWithTheSessionIsAnAutostartEntryForThisProgram) {
+  const std::filesystem::path config =
+      std::filesystem::temp_directory_path() / ("tonalis-autostart-" + std::to_string(getpid()));
+  std::filesystem::remove_all(config);
+  const std::string oldConfig = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  const std::filesystem::path entry = config / "autostart" / "tonalis.desktop";
+
+  LinuxShell shell;
+  EXPECT_FALSE(shell.startsWithSession());
+  ASSERT_TRUE(shell.setStartWithSession(true));
+  EXPECT_TRUE(shell.startsWithSession());
+  std::ifstream in(entry);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nExec=\"" + self + "\"\n"), std::string::npos) << text;
+
+  std::filesystem::remove(entry);  // taken out by the desktop's own settings
+  EXPECT_FALSE(shell.startsWithSession());
+  ASSERT_TRUE(shell.setStartWithSession(true));
+  ASSERT_TRUE(shell.setStartWithSession(false));
+  EXPECT_FALSE(std::filesystem::exists(entry));
+  EXPECT_TRUE(shell.setStartWithSession(false)) << "nothing to remove is no failure";
+
+  // The autostart folder is a file: nothing can be written there.
+  std::filesystem::remove_all(config / "autostart");
+  std::ofstream(config / "autostart") << "x";
+  EXPECT_FALSE(shell.setStartWithSession(true));
+  EXPECT_FALSE(shell.startsWithSession());
+
+  if (oldConfig.empty()) {
+    unsetenv("XDG_CONFIG_HOME");
+  } else {
+    setenv("XDG_CONFIG_HOME", oldConfig.c_str(), 1);
+  }
+  std::filesystem::remove_all(config);
+}
+
+}  // namespace
+}  // namespace tonalis::lnx
