@@ -9,11 +9,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -27,6 +31,38 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 bool run(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
+
+// What a command prints, without the last line break (pactl load-module: the module's index).
+std::string output(const std::string& command) {
+  std::string out;
+  if (FILE* f = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, f)) out += buffer;
+    ::pclose(f);
+  }
+  while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back()))) out.pop_back();
+  return out;
+}
+
+double millisSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Milliseconds until `done` holds, or nothing when it does not within `seconds`.
+template <class Done>
+std::optional<double> within(double seconds, Done done) {
+  const auto start = Clock::now();
+  while (!done()) {
+    if (millisSince(start) > seconds * 1000) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return millisSince(start);
+}
+
+bool lists(LinuxSoundInput& input, const std::string& id) {
+  const auto devices = input.listDevices();
+  return std::any_of(devices.begin(), devices.end(), [&](const SoundDevice& d) { return d.id == id; });
+}
 
 // Raw 48 kHz 16-bit samples of a sine, the same in each channel, for pacat.
 void writeTone(const fs::path& path, double hz, double seconds, uint32_t channels = 1) {
@@ -289,13 +325,22 @@ TEST_F(PulseServer, DefaultChangesAndNewDevicesBecomeEvents) {
   EXPECT_EQ(events & SoundEventDefaultInputChanged, SoundEventDefaultInputChanged);
   EXPECT_EQ(events & SoundEventDefaultOutputChanged, 0u);
 
-  ASSERT_TRUE(run("pactl load-module module-null-source source_name=mic3"));
+  // A source added and removed by someone else: the flag comes once the list has it, with
+  // nobody asking the server meanwhile.
+  const std::string module = output("pactl load-module module-null-source source_name=mic3");
+  ASSERT_FALSE(module.empty());
   events = 0;
   for (auto end = Clock::now() + std::chrono::seconds(3); Clock::now() < end && !events;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     events |= input.takeEvents();
   }
   EXPECT_EQ(events & SoundEventDevicesChanged, SoundEventDevicesChanged);
+  EXPECT_TRUE(lists(input, "mic3"));
+  EXPECT_TRUE(input.available({SourceKind::Device, "mic3"}));
+  ASSERT_TRUE(run("pactl unload-module " + module));
+  EXPECT_TRUE(within(3, [&] { return !lists(input, "mic3"); })) << "the list follows a source that goes";
+  EXPECT_FALSE(input.available({SourceKind::Device, "mic3"}));
+  EXPECT_EQ(input.takeEvents() & SoundEventDevicesChanged, SoundEventDevicesChanged);
 }
 
 TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
@@ -304,8 +349,9 @@ TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
   ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
   stopServer();
   // The menu asks for the devices meanwhile: that must not pull the stream from under the
-  // capture, which finds out by itself.
-  EXPECT_TRUE(input.listDevices().empty());
+  // capture, which finds out by itself. The list empties as soon as the loss is seen.
+  EXPECT_TRUE(within(1, [&] { return input.listDevices().empty(); }));
+  EXPECT_FALSE(input.available({SourceKind::Playing, ""}));
   EXPECT_EQ(listen(input, 2.0).result, SoundDeviceInvalidated);
   input.close();
   const auto before = Clock::now();
@@ -313,9 +359,146 @@ TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
   EXPECT_EQ(input.deviceCount(), 0u);
   EXPECT_LT(Clock::now() - before, std::chrono::seconds(10)) << "no server must not hang the caller";
 
+  // A server that comes back is found by the port itself: the list fills again before
+  // anyone opens a stream.
   startServer();
+  const auto refilled = within(10, [&] { return lists(input, "mic1") && input.available({SourceKind::Playing, ""}); });
+  ASSERT_TRUE(refilled) << "the cache fills again without being asked";
+  std::printf("[ figure ] the device list back %.0f ms after the server answers again\n", *refilled);
   ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
   EXPECT_EQ(listen(input, 0.3).result, SoundOk);
+}
+
+// The menu's questions while the server is stopped (it accepts connections and answers
+// nothing), asked while the capture thread waits inside open(): once with a connection made
+// before the server stopped, once with a port that could never finish connecting. Two
+// threads making and dropping the connection used to abort inside libpulse here.
+TEST_F(PulseServer, AStoppedServerNeitherHoldsUpTheMenuNorBreaksThePort) {
+  LinuxSoundInput connected;
+  ASSERT_TRUE(lists(connected, "mic1"));
+  ASSERT_EQ(::kill(server_, SIGSTOP), 0);
+  LinuxSoundInput neverConnected;
+  EXPECT_EQ(neverConnected.deviceCount(), 0u);
+
+  struct Row {
+    const char* what;
+    LinuxSoundInput& input;
+  };
+  for (Row row : {Row{"connected before the stop", connected}, Row{"never connected", neverConnected}}) {
+    SCOPED_TRACE(row.what);
+    std::atomic<bool> inside{true};
+    uint32_t opened = SoundOk;
+    std::thread capture([&] {
+      SoundStreamInfo info;
+      opened = row.input.open({SourceKind::DefaultInput, ""}, info);
+      inside = false;
+    });
+    std::vector<double> menus;
+    while (inside || menus.size() < 10) {
+      const auto start = Clock::now();
+      (void)row.input.listDevices();
+      (void)row.input.available({SourceKind::DefaultInput, ""});
+      (void)row.input.available({SourceKind::Playing, ""});
+      (void)row.input.available({SourceKind::Device, "mic2"});
+      (void)row.input.deviceCount();
+      menus.push_back(millisSince(start));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    capture.join();
+    EXPECT_NE(opened, SoundOk) << "a stopped server gives no stream";
+    std::sort(menus.begin(), menus.end());
+    std::printf("[ figure ] %s: the menu's calls with the server stopped, median %.3f ms, slowest %.3f ms of %zu\n",
+                row.what, menus[menus.size() / 2], menus.back(), menus.size());
+    EXPECT_LT(menus.back(), 100.0) << "the UI never waits on the server";
+  }
+
+  ASSERT_EQ(::kill(server_, SIGCONT), 0);
+  for (Row row : {Row{"connected before the stop", connected}, Row{"never connected", neverConnected}}) {
+    SCOPED_TRACE(row.what);
+    EXPECT_TRUE(within(10, [&] { return lists(row.input, "mic1"); })) << "the devices are known again";
+    SoundStreamInfo info;
+    ASSERT_EQ(row.input.open({SourceKind::Device, "mic2"}, info), SoundOk);
+    const Heard heard = listen(row.input, 0.5);
+    EXPECT_EQ(heard.result, SoundOk);
+    EXPECT_GT(heard.frames, 0u);
+    row.input.close();
+  }
+}
+
+// A chosen device that goes ends its stream (the server would otherwise move it to another
+// source, and the program would record that one under the device's name); when it comes
+// back it is known again and opens.
+TEST_F(PulseServer, AChosenDeviceThatGoesEndsItsStreamAndOpensWhenItReturns) {
+  LinuxSoundInput input;
+  const std::string load = "pactl load-module module-null-source source_name=usbmic description=USB-Mic";
+  std::string module = output(load);
+  ASSERT_FALSE(module.empty());
+  ASSERT_TRUE(within(3, [&] { return input.available({SourceKind::Device, "usbmic"}); }));
+  SoundStreamInfo info;
+  ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundOk);
+  EXPECT_EQ(info.endpointName, "USB-Mic");
+  ASSERT_EQ(input.start(), SoundOk);
+  ASSERT_EQ(listen(input, 0.3).result, SoundOk);
+
+  // Timed from the request, pactl's own round trip included.
+  const auto unloading = Clock::now();
+  ASSERT_TRUE(run("pactl unload-module " + module));
+  const Heard after = listen(input, 3.0);
+  const double goneMillis = millisSince(unloading);
+  EXPECT_EQ(after.result, SoundDeviceInvalidated) << "the stream ended, not moved to mic1";
+  std::printf("[ figure ] the stream reports its device gone %.1f ms after the unload was asked for\n", goneMillis);
+  EXPECT_LT(goneMillis, 1000.0);
+  input.close();
+  EXPECT_TRUE(within(1, [&] { return !input.available({SourceKind::Device, "usbmic"}); }));
+  EXPECT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundNotFound);
+
+  const auto loading = Clock::now();
+  module = output(load);
+  ASSERT_FALSE(module.empty());
+  ASSERT_TRUE(within(3, [&] { return input.available({SourceKind::Device, "usbmic"}); }))
+      << "a device that returns is available again";
+  const double backMillis = millisSince(loading);
+  std::printf("[ figure ] available() says the device is back %.1f ms after the load was asked for\n", backMillis);
+  EXPECT_LT(backMillis, 1000.0);
+  ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundOk);
+  EXPECT_EQ(info.endpointName, "USB-Mic");
+  const Heard heard = listen(input, 0.5);
+  EXPECT_EQ(heard.result, SoundOk);
+  EXPECT_GT(heard.frames, 0u);
+}
+
+// The default input and what is playing follow the server's defaults: their stream stays
+// alive when the device under it goes (the server moves it; the capture reopens on the
+// default-changed flag).
+TEST_F(PulseServer, TheDefaultsKeepTheirStreamWhenTheirDeviceGoes) {
+  struct Row {
+    SourceKind kind;
+    const char* load;
+    const char* makeDefault;
+  };
+  const Row rows[] = {
+      {SourceKind::DefaultInput, "pactl load-module module-null-source source_name=usbmic",
+       "pactl set-default-source usbmic"},
+      {SourceKind::Playing, "pactl load-module module-null-sink sink_name=usbout", "pactl set-default-sink usbout"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.load);
+    LinuxSoundInput input;
+    const std::string module = output(row.load);
+    ASSERT_FALSE(module.empty());
+    ASSERT_TRUE(run(row.makeDefault));
+    SoundStreamInfo info;
+    ASSERT_EQ(input.open({row.kind, ""}, info), SoundOk);
+    ASSERT_EQ(input.start(), SoundOk);
+    ASSERT_EQ(listen(input, 0.3).result, SoundOk);
+    input.takeEvents();
+    ASSERT_TRUE(run("pactl unload-module " + module));
+    EXPECT_EQ(listen(input, 1.0).result, SoundOk) << "moved with the default, not ended";
+    const uint32_t moved = row.kind == SourceKind::DefaultInput ? SoundEventDefaultInputChanged
+                                                                : SoundEventDefaultOutputChanged;
+    EXPECT_EQ(input.takeEvents() & moved, moved);
+    input.close();
+  }
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+
+#include "common/utf8.h"
 
 #include "common/speakers.h"
 
@@ -72,28 +75,30 @@ void signalLoop(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* l
   pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
 }
 
-void sourceListed(pa_context* c, const pa_source_info* info, int eol, void* out) {
-  auto& list = *static_cast<std::pair<pa_threaded_mainloop*, std::vector<SoundDevice>>*>(out);
-  (void)c;
-  if (eol != 0 || !info) {
-    pa_threaded_mainloop_signal(list.first, 0);
-    return;
-  }
-  SoundDevice device;
-  device.id = info->name ? info->name : "";
-  device.name = info->description && info->description[0] ? info->description : device.id;
-  device.active = true;
-  list.second.push_back(std::move(device));
+bool sameDevices(const std::vector<SoundDevice>& a, const std::vector<SoundDevice>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const SoundDevice& x, const SoundDevice& y) {
+    return x.id == y.id && x.name == y.name && x.active == y.active;
+  });
 }
 
 }  // namespace
 
 LinuxSoundInput::LinuxSoundInput(std::string appName) : appName_(std::move(appName)) {
   loop_ = pa_threaded_mainloop_new();
-  if (loop_ && pa_threaded_mainloop_start(loop_) < 0) {
+  if (!loop_) return;
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+  struct timeval now;
+  timer_ = api->time_new(api, pa_gettimeofday(&now), &LinuxSoundInput::timerFired, this);  // the first try
+  if (!timer_ || pa_threaded_mainloop_start(loop_) < 0) {
+    if (timer_) api->time_free(timer_);
+    timer_ = nullptr;
     pa_threaded_mainloop_free(loop_);
     loop_ = nullptr;
+    return;
   }
+  LoopLock lock(loop_);
+  waitUntil([&] { return settled_; }, ServerWaitMillis);
+  events_ = 0;  // how things were before anyone could ask is no news
 }
 
 LinuxSoundInput::~LinuxSoundInput() {
@@ -101,7 +106,9 @@ LinuxSoundInput::~LinuxSoundInput() {
   {
     LoopLock lock(loop_);
     closeStream();
-    disconnect();
+    dropContext();
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+    api->time_free(timer_);
   }
   pa_threaded_mainloop_stop(loop_);
   pa_threaded_mainloop_free(loop_);
@@ -138,45 +145,49 @@ bool LinuxSoundInput::finish(pa_operation* operation) {
   return ok;
 }
 
-bool LinuxSoundInput::connect() {
-  if (!loop_) return false;
-  if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
-  closeStream();
-  disconnect();
+bool LinuxSoundInput::ready() const { return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
+
+void LinuxSoundInput::armTimer(uint32_t millis) {
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+  struct timeval when;
+  pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(millis) * 1000);
+  api->time_restart(timer_, &when);
+}
+
+// The owner's one timer: the next try once a pause is over, or the end of a try that the
+// server does not answer (a stopped server accepts the connection and says nothing).
+void LinuxSoundInput::timerFired(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  if (me->context_) {
+    const pa_context_state_t state = pa_context_get_state(me->context_);
+    if (state == PA_CONTEXT_READY) return;
+    me->dropContext();
+    if (PA_CONTEXT_IS_GOOD(state)) {
+      me->connectionLost();  // still connecting: a pause, then another try
+      return;
+    }
+  }
+  me->tryConnect();
+}
+
+void LinuxSoundInput::tryConnect() {
   context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), appName_.c_str());
-  if (!context_) return false;
+  if (!context_) {
+    connectionLost();
+    return;
+  }
   pa_context_set_state_callback(context_, &LinuxSoundInput::contextState, this);
-  if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    disconnect();
-    return false;
+  armTimer(ServerWaitMillis);
+  // A failure may already have been told to contextState; the timer drops the context.
+  if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 &&
+      PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+    connectionLost();
   }
-  const bool settled = waitUntil([&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
-                                              pa_context_get_state(context_) == PA_CONTEXT_READY; },
-                                 ServerWaitMillis);
-  if (!settled || pa_context_get_state(context_) != PA_CONTEXT_READY) {
-    disconnect();
-    return false;
-  }
-  readDefaults(defaults_);
-  pa_context_set_subscribe_callback(context_, &LinuxSoundInput::contextEvent, this);
-  auto subscribed = [](pa_context*, int, void* loop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-  };
-  finish(pa_context_subscribe(
-      context_, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), subscribed,
-      loop_));
-  return true;
 }
 
-// The queries of other threads connect too, but never while a stream is open: connecting
-// again closes the stream, and only the capture thread may do that (it may be reading a
-// packet of it right now). It finds the failure itself and opens again.
-bool LinuxSoundInput::connectForQuery() {
-  if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
-  return !stream_ && connect();
-}
-
-void LinuxSoundInput::disconnect() {
+void LinuxSoundInput::dropContext() {
+  listing_ = listAgain_ = false;
+  listed_.clear();
   if (!context_) return;
   pa_context_set_state_callback(context_, nullptr, nullptr);
   pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -185,55 +196,113 @@ void LinuxSoundInput::disconnect() {
   context_ = nullptr;
 }
 
-bool LinuxSoundInput::readDefaults(Defaults& defaults) {
-  struct Reply {
-    pa_threaded_mainloop* loop;
-    Defaults* defaults;
-  } reply{loop_, &defaults};
-  auto read = [](pa_context*, const pa_server_info* info, void* r) {
-    auto& reply = *static_cast<Reply*>(r);
-    if (info) {
-      reply.defaults->source = info->default_source_name ? info->default_source_name : "";
-      reply.defaults->sink = info->default_sink_name ? info->default_sink_name : "";
-    }
-    pa_threaded_mainloop_signal(reply.loop, 0);
-  };
-  return finish(pa_context_get_server_info(context_, read, &reply));
+// No server: nothing to offer the UI, and another try after a pause.
+void LinuxSoundInput::connectionLost() {
+  ++attemptsEnded_;
+  settled_ = true;
+  listing_ = listAgain_ = false;
+  listed_.clear();
+  bool hadDevices;
+  {
+    std::lock_guard lock(cacheMutex_);
+    hadDevices = !devices_.empty();
+    devices_.clear();
+    cachedDefaults_ = {};
+  }
+  if (hadDevices) events_ |= SoundEventDevicesChanged;
+  armTimer(RetryMillis);
+  pa_threaded_mainloop_signal(loop_, 0);
 }
 
-std::vector<SoundDevice> LinuxSoundInput::sources() {
-  std::pair<pa_threaded_mainloop*, std::vector<SoundDevice>> list{loop_, {}};
-  if (!finish(pa_context_get_source_info_list(context_, sourceListed, &list))) return {};
-  return std::move(list.second);
+void LinuxSoundInput::refreshSources() {
+  if (listing_) {
+    listAgain_ = true;  // asked again when this one is in
+    return;
+  }
+  pa_operation* operation = pa_context_get_source_info_list(context_, &LinuxSoundInput::sourceListed, this);
+  if (!operation) return;
+  pa_operation_unref(operation);
+  listing_ = true;
+  listed_.clear();
 }
 
-uint32_t LinuxSoundInput::deviceCount() {
-  return uint32_t(listDevices().size());
+void LinuxSoundInput::refreshDefaults() {
+  if (pa_operation* operation = pa_context_get_server_info(context_, &LinuxSoundInput::defaultsRead, this)) {
+    pa_operation_unref(operation);
+  }
 }
 
 // Every source, monitors of the outputs included: a desktop without a microphone records
 // from a monitor, as it does on the Windows side where monitors are capture endpoints too.
+void LinuxSoundInput::sourceListed(pa_context*, const pa_source_info* info, int eol, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  if (eol == 0) {
+    if (!info) return;
+    SoundDevice device;
+    device.id = info->name ? info->name : "";  // kept byte for byte: matched and saved
+    device.name = repairUtf8(info->description && info->description[0] ? info->description : device.id);
+    device.active = true;
+    me->listed_.push_back(std::move(device));
+    return;
+  }
+  me->listing_ = false;
+  if (eol > 0) me->publishSources(std::move(me->listed_));
+  me->listed_.clear();
+  if (me->listAgain_) {
+    me->listAgain_ = false;
+    me->refreshSources();
+  }
+}
+
+void LinuxSoundInput::publishSources(std::vector<SoundDevice> devices) {
+  bool changed;
+  {
+    std::lock_guard lock(cacheMutex_);
+    changed = !sameDevices(devices_, devices);
+    devices_ = std::move(devices);
+  }
+  // Told once the cache has it: whoever hears the flag finds the new list.
+  if (changed) events_ |= SoundEventDevicesChanged;
+  settled_ = true;
+  pa_threaded_mainloop_signal(loop_, 0);
+}
+
+void LinuxSoundInput::defaultsRead(pa_context*, const pa_server_info* info, void* self) {
+  if (!info) return;
+  static_cast<LinuxSoundInput*>(self)->publishDefaults(
+      {info->default_source_name ? info->default_source_name : "", info->default_sink_name ? info->default_sink_name : ""});
+}
+
+void LinuxSoundInput::publishDefaults(const Defaults& now) {
+  {
+    std::lock_guard lock(cacheMutex_);
+    cachedDefaults_ = now;
+  }
+  if (now.source != defaults_.source) events_ |= SoundEventDefaultInputChanged;
+  if (now.sink != defaults_.sink) events_ |= SoundEventDefaultOutputChanged;
+  defaults_ = now;
+}
+
+uint32_t LinuxSoundInput::deviceCount() {
+  std::lock_guard lock(cacheMutex_);
+  return uint32_t(devices_.size());
+}
+
 std::vector<SoundDevice> LinuxSoundInput::listDevices() {
-  if (!loop_) return {};
-  LoopLock lock(loop_);
-  return connectForQuery() ? sources() : std::vector<SoundDevice>{};
+  std::lock_guard lock(cacheMutex_);
+  return devices_;
 }
 
 bool LinuxSoundInput::available(const SoundSource& source) {
-  if (!loop_) return false;
-  LoopLock lock(loop_);
-  if (!connectForQuery()) return false;
-  Defaults now;
+  std::lock_guard lock(cacheMutex_);
   switch (source.kind) {
     case SourceKind::DefaultInput:
-      return readDefaults(now) && !now.source.empty();
+      return !cachedDefaults_.source.empty();
     case SourceKind::Playing:
-      return readDefaults(now) && !now.sink.empty();
+      return !cachedDefaults_.sink.empty();
     case SourceKind::Device:
-      for (const SoundDevice& d : sources()) {
-        if (d.id == source.deviceId) return true;
-      }
-      return false;
+      return std::any_of(devices_.begin(), devices_.end(),
+                         [&](const SoundDevice& d) { return d.id == source.deviceId; });
   }
   return false;
 }
@@ -242,12 +311,22 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
   if (!loop_) return SoundError;
   LoopLock lock(loop_);
   closeStream();
-  if (!connect()) return SoundNotFound;
+  if (!ready()) {
+    // In a pause between tries: try now. Only the loop's thread connects.
+    if (!context_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) armTimer(0);
+    const uint32_t ended = attemptsEnded_;
+    waitUntil([&] { return ready() || attemptsEnded_ != ended; }, ServerWaitMillis);
+    if (!ready()) return SoundNotFound;
+  }
   clearQueue();
   const char* device = nullptr;
   if (source.kind == SourceKind::Playing) device = DefaultMonitor;
   if (source.kind == SourceKind::Device) device = source.deviceId.c_str();
 
+  // Ours to the end of the call, whatever the loop's thread does with context_ meanwhile
+  // (a failed stream lets go of its context).
+  const std::unique_ptr<pa_context, decltype(&pa_context_unref)> held(pa_context_ref(context_), pa_context_unref);
+  pa_context* context = held.get();
   // A source of more than two channels is recorded in its own layout, its channels in the
   // order of their speaker bits, for the converter to mix: the server's own mix to mono is
   // the mean of every channel (the LFE too), which puts stereo in a 5.1 source's front pair
@@ -271,7 +350,7 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     if (eol != 0) pa_threaded_mainloop_signal(reply.loop, 0);
   };
   const char* queried = device ? device : DefaultSource;
-  if (finish(pa_context_get_source_info_by_name(context_, queried, mapped, &layoutReply)) && layoutReply.found &&
+  if (finish(pa_context_get_source_info_by_name(context, queried, mapped, &layoutReply)) && layoutReply.found &&
       layoutReply.map.channels > 2) {
     const pa_channel_map& sourceMap = layoutReply.map;
     pa_channel_position_t positions[PA_CHANNELS_MAX];
@@ -291,22 +370,40 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     }
   }
   frameBytes_ = BytesPerSample * format.channels;
-  stream_ = pa_stream_new(context_, "Spectrum", &format, &layout);
+  stream_ = pa_stream_new(context, "Spectrum", &format, &layout);
   if (!stream_) return SoundNoMemory;
   pa_stream_set_state_callback(stream_, &LinuxSoundInput::streamState, this);
   pa_stream_set_read_callback(stream_, &LinuxSoundInput::streamRead, this);
   pa_buffer_attr attr;
   attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);  // the server's choice
   attr.fragsize = FragmentFrames * BytesPerSample * format.channels;
-  if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+  // A chosen device is that device or nothing: moved elsewhere when it goes, the stream
+  // would record another source under its name. The defaults follow the server's.
+  const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY |
+                                       (source.kind == SourceKind::Device ? PA_STREAM_DONT_MOVE : 0));
+  if (pa_stream_connect_record(stream_, device, &attr, flags) < 0) {
     closeStream();
     return SoundError;
   }
   const bool settled = waitUntil([&] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
                                  ServerWaitMillis);
   if (!settled || pa_stream_get_state(stream_) != PA_STREAM_READY) {
-    const int error = pa_context_errno(context_);
+    int error = pa_context_errno(context);
     closeStream();
+    // A stream that may not move is refused as an invalid request when its source is
+    // missing: the server is asked whether that is why.
+    if (source.kind == SourceKind::Device && error == PA_ERR_INVALID && settled) {
+      struct Lookup {
+        pa_threaded_mainloop* loop;
+        int error = PA_OK;
+      } lookup{loop_};
+      auto found = [](pa_context* c, const pa_source_info*, int eol, void* l) {
+        auto& lookup = *static_cast<Lookup*>(l);
+        if (eol < 0) lookup.error = pa_context_errno(c);
+        if (eol != 0) pa_threaded_mainloop_signal(lookup.loop, 0);
+      };
+      if (finish(pa_context_get_source_info_by_name(context, device, found, &lookup))) error = lookup.error;
+    }
     return error == PA_ERR_NOENTITY ? SoundNotFound : SoundError;
   }
   const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
@@ -324,11 +421,12 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     if (eol == 0 && i) *reply.name = i->description && i->description[0] ? i->description : (i->name ? i->name : "");
     if (eol != 0) pa_threaded_mainloop_signal(reply.loop, 0);
   };
-  finish(pa_context_get_source_info_by_index(context_, index, named, &reply));
+  finish(pa_context_get_source_info_by_index(context, index, named, &reply));
   if (info.endpointName.empty()) {
     const char* name = pa_stream_get_device_name(stream_);
     info.endpointName = name ? name : "";
   }
+  info.endpointName = repairUtf8(info.endpointName);
   return SoundOk;
 }
 
@@ -432,30 +530,33 @@ void LinuxSoundInput::streamFailed() {
 void LinuxSoundInput::contextState(pa_context* c, void* self) {
   auto* me = static_cast<LinuxSoundInput*>(self);
   pa_threaded_mainloop_signal(me->loop_, 0);
-  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c))) me->streamFailed();
+  const pa_context_state_t state = pa_context_get_state(c);
+  if (state == PA_CONTEXT_READY) {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(me->loop_);
+    api->time_restart(me->timer_, nullptr);  // connected: no try is due
+    pa_context_set_subscribe_callback(c, &LinuxSoundInput::contextEvent, self);
+    const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK |
+                                             PA_SUBSCRIPTION_MASK_SERVER);
+    if (pa_operation* o = pa_context_subscribe(c, mask, nullptr, nullptr)) pa_operation_unref(o);
+    me->refreshDefaults();
+    me->refreshSources();
+  } else if (!PA_CONTEXT_IS_GOOD(state)) {
+    me->streamFailed();
+    me->connectionLost();
+  }
 }
 
-void LinuxSoundInput::contextEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t, void* self) {
+// On the loop's thread: the cache asked again for what an event may have changed.
+void LinuxSoundInput::contextEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
   auto* me = static_cast<LinuxSoundInput*>(self);
   const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
   const int kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-  if (facility == PA_SUBSCRIPTION_EVENT_SOURCE && kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
-    me->events_ |= SoundEventDevicesChanged;
+  if (facility == PA_SUBSCRIPTION_EVENT_SOURCE) me->refreshSources();
+  // A sink that comes or goes may take the default output with it.
+  if (facility == PA_SUBSCRIPTION_EVENT_SERVER ||
+      (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE)) {
+    me->refreshDefaults();
   }
-  if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-    // Which default moved is known once the server says what they are now.
-    if (pa_operation* o = pa_context_get_server_info(c, &LinuxSoundInput::defaultsRead, self)) pa_operation_unref(o);
-  }
-}
-
-void LinuxSoundInput::defaultsRead(pa_context*, const pa_server_info* info, void* self) {
-  auto* me = static_cast<LinuxSoundInput*>(self);
-  if (!info) return;
-  const std::string source = info->default_source_name ? info->default_source_name : "";
-  const std::string sink = info->default_sink_name ? info->default_sink_name : "";
-  if (source != me->defaults_.source) me->events_ |= SoundEventDefaultInputChanged;
-  if (sink != me->defaults_.sink) me->events_ |= SoundEventDefaultOutputChanged;
-  me->defaults_ = {source, sink};
 }
 
 void LinuxSoundInput::streamState(pa_stream* s, void* self) {
