@@ -20,10 +20,11 @@ TEST(SettingsKeeper, WritesWhatChangedAndLeavesAnUnreadableFileAlone) {
     std::vector<Notice> notices;
   };
   const std::string stored = writeSettings(Settings{}, SoundSource{SourceKind::Playing, ""}, 100);
+  const std::string foreign = "[Tonalis]\r\nstyle=bar\r\n";
   const Case cases[] = {
       {"a file the program wrote", [&](fakes::FakeFileStore& f) { f.files["tonalis.ini"] = stored; }, 0, {}},
       {"no file yet", [](fakes::FakeFileStore&) {}, 1, {}},
-      {"a file of someone else's (a key missing)", [](fakes::FakeFileStore& f) { f.files["tonalis.ini"] = "x"; },
+      {"a file of someone else's (a key missing)", [&](fakes::FakeFileStore& f) { f.files["tonalis.ini"] = foreign; },
        1, {}},
       {"a file that cannot be read", [](fakes::FakeFileStore& f) { f.unreadable.insert("tonalis.ini"); }, 0,
        {{"设置未能读取，本次不保存", "C:\\Tonalis\\tonalis.ini"}}},

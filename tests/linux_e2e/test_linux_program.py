@@ -245,3 +245,41 @@ def window_type(env, wid: int) -> str:
     from harness import _run
     return _run(["xprop", "-id", str(wid), "_NET_WM_WINDOW_TYPE"], env=env.env, timeout=10,
                 check=False).stdout.decode()
+
+
+@scenario(timeout=180)
+def test_a_chosen_device_that_goes_is_told_and_heard_again_when_it_returns():
+    """A chosen source never moves to another device: unloaded, the tip says "（未连接）" while the
+    default input stands in; loaded again, its tone is back."""
+    load = ["load-module", "module-sine-source", "source_name=tone64", "frequency=64", "rate=48000",
+            "source_properties=device.description=Tone64"]
+    band1 = (50 + 7 + 18, 60, 50 + 7 + 18 + 16, 160)  # band 1's column, where 64 Hz lands
+
+    def lit():
+        return env.screenshot().count(band1, 0xFFFFFF) > 100
+
+    with LinuxEnv(name="linux-device") as env:
+        module = env.pactl(*load).stdout.decode().strip()
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        env.click_tray_item(["声音来源", "Tone64"])
+        wait_until(lit, 10, 0.2, "the tone of the chosen source")
+
+        start_time = time.monotonic()
+        env.pactl("unload-module", module)
+        wait_until(lambda: "（未连接）" in env.item_property("Title"), 10, 0.05, "（未连接） in the tip")
+        told = time.monotonic() - start_time
+        print(f"[device] （未连接） in the tip {told:.2f} s after the device was unloaded")
+        wait_until(lambda: not lit(), 10, 0.2, "the bars to fall without the device")
+        labels = {c["label"]: c for e in env.tray_menu() if e["label"] == "声音来源" for c in e["children"]}
+        absent = [label for label in labels if label.endswith("（未连接）")]
+        assert absent and labels[absent[0]]["enabled"] is False, f"the source menu: {sorted(labels)}"
+
+        start_time = time.monotonic()
+        env.pactl(*load)
+        wait_until(lit, 10, 0.05, "the tone after the device came back")
+        back = time.monotonic() - start_time
+        print(f"[device] heard again {back:.2f} s after the device was loaded again")
+        assert "（未连接）" not in env.item_property("Title")
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
