@@ -98,8 +98,8 @@ bool CTonalisDlg::onInitDialog() {
   ports_.window.hide();
   ports_.window.setExtendedStyle(ExStyleToolWindow);
   // A shell not ready yet (a start at logon) gets asked again until the icon is in.
-  trayWanted_ = true;
-  ensureTrayIcon();
+  tray_.wantIcon();
+  tray_.ensureIcon();
 
   frameMillis = 0;
   capture.captureReleaseCount = 0;
@@ -114,8 +114,7 @@ bool CTonalisDlg::onInitDialog() {
       settings_.load({clientRect.width(), clientRect.height(), screenForSettings.x, screenForSettings.y});
   if (prepareCapture(capture, ports_.sound, ports_.shell, stored.source)) {
     // The message has been shown; the program ends without a trace in the tray.
-    trayWanted_ = false;
-    ports_.tray.removeIcon();
+    tray_.removeIcon();
     releaseCapture(capture, ports_.sound);
     analysisSamples.reset();
     endDialog(IdCancel);
@@ -229,10 +228,8 @@ bool CTonalisDlg::saveSettings(bool always) {
 
 void CTonalisDlg::tellNotices() {
   // As soon as there is an icon to tell them from (a shell that is late gets them later).
-  if (!trayIconAdded_) return;
-  while (const std::optional<Notice> notice = settings_.takeNotice()) {
-    ports_.tray.showBalloon(notice->title, notice->text);
-  }
+  if (!tray_.iconShown()) return;
+  while (const std::optional<Notice> notice = settings_.takeNotice()) tray_.tell(notice->title, notice->text);
 }
 
 void CTonalisDlg::applyColorTheme(int32_t theme) {
@@ -325,31 +322,16 @@ void CTonalisDlg::toggleWindowVisibility() {
 
 void CTonalisDlg::showTrayMenu() {
   TrayMenuState state = trayMenuState(display, board.connected != 0, ports_.window.isVisible());
-  // The devices are read afresh at every opening: one may have been plugged in since.
-  const SourceStatus status = capture.status();
-  state.source.chosen = capture.chosen();
-  state.source.chosenAbsent = status.state == SourceState::Absent && status.chosen == state.source.chosen;
-  state.source.devices = ports_.sound.listDevices();
-  menuDeviceIds_ = sourceMenuDeviceIds(state.source);
   state.delayMillis = frameDelayMillis_;
-  state.startsWithSession = ports_.shell.startsWithSession();
   // Tracking brings the window to the foreground, which lifts a desktop strip over the
   // other windows.
-  ports_.tray.trackMenu(buildTrayMenu(state));
+  tray_.showMenu(std::move(state));
   keepDesktopAtBottom();
 }
 
 void CTonalisDlg::onSourceCommand(const Command& command) {
-  const uint32_t id = command.id;
-  SoundSource source;
-  if (id == CmdSourcePlaying) {
-    source.kind = SourceKind::Playing;
-  } else if (id >= CmdSourceFirstDevice && id - CmdSourceFirstDevice < menuDeviceIds_.size()) {
-    source = {SourceKind::Device, menuDeviceIds_[id - CmdSourceFirstDevice]};
-  } else if (id != CmdSourceDefaultInput) {
-    return;  // a device item of a menu that is no longer the last one shown
-  }
-  if (!(source == capture.chosen())) capture.choose(source);
+  const std::optional<SoundSource> source = tray_.sourceFor(command.id);
+  if (source && !(*source == capture.chosen())) capture.choose(*source);
 }
 
 void CTonalisDlg::onDelayCommand(const Command& command) {
@@ -360,38 +342,23 @@ void CTonalisDlg::onDelayCommand(const Command& command) {
 void CTonalisDlg::onStartWithSessionCommand() {
   if (ports_.shell.setStartWithSession(!ports_.shell.startsWithSession())) return;
   // Told as a failed save is: the folder (or the registry) refused, and the user can act.
-  if (trayIconAdded_) ports_.tray.showBalloon(StartupFailedTitle, ProductName);
+  tray_.tell(StartupFailedTitle, ProductName);
 }
 
-void CTonalisDlg::updateSourceTip() {
-  const uint32_t version = capture.statusVersion();
-  if (version == tipStatusVersion_) return;
-  tipStatusVersion_ = version;
-  const SourceStatus status = capture.status();
-  // Only a device that is not recording needs the list for its name.
-  const bool needsNames = status.chosen.kind == SourceKind::Device && status.state != SourceState::Listening;
-  std::string tip = sourceTip(status, needsNames ? ports_.sound.listDevices() : std::vector<SoundDevice>{});
-  // The shell redraws the icon on every change: only a new text is sent.
-  if (tip == shownTip_) return;
-  shownTip_ = std::move(tip);
-  ports_.tray.setTip(shownTip_);
-}
+void CTonalisDlg::updateSourceTip() { tray_.updateTip(); }
 
 void CTonalisDlg::keepDesktopAtBottom() {
   if (display.displayMode == DisplayMode::Desktop) ports_.window.restack(ZOrder::Bottom);
 }
 
 void CTonalisDlg::ensureTrayIcon() {
-  if (trayWanted_ && !trayIconAdded_) {
-    trayIconAdded_ = ports_.tray.addIcon(TrayIconId, shownTip_);
-    tellNotices();
-  }
+  tray_.ensureIcon();
+  tellNotices();
 }
 
 void CTonalisDlg::onShellRestarted() {
-  // A new shell has no icons: ours goes in again (now, or on a later tick).
-  trayIconAdded_ = false;
-  ensureTrayIcon();
+  tray_.shellRestarted();
+  tellNotices();
 }
 
 void CTonalisDlg::onSecondInstance() {
@@ -494,9 +461,7 @@ void CTonalisDlg::shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis) {
   // Once: a close request can meet the end of the session or the worker's own request.
   if (closing_) return;
   closing_ = true;
-  trayWanted_ = false;
-  ports_.tray.removeIcon();
-  trayIconAdded_ = false;
+  tray_.removeIcon();
   running = false;
   saveSettings(true);
   if (pauseMillis) ports_.clock.sleepMillis(pauseMillis);

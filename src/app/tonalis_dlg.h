@@ -17,6 +17,7 @@
 #include "app/frame_delay.h"
 #include "app/settings_file.h"
 #include "app/settings_keeper.h"
+#include "app/tray_controller.h"
 #include "audio/capture.h"
 #include "board/board_link.h"
 #include "board/board_step.h"
@@ -190,19 +191,13 @@ class CTonalisDlg : public CDialog {
   uint32_t frameCounter_ = 0;
   uint32_t measurementTick_ = 0;
   std::atomic<bool> workerFinished_{true};
-  // The device items of the tray menu last shown, by command order; and the capture status
-  // the tip shows.
-  std::vector<std::string> menuDeviceIds_;
-  uint32_t tipStatusVersion_ = 0;
-  std::string shownTip_{ProductName};
   bool workerAbandoned_ = false;
   bool closing_ = false;            // the exit (or the session's end) has begun
   SettingsKeeper settings_{ports_.files};
+  TrayController tray_{ports_.tray, ports_.sound, ports_.shell, capture};
   bool settingsApplied_ = false;    // the record holds the file's values: only then are they saved
   int32_t frameDelayMillis_ = 0;    // one of FrameDelays
   std::unique_ptr<FrameDelay> frameDelay_;  // from start-up to exit
-  bool trayWanted_ = false;         // the icon should be in the tray (from start-up to exit)
-  bool trayIconAdded_ = false;
   bool frameTimerWanted_ = false;
   bool frameTimerOn_ = false;
   bool maintenanceTimerOn_ = false;
