@@ -91,7 +91,6 @@ bool CTonalisDlg::onInitDialog() {
   ports_.host.appendSystemMenuItem(SysCommandAbout, AboutMenuText);
   ports_.host.setIcon(appIcon);
   assets.loadAll(ports_.bitmaps);
-  windowAssets = WindowAssets::fromStore(assets);
 
   // Hidden, and a tool window (no taskbar button); the layered style comes with the
   // transparency mode when the settings are applied.
@@ -101,40 +100,24 @@ bool CTonalisDlg::onInitDialog() {
   tray_.wantIcon();
   tray_.ensureIcon();
 
-  frameMillis = 0;
   capture.captureReleaseCount = 0;
-  analysisSamples = std::make_unique<float[]>(AnalysisSize);
-  frameDelay_ = std::make_unique<FrameDelay>();
 
   // The source decides whether a missing recording device may stop the start, so the file
   // is read before anything else is set up; read once, so the start sees one version of it.
-  clientRect = {0, 0, WindowWidth, WindowHeight};  // sized in pixels, not dialog units
   const Point screenForSettings = ports_.host.screenSize();
-  const StoredSettings stored =
-      settings_.load({clientRect.width(), clientRect.height(), screenForSettings.x, screenForSettings.y});
+  const StoredSettings stored = settings_.load({WindowWidth, WindowHeight, screenForSettings.x, screenForSettings.y});
   if (prepareCapture(capture, ports_.sound, ports_.shell, stored.source)) {
     // The message has been shown; the program ends without a trace in the tray.
     tray_.removeIcon();
     releaseCapture(capture, ports_.sound);
-    analysisSamples.reset();
     endDialog(IdCancel);
     return true;
   }
 
-  themePen = 0x000000;
   loadSettings(stored);
 
-  boardClockMode = 0;
-  spectrum.bandLevels.fill(InitialBandLevel);
-  spectrum.spectrumLine.fill(0);
   capture.ring.clear();
-
-  windowBufferBitmap = ports_.presenter.createBuffer(clientRect.width(), clientRect.height());
-  const Point screen = ports_.host.screenSize();
-  screenWidth = std::max(screen.x, 400);
-  screenHeight = std::max(screen.y, 300);
-  screenBufferBitmap = ports_.presenter.createBuffer(screenWidth, screenHeight);
-  recomputeLayout();
+  frames_.start(assets, ports_.host.screenSize(), display.fullScreenPosition);
 
   // The splash is never faded: the saved alpha returns when it ends.
   display.constantAlpha = 255;
@@ -185,8 +168,7 @@ void CTonalisDlg::startupThread() {
 
 void CTonalisDlg::onSplashEnded() {
   if (!running || closing_) return;
-  Canvas(windowBufferBitmap).fillRect(clientRect, 0);
-  windowRenderer.picture = {};  // the splash was drawn outside the renderer
+  frames_.clearSplash();
   applyTransparencyMode(display, ports_.window, display.transparencyMode);
   frameTimerWanted_ = true;
   startTimers();
@@ -201,7 +183,7 @@ void CTonalisDlg::showSplash() {
 
 void CTonalisDlg::onSplashShown() {
   if (!splashActive || closing_) return;
-  Canvas(windowBufferBitmap).drawImage(assets.get(SplashBitmap), {0, 0});
+  frames_.drawSplash(assets.get(SplashBitmap));
   runFrame();
 }
 
@@ -236,36 +218,20 @@ void CTonalisDlg::applyColorTheme(int32_t theme) {
   const ThemeColors colors = themeColors(theme);
   barColor = colors.barColor;
   peakColor = colors.peakColor;
-  themePen = barColor;
-}
-
-void CTonalisDlg::recomputeLayout() {
-  layout = computeLayoutMetrics(screenWidth, screenHeight, display.fullScreenPosition);
 }
 
 void CTonalisDlg::onDisplayChange() {
-  if (closing_ || !windowBufferBitmap.pixels) return;  // not started, or going
-  const Point screen = ports_.host.screenSize();
-  const int32_t width = std::max(screen.x, 400);
-  const int32_t height = std::max(screen.y, 300);
-  if (width != screenWidth || height != screenHeight) {
-    screenWidth = width;
-    screenHeight = height;
-    // Only this thread draws, so the buffer can change between two frames.
-    ports_.presenter.releaseBuffer(screenBufferBitmap);
-    screenBufferBitmap = ports_.presenter.createBuffer(screenWidth, screenHeight);
-    stripRenderer.picture = {};  // a new buffer holds nothing drawn yet
-  }
-  recomputeLayout();
+  if (closing_ || !frames_.started()) return;  // not started, or going
+  frames_.screenChanged(ports_.host.screenSize(), display.fullScreenPosition);
   keepWindowOnScreen();
 }
 
 void CTonalisDlg::keepWindowOnScreen() {
   // Back onto the primary screen, whole where it fits, when no monitor shows any of it.
+  const Point screen = frames_.screenSize();
   const auto onScreen = [&](int32_t x, int32_t y) {
-    const int32_t w = clientRect.width();
-    const int32_t h = clientRect.height();
-    return Point{std::clamp(x, 0, std::max(0, screenWidth - w)), std::clamp(y, 0, std::max(0, screenHeight - h))};
+    return Point{std::clamp(x, 0, std::max(0, screen.x - WindowWidth)),
+                 std::clamp(y, 0, std::max(0, screen.y - WindowHeight))};
   };
   if (display.displayMode == DisplayMode::Window) {
     const Rect rect = ports_.window.windowRect();
@@ -274,8 +240,7 @@ void CTonalisDlg::keepWindowOnScreen() {
     ports_.window.move(to.x, to.y, rect.width(), rect.height(), true);
   } else {
     // The strip follows the layout; the place to return to must be visible too.
-    const Rect saved{display.savedX, display.savedY, display.savedX + clientRect.width(),
-                     display.savedY + clientRect.height()};
+    const Rect saved{display.savedX, display.savedY, display.savedX + WindowWidth, display.savedY + WindowHeight};
     if (ports_.window.isOnAnyScreen(saved)) return;
     const Point to = onScreen(saved.left, saved.top);
     display.savedX = to.x;
@@ -425,7 +390,7 @@ void CTonalisDlg::onThemeCommand(const Command& command) {
 
 void CTonalisDlg::onPositionCommand(const Command& command) {
   display.fullScreenPosition = valueForCommand(FullScreenPositionCommands, FirstFullScreenPosition, command.id);
-  recomputeLayout();
+  frames_.screenChanged(frames_.screenSize(), display.fullScreenPosition);
 }
 
 // ---------------------------------------------------------------- board, about
@@ -477,9 +442,7 @@ void CTonalisDlg::shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis) {
     workerAbandoned_ = true;
     workerThread.detach();
   }
-  ports_.presenter.releaseBuffer(screenBufferBitmap);
-  ports_.presenter.releaseBuffer(windowBufferBitmap);
-  analysisSamples.reset();
+  frames_.stop();
   endDialog(IdCancel);
   ports_.host.postQuit();
 }
@@ -529,77 +492,16 @@ void CTonalisDlg::onMaintenanceTimer() {
 }
 
 void CTonalisDlg::onFrameTimer() {
-  if (!frameTimerSeen_) {
-    frameTimerSeen_ = true;
-    measurementTick_ = ports_.clock.tickCount();
-  }
+  frames_.timerTick();
   updateSourceTip();
   if (splashActive) return;
-  if (++frameCounter_ == 20) {
-    const uint32_t now = ports_.clock.tickCount();
-    frameMillis = (now - measurementTick_) / 20;  // unsigned: a wrapped tick still subtracts right
-    frameCounter_ = 0;
-    measurementTick_ = now;
-  }
   runFrame();
 }
 
 void CTonalisDlg::runFrame() {
-  const DisplayMode mode = display.displayMode;
-  if (!splashActive) {
-    // A worker that lapped a stalled frame wrote into the slots being copied: the previous
-    // frame's levels stand instead.
-    const std::span<float, AnalysisSize> samples(analysisSamples.get(), AnalysisSize);
-    if (capture.ring.copyNewest(samples)) analyzer_.analyzeSamples(samples, spectrum);
-    const SpectrumFrame& shown = frameDelay_->push(spectrum, ports_.clock.tickCount(), uint32_t(frameDelayMillis_));
-    BandLevels levels;
-    for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(shown.bandLevels[b]);
-    if (mode == DisplayMode::Window) {
-      const WindowFrameInput input{display.spectrumStyle,   barColor,           peakColor,
-                                   display.unlitCellColor,  display.transparencyMode,
-                                   display.clickThrough,    display.topMost,    board.connected != 0,
-                                   shown.spectrumLine};
-      renderWindowFrame(windowBufferBitmap, levels, input, windowAssets, windowRenderer, frameMillis,
-                        boardLevels, boardClockMode);
-    } else {
-      const StripFrameInput input{mode,          display.fullScreenPosition, display.spectrumStyle,
-                                  barColor,      peakColor,                  display.unlitCellColor,
-                                  screenWidth,   screenHeight,               layout,
-                                  shown.spectrumLine};
-      renderStripFrame(screenBufferBitmap, levels, input, stripRenderer, boardLevels, boardClockMode);
-    }
-  }
-
-  Presentation frame;
-  frame.constantAlpha = display.constantAlpha;
-  const Rect wholeWindow = clientRect;
-  if (splashActive || mode == DisplayMode::Window) {
-    const bool colorKey = display.transparencyMode == NoBackground || display.transparencyMode == Minimal;
-    frame.source = windowBufferBitmap;
-    frame.size = windowSize();
-    // A faded window keeps its layered updates (they draw the fade where no compositor
-    // does); an unfaded one is painted.
-    frame.surface = colorKey ? Surface::PaintedColorKey
-                    : frame.constantAlpha == 255 ? Surface::PaintedAlpha : Surface::LayeredAlpha;
-    // The splash is drawn outside the renderer: all of it is new.
-    frame.changed = splashActive ? std::span<const Rect>(&wholeWindow, 1) : windowRenderer.changed.rects();
-  } else if (mode == DisplayMode::FullScreen) {
-    // Opaque and topmost: an ordinary window, no layering.
-    frame.source = screenBufferBitmap;
-    frame.destination = Point{0, 0};
-    frame.size = {screenWidth, screenHeight};
-    frame.surface = Surface::Opaque;
-    frame.changed = stripRenderer.changed.rects();
-  } else {
-    frame.source = screenBufferBitmap;
-    frame.destination = Point{0, layout.stripTop};
-    frame.size = {screenWidth, layout.stripHeight};
-    frame.surface = Surface::PaintedColorKey;
-    frame.changed = stripRenderer.changed.rects();
-  }
-  ports_.presenter.present(frame);
-
-  runBoardStep(board, boardClock, boardClockMode, boardLevels, ports_.clock);
+  frames_.run({display, barColor, peakColor, board.connected != 0, splashActive, uint32_t(frameDelayMillis_)},
+              capture.ring);
+  runBoardStep(board, boardClock, frames_.boardClockMode(), frames_.boardLevels(), ports_.clock);
 }
 
 }  // namespace tonalis

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "audio/analysis.h"
-#include "app/frame_delay.h"
+#include "app/frame_pipeline.h"
 #include "app/settings_file.h"
 #include "app/settings_keeper.h"
 #include "app/tray_controller.h"
@@ -127,6 +127,8 @@ class CTonalisDlg : public CDialog {
   // outlive it (the process ends without destroying it).
   bool workerAbandoned() const { return workerAbandoned_; }
   bool workerFinished() const { return workerFinished_; }
+  // The frame pipeline, for the tests that look at what a frame drew.
+  FramePipeline& frames() { return frames_; }
 
   // One frame: analysis, drawing, presentation, board step. Also run once by the
   // StartupThread to present the splash.
@@ -134,31 +136,16 @@ class CTonalisDlg : public CDialog {
 
   // ---- The central record ----
   int appIcon = AppIconId;        // icon resource; the backend holds the loaded icon
-  ColorRef themePen = 0x000000;   // colour of the 1-pixel line pen (black until the theme)
-  Rect clientRect;                // the drawing area, 443 x 145 from (0, 0)
-  PixelView windowBufferBitmap;   // window-mode frame buffer, clientRect size
-  PixelView screenBufferBitmap;   // full-screen / desktop frame buffer
-  int32_t screenWidth = 0;        // primary screen at start-up, at least 400
-  int32_t screenHeight = 0;       // at least 300; the layout may enlarge it
-  LayoutMetrics layout;           // the full-screen / desktop strip geometry
-  uint8_t boardClockMode = 0;     // 1: the board shows the clock (long silence)
   AssetStore assets;
-  WindowAssets windowAssets;      // the renderer's view of `assets`
   ColorRef barColor = 0xFFFFFF;
   ColorRef peakColor = 0x0000FF;
-  uint32_t frameMillis = 0;       // mean frame interval over the last 20 frames
-  SpectrumFrame spectrum;         // bandLevels and spectrumLine of the latest analysis
   std::atomic<bool> splashActive{true};
   std::thread workerThread;       // the StartupThread
   std::atomic<bool> running{true};
   DisplayState display;           // display mode, style, theme, transparency, stacking, position
   CaptureContext capture;         // sample ring, latestBlock, capture stage and release count
-  std::unique_ptr<float[]> analysisSamples;  // 2048 gathered samples, from start-up to exit
   BoardLink board;
   BoardClock boardClock;
-  BoardLevels boardLevels{};
-  WindowRendererState windowRenderer;
-  StripRendererState stripRenderer;
 
  protected:
   std::span<const EventEntry> eventTable() const override;
@@ -178,26 +165,20 @@ class CTonalisDlg : public CDialog {
   void keepWindowOnScreen();
   void shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis);
   void applyColorTheme(int32_t theme);
-  void recomputeLayout();
   void updateSourceTip();
   bool waitForWorker(uint32_t boundMillis);
-  Point windowSize() const { return {clientRect.width(), clientRect.height()}; }
+  Point windowSize() const { return {WindowWidth, WindowHeight}; }
 
   AppPorts ports_;
-  SpectrumAnalyzer analyzer_;
   WindowDrag windowDrag_;
-  // Frame-loop memory, kept for the life of the process.
-  bool frameTimerSeen_ = false;
-  uint32_t frameCounter_ = 0;
-  uint32_t measurementTick_ = 0;
   std::atomic<bool> workerFinished_{true};
   bool workerAbandoned_ = false;
   bool closing_ = false;            // the exit (or the session's end) has begun
   SettingsKeeper settings_{ports_.files};
   TrayController tray_{ports_.tray, ports_.sound, ports_.shell, capture};
+  FramePipeline frames_{ports_.presenter, ports_.clock};
   bool settingsApplied_ = false;    // the record holds the file's values: only then are they saved
   int32_t frameDelayMillis_ = 0;    // one of FrameDelays
-  std::unique_ptr<FrameDelay> frameDelay_;  // from start-up to exit
   bool frameTimerWanted_ = false;
   bool frameTimerOn_ = false;
   bool maintenanceTimerOn_ = false;

@@ -1039,6 +1039,14 @@ class Env:
     def tray_window(self, timeout: float = 20.0) -> int:
         return wait_until(self.tray_windows, timeout, 0.2, "Wine's tray window")[0]
 
+    def let_balloon_clear_the_icon(self, balloon: dict) -> None:
+        """Wine 10 shows a balloon over the tray icon, where a click only dismisses it: waits
+        for such a balloon to time out before the menu is opened (Wine 8 puts it elsewhere)."""
+        x, y = self.tray_icon_centres()[0]
+        if balloon["left"] <= x < balloon["right"] and balloon["top"] <= y < balloon["bottom"]:
+            wait_until(lambda: balloon["hwnd"] not in {w["hwnd"] for w in self.list_windows()}, 30, 0.5,
+                       "the balloon over the tray icon to time out")
+
     def tray_icon_centres(self, timeout: float = 20.0) -> list:
         """Centres (x, y) of the tray icons, left to right; the icon cells are square, as tall as
         the tray window."""

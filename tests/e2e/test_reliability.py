@@ -54,13 +54,7 @@ def test_a_folder_that_cannot_be_written_keeps_the_old_file_and_says_so():
                 10, 0.3, "the balloon saying the settings were not saved")
             env.screenshot("read-only-balloon")
             assert balloon
-            # Wine 10 shows the balloon over the tray icon, where a click only dismisses it: let
-            # it time out before the menu is opened.
-            x, y = env.tray_icon_centres()[0]
-            b = balloon[0]
-            if b["left"] <= x < b["right"] and b["top"] <= y < b["bottom"]:
-                wait_until(lambda: b["hwnd"] not in {w["hwnd"] for w in env.list_windows()}, 30, 0.5,
-                           "the balloon over the tray icon to time out")
+            env.let_balloon_clear_the_icon(balloon[0])
             exit_by_menu(env, app)
         finally:
             subprocess.run(["chattr", "-i", str(app.workdir)], check=True)

@@ -1,0 +1,127 @@
+#include "app/frame_pipeline.h"
+
+#include <algorithm>
+
+#include "render/canvas.h"
+
+namespace tonalis {
+
+FramePipeline::FramePipeline(Presenter& presenter, Clock& clock) : presenter_(presenter), clock_(clock) {}
+
+FramePipeline::~FramePipeline() { stop(); }
+
+void FramePipeline::start(const AssetStore& assets, Point screenSize, int32_t fullScreenPosition) {
+  windowAssets_ = WindowAssets::fromStore(assets);
+  samples_ = std::make_unique<float[]>(AnalysisSize);
+  delay_ = std::make_unique<FrameDelay>();
+  spectrum_.bandLevels.fill(InitialBandLevel);
+  spectrum_.spectrumLine.fill(0);
+  boardClockMode_ = 0;
+  frameMillis_ = 0;
+  windowBuffer_ = presenter_.createBuffer(WindowWidth, WindowHeight);
+  screenWidth_ = std::max(screenSize.x, 400);
+  screenHeight_ = std::max(screenSize.y, 300);
+  screenBuffer_ = presenter_.createBuffer(screenWidth_, screenHeight_);
+  layout_ = computeLayoutMetrics(screenWidth_, screenHeight_, fullScreenPosition);
+}
+
+void FramePipeline::stop() {
+  if (screenBuffer_.pixels) presenter_.releaseBuffer(screenBuffer_);
+  if (windowBuffer_.pixels) presenter_.releaseBuffer(windowBuffer_);
+  screenBuffer_ = {};
+  windowBuffer_ = {};
+  samples_.reset();
+}
+
+void FramePipeline::screenChanged(Point screenSize, int32_t fullScreenPosition) {
+  if (!started()) return;
+  const int32_t width = std::max(screenSize.x, 400);
+  const int32_t height = std::max(screenSize.y, 300);
+  if (width != screenWidth_ || height != screenHeight_) {
+    screenWidth_ = width;
+    screenHeight_ = height;
+    // Only the UI thread draws, so the buffer can change between two frames.
+    presenter_.releaseBuffer(screenBuffer_);
+    screenBuffer_ = presenter_.createBuffer(screenWidth_, screenHeight_);
+    stripRenderer_.picture = {};  // a new buffer holds nothing drawn yet
+  }
+  layout_ = computeLayoutMetrics(screenWidth_, screenHeight_, fullScreenPosition);
+}
+
+void FramePipeline::timerTick() {
+  if (!timerSeen_) {
+    timerSeen_ = true;
+    measuredFrom_ = clock_.tickCount();
+  }
+  if (++ticks_ == 20) {
+    const uint32_t now = clock_.tickCount();
+    frameMillis_ = (now - measuredFrom_) / 20;  // unsigned: a wrapped tick still subtracts right
+    ticks_ = 0;
+    measuredFrom_ = now;
+  }
+}
+
+void FramePipeline::drawSplash(const Image& splash) { Canvas(windowBuffer_).drawImage(splash, {0, 0}); }
+
+void FramePipeline::clearSplash() {
+  Canvas(windowBuffer_).fillRect({0, 0, WindowWidth, WindowHeight}, 0);
+  windowRenderer_.picture = {};  // the splash was drawn outside the renderer
+}
+
+void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
+  const DisplayState& display = state.display;
+  const DisplayMode mode = display.displayMode;
+  if (!state.splash) {
+    // A copy the worker lapped is refused: the previous frame's levels stand instead.
+    const std::span<float, AnalysisSize> samples(samples_.get(), AnalysisSize);
+    if (ring.copyNewest(samples)) analyzer_.analyzeSamples(samples, spectrum_);
+    const SpectrumFrame& shown = delay_->push(spectrum_, clock_.tickCount(), state.delayMillis);
+    BandLevels levels;
+    for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(shown.bandLevels[b]);
+    if (mode == DisplayMode::Window) {
+      const WindowFrameInput input{display.spectrumStyle,  state.barColor,        state.peakColor,
+                                   display.unlitCellColor, display.transparencyMode,
+                                   display.clickThrough,   display.topMost,       state.boardConnected,
+                                   shown.spectrumLine};
+      renderWindowFrame(windowBuffer_, levels, input, windowAssets_, windowRenderer_, frameMillis_, boardLevels_,
+                        boardClockMode_);
+    } else {
+      const StripFrameInput input{mode,           display.fullScreenPosition, display.spectrumStyle,
+                                  state.barColor, state.peakColor,            display.unlitCellColor,
+                                  screenWidth_,   screenHeight_,              layout_,
+                                  shown.spectrumLine};
+      renderStripFrame(screenBuffer_, levels, input, stripRenderer_, boardLevels_, boardClockMode_);
+    }
+  }
+
+  Presentation frame;
+  frame.constantAlpha = display.constantAlpha;
+  static constexpr Rect WholeWindow{0, 0, WindowWidth, WindowHeight};
+  if (state.splash || mode == DisplayMode::Window) {
+    const bool colorKey = display.transparencyMode == NoBackground || display.transparencyMode == Minimal;
+    frame.source = windowBuffer_;
+    frame.size = {WindowWidth, WindowHeight};
+    // A faded window keeps its layered updates (they draw the fade where no compositor
+    // does); an unfaded one is painted.
+    frame.surface = colorKey ? Surface::PaintedColorKey
+                    : frame.constantAlpha == 255 ? Surface::PaintedAlpha : Surface::LayeredAlpha;
+    // The splash is drawn outside the renderer: all of it is new.
+    frame.changed = state.splash ? std::span<const Rect>(&WholeWindow, 1) : windowRenderer_.changed.rects();
+  } else if (mode == DisplayMode::FullScreen) {
+    // Opaque and topmost: an ordinary window, no layering.
+    frame.source = screenBuffer_;
+    frame.destination = Point{0, 0};
+    frame.size = {screenWidth_, screenHeight_};
+    frame.surface = Surface::Opaque;
+    frame.changed = stripRenderer_.changed.rects();
+  } else {
+    frame.source = screenBuffer_;
+    frame.destination = Point{0, layout_.stripTop};
+    frame.size = {screenWidth_, layout_.stripHeight};
+    frame.surface = Surface::PaintedColorKey;
+    frame.changed = stripRenderer_.changed.rects();
+  }
+  presenter_.present(frame);
+}
+
+}  // namespace tonalis

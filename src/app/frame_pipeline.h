@@ -1,0 +1,98 @@
+// One frame, from the sample ring to the screen: the newest 2048 samples analysed, held back
+// by the drawing delay, drawn by the window or strip renderer into buffers made at start-up,
+// and the changed rectangles presented. Also the frame-time meter and the strip's layout,
+// which follow the screen. A frame allocates nothing; only the UI thread calls it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/frame_delay.h"
+#include "audio/analysis.h"
+#include "audio/sample_ring.h"
+#include "common/types.h"
+#include "platform/clock.h"
+#include "platform/presenter.h"
+#include "render/assets.h"
+#include "render/layout_metrics.h"
+#include "render/strip_renderer.h"
+#include "render/window_renderer.h"
+#include "window/display_state.h"
+
+namespace tonalis {
+
+// What a frame takes from the application's state.
+struct FrameState {
+  const DisplayState& display;
+  ColorRef barColor = 0xFFFFFF;
+  ColorRef peakColor = 0x0000FF;
+  bool boardConnected = false;
+  bool splash = false;         // the splash is up: the window buffer is shown as it is
+  uint32_t delayMillis = 0;    // "画面延迟"
+};
+
+class FramePipeline {
+ public:
+  FramePipeline(Presenter& presenter, Clock& clock);
+  ~FramePipeline();
+  FramePipeline(const FramePipeline&) = delete;
+  FramePipeline& operator=(const FramePipeline&) = delete;
+
+  // Start-up: the window's buffer, one the size of the screen (at least 400 x 300) and the
+  // strip's layout for it. `assets` must outlive the pipeline.
+  void start(const AssetStore& assets, Point screenSize, int32_t fullScreenPosition);
+  bool started() const { return windowBuffer_.pixels != nullptr; }
+  // Exit: the buffers go back to the presenter.
+  void stop();
+
+  // The screen changed (or the full-screen position did): a new strip buffer when the size
+  // changed, and the layout again.
+  void screenChanged(Point screenSize, int32_t fullScreenPosition);
+
+  // Every tick of the frame timer: the mean interval of the last 20 ticks is what the
+  // window's readout shows.
+  void timerTick();
+
+  // One frame: from `ring` unless the splash is up, then presented.
+  void run(const FrameState& state, const SampleRing& ring);
+
+  // The splash is drawn into the window buffer outside the renderer, and cleared after.
+  void drawSplash(const Image& splash);
+  void clearSplash();
+
+  // What the board shows, as the last frame decided it.
+  const BoardLevels& boardLevels() const { return boardLevels_; }
+  uint8_t boardClockMode() const { return boardClockMode_; }
+
+  const SpectrumFrame& spectrum() const { return spectrum_; }
+  SpectrumFrame& spectrum() { return spectrum_; }  // tests set levels
+  const LayoutMetrics& layout() const { return layout_; }
+  Point screenSize() const { return {screenWidth_, screenHeight_}; }
+  PixelView screenBuffer() const { return screenBuffer_; }
+  PixelView windowBuffer() const { return windowBuffer_; }
+  uint32_t frameMillis() const { return frameMillis_; }
+
+ private:
+  Presenter& presenter_;
+  Clock& clock_;
+  WindowAssets windowAssets_;
+  PixelView windowBuffer_;
+  PixelView screenBuffer_;
+  int32_t screenWidth_ = 0;
+  int32_t screenHeight_ = 0;
+  LayoutMetrics layout_;
+  SpectrumAnalyzer analyzer_;
+  std::unique_ptr<float[]> samples_;          // the 2048 gathered samples
+  std::unique_ptr<FrameDelay> delay_;
+  SpectrumFrame spectrum_;                    // the latest analysis
+  WindowRendererState windowRenderer_;
+  StripRendererState stripRenderer_;
+  BoardLevels boardLevels_{};
+  uint8_t boardClockMode_ = 0;
+  uint32_t frameMillis_ = 0;
+  bool timerSeen_ = false;
+  uint32_t ticks_ = 0;
+  uint32_t measuredFrom_ = 0;
+};
+
+}  // namespace tonalis
