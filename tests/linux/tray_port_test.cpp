@@ -109,6 +109,22 @@ TEST(TrayMenuWidgets, ChoosingAnItemDeliversItsCommandOnce) {
   g_object_unref(menu);
 }
 
+TEST(TrayTip, SaysOnceEachThingTheDesktopCannotDo) {
+  const std::string both = std::string("Tonalis\n") + std::string(NoCompositorNote) + "\n" + std::string(NoLayerShellNote);
+  struct Case {
+    const char* tip;
+    bool composited, placedByDesktop;
+    std::string want;
+  } cases[] = {
+      {"Tonalis", true, false, "Tonalis"},
+      {"Tonalis", false, false, "Tonalis\n" + std::string(NoCompositorNote)},
+      {"Tonalis", true, true, "Tonalis\n" + std::string(NoLayerShellNote)},
+      {"Tonalis", false, true, both},
+      {"", true, true, std::string(NoLayerShellNote)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(trayTitle(c.tip, c.composited, c.placedByDesktop), c.want);
+}
+
 TEST(TrayIcon, DecodesTheProgramsIcon) {
   TONALIS_REQUIRE_DISPLAY();
   GdkPixbuf* icon = loadProgramIcon();
