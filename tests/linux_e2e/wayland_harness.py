@@ -19,7 +19,6 @@ import os
 import pwd
 import re
 import shutil
-import subprocess
 import time
 from pathlib import Path
 from typing import Optional, Sequence
