@@ -171,8 +171,8 @@ TEST(TrayText, ABadSequenceReachesTheMenuRepaired) {
 
 TEST(TrayText, ABadSequenceReachesTheTipAndTheNotificationRepaired) {
   GLibComplaints complaints;
-  EXPECT_EQ(trayTitle(Bad, true), Repaired);
-  EXPECT_EQ(trayTitle(Bad, false), std::string(Repaired) + "\n" + std::string(NoCompositorNote));
+  EXPECT_EQ(trayTitle(Bad, true, false), Repaired);
+  EXPECT_EQ(trayTitle(Bad, false, false), std::string(Repaired) + "\n" + std::string(NoCompositorNote));
 
   GVariant* call = g_variant_ref_sink(notificationParameters("设置未能读取，本次不保存", std::string("/home/\xe9t\xe9/tonalis.ini"),
                                                              "/run/\xff/tonalis-program.png"));
@@ -188,6 +188,22 @@ TEST(TrayText, ABadSequenceReachesTheTipAndTheNotificationRepaired) {
   EXPECT_STREQ(body, "/home/\uFFFDt\uFFFD/tonalis.ini");
   g_variant_unref(call);
   EXPECT_EQ(complaints.seen, std::vector<std::string>{});
+}
+
+TEST(TrayTip, SaysOnceEachThingTheDesktopCannotDo) {
+  const std::string both = std::string("Tonalis\n") + std::string(NoCompositorNote) + "\n" + std::string(NoLayerShellNote);
+  struct Case {
+    const char* tip;
+    bool composited, placedByDesktop;
+    std::string want;
+  } cases[] = {
+      {"Tonalis", true, false, "Tonalis"},
+      {"Tonalis", false, false, "Tonalis\n" + std::string(NoCompositorNote)},
+      {"Tonalis", true, true, "Tonalis\n" + std::string(NoLayerShellNote)},
+      {"Tonalis", false, true, both},
+      {"", true, true, std::string(NoLayerShellNote)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(trayTitle(c.tip, c.composited, c.placedByDesktop), c.want);
 }
 
 TEST(TrayIcon, DecodesTheProgramsIcon) {

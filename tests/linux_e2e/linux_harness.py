@@ -108,9 +108,12 @@ class LinuxEnv(harness.Env):
 
     # -- session bus ------------------------------------------------------------------------------
 
+    def run_tool(self, cmd: Sequence[str], timeout: float = 10.0, check: bool = True) -> str:
+        """Runs a client of the session's servers (gdbus, xdotool) and returns its output."""
+        return harness._run(list(map(str, cmd)), env=self.env, timeout=timeout, check=check).stdout.decode().strip()
+
     def gdbus(self, *args, timeout: float = 10.0, check: bool = True) -> str:
-        return harness._run(["gdbus", "call", "--session", *map(str, args)], env=self.env, timeout=timeout,
-                            check=check).stdout.decode().strip()
+        return self.run_tool(["gdbus", "call", "--session", *args], timeout, check)
 
     def name_has_owner(self, name: str) -> bool:
         out = self.gdbus("--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
@@ -130,8 +133,8 @@ class LinuxEnv(harness.Env):
 
     def _item_path(self, bus: str) -> str:
         """The object of `bus` that is a StatusNotifierItem (a watcher may list the bus name alone)."""
-        out = harness._run(["gdbus", "introspect", "--session", "--dest", bus, "--object-path", "/", "--recurse"],
-                           env=self.env, timeout=10, check=False).stdout.decode()
+        out = self.run_tool(["gdbus", "introspect", "--session", "--dest", bus, "--object-path", "/", "--recurse"],
+                            check=False)
         path = "/StatusNotifierItem"
         current = []
         for line in out.splitlines():

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/command_ids.h"
 #include "app/tonalis_app.h"
@@ -16,6 +17,7 @@
 #include "platform/linux/file_store.h"
 #include "platform/linux/hid_host.h"
 #include "platform/linux/instance_guard.h"
+#include "platform/linux/layer_surface.h"
 #include "platform/linux/presenter.h"
 #include "platform/linux/shell.h"
 #include "platform/linux/sound_input.h"
@@ -31,7 +33,7 @@ using namespace tonalis::lnx;
 namespace {
 
 constexpr const char* Usage =
-    "Usage: tonalis [--help] [--version]\n"
+    "Usage: tonalis [--help] [--version] [--x11]\n"
     "\n"
     "A real-time audio spectrum visualiser. It listens to the default recording device,\n"
     "to what is playing, or to a chosen device, and shows the spectrum in a small window,\n"
@@ -39,8 +41,13 @@ constexpr const char* Usage =
     "icon in the notification area. Settings are kept in $XDG_CONFIG_HOME/tonalis/tonalis.ini.\n"
     "A second start shows the running copy's window.\n"
     "\n"
+    "On a Wayland desktop whose compositor has layer surfaces (sway, Hyprland, KWin, labwc,\n"
+    "Wayfire, niri) the window stands at its place and the strips on their layers; on others\n"
+    "(GNOME) it runs through XWayland, placed and stacked by the desktop.\n"
+    "\n"
     "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n";
+    "  --version  show the version and exit\n"
+    "  --x11      use X11 (XWayland under a Wayland desktop)\n";
 
 void showMessageBox(GtkWindow* owner, std::string_view utf8Text) {
   const std::string text(utf8Text);
@@ -85,7 +92,7 @@ int runProgram() {
   NativeSources sources;
 
   host.onCreated = [&](GtkWindow* w, GtkWidget* area) {
-    window.attach(w);
+    window.attach(w, area);
     presenter.attach(area);
     // A second start asks for the window through the guard's socket.
     if (instanceGuard.wakeDescriptor() >= 0) {
@@ -159,6 +166,7 @@ int runProgram() {
   host.onPointer = [&](const GdkEvent& event) {
     if (event.type == GDK_BUTTON_PRESS) window.notePress(event.button);
     if (event.type == GDK_MOTION_NOTIFY) window.noteMotion(event.motion);
+    if (event.type == GDK_BUTTON_RELEASE) window.noteRelease();
   };
 
   CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instanceGuard});
@@ -176,6 +184,7 @@ int runProgram() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool x11 = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(Usage, stdout);
@@ -185,19 +194,37 @@ int main(int argc, char** argv) {
       std::printf("Tonalis %s\n", TONALIS_VERSION);
       return 0;
     }
+    if (std::strcmp(argv[i], "--x11") == 0) {
+      x11 = true;
+      continue;
+    }
     std::fprintf(stderr, "tonalis: unknown option '%s'\n%s", argv[i], Usage);
     return 2;
   }
-  // The program places its window itself (the saved place, the strips), which only X11
-  // allows: under Wayland it runs through XWayland.
-  gdk_set_allowed_backends("x11");
+  // The program places its window itself (the saved place, the strips): X11 allows it, and
+  // Wayland where the compositor has layer surfaces; elsewhere it runs through XWayland.
+  const std::vector<char*> arguments(argv, argv + argc);
+  if (x11) setenv("GDK_BACKEND", "x11", 1);
+  gdk_set_allowed_backends(x11 ? "x11" : "wayland,x11");
   if (!gtk_init_check(&argc, &argv)) {
-    std::fputs("tonalis: no graphical display (is DISPLAY set?)\n", stderr);
+    std::fputs("tonalis: no graphical display (is WAYLAND_DISPLAY or DISPLAY set?)\n", stderr);
     return 1;
   }
-  // Frames are drawn pixel for pixel: one window pixel is one screen pixel, whatever
-  // scale the desktop sets for other programs.
-  gdk_x11_display_set_window_scale(gdk_display_get_default(), 1);
+  GdkDisplay* display = gdk_display_get_default();
+  if (!GDK_IS_X11_DISPLAY(display) && !layerShellAvailable()) {
+    // GDK cannot change its backend once open: start again on X11.
+    std::vector<char*> again(arguments);
+    again.push_back(const_cast<char*>("--x11"));
+    again.push_back(nullptr);
+    ::execv("/proc/self/exe", again.data());
+    std::fputs("tonalis: this Wayland desktop has no layer surfaces, and X11 could not be started\n", stderr);
+    return 1;
+  }
+  if (GDK_IS_X11_DISPLAY(display)) {
+    // Frames are drawn pixel for pixel: one window pixel is one screen pixel, whatever
+    // scale the desktop sets for other programs.
+    gdk_x11_display_set_window_scale(display, 1);
+  }
   g_set_prgname("tonalis");
   g_set_application_name("Tonalis");
   try {

@@ -153,7 +153,7 @@ void LinuxPresenter::present(const Presentation& frame) {
     const double opacity = alpha && faded ? frame.constantAlpha / 255.0 : 1.0;
     if (opacity != opacity_) {
       opacity_ = opacity;
-      gtk_widget_set_opacity(GTK_WIDGET(window_.window()), opacity);
+      gtk_widget_set_opacity(GTK_WIDGET(window_.shownWindow()), opacity);
     }
     gtk_widget_queue_draw(area_);
   } else if (direct && argb) {
@@ -178,6 +178,9 @@ void LinuxPresenter::draw(cairo_t* cr) {
     return;
   }
   cairo_set_source_surface(cr, paintKeyed_ ? painted_->keyed : painted_->surface, 0, 0);
+  // Where the desktop scales the window up (a Wayland output's whole scale), pixels are
+  // repeated rather than blended.
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
   cairo_rectangle(cr, 0, 0, paintedSize_.x, paintedSize_.y);
   cairo_fill(cr);
 }

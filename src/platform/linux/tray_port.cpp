@@ -3,9 +3,12 @@
 #include <libayatana-appindicator/app-indicator.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "common/utf8.h"
+// Last: X11's headers define macros that clash with other names.
+#include <gdk/gdkx.h>
 
 namespace tonalis::lnx {
 
@@ -73,13 +76,21 @@ uint32_t menuItemCommand(GtkWidget* item) {
   return item ? GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), CommandKey)) : 0;
 }
 
-std::string trayTitle(std::string_view tip, bool composited) {
+std::string trayTitle(std::string_view tip, bool composited, bool placedByDesktop) {
   std::string title = repairUtf8(tip);  // it names devices, and goes over D-Bus
-  if (!composited) {
+  auto note = [&title](std::string_view line) {
     if (!title.empty()) title += '\n';
-    title += NoCompositorNote;
-  }
+    title += line;
+  };
+  if (!composited) note(NoCompositorNote);
+  if (placedByDesktop) note(NoLayerShellNote);
   return title;
+}
+
+bool throughXWayland() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  GdkDisplay* display = gdk_display_get_default();
+  return wayland && *wayland && display && GDK_IS_X11_DISPLAY(display);
 }
 
 LinuxTrayPort::LinuxTrayPort(Events events, uint32_t activationCommand)
@@ -98,7 +109,7 @@ void LinuxTrayPort::onCompositedChanged(GdkScreen*, gpointer self) {
 void LinuxTrayPort::showTitle() {
   if (!indicator_) return;
   const bool composited = screen_ && gdk_screen_is_composited(screen_);
-  app_indicator_set_title(indicator_, trayTitle(tip_, composited).c_str());
+  app_indicator_set_title(indicator_, trayTitle(tip_, composited, throughXWayland()).c_str());
 }
 
 LinuxTrayPort::~LinuxTrayPort() {

@@ -40,9 +40,15 @@ uint32_t menuItemCommand(GtkWidget* item);
 // Said under the tip where no compositing manager runs: the transparency settings then
 // show opaque.
 inline constexpr std::string_view NoCompositorNote = "没有合成器，透明不可用";
-// What the indicator's title (the tip desktops show on hover) says: the tip, and the note
-// when the screen is not composited.
-std::string trayTitle(std::string_view tip, bool composited);
+// Said under the tip when the program runs through XWayland under a Wayland desktop (one
+// without layer surfaces, or --x11): the desktop then places the window and decides what
+// stays on top, and the desktop strip is not kept below the other windows.
+inline constexpr std::string_view NoLayerShellNote = "桌面不支持图层界面，位置与置顶由桌面决定";
+// What the indicator's title (the tip desktops show on hover) says: the tip, and a note
+// of each of the two things the desktop cannot do.
+std::string trayTitle(std::string_view tip, bool composited, bool placedByDesktop = false);
+// Whether the program runs on X11 through XWayland, under a Wayland desktop.
+bool throughXWayland();
 
 // The arguments of a desktop notification's Notify call (a floating reference): the texts
 // and the icon's name or path, each repaired to UTF-8 as D-Bus requires.

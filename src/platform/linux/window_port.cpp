@@ -17,7 +17,7 @@ constexpr int MaxPlacementRetries = 3;
 
 LinuxWindowPort::~LinuxWindowPort() { detach(); }
 
-void LinuxWindowPort::attach(GtkWindow* window) {
+void LinuxWindowPort::attach(GtkWindow* window, GtkWidget* content) {
   detach();
   window_ = window;
   GtkWidget* widget = GTK_WIDGET(window);
@@ -37,9 +37,11 @@ void LinuxWindowPort::attach(GtkWindow* window) {
   gtk_window_get_size(window, &width, &height);
   rect_ = {x, y, x + width, y + height};
   configureHandler_ = g_signal_connect(widget, "configure-event", G_CALLBACK(onConfigure), this);
+  if (content && layerShellAvailable()) layer_ = std::make_unique<LayerSurface>(window, content);
 }
 
 void LinuxWindowPort::detach() {
+  layer_.reset();
   if (window_ && configureHandler_) g_signal_handler_disconnect(window_, configureHandler_);
   configureHandler_ = 0;
   window_ = nullptr;
@@ -50,6 +52,12 @@ gboolean LinuxWindowPort::onConfigure(GtkWidget* widget, GdkEventConfigure* even
   // A hidden window keeps its place: what the window manager reports while taking it off
   // the screen (its frame's corner, the root's origin) is not where it will show again.
   if (!gtk_widget_get_mapped(widget)) return FALSE;
+  // A Wayland client is not told where its window is: the place is the one it was given.
+  if (self->layer_) {
+    self->rect_.right = self->rect_.left + event->width;
+    self->rect_.bottom = self->rect_.top + event->height;
+    return FALSE;
+  }
   const Rect reported{event->x, event->y, event->x + event->width, event->y + event->height};
   if (self->pending_ && g_get_monotonic_time() - self->pendingSince_ < PendingPlacementMicros) {
     if (reported == *self->pending_) {
@@ -69,14 +77,30 @@ gboolean LinuxWindowPort::onConfigure(GtkWidget* widget, GdkEventConfigure* even
 }
 
 void LinuxWindowPort::notePress(const GdkEventButton& event) {
-  lastPress_ = Press{int(event.button), int(event.x_root), int(event.y_root), event.time};
+  lastPress_ = Press{int(event.button), int(event.x_root), int(event.y_root), event.x, event.y, event.time};
 }
 
 void LinuxWindowPort::noteMotion(const GdkEventMotion& event) {
+  if (layer_ && layer_->dragging()) {
+    layer_->dragTo(event.x, event.y);
+    rect_ = layer_->rect();
+    return;
+  }
   if (!lastPress_) return;
   lastPress_->rootX = int(event.x_root);
   lastPress_->rootY = int(event.y_root);
   lastPress_->time = event.time;
+}
+
+void LinuxWindowPort::noteRelease() {
+  if (layer_) layer_->endDrag();
+}
+
+void LinuxWindowPort::placeLayer() {
+  const std::vector<Rect> monitors = monitorRects(gtk_widget_get_display(GTK_WIDGET(window_)));
+  layer_->place(layerRoleFor(stacking_ == ZOrder::TopMost, stacking_ == ZOrder::Bottom, rect_, monitors.data(),
+                             int(monitors.size())),
+                rect_);
 }
 
 void LinuxWindowPort::applyStacking() {
@@ -87,6 +111,10 @@ void LinuxWindowPort::applyStacking() {
 
 void LinuxWindowPort::restack(ZOrder insertAfter) {
   stacking_ = insertAfter;
+  if (layer_) {
+    placeLayer();
+    return;
+  }
   applyStacking();
   if (!window_) return;
   GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_));
@@ -103,8 +131,8 @@ void LinuxWindowPort::setExtendedStyle(uint32_t style) {
   exStyle_ = style;
   if (!window_) return;
   const bool passThrough = (style & ExStyleTransparent) != 0;
-  if (passThrough != inputShapeEmpty_) {
-    inputShapeEmpty_ = passThrough;
+  if (layer_) layer_->setPassThrough(passThrough);
+  if (passThrough != inputShapeEmpty_ && !layer_) {    inputShapeEmpty_ = passThrough;
     if (passThrough) {
       // An empty input shape: the pointer reaches whatever is below.
       cairo_region_t* none = cairo_region_create();
@@ -121,6 +149,10 @@ void LinuxWindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, 
   const Rect wanted{x, y, x + std::max(width, 1), y + std::max(height, 1)};
   rect_ = wanted;
   if (!window_) return;
+  if (layer_) {
+    placeLayer();
+    return;
+  }
   pending_ = wanted;
   pendingSince_ = g_get_monotonic_time();
   placementRetries_ = 0;
@@ -130,6 +162,10 @@ void LinuxWindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, 
 
 void LinuxWindowPort::show() {
   if (!window_) return;
+  if (layer_) {
+    layer_->show();
+    return;
+  }
   const bool wasHidden = !gtk_widget_get_visible(GTK_WIDGET(window_));
   if (wasHidden) {
     // A window mapped again is placed by the window manager unless it is told again.
@@ -144,20 +180,28 @@ void LinuxWindowPort::show() {
 }
 
 void LinuxWindowPort::hide() {
-  if (window_) gtk_widget_hide(GTK_WIDGET(window_));
+  if (layer_) {
+    layer_->hide();
+  } else if (window_) {
+    gtk_widget_hide(GTK_WIDGET(window_));
+  }
 }
 
-bool LinuxWindowPort::isVisible() { return window_ && gtk_widget_get_visible(GTK_WIDGET(window_)); }
+bool LinuxWindowPort::isVisible() { return window_ && gtk_widget_get_visible(GTK_WIDGET(shownWindow())); }
 
 void LinuxWindowPort::beginSystemMove() {
   if (!window_ || !lastPress_) return;
+  if (layer_ && layer_->role() != LayerRole::Toplevel) {
+    layer_->beginDrag(lastPress_->x, lastPress_->y);
+    return;
+  }
   // From here the window manager moves the window: its reports are the place.
   pending_.reset();
   gtk_window_begin_move_drag(window_, lastPress_->button, lastPress_->rootX, lastPress_->rootY, lastPress_->time);
 }
 
 void LinuxWindowPort::setForeground() {
-  if (window_) gtk_window_present(window_);
+  if (window_) gtk_window_present(shownWindow());
 }
 
 bool LinuxWindowPort::intersectsAny(const Rect& rect, const Rect* monitors, int count) {

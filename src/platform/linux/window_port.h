@@ -2,14 +2,17 @@
 // stacked by the window manager's keep-above and keep-below states. X11 answers a move
 // later, through the window manager: the port keeps the place it asked for until the
 // window manager reports it (or reports something else for a while), so the core reads
-// back what it set.
+// back what it set. On a Wayland compositor with layer-shell the window is placed and
+// stacked as a layer surface instead (see LayerSurface).
 #pragma once
 
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
+#include "platform/linux/layer_surface.h"
 #include "platform/window_port.h"
 
 namespace tonalis::lnx {
@@ -24,14 +27,20 @@ class LinuxWindowPort : public WindowPort {
   // Binds the port to the main window before it is realized: gives it the screen's RGBA
   // visual when there is one (so black can be keyed out and faded frames can show), no
   // decorations, no taskbar button, and follows its placement.
-  void attach(GtkWindow* window);
+  // `content` is the window's only child: on a layer-shell compositor it moves between the
+  // window and a layer surface (without it the window stays a plain top-level).
+  void attach(GtkWindow* window, GtkWidget* content = nullptr);
   void detach();
   GtkWindow* window() const { return window_; }
+  // The window that shows the frames now: the top-level, or its layer surface.
+  GtkWindow* shownWindow() const { return layer_ ? layer_->current() : window_; }
+  bool onLayerShell() const { return layer_ != nullptr; }
 
   // The pointer events a system move starts from: the press gives the button, the latest
   // motion the place (the core moves the window to catch up with the pointer first).
   void notePress(const GdkEventButton& event);
   void noteMotion(const GdkEventMotion& event);
+  void noteRelease();
 
   void restack(ZOrder insertAfter) override;
   uint32_t extendedStyle() override { return exStyle_; }
@@ -54,6 +63,7 @@ class LinuxWindowPort : public WindowPort {
  private:
   static gboolean onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
   void applyStacking();
+  void placeLayer();
 
   GtkWindow* window_ = nullptr;
   gulong configureHandler_ = 0;
@@ -69,9 +79,11 @@ class LinuxWindowPort : public WindowPort {
   struct Press {
     int button = 1;
     int rootX = 0, rootY = 0;
+    double x = 0, y = 0;  // in the window
     uint32_t time = 0;
   };
   std::optional<Press> lastPress_;
+  std::unique_ptr<LayerSurface> layer_;  // on a layer-shell compositor
 };
 
 }  // namespace tonalis::lnx
