@@ -92,10 +92,9 @@ bool CTonalisDlg::onInitDialog() {
   ports_.host.setIcon(appIcon);
   assets.loadAll(ports_.bitmaps);
 
-  // Hidden, and a tool window (no taskbar button); the layered style comes with the
-  // transparency mode when the settings are applied.
+  // Hidden, and without a taskbar button (the tray icon is the program's interface).
   ports_.window.hide();
-  ports_.window.setExtendedStyle(ExStyleToolWindow);
+  ports_.window.setTaskbarButton(false);
   // A shell not ready yet (a start at logon) gets asked again until the icon is in.
   tray_.wantIcon();
   tray_.ensureIcon();
@@ -313,7 +312,7 @@ void CTonalisDlg::onStartWithSessionCommand() {
 void CTonalisDlg::updateSourceTip() { tray_.updateTip(); }
 
 void CTonalisDlg::keepDesktopAtBottom() {
-  if (display.displayMode == DisplayMode::Desktop) ports_.window.restack(ZOrder::Bottom);
+  if (display.displayMode == DisplayMode::Desktop) ports_.window.setStacking(Stacking::Below);
 }
 
 void CTonalisDlg::ensureTrayIcon() {

@@ -17,14 +17,8 @@ void saveWindowModePlacement(DisplayState& state, WindowPort& window) {
 
 }  // namespace
 
-void applyLayeredStyle(const DisplayState& state, WindowPort& window) {
-  uint32_t style = window.extendedStyle() | ExStyleLayered;
-  if (state.clickThrough == 1) {
-    style |= ExStyleTransparent;
-  } else {
-    style &= ~ExStyleTransparent;
-  }
-  window.setExtendedStyle(style);
+void applyClickThrough(const DisplayState& state, WindowPort& window) {
+  window.setClickThrough(state.clickThrough == 1);
 }
 
 void applyTransparencyMode(DisplayState& state, WindowPort& window, int32_t mode) {
@@ -36,7 +30,7 @@ void applyTransparencyMode(DisplayState& state, WindowPort& window, int32_t mode
     case Alpha80: state.constantAlpha = 60; break;
     default: state.constantAlpha = 255; break;
   }
-  applyLayeredStyle(state, window);
+  applyClickThrough(state, window);
 }
 
 void selectTransparencyMode(DisplayState& state, WindowPort& window, bool splashActive,
@@ -49,10 +43,10 @@ void selectTransparencyMode(DisplayState& state, WindowPort& window, bool splash
 
 void toggleTopMost(DisplayState& state, WindowPort& window) {
   if (state.topMost == 1) {
-    window.restack(ZOrder::NoTopMost);
+    window.setStacking(Stacking::Normal);
     state.topMost = 0;
   } else {
-    window.restack(ZOrder::TopMost);
+    window.setStacking(Stacking::Above);
     state.topMost = 1;
   }
 }
@@ -67,31 +61,31 @@ namespace {
 // FullScreen and Desktop: both leave Window mode the same way (saving its placement) and
 // differ only in stacking, click-through and how unlit cells look.
 void enterStripMode(DisplayState& state, WindowPort& window, bool splashActive, DisplayMode mode,
-                    ZOrder stacking, int32_t clickThrough, ColorRef unlitCellColor) {
+                    Stacking stacking, int32_t clickThrough, ColorRef unlitCellColor) {
   if (splashActive || state.displayMode == mode) return;
   if (state.displayMode == DisplayMode::Window) saveWindowModePlacement(state, window);
-  window.restack(stacking);
+  window.setStacking(stacking);
   state.clickThrough = clickThrough;
   state.unlitCellColor = unlitCellColor;
   state.constantAlpha = 255;
-  applyLayeredStyle(state, window);
+  applyClickThrough(state, window);
   state.displayMode = mode;
 }
 
 }  // namespace
 
 void enterFullScreenMode(DisplayState& state, WindowPort& window, bool splashActive) {
-  enterStripMode(state, window, splashActive, DisplayMode::FullScreen, ZOrder::TopMost, 0, UnlitCellGrey);
+  enterStripMode(state, window, splashActive, DisplayMode::FullScreen, Stacking::Above, 0, UnlitCellGrey);
 }
 
 void enterDesktopMode(DisplayState& state, WindowPort& window, bool splashActive) {
-  enterStripMode(state, window, splashActive, DisplayMode::Desktop, ZOrder::Bottom, 1, UnlitCellBlack);
+  enterStripMode(state, window, splashActive, DisplayMode::Desktop, Stacking::Below, 1, UnlitCellBlack);
 }
 
 void enterWindowMode(DisplayState& state, WindowPort& window, bool splashActive,
                      Point windowSize, Clock& clock) {
   if (splashActive || state.displayMode == DisplayMode::Window) return;
-  window.restack(state.topMost == 1 ? ZOrder::TopMost : ZOrder::NoTopMost);
+  window.setStacking(state.topMost == 1 ? Stacking::Above : Stacking::Normal);
   state.clickThrough = state.savedClickThrough;
   applyTransparencyMode(state, window, state.transparencyMode);
   clock.sleepMillis(WindowModeSettleMillis);
@@ -150,7 +144,7 @@ void selectSpectrumStyle(DisplayState& state, int32_t style) { state.spectrumSty
 void applyLoadedSettings(DisplayState& state, WindowPort& window, Point windowSize) {
   applyTransparencyMode(state, window, state.transparencyMode);
   window.move(state.savedX, state.savedY, windowSize.x, windowSize.y, true);
-  window.restack(state.topMost == 1 ? ZOrder::TopMost : ZOrder::NoTopMost);
+  window.setStacking(state.topMost == 1 ? Stacking::Above : Stacking::Normal);
 }
 
 void rememberWindowPosition(DisplayState& state, WindowPort& window) {

@@ -1,10 +1,10 @@
 // Display modes (Window, FullScreen, Desktop) and the window commands of the tray menu
 // and the mouse. Every handler changes fields of the DisplayState and the window's
-// stacking and extended styles, nothing else: the next frame shows the change.
+// stacking and click-through, nothing else: the next frame shows the change.
 //
 // `splashActive` is the value of the central record's flag at the time of the call;
 // the mode, transparency and double-click handlers do nothing while it is true.
-// `windowSize` is the window-mode client size (clientRect width x height), in pixels.
+// `windowSize` is the window-mode client size (443 x 145), in pixels.
 // All of this runs on the UI thread.
 #pragma once
 
@@ -17,12 +17,11 @@
 
 namespace tonalis {
 
-// Sets the layered bit, sets or clears the transparent bit from `clickThrough` and keeps
-// every other extended-style bit (the tool-window bit among them).
-void applyLayeredStyle(const DisplayState& state, WindowPort& window);
+// Lets clicks through the window exactly when clickThrough is 1.
+void applyClickThrough(const DisplayState& state, WindowPort& window);
 
 // unlitCellColor and constantAlpha for `mode` (any int; 1..4 fade, 5 and 6 key out black,
-// everything else is opaque grey), then applyLayeredStyle. Does not write
+// everything else is opaque grey), then applyClickThrough. Does not write
 // transparencyMode.
 void applyTransparencyMode(DisplayState& state, WindowPort& window, int32_t mode);
 
@@ -75,7 +74,7 @@ void selectSpectrumStyle(DisplayState& state, int32_t style);
 
 // The last step of loading the settings, once the eight values are in `state`:
 // applies the transparency mode, moves the window to (savedX, savedY) at `windowSize`
-// (repainting) and restacks it topmost or not from topMost. The caller applies the
+// (repainting) and sets its stacking (above or among the others) from topMost. The caller applies the
 // colour theme.
 void applyLoadedSettings(DisplayState& state, WindowPort& window, Point windowSize);
 

@@ -34,8 +34,9 @@ using fakes::CallLog;
 class LoggedWindow : public FakeWindow {
  public:
   explicit LoggedWindow(CallLog& log) : log_(log) {}
-  void restack(ZOrder z) override { log_.add(std::string("window.restack ") + zOrderName(z)); FakeWindow::restack(z); }
-  void setExtendedStyle(uint32_t s) override { log_.add("window.exstyle " + std::to_string(s)); FakeWindow::setExtendedStyle(s); }
+  void setStacking(Stacking z) override { log_.add(std::string("window.stacking ") + stackingName(z)); FakeWindow::setStacking(z); }
+  void setClickThrough(bool on) override { log_.add(std::string("window.clickThrough ") + (on ? "on" : "off")); FakeWindow::setClickThrough(on); }
+  void setTaskbarButton(bool on) override { log_.add(std::string("window.taskbarButton ") + (on ? "on" : "off")); FakeWindow::setTaskbarButton(on); }
   void move(int32_t x, int32_t y, int32_t w, int32_t h, bool r) override {
     log_.add("window.move " + std::to_string(x) + " " + std::to_string(y));
     FakeWindow::move(x, y, w, h, r);
@@ -135,7 +136,7 @@ TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
   EXPECT_EQ(host.timers[1], 28u);
 
   const std::vector<std::string> order = {
-      "host.sysmenu 16 软件信息...", "host.setIcon 133", "window.hide", "window.exstyle 128",
+      "host.sysmenu 16 软件信息...", "host.setIcon 133", "window.hide", "window.taskbarButton off",
       "tray.add 133 Tonalis",   "sound.open",       "window.move 50 50",
       "presenter.create 443x145",    "presenter.create 1920x1080",
       "presenter.present",           "host.setTimer 1 28",
@@ -645,7 +646,7 @@ TEST_F(MainWindow, TheDesktopStripGoesBackToTheBottomAfterEveryActivation) {
     for (const Step& step : steps) {
       window.calls.clear();
       for (const Event& e : step.events) host.deliver(e);
-      const bool restacked = !window.calls.empty() && window.calls.back() == "restack Bottom";
+      const bool restacked = !window.calls.empty() && window.calls.back() == "stacking Below";
       EXPECT_EQ(restacked, mode == DisplayMode::Desktop) << step.what << " in mode " << int(mode);
     }
   }

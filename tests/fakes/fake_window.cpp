@@ -1,28 +1,30 @@
 #include "fake_window.h"
 
-#include <cstdio>
 
 namespace tonalis {
 
-const char* zOrderName(ZOrder z) {
-  switch (z) {
-    case ZOrder::TopMost: return "TopMost";
-    case ZOrder::NoTopMost: return "NoTopMost";
-    case ZOrder::Bottom: return "Bottom";
+const char* stackingName(Stacking stacking) {
+  switch (stacking) {
+    case Stacking::Above: return "Above";
+    case Stacking::Normal: return "Normal";
+    case Stacking::Below: return "Below";
   }
   return "?";
 }
 
-void FakeWindow::restack(ZOrder insertAfter) {
-  zOrder = insertAfter;
-  calls.push_back(std::string("restack ") + zOrderName(insertAfter));
+void FakeWindow::setStacking(Stacking to) {
+  stacking = to;
+  calls.push_back(std::string("stacking ") + stackingName(to));
 }
 
-void FakeWindow::setExtendedStyle(uint32_t style) {
-  exStyle = style;
-  char text[40];
-  std::snprintf(text, sizeof text, "exstyle 0x%08X", static_cast<unsigned>(style));
-  calls.push_back(text);
+void FakeWindow::setClickThrough(bool on) {
+  clickThrough = on;
+  calls.push_back(on ? "clickThrough on" : "clickThrough off");
+}
+
+void FakeWindow::setTaskbarButton(bool shown) {
+  taskbarButton = shown;
+  calls.push_back(shown ? "taskbarButton on" : "taskbarButton off");
 }
 
 void FakeWindow::move(int32_t x, int32_t y, int32_t width, int32_t height, bool repaint) {

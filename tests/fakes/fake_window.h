@@ -1,7 +1,7 @@
-// A scriptable main window. It keeps the state the calls set (stacking, extended style,
-// rectangle, visibility) and records every call that changes something, in order, as
-// a short text such as "restack TopMost" or "move 10 20 443 145 repaint". Reads
-// (extendedStyle, windowRect, isVisible) are not recorded.
+// A scriptable main window. It keeps the state the calls set (stacking, click-through,
+// taskbar button, rectangle, visibility) and records every call that changes something, in
+// order, as a short text such as "stacking Above" or "move 10 20 443 145 repaint". Reads
+// (windowRect, isVisible) are not recorded.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,9 @@ namespace tonalis {
 
 class FakeWindow : public WindowPort {
  public:
-  void restack(ZOrder insertAfter) override;
-  uint32_t extendedStyle() override { return exStyle; }
-  void setExtendedStyle(uint32_t style) override;
+  void setStacking(Stacking to) override;
+  void setClickThrough(bool on) override;
+  void setTaskbarButton(bool shown) override;
   Rect windowRect() override { return rect; }
   void move(int32_t x, int32_t y, int32_t width, int32_t height, bool repaint) override;
   void show() override;
@@ -31,14 +31,15 @@ class FakeWindow : public WindowPort {
   void note(std::string entry) { calls.push_back(std::move(entry)); }
 
   // State, free for a test to set up and inspect.
-  uint32_t exStyle = ExStyleToolWindow;
+  bool clickThrough = false;
+  bool taskbarButton = false;
   Rect rect{50, 50, 493, 197};
   bool visible = true;
-  ZOrder zOrder = ZOrder::NoTopMost;
+  Stacking stacking = Stacking::Normal;
   std::vector<Rect> screens = std::vector<Rect>(1, Rect{0, 0, 1920, 1080});  // the monitors
   std::vector<std::string> calls;
 };
 
-const char* zOrderName(ZOrder z);
+const char* stackingName(Stacking stacking);
 
 }  // namespace tonalis

@@ -29,14 +29,14 @@ TEST(WindowOnScreens, IsSeenWhereItOverlapsAMonitor) {
   EXPECT_FALSE(LinuxWindowPort::intersectsAny({0, 0, 10, 10}, monitors, 0));
 }
 
-TEST(WindowPort, KeepsTheStyleWordAndThePlaceItWasGiven) {
+TEST(WindowPort, KeepsItsTaskbarButtonAndThePlaceItWasGiven) {
   TONALIS_REQUIRE_DISPLAY();
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   LinuxWindowPort port;
   port.attach(GTK_WINDOW(window));
   EXPECT_FALSE(port.isVisible());
-  port.setExtendedStyle(ExStyleToolWindow | ExStyleLayered | ExStyleTransparent);
-  EXPECT_EQ(port.extendedStyle(), ExStyleToolWindow | ExStyleLayered | ExStyleTransparent);
+  port.setTaskbarButton(false);
+  port.setClickThrough(true);
   EXPECT_TRUE(gtk_window_get_skip_taskbar_hint(GTK_WINDOW(window)));
   port.move(120, 80, 443, 145, true);
   EXPECT_EQ(port.windowRect(), (Rect{120, 80, 563, 225})) << "read back before the display answers";
@@ -46,7 +46,9 @@ TEST(WindowPort, KeepsTheStyleWordAndThePlaceItWasGiven) {
   EXPECT_EQ(port.windowRect(), (Rect{120, 80, 563, 225}));
   EXPECT_TRUE(port.isOnAnyScreen(port.windowRect()));
   EXPECT_FALSE(port.isOnAnyScreen({-600, 0, -100, 100}));
-  port.setExtendedStyle(ExStyleLayered);
+  port.setClickThrough(false);
+  EXPECT_TRUE(gtk_window_get_skip_taskbar_hint(GTK_WINDOW(window))) << "click-through leaves the button alone";
+  port.setTaskbarButton(true);
   EXPECT_FALSE(gtk_window_get_skip_taskbar_hint(GTK_WINDOW(window)));
   port.hide();
   EXPECT_FALSE(port.isVisible());

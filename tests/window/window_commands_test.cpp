@@ -57,7 +57,7 @@ TEST(Transparency, EachModeSetsUnlitColourAndAlphaAndKeepsTheModeField) {
     EXPECT_EQ(f.state.unlitCellColor, row.unlit);
     EXPECT_EQ(f.state.constantAlpha, row.alpha);
     EXPECT_EQ(f.state.transparencyMode, Alpha40);  // applying never writes the choice
-    EXPECT_EQ(f.window.calls, (Calls{"exstyle 0x00080080"}));
+    EXPECT_EQ(f.window.calls, (Calls{"clickThrough off"}));
 
     Fixture g;
     selectTransparencyMode(g.state, g.window, false, row.mode);
@@ -67,26 +67,14 @@ TEST(Transparency, EachModeSetsUnlitColourAndAlphaAndKeepsTheModeField) {
   }
 }
 
-TEST(Transparency, LayeredStyleFollowsClickThroughAndKeepsOtherBits) {
-  struct Row {
-    uint32_t before;
-    int32_t clickThrough;
-    uint32_t after;
-  };
-  const Row rows[] = {
-      {0x00000080, 0, 0x00080080},
-      {0x00000080, 1, 0x000800A0},
-      {0x000800A8, 0, 0x00080088},  // transparent cleared, topmost bit 0x8 kept
-      {0x00000000, 1, 0x00080020},
-      {0x00080080, 2, 0x00080080},  // only exactly 1 means click-through
-  };
-  for (const auto& row : rows) {
+TEST(Transparency, ClicksPassThroughOnlyWhenClickThroughIsExactlyOne) {
+  for (const auto& [clickThrough, on] : {std::pair{0, false}, {1, true}, {2, false}, {-1, false}}) {
     FakeWindow window;
-    window.exStyle = row.before;
+    window.clickThrough = !on;
     DisplayState state;
-    state.clickThrough = row.clickThrough;
-    applyLayeredStyle(state, window);
-    EXPECT_EQ(window.exStyle, row.after) << std::hex << row.before << " " << row.clickThrough;
+    state.clickThrough = clickThrough;
+    applyClickThrough(state, window);
+    EXPECT_EQ(window.clickThrough, on) << clickThrough;
   }
 }
 
@@ -123,18 +111,18 @@ Fixture inMode(DisplayMode mode) {
       f.state.clickThrough = 1;
       f.state.constantAlpha = 140;
       f.window.rect = Rect{300, 400, 743, 547};
-      f.window.exStyle = 0x000800A0;
+      f.window.clickThrough = true;
       break;
     case DisplayMode::FullScreen:
       f.state.clickThrough = 0;
       f.window.rect = Rect{0, 0, 1920, 1080};
-      f.window.exStyle = 0x00080080;
+      f.window.clickThrough = false;
       break;
     case DisplayMode::Desktop:
       f.state.clickThrough = 1;
       f.state.unlitCellColor = UnlitCellBlack;
       f.window.rect = Rect{0, 900, 1920, 1000};
-      f.window.exStyle = 0x000800A0;
+      f.window.clickThrough = true;
       break;
   }
   return f;
@@ -150,9 +138,9 @@ struct TransitionRow {
 TEST(DisplayModes, TransitionTable) {
   using M = DisplayMode;
   using T = Trigger;
-  const Calls toFullScreen{"restack TopMost", "exstyle 0x00080080"};
-  const Calls toDesktop{"restack Bottom", "exstyle 0x000800A0"};
-  const Calls toWindow{"restack NoTopMost", "exstyle 0x00080080", "sleep 10",
+  const Calls toFullScreen{"stacking Above", "clickThrough off"};
+  const Calls toDesktop{"stacking Below", "clickThrough on"};
+  const Calls toWindow{"stacking Normal", "clickThrough off", "sleep 10",
                        "move 120 80 443 145 repaint"};
   const TransitionRow rows[] = {
       {M::Window, T::WindowCommand, M::Window, {}},
@@ -218,8 +206,8 @@ TEST(DisplayModes, ReturningToWindowRestacksFromTopMost) {
   f.state.topMost = 1;
   enterWindowMode(f.state, f.window, false, ClientSize, f.clock);
   ASSERT_FALSE(f.window.calls.empty());
-  EXPECT_EQ(f.window.calls.front(), "restack TopMost");
-  EXPECT_EQ(f.window.zOrder, ZOrder::TopMost);
+  EXPECT_EQ(f.window.calls.front(), "stacking Above");
+  EXPECT_EQ(f.window.stacking, Stacking::Above);
 }
 
 TEST(DisplayModes, RoundTripThroughFullScreenAndDesktopRestoresWindowPlacement) {
@@ -230,25 +218,25 @@ TEST(DisplayModes, RoundTripThroughFullScreenAndDesktopRestoresWindowPlacement) 
   f.window.rect = Rect{0, 0, 1920, 1080};  // where the presentation put it
   enterDesktopMode(f.state, f.window, false);
   EXPECT_EQ(f.state.clickThrough, 1);
-  EXPECT_EQ(f.window.exStyle & ExStyleTransparent, ExStyleTransparent);
+  EXPECT_TRUE(f.window.clickThrough);
   f.window.rect = Rect{0, 950, 1920, 1040};
   enterWindowMode(f.state, f.window, false, ClientSize, f.clock);
 
   EXPECT_EQ(f.state.displayMode, DisplayMode::Window);
   EXPECT_EQ(f.window.rect, (Rect{640, 360, 1083, 505}));
   EXPECT_EQ(f.state.clickThrough, 0);
-  EXPECT_EQ(f.window.exStyle, ExStyleToolWindow | ExStyleLayered);  // clickable again
+  EXPECT_FALSE(f.window.clickThrough);  // clickable again
 }
 
 TEST(DisplayModes, MinimalChosenOutsideWindowModeAppliesAtOnceAndStays) {
   for (DisplayMode mode : {DisplayMode::FullScreen, DisplayMode::Desktop}) {
     Fixture f = inMode(mode);
-    const uint32_t styleBefore = f.window.exStyle;
+    const bool clickThroughBefore = f.window.clickThrough;
     selectTransparencyMode(f.state, f.window, false, Minimal);
     EXPECT_EQ(f.state.transparencyMode, Minimal);
     EXPECT_EQ(f.state.unlitCellColor, UnlitCellBlack);
     EXPECT_EQ(f.state.constantAlpha, 255);
-    EXPECT_EQ(f.window.exStyle, styleBefore);  // click-through of the mode untouched
+    EXPECT_EQ(f.window.clickThrough, clickThroughBefore);  // click-through of the mode untouched
     enterWindowMode(f.state, f.window, false, ClientSize, f.clock);
     EXPECT_EQ(f.state.transparencyMode, Minimal);
     EXPECT_EQ(f.state.unlitCellColor, UnlitCellBlack);
@@ -290,7 +278,7 @@ TEST(Splash, StyleTopMostClickThroughAndDragStillWork) {
   EXPECT_EQ(f.state.topMost, 1);
   EXPECT_EQ(f.state.clickThrough, 0);
   EXPECT_EQ(f.window.calls,
-            (Calls{"restack TopMost", "exstyle 0x00080080", "system move"}));
+            (Calls{"stacking Above", "clickThrough off", "system move"}));
 }
 
 // ---- Stacking, click-through, drag ----------------------------------------------
@@ -303,8 +291,8 @@ TEST(WindowCommands, TogglingTopMostTwiceReturnsToTheStart) {
     EXPECT_EQ(f.state.topMost, 1 - start);
     toggleTopMost(f.state, f.window);
     EXPECT_EQ(f.state.topMost, start);
-    const Calls expected = start == 0 ? Calls{"restack TopMost", "restack NoTopMost"}
-                                      : Calls{"restack NoTopMost", "restack TopMost"};
+    const Calls expected = start == 0 ? Calls{"stacking Above", "stacking Normal"}
+                                      : Calls{"stacking Normal", "stacking Above"};
     EXPECT_EQ(f.window.calls, expected);
   }
 }
@@ -317,7 +305,7 @@ TEST(WindowCommands, ClickThroughToggleReappliesTheTransparencyMode) {
   EXPECT_EQ(f.state.constantAlpha, 100);
   toggleClickThrough(f.state, f.window);
   EXPECT_EQ(f.state.clickThrough, 0);
-  EXPECT_EQ(f.window.calls, (Calls{"exstyle 0x000800A0", "exstyle 0x00080080"}));
+  EXPECT_EQ(f.window.calls, (Calls{"clickThrough on", "clickThrough off"}));
 }
 
 TEST(WindowCommands, DragStartsTheMoveLoopOnlyInWindowMode) {
@@ -383,13 +371,13 @@ TEST(WindowCommands, LoadedSettingsAreAppliedInOrder) {
   f.state.clickThrough = 1;
   f.state.transparencyMode = NoBackground;
   applyLoadedSettings(f.state, f.window, ClientSize);
-  EXPECT_EQ(f.window.calls, (Calls{"exstyle 0x000800A0", "move -20 700 443 145 repaint",
-                                   "restack TopMost"}));
+  EXPECT_EQ(f.window.calls, (Calls{"clickThrough on", "move -20 700 443 145 repaint",
+                                   "stacking Above"}));
   EXPECT_EQ(f.state.unlitCellColor, UnlitCellBlack);
 
   Fixture g;
   applyLoadedSettings(g.state, g.window, ClientSize);
-  EXPECT_EQ(g.window.calls.back(), "restack NoTopMost");
+  EXPECT_EQ(g.window.calls.back(), "stacking Normal");
 }
 
 TEST(WindowCommands, PositionToSaveIsLiveOnlyInWindowMode) {

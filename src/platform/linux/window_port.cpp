@@ -30,6 +30,7 @@ void LinuxWindowPort::attach(GtkWindow* window, GtkWidget* content) {
   gtk_window_set_decorated(window, FALSE);
   gtk_window_set_resizable(window, TRUE);
   gtk_window_set_skip_pager_hint(window, TRUE);
+  gtk_window_set_skip_taskbar_hint(window, !taskbarButton_);
   gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_UTILITY);
   gtk_window_set_title(window, "Tonalis");
   int x = 0, y = 0, width = 0, height = 0;
@@ -98,19 +99,19 @@ void LinuxWindowPort::noteRelease() {
 
 void LinuxWindowPort::placeLayer() {
   const std::vector<Rect> monitors = monitorRects(gtk_widget_get_display(GTK_WIDGET(window_)));
-  layer_->place(layerRoleFor(stacking_ == ZOrder::TopMost, stacking_ == ZOrder::Bottom, rect_, monitors.data(),
+  layer_->place(layerRoleFor(stacking_ == Stacking::Above, stacking_ == Stacking::Below, rect_, monitors.data(),
                              int(monitors.size())),
                 rect_);
 }
 
 void LinuxWindowPort::applyStacking() {
   if (!window_) return;
-  gtk_window_set_keep_above(window_, stacking_ == ZOrder::TopMost);
-  gtk_window_set_keep_below(window_, stacking_ == ZOrder::Bottom);
+  gtk_window_set_keep_above(window_, stacking_ == Stacking::Above);
+  gtk_window_set_keep_below(window_, stacking_ == Stacking::Below);
 }
 
-void LinuxWindowPort::restack(ZOrder insertAfter) {
-  stacking_ = insertAfter;
+void LinuxWindowPort::setStacking(Stacking stacking) {
+  stacking_ = stacking;
   if (layer_) {
     placeLayer();
     return;
@@ -119,20 +120,19 @@ void LinuxWindowPort::restack(ZOrder insertAfter) {
   if (!window_) return;
   GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_));
   if (!gdk) return;
-  // Leaving the band: above the ordinary windows (NoTopMost) or below them all (Bottom).
-  if (insertAfter == ZOrder::Bottom) {
+  // Leaving the band: to the top of the ordinary windows, or below them all.
+  if (stacking == Stacking::Below) {
     gdk_window_lower(gdk);
   } else {
     gdk_window_raise(gdk);
   }
 }
 
-void LinuxWindowPort::setExtendedStyle(uint32_t style) {
-  exStyle_ = style;
+void LinuxWindowPort::setClickThrough(bool passThrough) {
   if (!window_) return;
-  const bool passThrough = (style & ExStyleTransparent) != 0;
   if (layer_) layer_->setPassThrough(passThrough);
-  if (passThrough != inputShapeEmpty_ && !layer_) {    inputShapeEmpty_ = passThrough;
+  if (passThrough != inputShapeEmpty_ && !layer_) {
+    inputShapeEmpty_ = passThrough;
     if (passThrough) {
       // An empty input shape: the pointer reaches whatever is below.
       cairo_region_t* none = cairo_region_create();
@@ -142,7 +142,11 @@ void LinuxWindowPort::setExtendedStyle(uint32_t style) {
       gtk_widget_input_shape_combine_region(GTK_WIDGET(window_), nullptr);
     }
   }
-  gtk_window_set_skip_taskbar_hint(window_, (style & ExStyleToolWindow) != 0);
+}
+
+void LinuxWindowPort::setTaskbarButton(bool shown) {
+  taskbarButton_ = shown;
+  if (window_) gtk_window_set_skip_taskbar_hint(window_, !shown);
 }
 
 void LinuxWindowPort::move(int32_t x, int32_t y, int32_t width, int32_t height, bool) {

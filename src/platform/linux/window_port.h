@@ -42,9 +42,9 @@ class LinuxWindowPort : public WindowPort {
   void noteMotion(const GdkEventMotion& event);
   void noteRelease();
 
-  void restack(ZOrder insertAfter) override;
-  uint32_t extendedStyle() override { return exStyle_; }
-  void setExtendedStyle(uint32_t style) override;
+  void setStacking(Stacking stacking) override;
+  void setClickThrough(bool on) override;
+  void setTaskbarButton(bool shown) override;
   Rect windowRect() override { return rect_; }
   void move(int32_t x, int32_t y, int32_t width, int32_t height, bool repaint) override;
   void show() override;
@@ -67,8 +67,8 @@ class LinuxWindowPort : public WindowPort {
 
   GtkWindow* window_ = nullptr;
   gulong configureHandler_ = 0;
-  uint32_t exStyle_ = 0;
-  ZOrder stacking_ = ZOrder::NoTopMost;
+  Stacking stacking_ = Stacking::Normal;
+  bool taskbarButton_ = true;
   bool rgba_ = false;
   bool inputShapeEmpty_ = false;
   Rect rect_{};

@@ -5,11 +5,11 @@ namespace tonalis::win32 {
 
 namespace {
 
-HWND insertAfterHandle(ZOrder z) {
-  switch (z) {
-    case ZOrder::TopMost: return HWND_TOPMOST;
-    case ZOrder::NoTopMost: return HWND_NOTOPMOST;
-    case ZOrder::Bottom: return HWND_BOTTOM;
+HWND insertAfterHandle(Stacking stacking) {
+  switch (stacking) {
+    case Stacking::Above: return HWND_TOPMOST;
+    case Stacking::Normal: return HWND_NOTOPMOST;
+    case Stacking::Below: return HWND_BOTTOM;
   }
   return HWND_NOTOPMOST;
 }
@@ -31,16 +31,18 @@ void holdPlaceAgainstLateAnswers(HWND hwnd, int32_t x, int32_t y, PutBack putBac
 
 }  // namespace
 
-void Win32WindowPort::restack(ZOrder insertAfter) {
-  SetWindowPos(hwnd_, insertAfterHandle(insertAfter), 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+void Win32WindowPort::setStacking(Stacking stacking) {
+  SetWindowPos(hwnd_, insertAfterHandle(stacking), 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
 }
 
-uint32_t Win32WindowPort::extendedStyle() {
-  return static_cast<uint32_t>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
+void Win32WindowPort::setClickThrough(bool on) {
+  LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_EXSTYLE) | WS_EX_LAYERED;
+  style = on ? style | WS_EX_TRANSPARENT : style & ~LONG_PTR(WS_EX_TRANSPARENT);
+  SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, style);
 }
 
-void Win32WindowPort::setExtendedStyle(uint32_t style) {
-  SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, static_cast<LONG_PTR>(style));
+void Win32WindowPort::setTaskbarButton(bool shown) {
+  SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, shown ? WS_EX_APPWINDOW : WS_EX_TOOLWINDOW);
 }
 
 Rect Win32WindowPort::windowRect() {

@@ -1,5 +1,6 @@
-// WindowPort on a real window handle. Each operation is the one user32 call named in
-// window_port.h; the handle is borrowed, never destroyed here.
+// WindowPort on a real window handle: stacking through SetWindowPos, click-through and the
+// taskbar button through the extended style bits. The handle is borrowed, never destroyed
+// here.
 #pragma once
 
 #include <windows.h>
@@ -14,9 +15,13 @@ class Win32WindowPort : public WindowPort {
   void attach(HWND hwnd) { hwnd_ = hwnd; }
   HWND hwnd() const { return hwnd_; }
 
-  void restack(ZOrder insertAfter) override;
-  uint32_t extendedStyle() override;
-  void setExtendedStyle(uint32_t style) override;
+  void setStacking(Stacking stacking) override;
+  // WS_EX_TRANSPARENT, with WS_EX_LAYERED (hit-testing passes through only a layered
+  // window); every other bit is kept.
+  void setClickThrough(bool on) override;
+  // Hidden: the whole extended style becomes WS_EX_TOOLWINDOW (the template's
+  // WS_EX_APPWINDOW would force a button); shown: WS_EX_APPWINDOW.
+  void setTaskbarButton(bool shown) override;
   Rect windowRect() override;
   void move(int32_t x, int32_t y, int32_t width, int32_t height, bool repaint) override;
   void show() override;
