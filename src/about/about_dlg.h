@@ -44,7 +44,7 @@ class CAboutDlg : public CDialog {
   static constexpr int ProgramId = 1006, AuthorId = 1002, VersionId = 1003, CreatedId = 1007,
                        ModifiedId = 1008, EmailId = 1004, MessengerId = 1005, PictureId = 1011,
                        LinkId = 1010;
-  static constexpr ColorRef LinkColor = 0xFF0000;  // blue
+  static constexpr Rgb LinkColor = 0x0000FF;  // blue
 
   CAboutDlg(DialogHost& host, Shell& shell, AboutInfo info = {});
 

@@ -24,8 +24,8 @@ namespace tonalis {
 // What a frame takes from the application's state.
 struct FrameState {
   const DisplayState& display;
-  ColorRef barColor = 0xFFFFFF;
-  ColorRef peakColor = 0x0000FF;
+  Rgb barColor = 0xFFFFFF;
+  Rgb peakColor = 0xFF0000;
   bool boardConnected = false;
   bool splash = false;         // the splash is up: the window buffer is shown as it is
   uint32_t delayMillis = 0;    // "画面延迟"

@@ -137,8 +137,8 @@ class CTonalisDlg : public CDialog {
   // ---- The central record ----
   int appIcon = AppIconId;        // icon resource; the backend holds the loaded icon
   AssetStore assets;
-  ColorRef barColor = 0xFFFFFF;
-  ColorRef peakColor = 0x0000FF;
+  Rgb barColor = 0xFFFFFF;
+  Rgb peakColor = 0xFF0000;
   std::atomic<bool> splashActive{true};
   std::thread workerThread;       // the StartupThread
   std::atomic<bool> running{true};

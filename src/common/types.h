@@ -25,10 +25,10 @@ inline constexpr int DesignWidth = 443;      // window-mode picture width in pix
 inline constexpr int WindowWidth = 443;      // drawing area (client) size in pixels
 inline constexpr int WindowHeight = 145;
 
-// Windows COLORREF layout: 0x00BBGGRR.
-using ColorRef = uint32_t;
-constexpr ColorRef rgb(uint8_t r, uint8_t g, uint8_t b) {
-  return uint32_t(r) | (uint32_t(g) << 8) | (uint32_t(b) << 16);
+// A colour as 0x00RRGGBB: the layout of a frame-buffer pixel.
+using Rgb = uint32_t;
+constexpr Rgb rgb(uint8_t r, uint8_t g, uint8_t b) {
+  return (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b);
 }
 
 struct Point {

@@ -96,7 +96,7 @@ struct AppEvent {
 // A static control is about to be drawn: a handler may give it another text colour.
 struct ControlColorRequest {
   int controlId = 0;
-  std::optional<ColorRef> textColor;
+  std::optional<Rgb> textColor;
 };
 // The pointer moved over the window: a handler picks the cursor shape.
 enum class CursorShape : uint8_t { Default, Hand };

@@ -28,20 +28,20 @@ Canvas::Canvas(PixelView view) noexcept : view_(view) {
   if (view_.pixels == nullptr || view_.width <= 0 || view_.height <= 0) view_ = PixelView{};
 }
 
-void Canvas::fillRect(const Rect& r, ColorRef color) noexcept {
+void Canvas::fillRect(const Rect& r, Rgb color) noexcept {
   const int32_t left = std::max(r.left, 0);
   const int32_t top = std::max(r.top, 0);
   const int32_t right = std::min(r.right, view_.width);
   const int32_t bottom = std::min(r.bottom, view_.height);
   if (left >= right || top >= bottom) return;
-  const uint32_t pixel = toPixel(color);
+  const uint32_t pixel = color;
   for (int32_t y = top; y < bottom; ++y) {
     uint32_t* row = view_.pixels + size_t(y) * size_t(view_.width);
     std::fill(row + left, row + right, pixel);
   }
 }
 
-void Canvas::line(Point from, Point to, ColorRef color) noexcept {
+void Canvas::line(Point from, Point to, Rgb color) noexcept {
   if (view_.pixels == nullptr) return;
   for (int64_t c : {int64_t(from.x), int64_t(from.y), int64_t(to.x), int64_t(to.y)}) {
     if (c < -CoordLimit || c > CoordLimit) return;
@@ -57,7 +57,7 @@ void Canvas::line(Point from, Point to, ColorRef color) noexcept {
   // Walk in major/minor terms: `len` major steps, the end point itself excluded.
   const int64_t majorLen = xMajor ? std::llabs(dx) : std::llabs(dy);
   const int64_t minorLen = xMajor ? std::llabs(dy) : std::llabs(dx);
-  const uint32_t pixel = toPixel(color);
+  const uint32_t pixel = color;
 
   // Both ends inside the view: every pixel between them is too (they stay in the box of
   // the ends), so the walk needs no clipping. This is the common case of a spectrum line.
@@ -141,7 +141,7 @@ void Canvas::line(Point from, Point to, ColorRef color) noexcept {
   }
 }
 
-void Canvas::polyline(std::span<const Point> points, ColorRef color) noexcept {
+void Canvas::polyline(std::span<const Point> points, Rgb color) noexcept {
   for (size_t i = 1; i < points.size(); ++i) line(points[i - 1], points[i], color);
 }
 

@@ -11,10 +11,6 @@
 
 namespace tonalis {
 
-// COLORREF (0x00BBGGRR) to a frame-buffer pixel (0x00RRGGBB).
-constexpr uint32_t toPixel(ColorRef c) {
-  return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
-}
 
 // Draws into memory it does not own. Every operation clips to the view; none allocates.
 // A view with a null pixel pointer or a non-positive size draws nothing.
@@ -26,16 +22,16 @@ class Canvas {
 
   // Solid fill of r (right and bottom exclusive), clipped. An empty or inverted
   // rectangle fills nothing, as FillRect does.
-  void fillRect(const Rect& r, ColorRef color) noexcept;
+  void fillRect(const Rect& r, Rgb color) noexcept;
 
   // One segment of a 1-pixel solid pen, as LineTo: `from` is drawn, `to` is not.
   // Pixels follow the GDI Bresenham rule including its tie-break per octant, so a
   // clipped segment lights exactly the pixels the unclipped one lights inside the view.
-  void line(Point from, Point to, ColorRef color) noexcept;
+  void line(Point from, Point to, Rgb color) noexcept;
 
   // MoveTo(points[0]) followed by LineTo for each further point: every vertex but the
   // last is drawn. Fewer than two points draw nothing.
-  void polyline(std::span<const Point> points, ColorRef color) noexcept;
+  void polyline(std::span<const Point> points, Rgb color) noexcept;
 
   // 1:1 copy of the whole image with its top-left corner at `at` (SRCCOPY), clipped.
   void drawImage(const Image& image, Point at) noexcept;

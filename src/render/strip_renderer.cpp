@@ -8,7 +8,7 @@ namespace tonalis {
 
 namespace {
 
-constexpr ColorRef Black = 0;
+constexpr Rgb Black = 0;
 constexpr int32_t FloorRow = CellRows;  // row 17, under the 17 level rows
 
 struct WaveformPlace {
@@ -27,7 +27,7 @@ WaveformPlace waveformPlace(const StripFrameInput& in) {
 }
 
 // `heights` are the drawn heights, min(value, 100), of the 429 bins.
-void drawWaveform(Canvas& canvas, const WaveformPlace& at, std::span<const int32_t> heights, ColorRef color) {
+void drawWaveform(Canvas& canvas, const WaveformPlace& at, std::span<const int32_t> heights, Rgb color) {
   if (at.n <= 0 || heights.empty()) return;
   // The line keeps one pixel per bin and 100 pixels of height at any screen size: the
   // 429 values simply repeat across the width.
@@ -82,11 +82,11 @@ struct BandGeometry {
 void drawBand(Canvas& canvas, const BandGeometry& g, const CellColors& colors, int b, int32_t shown,
               int32_t peak) {
   for (int32_t j = 0; j < CellRows; ++j) {
-    const std::optional<ColorRef> color = cellColor(g.style, j, shown, peak, colors);
+    const std::optional<Rgb> color = cellColor(g.style, j, shown, peak, colors);
     if (!color) break;
     canvas.fillRect(g.cell(b, j), *color);
   }
-  if (const std::optional<ColorRef> color = floorColor(g.style, shown, colors)) canvas.fillRect(g.floor(b), *color);
+  if (const std::optional<Rgb> color = floorColor(g.style, shown, colors)) canvas.fillRect(g.floor(b), *color);
 }
 
 void collectChanges(const StripPicture& before, const StripPicture& now, const WaveformPlace& wave,

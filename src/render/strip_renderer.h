@@ -20,9 +20,9 @@ struct StripFrameInput {
   DisplayMode displayMode = DisplayMode::FullScreen;  // FullScreen or Desktop
   int32_t fullScreenPosition = Center;  // Stretch (3) puts the Waveform line at stripTop
   int32_t spectrumStyle = Block;
-  ColorRef barColor = 0xFFFFFF;         // lit rows 2..16, the floor row, the Waveform line
-  ColorRef peakColor = 0x0000FF;        // lit rows 0 and 1
-  ColorRef unlitCellColor = 0;
+  Rgb barColor = 0xFFFFFF;         // lit rows 2..16, the floor row, the Waveform line
+  Rgb peakColor = 0xFF0000;        // lit rows 0 and 1
+  Rgb unlitCellColor = 0;
   int32_t screenWidth = 0;              // as stored (>= 400)
   int32_t screenHeight = 0;             // as stored, possibly replaced by the layout
   LayoutMetrics layout;

@@ -4,11 +4,11 @@ namespace tonalis {
 
 ThemeColors themeColors(int colorTheme) {
   switch (colorTheme) {
-    case Green: return {0x33CC66, 0x0066FF};
-    case Sky: return {0xEEC211, 0xF709F7};
-    case Purple: return {0xEE227A, 0x0066FF};
-    case Autumn: return {0x00FFFF, 0x0066FF};
-    default: return {0xFFFFFF, 0x0000FF};  // White, and every value outside 1..5
+    case Green: return {0x66CC33, 0xFF6600};
+    case Sky: return {0x11C2EE, 0xF709F7};
+    case Purple: return {0x7A22EE, 0xFF6600};
+    case Autumn: return {0xFFFF00, 0xFF6600};
+    default: return {0xFFFFFF, 0xFF0000};  // White, and every value outside 1..5
   }
 }
 

@@ -6,8 +6,8 @@
 namespace tonalis {
 
 struct ThemeColors {
-  ColorRef barColor;   // lit cells of rows 2..16, the floor row and the Waveform line
-  ColorRef peakColor;  // lit cells of rows 0 and 1 and the peak markers there
+  Rgb barColor;   // lit cells of rows 2..16, the floor row and the Waveform line
+  Rgb peakColor;  // lit cells of rows 0 and 1 and the peak markers there
 };
 
 // White, Green, Sky, Purple or Autumn (1..5); any other value, such as one from a

@@ -8,7 +8,7 @@ namespace tonalis {
 
 namespace {
 
-constexpr ColorRef Black = 0;
+constexpr Rgb Black = 0;
 constexpr int32_t CellWidth = 15;
 constexpr int32_t CellHeight = 4;
 constexpr int32_t LineBaseY = 106;
@@ -34,7 +34,7 @@ Rect cellBounds(int32_t style, int b, int32_t j) {
 
 void drawBandCells(Canvas& canvas, int b, int32_t shown, int32_t peak, int32_t style, const CellColors& colors) {
   for (int32_t j = 0; j < CellRows; ++j) {
-    const std::optional<ColorRef> color = cellColor(style, j, shown, peak, colors);
+    const std::optional<Rgb> color = cellColor(style, j, shown, peak, colors);
     if (!color) return;  // Waveform and unknown styles draw no cells
     const Rect r = cellBounds(style, b, j);
     if (style == Dots) {
@@ -49,7 +49,7 @@ void drawBandCells(Canvas& canvas, int b, int32_t shown, int32_t peak, int32_t s
 // Line y of a spectrum value: 100 pixels of height above the base line.
 int32_t lineY(int32_t value) { return LineBaseY - std::min(value, 100); }
 
-void drawWaveform(Canvas& canvas, std::span<const int32_t> line, ColorRef color) {
+void drawWaveform(Canvas& canvas, std::span<const int32_t> line, Rgb color) {
   // Starts with a step up from the baseline at (7, 106) to the first point.
   Point prev{WindowBandX0, LineBaseY};
   const size_t n = std::min<size_t>(line.size(), SpectrumLineLength);

@@ -48,9 +48,9 @@ struct WindowAssets {
 // Values the frame reads from the main window's state.
 struct WindowFrameInput {
   int32_t spectrumStyle = Block;     // SpectrumStyle; other values draw no cells
-  ColorRef barColor = 0xFFFFFF;      // lit cells in rows 2..16, the Waveform line
-  ColorRef peakColor = 0x0000FF;     // lit cells in rows 0 and 1, peak markers there
-  ColorRef unlitCellColor = 0;       // cells above the level (Block, TopBlock, Floating)
+  Rgb barColor = 0xFFFFFF;      // lit cells in rows 2..16, the Waveform line
+  Rgb peakColor = 0xFF0000;     // lit cells in rows 0 and 1, peak markers there
+  Rgb unlitCellColor = 0;       // cells above the level (Block, TopBlock, Floating)
   int32_t transparencyMode = Opaque; // Minimal (6) draws the spectrum only
   int32_t clickThrough = 0;          // non-zero: click-through "on" image
   int32_t topMost = 0;               // exactly 1: keep-on-top "on" image

@@ -9,15 +9,15 @@
 
 namespace tonalis {
 
-inline constexpr ColorRef UnlitCellGrey = 0x1E1E1E;   // cells above the level, drawn
-inline constexpr ColorRef UnlitCellBlack = 0x000000;  // cells above the level, keyed out
+inline constexpr Rgb UnlitCellGrey = 0x1E1E1E;   // cells above the level, drawn
+inline constexpr Rgb UnlitCellBlack = 0x000000;  // cells above the level, keyed out
 
 // The settings as they are live (clickThrough is the one in force now), and the rest of
 // the display's state.
 struct DisplayState : Settings {
   DisplayMode displayMode = DisplayMode::Window;   // never persisted; Window at start
   int32_t savedClickThrough = 0;  // clickThrough when Window mode was last left
-  ColorRef unlitCellColor = UnlitCellGrey;
+  Rgb unlitCellColor = UnlitCellGrey;
   uint8_t constantAlpha = 255;    // source constant alpha of the presentation
 
   friend bool operator==(const DisplayState&, const DisplayState&) = default;

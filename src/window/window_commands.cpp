@@ -61,7 +61,7 @@ namespace {
 // FullScreen and Desktop: both leave Window mode the same way (saving its placement) and
 // differ only in stacking, click-through and how unlit cells look.
 void enterStripMode(DisplayState& state, WindowPort& window, bool splashActive, DisplayMode mode,
-                    Stacking stacking, int32_t clickThrough, ColorRef unlitCellColor) {
+                    Stacking stacking, int32_t clickThrough, Rgb unlitCellColor) {
   if (splashActive || state.displayMode == mode) return;
   if (state.displayMode == DisplayMode::Window) saveWindowModePlacement(state, window);
   window.setStacking(stacking);

@@ -35,7 +35,7 @@ TEST_F(AboutFixture, OnlyTheLinkIsBlue) {
   // Every static control keeps the system's colours (handled); the link's text is blue.
   Event link = ControlColorRequest{CAboutDlg::LinkId, std::nullopt};
   EXPECT_TRUE(about.dispatch(link));
-  EXPECT_EQ(std::get<ControlColorRequest>(link).textColor, std::optional<ColorRef>(0xFF0000));
+  EXPECT_EQ(std::get<ControlColorRequest>(link).textColor, std::optional<Rgb>(0x0000FF));
   Event other = ControlColorRequest{CAboutDlg::ProgramId, std::nullopt};
   EXPECT_TRUE(about.dispatch(other));
   EXPECT_EQ(std::get<ControlColorRequest>(other).textColor, std::nullopt);

@@ -30,7 +30,7 @@ struct PipelineRig {
     display.unlitCellColor = 0x1E1E1E;
     frames.start(assets, screen, display.fullScreenPosition);
   }
-  void run(uint32_t delay = 0) { frames.run({display, 0xFFFFFF, 0x0000FF, false, false, delay}, ring); }
+  void run(uint32_t delay = 0) { frames.run({display, 0xFFFFFF, 0xFF0000, false, false, delay}, ring); }
   // Writes `blocks` of a loud 1 kHz tone into the ring.
   void tone(int blocks) {
     std::array<float, BlockSamples> block;

@@ -43,7 +43,7 @@ class FakeDialogHost : public DialogHost {
   intptr_t result = 0;
   int defaultCalls = 0;                       // events left to the system
   std::optional<CursorShape> cursor;          // the shape last chosen on a CursorRequest
-  std::optional<ColorRef> lastTextColor;      // the text colour of the last ControlColorRequest
+  std::optional<Rgb> lastTextColor;      // the text colour of the last ControlColorRequest
 
   intptr_t runModal(CDialog& dialog) override;  // begin, then pump
   // The two halves of runModal, for tests that look at the dialog between messages:

@@ -24,10 +24,12 @@ std::set<std::pair<int, int>> litPixels(const Frame& f) {
   return out;
 }
 
-TEST(CanvasColour, ColorRefBecomesRgbPixel) {
-  EXPECT_EQ(toPixel(0x0000FF), 0xFF0000u);   // COLORREF red
-  EXPECT_EQ(toPixel(0xEEC211), 0x11C2EEu);   // sky blue theme
-  EXPECT_EQ(toPixel(rgb(1, 2, 3)), 0x010203u);
+TEST(CanvasColour, AColourIsThePixelItDraws) {
+  EXPECT_EQ(rgb(1, 2, 3), 0x010203u);
+  Frame f(2, 1, 0);
+  Canvas(f.view()).fillRect({0, 0, 1, 1}, rgb(0xFF, 0, 0));
+  EXPECT_EQ(f.at(0, 0), 0xFF0000u) << "red";
+  EXPECT_EQ(f.at(1, 0), 0u);
 }
 
 TEST(CanvasFill, RectanglesAreRightBottomExclusiveAndClipped) {
@@ -45,7 +47,7 @@ TEST(CanvasFill, RectanglesAreRightBottomExclusiveAndClipped) {
   };
   for (const Case& c : cases) {
     Frame f(5, 5, Mark);
-    Canvas(f.view()).fillRect(c.r, 0x0000FF);
+    Canvas(f.view()).fillRect(c.r, 0xFF0000);
     EXPECT_EQ(litPixels(f), c.lit) << c.r.left << "," << c.r.top << "," << c.r.right << "," << c.r.bottom;
     for (auto [x, y] : c.lit) EXPECT_EQ(f.at(x, y), 0xFF0000u);
   }
@@ -122,8 +124,7 @@ TEST(CanvasLine, ClippingKeepsTheUnclippedPixels) {
       for (int x = 0; x < small.width; ++x)
         ASSERT_EQ(small.at(x, y), large.at(x + Off, y + Off))
             << "(" << a.x << "," << a.y << ")-(" << b.x << "," << b.y << ") at " << x << "," << y;
-    Canvas(large.view()).line(la, lb, 0x563412);  // erase exactly what was drawn (Mark)
-    static_assert(toPixel(0x563412) == Mark);
+    Canvas(large.view()).line(la, lb, Mark);  // erase exactly what was drawn
   }
 }
 

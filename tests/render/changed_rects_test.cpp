@@ -33,7 +33,7 @@ struct WindowRig {
   explicit WindowRig(int32_t style) {
     in.spectrumStyle = style;
     in.barColor = 0x00FF00;
-    in.peakColor = 0x0000FF;
+    in.peakColor = 0xFF0000;
     in.unlitCellColor = 0x1E1E1E;
   }
   void render() {
@@ -57,7 +57,7 @@ struct StripRig {
     in.displayMode = mode;
     in.spectrumStyle = style;
     in.barColor = 0x00FF00;
-    in.peakColor = 0x0000FF;
+    in.peakColor = 0xFF0000;
     in.unlitCellColor = mode == DisplayMode::Desktop ? 0 : 0x1E1E1E;
     in.screenWidth = w;
     in.screenHeight = h;

@@ -105,8 +105,8 @@ TEST(GoldenWindow, OneFramePerStyle) {
     uint8_t clock = 0;
     WindowFrameInput in;
     in.spectrumStyle = style;
-    in.barColor = 0x33CC66;   // Green theme
-    in.peakColor = 0x0066FF;
+    in.barColor = 0x66CC33;   // Green theme
+    in.peakColor = 0xFF6600;
     in.unlitCellColor = 0x1E1E1E;
     in.clickThrough = style % 2;
     in.topMost = 1;
@@ -127,7 +127,7 @@ TEST(GoldenStrip, OneFramePerStyleOnTheSmallestScreen) {
       in.displayMode = mode;
       in.fullScreenPosition = Center;
       in.spectrumStyle = style;
-      in.barColor = 0xEEC211;  // Sky theme
+      in.barColor = 0x11C2EE;  // Sky theme
       in.peakColor = 0xF709F7;
       in.unlitCellColor = 0x1E1E1E;
       in.screenWidth = 400;

@@ -13,12 +13,12 @@ namespace {
 
 using test::Frame;
 
-constexpr ColorRef BarRef = 0x00FF00;
-constexpr ColorRef PeakRef = 0x0000FF;
-constexpr ColorRef UnlitRef = 0x1E1E1E;
-constexpr uint32_t BarPx = toPixel(BarRef);
-constexpr uint32_t PeakPx = toPixel(PeakRef);
-constexpr uint32_t UnlitPx = toPixel(UnlitRef);
+constexpr Rgb BarRef = 0x00FF00;
+constexpr Rgb PeakRef = 0xFF0000;
+constexpr Rgb UnlitRef = 0x1E1E1E;
+constexpr uint32_t BarPx = BarRef;
+constexpr uint32_t PeakPx = PeakRef;
+constexpr uint32_t UnlitPx = UnlitRef;
 constexpr uint32_t Black = 0;
 constexpr uint32_t Mark = 0x777777;
 

@@ -8,14 +8,14 @@ namespace {
 TEST(ThemeColors, EachThemeAndTheWhiteFallback) {
   struct Case {
     int theme;
-    ColorRef bar, peak;
+    Rgb bar, peak;
   };
   const Case cases[] = {
-      {White, 0xFFFFFF, 0x0000FF},  {Green, 0x33CC66, 0x0066FF},  {Sky, 0xEEC211, 0xF709F7},
-      {Purple, 0xEE227A, 0x0066FF}, {Autumn, 0x00FFFF, 0x0066FF},
+      {White, 0xFFFFFF, 0xFF0000},  {Green, 0x66CC33, 0xFF6600},  {Sky, 0x11C2EE, 0xF709F7},
+      {Purple, 0x7A22EE, 0xFF6600}, {Autumn, 0xFFFF00, 0xFF6600},
       // Values a hand-edited settings file can hold fall back to White.
-      {0, 0xFFFFFF, 0x0000FF},      {6, 0xFFFFFF, 0x0000FF},      {-1, 0xFFFFFF, 0x0000FF},
-      {1 << 30, 0xFFFFFF, 0x0000FF},
+      {0, 0xFFFFFF, 0xFF0000},      {6, 0xFFFFFF, 0xFF0000},      {-1, 0xFFFFFF, 0xFF0000},
+      {1 << 30, 0xFFFFFF, 0xFF0000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.theme);

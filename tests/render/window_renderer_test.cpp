@@ -14,12 +14,12 @@ namespace {
 using test::Frame;
 using test::idPixel;
 
-constexpr ColorRef BarRef = 0x00FF00;    // green
-constexpr ColorRef PeakRef = 0x0000FF;   // red
-constexpr ColorRef UnlitRef = 0x1E1E1E;
-constexpr uint32_t BarPx = toPixel(BarRef);
-constexpr uint32_t PeakPx = toPixel(PeakRef);
-constexpr uint32_t UnlitPx = toPixel(UnlitRef);
+constexpr Rgb BarRef = 0x00FF00;    // green
+constexpr Rgb PeakRef = 0xFF0000;   // red
+constexpr Rgb UnlitRef = 0x1E1E1E;
+constexpr uint32_t BarPx = BarRef;
+constexpr uint32_t PeakPx = PeakRef;
+constexpr uint32_t UnlitPx = UnlitRef;
 constexpr uint32_t Black = 0;
 
 struct WindowRig {

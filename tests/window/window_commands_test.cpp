@@ -37,7 +37,7 @@ struct Fixture {
 
 struct TransparencyRow {
   int32_t mode;
-  ColorRef unlit;
+  Rgb unlit;
   uint8_t alpha;
 };
 

@@ -304,9 +304,9 @@ void LinuxDialogHost::askControlColors() {
   }
 }
 
-void LinuxDialogHost::setTextColor(GtkWidget* control, int controlId, ColorRef color) {
+void LinuxDialogHost::setTextColor(GtkWidget* control, int controlId, Rgb color) {
   char css[96];
-  const int r = int(color & 0xFF), g = int((color >> 8) & 0xFF), b = int((color >> 16) & 0xFF);
+  const int r = int((color >> 16) & 0xFF), g = int((color >> 8) & 0xFF), b = int(color & 0xFF);
   const std::string name = "control" + std::to_string(controlId);
   gtk_widget_set_name(control, name.c_str());
   g_snprintf(css, sizeof css, "#%s { color: #%02x%02x%02x; }", name.c_str(), r, g, b);

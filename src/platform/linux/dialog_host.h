@@ -76,7 +76,7 @@ class LinuxDialogHost : public DialogHost {
   void buildEmptyWindow();
   void connectEvents(GtkWidget* widget);
   void askControlColors();
-  void setTextColor(GtkWidget* control, int controlId, ColorRef color);
+  void setTextColor(GtkWidget* control, int controlId, Rgb color);
   void setCursor(CursorShape shape);
   void startTimer(uint32_t id, uint32_t periodMillis);
   void popupSystemMenu(const GdkEvent* event);

@@ -122,7 +122,10 @@ INT_PTR Win32DialogHost::deliver(Event& event, UINT message, WPARAM wParam, LPAR
   if (auto* request = std::get_if<ControlColorRequest>(&event)) {
     // The system's colours, then the handler's text colour on the same device context.
     const INT_PTR brush = DefWindowProcW(hwnd_, message, wParam, lParam);
-    if (request->textColor) SetTextColor(reinterpret_cast<HDC>(wParam), *request->textColor);
+    if (request->textColor) {
+      const Rgb c = *request->textColor;
+      SetTextColor(reinterpret_cast<HDC>(wParam), RGB((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF));
+    }
     return brush;
   } else if (auto* cursor = std::get_if<CursorRequest>(&event)) {
     if (cursor->shape == CursorShape::Hand) SetCursor(LoadCursorW(nullptr, IDC_HAND));
