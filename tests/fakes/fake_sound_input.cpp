@@ -170,9 +170,7 @@ uint32_t FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) 
   warmupLeft_ = e->warmupMillis;
   outstanding_ = false;
   ++opens_;
-  info.format = e->format;
-  info.endpointName = e->name;
-  info.loopback = loopback;
+  describe(*e, loopback, info);
   return SoundOk;
 }
 
@@ -183,11 +181,14 @@ uint32_t FakeSoundInput::probe(const SoundSource& source, SoundStreamInfo& info)
   const FakeEndpoint* e = resolveLocked(source, loopback, result);
   log_.add("sound.probe " + (e ? e->id : std::string("-")));
   if (e == nullptr) return result;
-  if (e->openResult != SoundOk) return e->openResult;
-  info.format = e->format;
-  info.endpointName = e->name;
+  if (e->openResult == SoundOk) describe(*e, loopback, info);
+  return e->openResult;
+}
+
+void FakeSoundInput::describe(const FakeEndpoint& e, bool loopback, SoundStreamInfo& info) {
+  info.format = e.format;
+  info.endpointName = e.name;
   info.loopback = loopback;
-  return SoundOk;
 }
 
 uint32_t FakeSoundInput::start() {

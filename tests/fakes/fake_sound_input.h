@@ -71,6 +71,7 @@ class FakeSoundInput : public SoundInput {
   // The endpoint `source` resolves to and whether it is a loopback; null and the result.
   const FakeEndpoint* resolveLocked(const SoundSource& source, bool& loopback, uint32_t& result) const;
   const FakeEndpoint* findLocked(const std::string& id) const;
+  static void describe(const FakeEndpoint& e, bool loopback, SoundStreamInfo& info);
 
   CallLog& log_;
   mutable std::mutex mutex_;

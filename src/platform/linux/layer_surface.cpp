@@ -145,15 +145,17 @@ void LayerSurface::setPassThrough(bool passThrough) {
 
 void LayerSurface::applyInputRegion() {
   // Both windows: the one not holding the content may hold it next.
-  for (GtkWindow* w : {toplevel_, layer_}) {
-    if (passThrough_) {
-      cairo_region_t* none = cairo_region_create();
-      gtk_widget_input_shape_combine_region(GTK_WIDGET(w), none);
-      cairo_region_destroy(none);
-    } else {
-      gtk_widget_input_shape_combine_region(GTK_WIDGET(w), nullptr);
-    }
+  for (GtkWindow* w : {toplevel_, layer_}) setInputPassThrough(w, passThrough_);
+}
+
+void setInputPassThrough(GtkWindow* window, bool passThrough) {
+  if (!passThrough) {
+    gtk_widget_input_shape_combine_region(GTK_WIDGET(window), nullptr);
+    return;
   }
+  cairo_region_t* none = cairo_region_create();
+  gtk_widget_input_shape_combine_region(GTK_WIDGET(window), none);
+  cairo_region_destroy(none);
 }
 
 void LayerSurface::show() { gtk_widget_show(GTK_WIDGET(current())); }

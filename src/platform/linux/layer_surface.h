@@ -22,6 +22,9 @@ std::vector<Rect> monitorRects(GdkDisplay* display);
 // Whether GDK's display is a Wayland display whose compositor has wlr-layer-shell.
 bool layerShellAvailable();
 
+// Pass-through: an empty input shape, so the pointer reaches whatever is below the window.
+void setInputPassThrough(GtkWindow* window, bool passThrough);
+
 // The place a mode gives the window, in the compositor's layout (logical pixels).
 enum class LayerRole {
   Toplevel,    // an ordinary window: placed and stacked by the compositor

@@ -133,14 +133,7 @@ void LinuxWindowPort::setClickThrough(bool passThrough) {
   if (layer_) layer_->setPassThrough(passThrough);
   if (passThrough != inputShapeEmpty_ && !layer_) {
     inputShapeEmpty_ = passThrough;
-    if (passThrough) {
-      // An empty input shape: the pointer reaches whatever is below.
-      cairo_region_t* none = cairo_region_create();
-      gtk_widget_input_shape_combine_region(GTK_WIDGET(window_), none);
-      cairo_region_destroy(none);
-    } else {
-      gtk_widget_input_shape_combine_region(GTK_WIDGET(window_), nullptr);
-    }
+    setInputPassThrough(window_, passThrough);
   }
 }
 
