@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/capture.h"
+#include "audio/source_status.h"
 #include "common/types.h"
 #include "platform/tray_port.h"
 #include "window/display_state.h"

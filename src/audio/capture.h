@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "audio/sample_ring.h"
+#include "audio/source_status.h"
 #include "audio/sound_converter.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
@@ -36,22 +37,6 @@ inline constexpr uint32_t CaptureMaxRetryMillis = 8000;  // a source there that 
 inline constexpr std::string_view NoSoundCardMessage = "电脑没有声卡";
 inline constexpr std::string_view OutOfMemoryMessage = "开辟内存失败";
 inline constexpr std::string_view DeviceInUseMessage = "其他程序正在使用声卡，请关闭其他程序";
-
-// Where capture stands.
-enum class SourceState : int32_t {
-  Starting = 0,   // nothing tried yet
-  Listening = 1,  // the chosen source is recording
-  Absent = 2,     // the chosen source is missing; the default input stands in until it returns
-  Lost = 3,       // nothing can be opened; silence, retrying
-};
-
-// What the worker reports to the UI thread (tray tip, menu).
-struct SourceStatus {
-  SourceState state = SourceState::Starting;
-  SoundSource chosen;
-  std::string endpointName;  // the endpoint recorded from ("" while Lost)
-  friend bool operator==(const SourceStatus&, const SourceStatus&) = default;
-};
 
 // The worker's private record: the converter and the stream bookkeeping.
 struct CaptureState;
