@@ -10,7 +10,7 @@ FramePipeline::FramePipeline(Presenter& presenter, Clock& clock) : presenter_(pr
 
 FramePipeline::~FramePipeline() { stop(); }
 
-void FramePipeline::start(const AssetStore& assets, Point screenSize, int32_t fullScreenPosition) {
+void FramePipeline::start(const AssetStore& assets, const Rect& monitor, int32_t fullScreenPosition) {
   windowAssets_ = WindowAssets::fromStore(assets);
   samples_ = std::make_unique<float[]>(AnalysisSize);
   delay_ = std::make_unique<FrameDelay>();
@@ -19,8 +19,9 @@ void FramePipeline::start(const AssetStore& assets, Point screenSize, int32_t fu
   boardClockMode_ = 0;
   frameMillis_ = 0;
   windowBuffer_ = presenter_.createBuffer(WindowWidth, WindowHeight);
-  screenWidth_ = std::max(screenSize.x, 400);
-  screenHeight_ = std::max(screenSize.y, 300);
+  monitor_ = monitor;
+  screenWidth_ = std::max(monitor.width(), 400);
+  screenHeight_ = std::max(monitor.height(), 300);
   screenBuffer_ = presenter_.createBuffer(screenWidth_, screenHeight_);
   layout_ = computeLayoutMetrics(screenWidth_, screenHeight_, fullScreenPosition);
 }
@@ -33,10 +34,11 @@ void FramePipeline::stop() {
   samples_.reset();
 }
 
-void FramePipeline::screenChanged(Point screenSize, int32_t fullScreenPosition) {
+void FramePipeline::screenChanged(const Rect& monitor, int32_t fullScreenPosition) {
   if (!started()) return;
-  const int32_t width = std::max(screenSize.x, 400);
-  const int32_t height = std::max(screenSize.y, 300);
+  monitor_ = monitor;
+  const int32_t width = std::max(monitor.width(), 400);
+  const int32_t height = std::max(monitor.height(), 300);
   if (width != screenWidth_ || height != screenHeight_) {
     screenWidth_ = width;
     screenHeight_ = height;
@@ -110,13 +112,13 @@ void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
   } else if (mode == DisplayMode::FullScreen) {
     // Opaque and topmost: an ordinary window, no layering.
     frame.source = screenBuffer_;
-    frame.destination = Point{0, 0};
+    frame.destination = Point{monitor_.left, monitor_.top};
     frame.size = {screenWidth_, screenHeight_};
     frame.surface = Surface::Opaque;
     frame.changed = stripRenderer_.changed.rects();
   } else {
     frame.source = screenBuffer_;
-    frame.destination = Point{0, layout_.stripTop};
+    frame.destination = Point{monitor_.left, monitor_.top + layout_.stripTop};
     frame.size = {screenWidth_, layout_.stripHeight};
     frame.surface = Surface::PaintedColorKey;
     frame.changed = stripRenderer_.changed.rects();

@@ -38,16 +38,25 @@ class FramePipeline {
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
-  // Start-up: the window's buffer, one the size of the screen (at least 400 x 300) and the
-  // strip's layout for it. `assets` must outlive the pipeline.
-  void start(const AssetStore& assets, Point screenSize, int32_t fullScreenPosition);
+  // Start-up: the window's buffer, one the size of the strip's monitor (at least 400 x 300)
+  // and the strip's layout for it. `monitor` is in virtual-screen pixels. `assets` must
+  // outlive the pipeline.
+  void start(const AssetStore& assets, const Rect& monitor, int32_t fullScreenPosition);
+  // A screen at the origin.
+  void start(const AssetStore& assets, Point screenSize, int32_t fullScreenPosition) {
+    start(assets, Rect{0, 0, screenSize.x, screenSize.y}, fullScreenPosition);
+  }
   bool started() const { return windowBuffer_.pixels != nullptr; }
   // Exit: the buffers go back to the presenter.
   void stop();
 
-  // The screen changed (or the full-screen position did): a new strip buffer when the size
-  // changed, and the layout again.
-  void screenChanged(Point screenSize, int32_t fullScreenPosition);
+  // The strip's monitor changed (another one, a new size, or the full-screen position): a
+  // new strip buffer when the size changed, and the layout again. FullScreen and Desktop
+  // frames are placed on `monitor` from the next frame on.
+  void screenChanged(const Rect& monitor, int32_t fullScreenPosition);
+  void screenChanged(Point screenSize, int32_t fullScreenPosition) {
+    screenChanged(Rect{0, 0, screenSize.x, screenSize.y}, fullScreenPosition);
+  }
 
   // Every tick of the frame timer: the mean interval of the last 20 ticks is what the
   // window's readout shows.
@@ -68,6 +77,8 @@ class FramePipeline {
   SpectrumFrame& spectrum() { return spectrum_; }  // tests set levels
   const LayoutMetrics& layout() const { return layout_; }
   Point screenSize() const { return {screenWidth_, screenHeight_}; }
+  // The strip's monitor as it was given (not raised to the minimum size).
+  const Rect& monitor() const { return monitor_; }
   PixelView screenBuffer() const { return screenBuffer_; }
   PixelView windowBuffer() const { return windowBuffer_; }
   uint32_t frameMillis() const { return frameMillis_; }
@@ -80,6 +91,7 @@ class FramePipeline {
   PixelView screenBuffer_;
   int32_t screenWidth_ = 0;
   int32_t screenHeight_ = 0;
+  Rect monitor_;
   LayoutMetrics layout_;
   SpectrumAnalyzer analyzer_;
   std::unique_ptr<float[]> samples_;          // the 2048 gathered samples

@@ -27,6 +27,10 @@ struct SettingsLimits {
   int32_t screenHeight = 0;
 };
 
+// Limits that let through every coordinate but the extremes of 32 bits, for a reader whose
+// caller checks the saved position against the monitors itself.
+inline constexpr SettingsLimits AnyPosition{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+
 // One line of the file. Fixed fields accept min..max inclusive; a coordinate is valid
 // when greater than -(window size) and less than (screen size - 1).
 struct SettingsField {

@@ -2,9 +2,14 @@
 
 namespace tonalis {
 
-StoredSettings SettingsKeeper::load(const SettingsLimits& limits) {
+StoredSettings SettingsKeeper::load(const SettingsLimits& limits, const std::function<Point(Point)>& place) {
   const SettingsReadResult read = loadSettingsFile(files_, limits);
-  const StoredSettings stored{read.settings, read.source, read.delayMillis};
+  StoredSettings stored{read.settings, read.source, read.delayMillis};
+  if (place) {
+    const Point at = place({stored.settings.savedX, stored.settings.savedY});
+    stored.settings.savedX = at.x;
+    stored.settings.savedY = at.y;
+  }
   loaded_ = true;
   // A file held by another program, refused or damaged on the disk may still hold the
   // user's settings: this run keeps the defaults to itself rather than replace it.

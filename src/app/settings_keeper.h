@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -37,7 +38,10 @@ class SettingsKeeper {
   explicit SettingsKeeper(FileStore& files) : files_(files) {}
 
   // Reads the file. Missing, damaged or unreadable: the defaults (see SettingsReadResult).
-  StoredSettings load(const SettingsLimits& limits);
+  // `place`, when given, takes the saved window position and returns where the window
+  // goes; that is taken as what the file holds, so a position moved back onto a monitor
+  // does not rewrite the file by itself.
+  StoredSettings load(const SettingsLimits& limits, const std::function<Point(Point)>& place = {});
 
   // Writes `now` when it differs from what the file holds, or whatever it holds when
   // `always`. Nothing before load() and nothing over a file that could not be read: true

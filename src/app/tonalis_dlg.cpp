@@ -10,6 +10,7 @@
 #include "render/canvas.h"
 #include "render/strip_renderer.h"
 #include "render/theme.h"
+#include "window/monitors.h"
 #include "window/window_commands.h"
 
 namespace tonalis {
@@ -103,8 +104,11 @@ bool CTonalisDlg::onInitDialog() {
 
   // The source decides whether a missing recording device may stop the start, so the file
   // is read before anything else is set up; read once, so the start sees one version of it.
-  const Point screenForSettings = ports_.host.screenSize();
-  const StoredSettings stored = settings_.load({WindowWidth, WindowHeight, screenForSettings.x, screenForSettings.y});
+  // A saved position is checked against every monitor, not the file's screen limits: a
+  // window left on a secondary monitor comes back there.
+  const std::vector<Monitor> monitors = ports_.host.monitors();
+  const StoredSettings stored = settings_.load(
+      AnyPosition, [&](Point saved) { return placeSavedWindow(monitors, saved, windowSize()); });
   if (prepareCapture(capture, ports_.sound, ports_.shell, stored.source)) {
     // The message has been shown; the program ends without a trace in the tray.
     tray_.removeIcon();
@@ -116,7 +120,8 @@ bool CTonalisDlg::onInitDialog() {
   loadSettings(stored);
 
   capture.ring.clear();
-  frames_.start(assets, ports_.host.screenSize(), display.fullScreenPosition);
+  // The strip starts on the primary monitor; entering its mode moves it to the window's.
+  frames_.start(assets, primaryMonitor(monitors).area, display.fullScreenPosition);
 
   // The splash is never faded: the saved alpha returns when it ends.
   display.constantAlpha = 255;
@@ -221,16 +226,20 @@ void CTonalisDlg::applyColorTheme(int32_t theme) {
 
 void CTonalisDlg::onDisplayChange() {
   if (closing_ || !frames_.started()) return;  // not started, or going
-  frames_.screenChanged(ports_.host.screenSize(), display.fullScreenPosition);
-  keepWindowOnScreen();
+  const std::vector<Monitor> monitors = ports_.host.monitors();
+  if (monitors.empty()) return;  // between a monitor leaving and another coming: wait for the next change
+  // The strip stays on its monitor while that one is there, and goes to the primary one
+  // when it is gone.
+  frames_.screenChanged(monitorAfterChange(monitors, frames_.monitor()).area, display.fullScreenPosition);
+  keepWindowOnScreen(monitors);
 }
 
-void CTonalisDlg::keepWindowOnScreen() {
+void CTonalisDlg::keepWindowOnScreen(std::span<const Monitor> monitors) {
   // Back onto the primary screen, whole where it fits, when no monitor shows any of it.
-  const Point screen = frames_.screenSize();
+  const Rect screen = primaryMonitor(monitors).area;
   const auto onScreen = [&](int32_t x, int32_t y) {
-    return Point{std::clamp(x, 0, std::max(0, screen.x - WindowWidth)),
-                 std::clamp(y, 0, std::max(0, screen.y - WindowHeight))};
+    return Point{std::clamp(x, screen.left, std::max(screen.left, screen.right - WindowWidth)),
+                 std::clamp(y, screen.top, std::max(screen.top, screen.bottom - WindowHeight))};
   };
   if (display.displayMode == DisplayMode::Window) {
     const Rect rect = ports_.window.windowRect();
@@ -332,7 +341,7 @@ void CTonalisDlg::onSecondInstance() {
     keepDesktopAtBottom();
     return;
   }
-  keepWindowOnScreen();
+  keepWindowOnScreen(ports_.host.monitors());
   ports_.window.setForeground();
 }
 
@@ -357,7 +366,9 @@ bool CTonalisDlg::onPointerRelease(const PointerRelease& release) {
 bool CTonalisDlg::onPointerDoubleClick(const PointerDoubleClick& click) {
   if (click.button != MouseButton::Left) return false;
   releaseOnWindow(windowDrag_);
+  const DisplayMode before = display.displayMode;
   onWindowDoubleClick(display, ports_.window, splashActive, windowSize(), ports_.clock);
+  stripFollowsWindow(before);
   return false;
 }
 
@@ -365,9 +376,25 @@ void CTonalisDlg::onWindowModeCommand() {
   enterWindowMode(display, ports_.window, splashActive, windowSize(), ports_.clock);
 }
 
-void CTonalisDlg::onDesktopModeCommand() { enterDesktopMode(display, ports_.window, splashActive); }
+void CTonalisDlg::onDesktopModeCommand() {
+  const DisplayMode before = display.displayMode;
+  enterDesktopMode(display, ports_.window, splashActive);
+  stripFollowsWindow(before);
+}
 
-void CTonalisDlg::onFullScreenModeCommand() { enterFullScreenMode(display, ports_.window, splashActive); }
+void CTonalisDlg::onFullScreenModeCommand() {
+  const DisplayMode before = display.displayMode;
+  enterFullScreenMode(display, ports_.window, splashActive);
+  stripFollowsWindow(before);
+}
+
+void CTonalisDlg::stripFollowsWindow(DisplayMode before) {
+  // Only on leaving Window mode: between FullScreen and Desktop the strip stays where it is.
+  if (before != DisplayMode::Window || display.displayMode == DisplayMode::Window) return;
+  const std::vector<Monitor> monitors = ports_.host.monitors();
+  if (monitors.empty()) return;
+  frames_.screenChanged(monitorFor(monitors, ports_.window.windowRect()).area, display.fullScreenPosition);
+}
 
 void CTonalisDlg::onTopMostCommand() { toggleTopMost(display, ports_.window); }
 
@@ -389,7 +416,7 @@ void CTonalisDlg::onThemeCommand(const Command& command) {
 
 void CTonalisDlg::onPositionCommand(const Command& command) {
   display.fullScreenPosition = valueForCommand(FullScreenPositionCommands, FirstFullScreenPosition, command.id);
-  frames_.screenChanged(frames_.screenSize(), display.fullScreenPosition);
+  frames_.screenChanged(frames_.monitor(), display.fullScreenPosition);
 }
 
 // ---------------------------------------------------------------- board, about

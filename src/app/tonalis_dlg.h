@@ -162,7 +162,10 @@ class CTonalisDlg : public CDialog {
   void ensureTrayIcon();
   void startTimers();
   void keepDesktopAtBottom();
-  void keepWindowOnScreen();
+  void keepWindowOnScreen(std::span<const Monitor> monitors);
+  // After a mode command: a strip mode entered from Window mode goes to the monitor the
+  // window is on.
+  void stripFollowsWindow(DisplayMode before);
   void shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis);
   void applyColorTheme(int32_t theme);
   void updateSourceTip();

@@ -45,6 +45,17 @@ struct Rect {
   friend bool operator==(const Rect&, const Rect&) = default;
 };
 
+// One monitor in virtual-screen pixels (the primary monitor's top-left is 0, 0 on Windows;
+// anywhere on X11). The work area is what taskbars and panels leave free. `scale` is the
+// system's scale for the monitor, 1.0 where it says none.
+struct Monitor {
+  Rect area;
+  Rect workArea;
+  bool primary = false;
+  double scale = 1.0;
+  friend bool operator==(const Monitor&, const Monitor&) = default;
+};
+
 using BandLevels = std::array<int32_t, BandCount>;   // levels truncated toward zero
 using BoardLevels = std::array<uint8_t, BandCount>;   // shown heights 0..17
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "common/types.h"
 #include "framework/events.h"
@@ -96,7 +97,9 @@ class DialogHost {
   virtual void setIcon(int iconId) = 0;     // big, then small icon; also the icon dragged
   virtual bool isIconic() = 0;
   virtual void paintIconic(int iconId) = 0;  // erase the icon background, draw the icon centred
-  virtual Point screenSize() = 0;            // primary screen, as reported
+  // The monitors as the system reports them now, the primary one among them; never
+  // cached, the list changes with a display change.
+  virtual std::vector<Monitor> monitors() = 0;
 
   // Controls and the cursor (the About dialog's needs).
   virtual void setControlText(int controlId, std::string_view utf8Text) = 0;

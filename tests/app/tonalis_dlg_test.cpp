@@ -692,6 +692,139 @@ TEST_F(MainWindow, ADisplayChangeResizesTheStripAndKeepsTheWindowVisible) {
   closeWith(CloseRequest{});
 }
 
+// ---- Several monitors ------------------------------------------------------------
+
+// The primary monitor on the left with a 40-pixel taskbar at its bottom; a larger one on
+// its right, 200 pixels higher.
+const std::vector<Monitor> TwoMonitors{
+    {{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, true, 1.0},
+    {{1920, -200, 4480, 1240}, {1920, -200, 4480, 1240}, false, 1.0},
+};
+
+// The host and the window see the same monitors.
+void useMonitors(fakes::FakeDialogHost& host, FakeWindow& window, const std::vector<Monitor>& monitors) {
+  host.displays = monitors;
+  window.screens.clear();
+  for (const Monitor& m : monitors) window.screens.push_back(m.area);
+}
+
+// A saved position is kept where at least 32 x 32 pixels of the window lie on a monitor's
+// work area, else the window starts at (50, 50) on the primary monitor.
+struct SavedPositionCase {
+  const char* name;
+  Point saved;
+  bool kept;
+};
+
+struct SavedPositionOnTwoMonitors : MainWindow, ::testing::WithParamInterface<SavedPositionCase> {};
+
+TEST_P(SavedPositionOnTwoMonitors, IsKeptWhereEnoughOfTheWindowShows) {
+  const SavedPositionCase& c = GetParam();
+  useMonitors(host, window, TwoMonitors);
+  Settings saved;
+  saved.savedX = c.saved.x;
+  saved.savedY = c.saved.y;
+  files.files["tonalis.ini"] = writeSettings(saved);
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });  // past the splash: saves may happen
+  const Point expected = c.kept ? c.saved : Point{50, 50};
+  EXPECT_EQ((Point{window.rect.left, window.rect.top}), expected);
+  EXPECT_EQ(window.rect.width(), WindowWidth);
+  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  EXPECT_EQ(log.count("files.replace"), 0) << "a moved-back position alone does not rewrite the file";
+  closeWith(CloseRequest{});
+  const Settings written = readSettings(files.files["tonalis.ini"], AnyPosition).settings;
+  EXPECT_EQ((Point{written.savedX, written.savedY}), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MainWindow, SavedPositionOnTwoMonitors,
+    ::testing::Values(SavedPositionCase{"OnThePrimary", {300, 200}, true},
+                      SavedPositionCase{"OnTheRightMonitorAboveThePrimarysTop", {3000, -150}, true},
+                      SavedPositionCase{"Exactly32x32InThePrimarysLowerLeft", {-411, 1008}, true},
+                      SavedPositionCase{"Only31WideThere", {-412, 1008}, false},
+                      SavedPositionCase{"Only31RowsAboveTheTaskbar", {100, 1009}, false},
+                      SavedPositionCase{"Exactly32x32InTheRightMonitorsUpperRight", {4448, -313}, true},
+                      SavedPositionCase{"Only31RowsThere", {4448, -314}, false},
+                      SavedPositionCase{"AboveThePrimaryBesideTheRightMonitor", {100, -300}, false},
+                      SavedPositionCase{"PastTheRightMonitor", {5000, 0}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// FullScreen and Desktop: the strip covers the monitor the window is on, at that monitor's
+// size and layout, placed in virtual-screen pixels.
+TEST_F(MainWindow, TheStripCoversTheMonitorTheWindowIsOn) {
+  useMonitors(host, window, TwoMonitors);
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  const Rect right = TwoMonitors[1].area;
+  const auto lastFrame = [&] {
+    presenter.presentations.clear();
+    dlg.runFrame();
+    return presenter.presentations.at(0);
+  };
+
+  window.move(3000, 300, 443, 145, false);  // mostly on the right monitor
+  host.deliver(Command{CmdFullScreenMode});
+  EXPECT_EQ(dlg.frames().monitor(), right);
+  EXPECT_EQ(dlg.frames().screenBuffer().width, 2560);
+  EXPECT_EQ(dlg.frames().screenBuffer().height, 1440);
+  EXPECT_EQ(dlg.frames().layout(), computeLayoutMetrics(2560, 1440, dlg.display.fullScreenPosition));
+  auto frame = lastFrame();
+  EXPECT_EQ(frame.destination, (Point{1920, -200}));
+  EXPECT_EQ(frame.size, (Point{2560, 1440}));
+
+  // Between the strip modes the strip stays where it is.
+  host.deliver(Command{CmdDesktopMode});
+  const LayoutMetrics& m = dlg.frames().layout();
+  frame = lastFrame();
+  EXPECT_EQ(frame.destination, (Point{1920, -200 + m.stripTop}));
+  EXPECT_EQ(frame.size, (Point{2560, m.stripHeight}));
+
+  // Back in Window mode at its place, then over to the primary: the strip follows.
+  host.deliver(Command{CmdWindowMode});
+  EXPECT_EQ((Point{window.rect.left, window.rect.top}), (Point{3000, 300}));
+  window.move(1600, 500, 443, 145, false);  // more of it on the primary than on the right
+  host.deliver(Command{CmdDesktopMode});
+  EXPECT_EQ(dlg.frames().monitor(), TwoMonitors[0].area);
+  EXPECT_EQ(dlg.frames().layout(), computeLayoutMetrics(1920, 1080, dlg.display.fullScreenPosition));
+  frame = lastFrame();
+  EXPECT_EQ(frame.destination, (Point{0, dlg.frames().layout().stripTop}));
+  EXPECT_EQ(presenter.liveBuffers(), 2) << "one window buffer, one strip buffer";
+  host.deliver(Command{CmdWindowMode});
+  closeWith(CloseRequest{});
+}
+
+// A display change keeps the strip on its monitor while that one is there (at its new size),
+// and sends it to the primary monitor when it goes.
+TEST_F(MainWindow, AStripWhoseMonitorGoesMovesToThePrimary) {
+  useMonitors(host, window, TwoMonitors);
+  CTonalisDlg dlg(ports());
+  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  window.move(3000, 300, 443, 145, false);
+  host.deliver(Command{CmdFullScreenMode});
+  ASSERT_EQ(dlg.frames().monitor(), TwoMonitors[1].area);
+
+  std::vector<Monitor> smaller = TwoMonitors;
+  smaller[1].area = smaller[1].workArea = Rect{1920, -200, 3200, 520};  // 1280 x 720 now
+  useMonitors(host, window, smaller);
+  host.deliver(DisplayChange{});
+  EXPECT_EQ(dlg.frames().monitor(), (Rect{1920, -200, 3200, 520}));
+  EXPECT_EQ(dlg.frames().layout(), computeLayoutMetrics(1280, 720, dlg.display.fullScreenPosition));
+
+  useMonitors(host, window, {TwoMonitors[0]});
+  host.deliver(DisplayChange{});
+  EXPECT_EQ(dlg.frames().monitor(), TwoMonitors[0].area);
+  EXPECT_EQ(dlg.frames().screenBuffer().width, 1920);
+  EXPECT_EQ(dlg.frames().screenBuffer().height, 1080);
+  presenter.presentations.clear();
+  dlg.runFrame();
+  ASSERT_EQ(presenter.presentations.size(), 1u);
+  EXPECT_EQ(presenter.presentations[0].destination, (Point{0, 0}));
+  EXPECT_EQ(presenter.presentations[0].size, (Point{1920, 1080}));
+  host.deliver(Command{CmdWindowMode});
+  closeWith(CloseRequest{});
+}
+
 TEST_F(MainWindow, ASecondStartShowsTheFirstAndEndsAtOnce) {
   instance.othersRunning = true;
   CTonalisApp second(ports());

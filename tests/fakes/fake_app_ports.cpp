@@ -128,6 +128,12 @@ void FakeDialogHost::setIcon(int iconId) { log_.add("host.setIcon " + std::to_st
 
 void FakeDialogHost::paintIconic(int iconId) { log_.add("host.paintIconic " + std::to_string(iconId)); }
 
+std::vector<Monitor> FakeDialogHost::monitors() {
+  if (!displays.empty()) return displays;
+  const Rect whole{0, 0, screen.x, screen.y};
+  return {Monitor{whole, whole, true, 1.0}};
+}
+
 std::unique_ptr<DialogHost> FakeDialogHost::createDialogHost() {
   log_.add("host.createDialogHost");
   auto child = std::make_unique<FakeDialogHost>(log_);

@@ -38,6 +38,8 @@ class FakeDialogHost : public DialogHost {
   std::map<uint32_t, uint32_t> timers;        // live timers: id -> period
   std::set<uint32_t> refuseTimers;            // setTimer for these ids fails
   Point screen{1920, 1080};
+  // The monitors; empty: one primary monitor of `screen` size at the origin, all of it work area.
+  std::vector<Monitor> displays;
   bool iconic = false;
   bool ended = false;
   intptr_t result = 0;
@@ -61,7 +63,7 @@ class FakeDialogHost : public DialogHost {
   void setIcon(int iconId) override;
   bool isIconic() override { return iconic; }
   void paintIconic(int iconId) override;
-  Point screenSize() override { return screen; }
+  std::vector<Monitor> monitors() override;
   std::map<int, std::string> controlTexts;
   std::map<int, Rect> controlRects;
   Point cursorAt{0, 0};

@@ -71,6 +71,19 @@ TEST(DialogHostLoop, RunsTimersAndEventsFromOtherThreadsUntilTheDialogEnds) {
   EXPECT_EQ(host.window(), nullptr) << "the window goes with the dialog";
 }
 
+// The virtual display has one 1280 x 800 screen: one primary monitor at the origin, its work
+// area inside it (no panel here, so all of it).
+TEST(DialogHostMonitors, ListsTheScreenAsThePrimaryMonitor) {
+  TONALIS_REQUIRE_DISPLAY();
+  LinuxDialogHost host;
+  const std::vector<Monitor> monitors = host.monitors();
+  ASSERT_EQ(monitors.size(), 1u);
+  EXPECT_EQ(monitors[0].area, (Rect{0, 0, 1280, 800}));
+  EXPECT_EQ(monitors[0].workArea, (Rect{0, 0, 1280, 800}));
+  EXPECT_TRUE(monitors[0].primary);
+  EXPECT_EQ(monitors[0].scale, 1.0);
+}
+
 TEST(AboutBox, ShowsTheTextsAndOpensTheLinkWhereItIsClicked) {
   TONALIS_REQUIRE_DISPLAY();
   fakes::CallLog log;

@@ -466,15 +466,22 @@ bool LinuxDialogHost::isIconic() {
   return gdk && (gdk_window_get_state(gdk) & GDK_WINDOW_STATE_ICONIFIED);
 }
 
-Point LinuxDialogHost::screenSize() {
+std::vector<Monitor> LinuxDialogHost::monitors() {
+  std::vector<Monitor> list;
   GdkDisplay* display = gdk_display_get_default();
-  if (!display) return {};
-  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
-  if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
-  if (!monitor) return {};
-  GdkRectangle g;
-  gdk_monitor_get_geometry(monitor, &g);
-  return {g.width, g.height};
+  if (!display) return list;
+  const auto toRect = [](const GdkRectangle& g) { return Rect{g.x, g.y, g.x + g.width, g.y + g.height}; };
+  GdkMonitor* primary = gdk_display_get_primary_monitor(display);
+  for (int i = 0, n = gdk_display_get_n_monitors(display); i < n; ++i) {
+    GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+    GdkRectangle area, work;
+    gdk_monitor_get_geometry(monitor, &area);
+    gdk_monitor_get_workarea(monitor, &work);
+    // Without a primary monitor (some Wayland compositors) the first one stands in.
+    const bool isPrimary = primary ? monitor == primary : i == 0;
+    list.push_back({toRect(area), toRect(work), isPrimary, double(gdk_monitor_get_scale_factor(monitor))});
+  }
+  return list;
 }
 
 void LinuxDialogHost::setControlText(int controlId, std::string_view utf8Text) {

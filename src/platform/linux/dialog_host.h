@@ -63,7 +63,7 @@ class LinuxDialogHost : public DialogHost {
   void setIcon(int iconId) override;
   bool isIconic() override;
   void paintIconic(int) override {}
-  Point screenSize() override;
+  std::vector<Monitor> monitors() override;
   void setControlText(int controlId, std::string_view utf8Text) override;
   Rect controlScreenRect(int controlId) override;
   Point cursorPos() override;

@@ -224,7 +224,33 @@ void Win32DialogHost::paintIconic(int iconId) {
   EndPaint(hwnd_, &ps);
 }
 
-Point Win32DialogHost::screenSize() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+namespace {
+
+Rect toRect(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+BOOL CALLBACK addMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (GetMonitorInfoW(monitor, &info)) {
+    // The program is not DPI aware per monitor: the system scales it, so 1.0 here.
+    reinterpret_cast<std::vector<Monitor>*>(list)->push_back(
+        {toRect(info.rcMonitor), toRect(info.rcWork), (info.dwFlags & MONITORINFOF_PRIMARY) != 0, 1.0});
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<Monitor> Win32DialogHost::monitors() {
+  std::vector<Monitor> list;
+  EnumDisplayMonitors(nullptr, nullptr, addMonitor, reinterpret_cast<LPARAM>(&list));
+  if (list.empty()) {
+    // No monitor reported (a session without a console): the primary screen's metrics.
+    const Rect whole{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    list.push_back({whole, whole, true, 1.0});
+  }
+  return list;
+}
 
 }  // namespace tonalis::win32
 
