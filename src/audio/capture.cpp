@@ -408,7 +408,7 @@ void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
   if (s.paused) {
     // Silence by the clock, as with no stream; the wait ends early when something plays.
     silenceByClock(s, now);
-    sound.waitPacket(CaptureWaitMillis);
+    sound.waitPacket(CapturePausedWaitMillis);
     // What was on its way when the stream paused is the silence already counted; a stream
     // that died meanwhile is lost like an open one.
     for (;;) {

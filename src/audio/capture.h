@@ -31,6 +31,7 @@ inline constexpr uint32_t CaptureQuietMillis = 500;   // a capture stream this l
 inline constexpr uint32_t CaptureStallMillis = 1000;  // a capture stream silent this long has stalled
 inline constexpr uint32_t CaptureRetryMillis = 500;   // retry opening (and look for an absent source)
 inline constexpr uint32_t CaptureIdleMillis = 10000;  // "what is playing" all zeros this long: paused
+inline constexpr uint32_t CapturePausedWaitMillis = 100;  // a paused stream's wait: playback news ends it early
 inline constexpr uint32_t CaptureHushMillis = 200;    // zeros this long count as a silence that sound ends
 inline constexpr uint32_t CaptureMaxRetryMillis = 8000;  // a source there that will not open: the pause
                                                          // doubles from CaptureRetryMillis up to this
