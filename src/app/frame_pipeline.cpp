@@ -63,6 +63,38 @@ void FramePipeline::timerTick() {
   }
 }
 
+void FramePipeline::restartMeter() {
+  timerSeen_ = false;
+  ticks_ = 0;
+}
+
+void FramePipeline::animateOnly(DisplayMode mode, const BandLevels& levels, bool drawnSame) {
+  if (mode == DisplayMode::Window) {
+    // As the renderer does: the activity indicator rests in a long silence.
+    if (advanceFrame(windowRenderer_.anim, levels, boardLevels_, boardClockMode_)) windowRenderer_.activityCounter = 0;
+    if (!drawnSame) windowRenderer_.picture = {};
+  } else {
+    advanceFrame(stripRenderer_.anim, levels, boardLevels_, boardClockMode_);
+    if (!drawnSame) stripRenderer_.picture = {};
+  }
+}
+
+void FramePipeline::skipSilentFrames(uint32_t frames, const DisplayState& display) {
+  // Settled: drawn, these frames would have drawn the picture the buffer holds.
+  static constexpr BandLevels Silent{};
+  for (uint32_t i = 0; i < frames; ++i) animateOnly(display.displayMode, Silent, true);
+}
+
+bool FramePipeline::atRest(const DisplayState& display) const {
+  const bool window = display.displayMode == DisplayMode::Window;
+  const BandAnimState& anim = window ? windowRenderer_.anim : stripRenderer_.anim;
+  for (int b = 0; b < BandCount; ++b) {
+    if (anim.shownLevel[b] != 0 || anim.peakLevel[b] != 0) return false;
+  }
+  // The window's activity indicator turns until the long silence stops it.
+  return !window || display.transparencyMode == Minimal || anim.silenceRun >= SilenceRunLimit;
+}
+
 void FramePipeline::drawSplash(const Image& splash) { Canvas(windowBuffer_).drawImage(splash, {0, 0}); }
 
 void FramePipeline::clearSplash() {
@@ -73,13 +105,26 @@ void FramePipeline::clearSplash() {
 void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
   const DisplayState& display = state.display;
   const DisplayMode mode = display.displayMode;
+  bool silentLevels = false;
   if (!state.splash) {
     // A copy the worker lapped is refused: the previous frame's levels stand instead.
     const std::span<float, AnalysisSize> samples(samples_.get(), AnalysisSize);
-    if (ring.copyNewest(samples)) analyzer_.analyzeSamples(samples, spectrum_);
+    if (ring.copyNewest(samples)) {
+      analyzer_.analyzeSamples(samples, spectrum_);
+      quiet_ = std::all_of(samples.begin(), samples.end(), [](float v) { return v == 0.0f; });
+    }
     const SpectrumFrame& shown = delay_->push(spectrum_, clock_.tickCount(), state.delayMillis);
     BandLevels levels;
-    for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(shown.bandLevels[b]);
+    silentLevels = true;
+    for (int b = 0; b < BandCount; ++b) {
+      levels[b] = int32_t(shown.bandLevels[b]);
+      silentLevels = silentLevels && levels[b] <= 0;
+    }
+    if (!state.seen) {
+      animateOnly(mode, levels, false);
+      settled_ = quiet_ && silentLevels && atRest(display);
+      return;
+    }
     if (mode == DisplayMode::Window) {
       const WindowFrameInput input{display.spectrumStyle,  state.barColor,        state.peakColor,
                                    display.unlitCellColor, display.transparencyMode,
@@ -124,6 +169,7 @@ void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
     frame.changed = stripRenderer_.changed.rects();
   }
   presenter_.present(frame);
+  settled_ = !state.splash && quiet_ && silentLevels && frame.changed.empty() && atRest(display);
 }
 
 }  // namespace tonalis

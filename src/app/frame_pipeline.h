@@ -29,6 +29,9 @@ struct FrameState {
   bool boardConnected = false;
   bool splash = false;         // the splash is up: the window buffer is shown as it is
   uint32_t delayMillis = 0;    // "画面延迟"
+  // Someone can see the window (not hidden, minimised or behind a locked session): when
+  // false nothing is drawn or presented, but the bars still animate for the board.
+  bool seen = true;
 };
 
 class FramePipeline {
@@ -65,6 +68,18 @@ class FramePipeline {
   // One frame: from `ring` unless the splash is up, then presented.
   void run(const FrameState& state, const SampleRing& ring);
 
+  // Frames of digital silence that a slowed timer skipped, animated without drawing so the
+  // board's clock (counted in frames) comes after the same time as at full speed.
+  void skipSilentFrames(uint32_t frames, const DisplayState& display);
+
+  // The last frame analysed digital silence (every sample 0), showed no bars or peaks and
+  // changed nothing on screen, and the next silent frame will not either: the frame timer
+  // may slow down.
+  bool settled() const { return settled_; }
+
+  // The frame-time meter starts over (the timer's period changed).
+  void restartMeter();
+
   // The splash is drawn into the window buffer outside the renderer, and cleared after.
   void drawSplash(const Image& splash);
   void clearSplash();
@@ -99,7 +114,14 @@ class FramePipeline {
   SpectrumFrame spectrum_;                    // the latest analysis
   WindowRendererState windowRenderer_;
   StripRendererState stripRenderer_;
+  // Animation without drawing (hidden, or skipped silent frames). Unless `drawnSame` (the
+  // frame would have drawn what the buffer holds), the next drawn frame is drawn whole.
+  void animateOnly(DisplayMode mode, const BandLevels& levels, bool drawnSame);
+  bool atRest(const DisplayState& display) const;
+
   BoardLevels boardLevels_{};
+  bool quiet_ = false;    // the newest analysed samples are all 0
+  bool settled_ = false;
   uint8_t boardClockMode_ = 0;
   uint32_t frameMillis_ = 0;
   bool timerSeen_ = false;

@@ -21,7 +21,7 @@ constexpr char AboutMenuText[] = "软件信息...";
 constexpr char StartupFailedTitle[] = "开机启动未能设置";
 
 constexpr auto kEventTable = [] {
-  std::array<EventEntry, 28 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+  std::array<EventEntry, 30 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
                              ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
                              MaxSourceDevices + FrameDelayCommands.size() + 1>
       t{};
@@ -33,6 +33,8 @@ constexpr auto kEventTable = [] {
   t[n++] = onEvent<CloseRequest, &CTonalisDlg::onClose>();
   t[n++] = onEvent<AppEvent, &CTonalisDlg::onSplashShown>(CTonalisDlg::SplashShownEvent);
   t[n++] = onEvent<AppEvent, &CTonalisDlg::onSplashEnded>(CTonalisDlg::SplashEndedEvent);
+  t[n++] = onEvent<AppEvent, &CTonalisDlg::onSoundAfterSilence>(CTonalisDlg::SoundAfterSilenceEvent);
+  t[n++] = onEvent<SessionLock, &CTonalisDlg::onSessionLock>();
   t[n++] = onEvent<TrayActivate, &CTonalisDlg::toggleWindowVisibility>();
   t[n++] = onEvent<TrayMenuRequest, &CTonalisDlg::showTrayMenu>();
   t[n++] = onEvent<PointerPress, &CTonalisDlg::onPointerPress>();
@@ -135,6 +137,8 @@ bool CTonalisDlg::onInitDialog() {
   if (closing_) return true;
   maintenanceTimerOn_ = ports_.host.setTimer(MaintenanceTimerId, MaintenancePeriodMillis);
 
+  // Posting is safe from the worker; the timer is the window's business.
+  capture.soundAfterSilence = [this] { ports_.host.post(AppEvent{SoundAfterSilenceEvent}); };
   splashActive = true;
   running = true;
   workerFinished_ = false;
@@ -517,15 +521,43 @@ void CTonalisDlg::onMaintenanceTimer() {
   if (!splashActive) saveSettings(false);
 }
 
+void CTonalisDlg::setFrameTimerSlow(bool slow) {
+  if (slow == frameTimerSlow_ || !frameTimerWanted_) return;
+  frameTimerOn_ = ports_.host.setTimer(FrameTimerId, slow ? SettledFramePeriodMillis : FramePeriodMillis);
+  frameTimerSlow_ = slow && frameTimerOn_;
+  slowTickFrom_ = ports_.clock.tickCount();
+  // The readout shows the frame time of the running picture, not of the settled one.
+  frames_.restartMeter();
+}
+
+void CTonalisDlg::onSoundAfterSilence() {
+  if (!closing_) setFrameTimerSlow(false);
+}
+
+void CTonalisDlg::onSessionLock(const SessionLock& lock) { sessionLocked_ = lock.locked; }
+
+bool CTonalisDlg::seen() {
+  return ports_.window.isVisible() && !ports_.host.isIconic() && !sessionLocked_;
+}
+
 void CTonalisDlg::onFrameTimer() {
-  frames_.timerTick();
+  if (!frameTimerSlow_) frames_.timerTick();
   updateSourceTip();
   if (splashActive) return;
+  if (frameTimerSlow_) {
+    // The silent frames this slow tick stands for, but the one it runs.
+    const uint32_t now = ports_.clock.tickCount();
+    const uint32_t frames = (now - slowTickFrom_) / FramePeriodMillis;
+    slowTickFrom_ += frames * FramePeriodMillis;
+    if (frames > 1) frames_.skipSilentFrames(frames - 1, display);
+  }
   runFrame();
+  setFrameTimerSlow(frames_.settled());
 }
 
 void CTonalisDlg::runFrame() {
-  frames_.run({display, barColor, peakColor, board.connected != 0, splashActive, uint32_t(frameDelayMillis_)},
+  frames_.run({display, barColor, peakColor, board.connected != 0, splashActive, uint32_t(frameDelayMillis_),
+               splashActive || seen()},
               capture.ring);
   runBoardStep(board, boardClock, frames_.boardClockMode(), frames_.boardLevels(), ports_.clock);
 }

@@ -56,6 +56,9 @@ class CTonalisDlg : public CDialog {
   static constexpr int AppIconId = 133;
   static constexpr uint32_t FrameTimerId = 1;
   static constexpr uint32_t FramePeriodMillis = 28;
+  // The frame timer's period once the picture has settled in a digital silence: sound
+  // after it brings the 28 ms timer back at once (SoundAfterSilenceEvent).
+  static constexpr uint32_t SettledFramePeriodMillis = 100;
   static constexpr uint32_t ExitPauseMillis = 1200;
   // After the pause, how long the exit waits for the worker to leave a device call before
   // it ends the program without it: the whole exit stays within 3 s.
@@ -70,6 +73,8 @@ class CTonalisDlg : public CDialog {
   // the window buffer; the splash period is over.
   static constexpr uint32_t SplashShownEvent = 1;
   static constexpr uint32_t SplashEndedEvent = 2;
+  // Posted by the capture worker: the first sound after a silence.
+  static constexpr uint32_t SoundAfterSilenceEvent = 3;
 
   explicit CTonalisDlg(AppPorts ports);
   ~CTonalisDlg() override;
@@ -87,6 +92,9 @@ class CTonalisDlg : public CDialog {
   void onMaintenanceTimer();
   void onSplashShown();
   void onSplashEnded();
+  void onSoundAfterSilence();
+  // The session was locked or unlocked: nobody sees a locked desktop.
+  void onSessionLock(const SessionLock& lock);
   void toggleWindowVisibility();
   // A right click on the tray icon: the menu, built afresh.
   void showTrayMenu();
@@ -161,6 +169,8 @@ class CTonalisDlg : public CDialog {
   void tellNotices();
   void ensureTrayIcon();
   void startTimers();
+  void setFrameTimerSlow(bool slow);
+  bool seen();
   void keepDesktopAtBottom();
   void keepWindowOnScreen(std::span<const Monitor> monitors);
   // After a mode command: a strip mode entered from Window mode goes to the monitor the
@@ -184,6 +194,9 @@ class CTonalisDlg : public CDialog {
   int32_t frameDelayMillis_ = 0;    // one of FrameDelays
   bool frameTimerWanted_ = false;
   bool frameTimerOn_ = false;
+  bool frameTimerSlow_ = false;     // running at SettledFramePeriodMillis
+  uint32_t slowTickFrom_ = 0;       // while slow: the frames' time is counted from here
+  bool sessionLocked_ = false;
   bool maintenanceTimerOn_ = false;
 };
 

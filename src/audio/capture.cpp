@@ -30,6 +30,12 @@ struct CaptureState final : BlockSink {
   bool reopenedAfterStall = false;  // the stream was opened again once without a word
   uint32_t lastFedTick = 0;     // the converter was fed up to this time (packets or filled gaps)
 
+  // Digital silence: every sample exactly 0 since lastSoundTick (packets, holes, filled gaps),
+  // and in the open stream since idleFromTick.
+  uint32_t lastSoundTick = 0;
+  uint32_t idleFromTick = 0;
+  bool paused = false;          // the open stream is paused by a long digital silence
+
   uint32_t silenceStartTick = 0;  // no stream: silence blocks are due from here
   uint64_t silenceBlocks = 0;     // silence blocks published since then
 
@@ -88,6 +94,21 @@ void closeStream(CaptureState& s, SoundInput& sound) {
   if (s.streamOpen) sound.close();
   s.streamOpen = false;
   s.fallback = false;
+  s.paused = false;
+}
+
+bool allZero(const uint8_t* data, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) {
+    if (data[i] != 0) return false;
+  }
+  return true;
+}
+
+// Sound after a silence: whoever slowed down for the silence hears of it at once.
+void heardSound(CaptureState& s, uint32_t now) {
+  if (now - s.lastSoundTick >= CaptureHushMillis && s.capture.soundAfterSilence) s.capture.soundAfterSilence();
+  s.lastSoundTick = now;
+  s.idleFromTick = now;
 }
 
 // A format the converter cannot take is as good as no device.
@@ -115,6 +136,8 @@ uint32_t openStream(CaptureState& s, SoundInput& sound, Clock& clock, const Soun
   const uint32_t now = clock.tickCount();
   s.lastPacketTick = now;
   s.lastFedTick = now;
+  s.idleFromTick = now;  // a new stream gets its full time before it counts as idle
+  s.paused = false;
   return SoundOk;
 }
 
@@ -210,6 +233,9 @@ void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
     if (packet.silent || packet.data == nullptr) {
       s.converter.pushSilence(packet.frames, s);
     } else {
+      if (!allZero(packet.data, size_t(packet.frames) * s.info.format.channels * (s.info.format.bitsPerSample / 8))) {
+        heardSound(s, clock.tickCount());
+      }
       s.converter.push(packet.data, packet.frames, s);
     }
     sound.releasePacket(packet.frames);
@@ -346,7 +372,22 @@ void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
     }
   }
 
-  const uint32_t events = sound.takeEvents();
+  const uint32_t allEvents = sound.takeEvents();
+  // Playback is news only to a paused stream; to a search it says nothing.
+  const uint32_t events = allEvents & ~SoundEventPlaybackStarted;
+  if (s.paused && (allEvents & SoundEventPlaybackStarted)) {
+    s.paused = false;
+    if (sound.setPaused(false)) {
+      // The silence by the clock ran up to now: the stream's time starts here.
+      s.lastPacketTick = now;
+      s.lastFedTick = now;
+      s.idleFromTick = now;
+    } else {
+      closeStream(s, sound);  // a stream that will not restart is opened afresh
+      startSilence(s, now);
+      s.attemptDue = true;
+    }
+  }
   if (s.streamOpen) {
     // The followed default moved: record from the new one.
     const SourceKind kind = recordedKind(s);
@@ -364,8 +405,32 @@ void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
   const bool searching = !s.streamOpen || s.state == SourceState::Absent;
   if (searching && (s.attemptDue || due(now, s.nextAttemptTick))) attempt(s, sound, clock);
 
-  if (s.streamOpen) {
+  if (s.paused) {
+    // Silence by the clock, as with no stream; the wait ends early when something plays.
+    silenceByClock(s, now);
+    sound.waitPacket(CapturePausedWaitMillis);
+    // What was on its way when the stream paused is the silence already counted; a stream
+    // that died meanwhile is lost like an open one.
+    for (;;) {
+      SoundPacket packet;
+      if (sound.nextPacket(packet) != SoundOk) {
+        lose(s, sound, clock.tickCount());
+        break;
+      }
+      if (packet.frames == 0) break;
+      sound.releasePacket(packet.frames);
+    }
+    silenceByClock(s, clock.tickCount());
+  } else if (s.streamOpen) {
     pump(s, sound, clock);
+    // What is playing has been all zeros for long: the stream is paused so the server stops
+    // converting them for us and the output may sleep. A microphone is never paused.
+    now = clock.tickCount();
+    if (s.streamOpen && recordedKind(s) == SourceKind::Playing && now - s.idleFromTick >= CaptureIdleMillis &&
+        sound.setPaused(true)) {
+      s.paused = true;
+      startSilence(s, now);
+    }
   } else {
     silenceByClock(s, now);
     clock.sleepMillis(CaptureWaitMillis);

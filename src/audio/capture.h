@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -30,6 +31,9 @@ inline constexpr uint32_t CaptureGapMillis = 50;      // no packet this long: th
 inline constexpr uint32_t CaptureQuietMillis = 500;   // a capture stream this late: silence meanwhile
 inline constexpr uint32_t CaptureStallMillis = 1000;  // a capture stream silent this long has stalled
 inline constexpr uint32_t CaptureRetryMillis = 500;   // retry opening (and look for an absent source)
+inline constexpr uint32_t CaptureIdleMillis = 10000;  // "what is playing" all zeros this long: paused
+inline constexpr uint32_t CapturePausedWaitMillis = 100;  // a paused stream's wait: playback news ends it early
+inline constexpr uint32_t CaptureHushMillis = 200;    // zeros this long count as a silence that sound ends
 inline constexpr uint32_t CaptureMaxRetryMillis = 8000;  // a source there that will not open: the pause
                                                          // doubles from CaptureRetryMillis up to this
 
@@ -50,6 +54,11 @@ struct CaptureContext {
   SampleRing ring;                        // the worker writes, the analysis copies
   int32_t captureReleaseCount = 0;        // releaseCapture calls so far; only the first frees
   std::unique_ptr<CaptureState> state;    // null before prepareCapture and after release
+
+  // Called on the worker when sound follows a silence of CaptureHushMillis or more (the
+  // first block that is not all zeros), so a slowed frame timer can speed up at once.
+  // Set before the worker starts; must be thread-safe and quick.
+  std::function<void()> soundAfterSilence;
 
   // Test hook: the number of allocations that succeed before one fails; -1 = never fail.
   int32_t failAllocationAfter = -1;

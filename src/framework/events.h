@@ -85,6 +85,10 @@ struct SessionEnd {
 };
 // The shell restarted and forgot every tray icon.
 struct ShellRestarted {};
+// The session was locked (or unlocked): its desktop cannot be seen meanwhile.
+struct SessionLock {
+  bool locked = true;
+};
 // A second copy of the program was started and asks this one to show itself.
 struct SecondInstance {};
 
@@ -108,7 +112,7 @@ using Event = std::variant<PointerPress, PointerRelease, PointerDoubleClick, Poi
                            SystemCommand, TrayActivate, TrayMenuRequest, TimerTick, PaintRequest,
                            EraseBackground, CloseRequest, DeviceChange, DisplayChange, SessionQuery,
                            SessionEnd, ShellRestarted, SecondInstance, AppEvent, ControlColorRequest,
-                           CursorRequest>;
+                           CursorRequest, SessionLock>;
 
 namespace detail {
 template <class T, class V> struct EventIndex;

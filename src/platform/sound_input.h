@@ -74,6 +74,9 @@ struct SoundPacket {
 inline constexpr uint32_t SoundEventDefaultInputChanged = 1;
 inline constexpr uint32_t SoundEventDefaultOutputChanged = 2;
 inline constexpr uint32_t SoundEventDevicesChanged = 4;  // added, removed, state changed
+// Something began to play on the default output (a new stream, or the output running
+// again): a paused stream has sound to take.
+inline constexpr uint32_t SoundEventPlaybackStarted = 8;
 
 // Threads: deviceCount, listDevices, available and takeEvents may be called from any
 // thread at any time. The stream calls (open, start, waitPacket, nextPacket, releasePacket,
@@ -103,6 +106,11 @@ class SoundInput {
   virtual uint32_t nextPacket(SoundPacket& packet) = 0;
   // Gives back the packet nextPacket returned.
   virtual uint32_t releasePacket(uint32_t frames) = 0;
+  // Stops (true) or restarts (false) the open stream's delivery without closing it, so the
+  // system may let an idle output sleep; packets while paused are none. False, doing
+  // nothing, where pausing gains nothing (a loopback that delivers nothing in silence
+  // already) or no stream is open: the caller then goes on taking packets.
+  virtual bool setPaused(bool paused) = 0;
   // Stops and releases the stream; nothing if none is open.
   virtual void close() = 0;
   // The events seen since the last call, cleared by the call.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -101,7 +102,11 @@ struct MainWindow : ::testing::Test {
   // Runs the dialog's message loop until `done` holds (or a real-time bound passes),
   // feeding it the messages its worker posts. The first call creates the dialog.
   void runUntil(CTonalisDlg& dlg, const std::function<bool()>& done, std::chrono::seconds bound = std::chrono::seconds(10)) {
-    if (!started) host.begin(dlg);
+    if (!started) {
+      host.begin(dlg);
+      // As the hosts do: the window is shown once its initialisation is over.
+      if (!host.ended) window.visible = true;
+    }
     started = true;
     const auto until = std::chrono::steady_clock::now() + bound;
     host.idle = [&] {
@@ -395,6 +400,121 @@ TEST_F(MainWindow, FramesAllocateNothing) {
   }
   dlg.display.displayMode = DisplayMode::Window;
   closeWith(CloseRequest{});
+}
+
+// ---- What nobody sees costs nothing ---------------------------------------------
+
+// The worker stands still in a wait and the test writes the ring in its place; frames come
+// from the timer, the clock moving a period between them.
+struct QuietWindow : MainWindow {
+  void holdWorker(CTonalisDlg& dlg) {
+    runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+    clock.logSleeps = false;
+    clock.advanceOnSleep = false;
+    sound.hang = true;
+    while (!sound.stuck) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  void fillRing(CTonalisDlg& dlg, float amplitude) {
+    std::array<float, BlockSamples> block;
+    for (int k = 0; k < BlockSamples; ++k) block[size_t(k)] = amplitude * std::sin(float(k) * 0.3f);
+    for (int b = 0; b < RingSlotCount; ++b) dlg.capture.ring.write(block);
+  }
+  void tick() {
+    clock.tick += host.timers.count(1) ? host.timers[1] : CTonalisDlg::FramePeriodMillis;
+    host.deliver(TimerTick{1});
+  }
+  void release(CTonalisDlg& dlg) {
+    sound.letGo = true;
+    dlg.display.displayMode = DisplayMode::Window;
+    closeWith(CloseRequest{});
+  }
+};
+
+TEST_F(QuietWindow, NothingIsDrawnOrPresentedWhileNobodyCanSeeItButTheBoardFollows) {
+  struct Case {
+    const char* name;
+    std::function<void(CTonalisDlg&, bool)> unseen;
+  };
+  const Case cases[] = {
+      {"hidden", [this](CTonalisDlg&, bool on) { window.visible = !on; }},
+      {"minimised", [this](CTonalisDlg&, bool on) { host.iconic = on; }},
+      {"session locked", [](CTonalisDlg& dlg, bool on) { dlg.dispatch(SessionLock{on}); }},
+  };
+  CTonalisDlg dlg(ports());
+  holdWorker(dlg);
+  for (DisplayMode mode : {DisplayMode::Window, DisplayMode::Desktop}) {
+    dlg.display.displayMode = mode;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (mode == DisplayMode::Window ? " window" : " strip"));
+      fillRing(dlg, 0.0f);
+      for (int i = 0; i < 120; ++i) tick();  // the bars have fallen
+      c.unseen(dlg, true);
+      fillRing(dlg, 20000.0f);
+      presenter.presentations.clear();
+      for (int i = 0; i < 10; ++i) tick();
+      EXPECT_TRUE(presenter.presentations.empty());
+      const BoardLevels& board = dlg.frames().boardLevels();
+      EXPECT_GT(*std::max_element(board.begin(), board.end()), 0) << "the board still gets the bars";
+      EXPECT_EQ(host.timers[1], CTonalisDlg::FramePeriodMillis) << "sound keeps the full rate";
+      // Seen again: the first frame shows all of the picture, which was not kept up.
+      c.unseen(dlg, false);
+      tick();
+      ASSERT_EQ(presenter.presentations.size(), 1u);
+      const Point size = presenter.presentations[0].size;
+      const Rect changed = presenter.presentations[0].changedBounds;
+      EXPECT_TRUE(changed.left <= 0 && changed.top <= 0 && changed.right >= size.x && changed.bottom >= size.y)
+          << changed.left << "," << changed.top << "," << changed.right << "," << changed.bottom;
+    }
+  }
+  release(dlg);
+}
+
+// A digital silence whose picture no longer changes slows the frame timer; the board's
+// clock still comes after the same 30 s; the first sound brings the 28 ms timer back.
+TEST_F(QuietWindow, ASettledSilenceSlowsTheTimerUntilSoundComes) {
+  CTonalisDlg dlg(ports());
+  holdWorker(dlg);
+  struct Case {
+    DisplayMode mode;
+    int32_t transparency;
+    uint32_t settlesAfterMillis;  // at most
+  };
+  const Case cases[] = {
+      {DisplayMode::Desktop, Opaque, 3000},  // bars and peaks down
+      {DisplayMode::Window, Minimal, 3000},
+      {DisplayMode::Window, Opaque, 30500},  // the activity indicator turns until the long silence
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.mode) * 10 + c.transparency);
+    dlg.display.displayMode = c.mode;
+    dlg.display.transparencyMode = c.transparency;
+    fillRing(dlg, 20000.0f);
+    for (int i = 0; i < 200; ++i) tick();  // sound for the board's levels
+    ASSERT_EQ(dlg.frames().boardClockMode(), 0);
+    ASSERT_EQ(host.timers[1], CTonalisDlg::FramePeriodMillis);
+    fillRing(dlg, 0.0f);
+    const uint32_t silenceFrom = clock.tick;
+    while (host.timers[1] != CTonalisDlg::SettledFramePeriodMillis && clock.tick - silenceFrom < 40000) tick();
+    EXPECT_LE(clock.tick - silenceFrom, c.settlesAfterMillis);
+    // The board's clock: after 1071 frames' time, counted at the slower rate too.
+    while (dlg.frames().boardClockMode() == 0 && clock.tick - silenceFrom < 40000) tick();
+    EXPECT_NEAR(double(clock.tick - silenceFrom), SilenceRunLimit * 28.0, 150.0);
+    presenter.presentations.clear();
+    for (int i = 0; i < 20; ++i) tick();
+    for (const auto& p : presenter.presentations) EXPECT_EQ(p.changedCount, 0u);
+    EXPECT_EQ(host.timers[1], CTonalisDlg::SettledFramePeriodMillis);
+
+    // What the worker calls on the first sound after a silence: the timer is back at once.
+    fillRing(dlg, 20000.0f);
+    dlg.capture.soundAfterSilence();
+    runUntil(dlg, [&] { return host.timers[1] == CTonalisDlg::FramePeriodMillis; });
+    EXPECT_EQ(host.timers[1], CTonalisDlg::FramePeriodMillis);
+    presenter.presentations.clear();
+    tick();
+    ASSERT_EQ(presenter.presentations.size(), 1u);
+    EXPECT_GT(presenter.presentations[0].changedCount, 0u) << "the bars rise";
+  }
+  release(dlg);
 }
 
 // ---- Nothing lost, no hang -----------------------------------------------------

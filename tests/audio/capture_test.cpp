@@ -389,6 +389,84 @@ TEST(SourceCapture, SilenceComesByTheClockWhenNothingIsDelivered) {
   }
 }
 
+// A long digital silence of what is playing pauses the stream (the output may then sleep)
+// while the ring keeps getting silence by the clock; something playing restarts it within
+// one wait. A microphone, a named device or a loopback that cannot pause goes on as before.
+TEST(SourceCapture, IdlesInALongDigitalSilenceOfWhatIsPlaying) {
+  struct Case {
+    const char* name;
+    SoundSource chosen;
+    const char* endpoint;
+    bool pausable;
+    bool pauses;
+  };
+  const Case cases[] = {
+      {"what is playing", Playing, "spk", true, true},
+      {"what is playing, a loopback that cannot pause", Playing, "spk", false, false},
+      {"the default input", DefaultInput, "mic", true, false},
+      {"a named device", device("usb"), "usb", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig r;
+    r.sound.pausable = c.pausable;
+    for (const char* id : {"mic", "usb", "spk"}) r.sound.endpoint(id).level = 0.0f;
+    int sounds = 0;
+    r.capture.soundAfterSilence = [&sounds] { ++sounds; };
+    r.start(c.chosen);
+    r.run(CaptureIdleMillis - 300);
+    EXPECT_FALSE(r.sound.paused()) << "not before ten seconds";
+    r.run(600);
+    EXPECT_EQ(r.sound.paused(), c.pauses);
+
+    const uint64_t before = r.capture.ring.blocksWritten();
+    const uint32_t from = r.clock.now;
+    r.run(10000);
+    const double want = double(r.clock.now - from) * CaptureSampleRate / 1000.0 / BlockSamples;
+    EXPECT_NEAR(double(r.capture.ring.blocksWritten() - before), want, 1.0);
+    EXPECT_EQ(r.sound.paused(), c.pauses) << "stays paused while nothing plays";
+    EXPECT_EQ(r.heard(), 0.0f);
+    EXPECT_EQ(sounds, 0);
+
+    // Something plays: one step (one wait at most) restarts the stream, and its sound
+    // reaches the ring and the callback at once.
+    const int opens = r.sound.opens();
+    r.sound.endpoint(c.endpoint).level = 0.25f;
+    r.sound.playbackStarted();
+    const uint32_t start = r.clock.now;
+    captureStep(r.capture, r.sound, r.clock);
+    EXPECT_FALSE(r.sound.paused());
+    EXPECT_LE(r.clock.now - start, CaptureWaitMillis);
+    r.runUntil([&] { return r.heard() > 0.2f; }, 100);
+    EXPECT_NEAR(r.heard(), 0.25f, 0.01f);
+    EXPECT_EQ(sounds, 1);
+    EXPECT_EQ(r.sound.opens(), opens) << "the same stream goes on";
+    EXPECT_EQ(r.state(), SourceState::Listening);
+    EXPECT_FALSE(r.sound.misuse());
+  }
+}
+
+// A paused stream whose device goes is lost like an open one, and one that comes back
+// after a default change starts unpaused.
+TEST(SourceCapture, APausedStreamFollowsItsOutput) {
+  Rig r;
+  r.sound.endpoint("spk").level = 0.0f;
+  r.sound.add(FakeEndpoint{"hdmi", "HDMI", false, true, {48000, 2, 16, false}, 0.0f});
+  r.start(Playing);
+  r.run(CaptureIdleMillis + 500);
+  ASSERT_TRUE(r.sound.paused());
+  r.sound.setDefaultOutput("hdmi");
+  r.runUntil([&] { return r.sound.openId() == "hdmi"; }, 1000);
+  EXPECT_EQ(r.sound.openId(), "hdmi");
+  EXPECT_FALSE(r.sound.paused());
+  r.run(CaptureIdleMillis + 500);
+  ASSERT_TRUE(r.sound.paused());
+  r.sound.setPresent("hdmi", false);
+  r.run(100);
+  EXPECT_NE(r.sound.openId(), "hdmi");
+  EXPECT_FALSE(r.sound.misuse());
+}
+
 // What the device delivers reaches the ring at its level whatever the format and layout
 // (the fake's surround devices carry the level in their front pair).
 TEST(SourceCapture, TakesTheFormatsDevicesDeliver) {

@@ -62,6 +62,16 @@ void FakeSoundInput::setDefaultOutput(const std::string& id) {
   events_ |= SoundEventDefaultOutputChanged;
 }
 
+void FakeSoundInput::playbackStarted() {
+  std::lock_guard lock(mutex_);
+  events_ |= SoundEventPlaybackStarted;
+}
+
+bool FakeSoundInput::paused() const {
+  std::lock_guard lock(mutex_);
+  return open_ && paused_;
+}
+
 bool FakeSoundInput::isOpen() const {
   std::lock_guard lock(mutex_);
   return open_;
@@ -165,6 +175,7 @@ uint32_t FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) 
   if (e->openResult != SoundOk) return e->openResult;
   open_ = true;
   started_ = false;
+  paused_ = false;
   openId_ = e->id;
   pendingFrames_ = 0;
   warmupLeft_ = e->warmupMillis;
@@ -207,7 +218,7 @@ uint32_t FakeSoundInput::waitPacket(uint32_t timeoutMillis) {
     const FakeEndpoint* e = findLocked(openId_);
     if (warmupLeft_ != 0) {
       warmupLeft_ -= std::min(warmupLeft_, timeoutMillis);
-    } else if (open_ && started_ && e != nullptr && e->delivers) {
+    } else if (open_ && started_ && !paused_ && e != nullptr && e->delivers) {
       signalled = true;
       millis = packetMillis;
       pendingFrames_ += e->format.samplesPerSecond * packetMillis / 1000;
@@ -227,7 +238,7 @@ uint32_t FakeSoundInput::nextPacket(SoundPacket& packet) {
   if (!open_ || outstanding_) misuse_ = true;
   const FakeEndpoint* e = findLocked(openId_);
   if (e == nullptr) return SoundDeviceInvalidated;
-  if (pendingFrames_ == 0 || !e->delivers) return SoundOk;
+  if (pendingFrames_ == 0 || !e->delivers || paused_) return SoundOk;
   const SoundFormat& f = e->format;
   const uint32_t sampleBytes = f.bitsPerSample / 8;
   packet_.assign(size_t(pendingFrames_) * f.channels * sampleBytes, 0);
@@ -250,12 +261,22 @@ uint32_t FakeSoundInput::releasePacket(uint32_t frames) {
   return SoundOk;
 }
 
+bool FakeSoundInput::setPaused(bool paused) {
+  std::lock_guard lock(mutex_);
+  if (!open_) misuse_ = true;
+  if (!pausable || !open_) return false;
+  log_.add(paused ? "sound.pause" : "sound.resume");
+  paused_ = paused;
+  return true;
+}
+
 void FakeSoundInput::close() {
   log_.add("sound.close");
   std::lock_guard lock(mutex_);
   if (!open_ || outstanding_) misuse_ = true;
   open_ = false;
   started_ = false;
+  paused_ = false;
   openId_.clear();
 }
 

@@ -40,6 +40,7 @@ class FakeSoundInput : public SoundInput {
   std::string defaultOutput;          // "" = none
   bool loopbackSupported = true;      // false: "Playing" needs a "Monitor of <output>" endpoint
   uint32_t packetMillis = 10;         // one packet per wait, this long
+  bool pausable = true;               // false: setPaused does nothing (a WASAPI loopback)
   // How a wait passes time: by default a short real sleep; tests hand in their fake clock.
   std::function<void(uint32_t millis)> passTime;
 
@@ -48,9 +49,11 @@ class FakeSoundInput : public SoundInput {
   void setPresent(const std::string& id, bool present);  // and a device-list event
   void setDefaultInput(const std::string& id);    // and its event
   void setDefaultOutput(const std::string& id);
+  void playbackStarted();                         // the event a new stream playing raises
 
   // Observations.
   bool isOpen() const;
+  bool paused() const;
   std::string openId() const;  // endpoint of the open stream, "" when none
   int opens() const;
   bool misuse() const;
@@ -64,6 +67,7 @@ class FakeSoundInput : public SoundInput {
   uint32_t waitPacket(uint32_t timeoutMillis) override;
   uint32_t nextPacket(SoundPacket& packet) override;
   uint32_t releasePacket(uint32_t frames) override;
+  bool setPaused(bool paused) override;
   void close() override;
   uint32_t takeEvents() override;
 
@@ -77,6 +81,7 @@ class FakeSoundInput : public SoundInput {
   mutable std::mutex mutex_;
   bool open_ = false;
   bool started_ = false;
+  bool paused_ = false;
   std::string openId_;
   uint32_t pendingFrames_ = 0;
   uint32_t warmupLeft_ = 0;

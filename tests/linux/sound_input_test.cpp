@@ -200,6 +200,49 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
   input.close();
 }
 
+// A paused stream is corked on the server (which then stops converting the monitor for
+// it), a stream starting to play is told at once and wakes a waiting capture thread, and
+// the stream restarted hears it.
+TEST_F(PulseServer, APausedStreamIsCorkedAndHearsOfPlaybackStarting) {
+  LinuxSoundInput input;
+  const auto corked = [] { return output("pactl list source-outputs | grep -o 'Corked: [a-z]*'"); };
+  SoundStreamInfo info;
+  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
+  ASSERT_EQ(input.start(), SoundOk);
+  listen(input, 0.3);
+  EXPECT_EQ(corked(), "Corked: no");
+  ASSERT_TRUE(input.setPaused(true));
+  EXPECT_TRUE(within(2.0, [&] { return corked() == "Corked: yes"; })) << corked();
+  listen(input, 0.3);  // what was on its way
+  input.takeEvents();
+  EXPECT_EQ(input.takeEvents() & SoundEventPlaybackStarted, 0u) << "nothing plays yet";
+
+  writeTone(dir_ / "tone.raw", 1000, 4.0);
+  const pid_t player = ::fork();
+  if (player == 0) {
+    ::execlp("pacat", "pacat", "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=1",
+             (dir_ / "tone.raw").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // The waiting thread is woken by the news, long before its timeout.
+  const auto waitFrom = Clock::now();
+  uint32_t events = 0;
+  while (millisSince(waitFrom) < 3000 && !(events & SoundEventPlaybackStarted)) {
+    input.waitPacket(5000);
+    events |= input.takeEvents();
+  }
+  EXPECT_TRUE(events & SoundEventPlaybackStarted);
+  EXPECT_LT(millisSince(waitFrom), 3000.0);
+  ASSERT_TRUE(input.setPaused(false));
+  EXPECT_TRUE(within(2.0, [&] { return corked() == "Corked: no"; })) << corked();
+  const Heard tone = listen(input, 3.0, 8000);
+  ::kill(player, SIGTERM);
+  ::waitpid(player, nullptr, 0);
+  EXPECT_GT(tone.peak, 8000u) << "the restarted stream hears the tone";
+  input.close();
+  EXPECT_FALSE(input.setPaused(true)) << "no stream to pause";
+}
+
 // A 5.1 output in the order ALSA gives it (FL FR RL RR FC LFE): its monitor is recorded in
 // the speaker bits' order with its layout, and stereo played into its front pair shows at
 // the level it has on a stereo output once the converter has mixed it.

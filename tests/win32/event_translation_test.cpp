@@ -5,6 +5,7 @@
 
 #include <dbt.h>
 #include <gtest/gtest.h>
+#include <wtsapi32.h>
 
 #include <cstddef>
 #include <vector>
@@ -91,6 +92,9 @@ TEST(EventTranslation, SystemAndRunTimeMessages) {
   EXPECT_TRUE(as<SessionEnd>(translate(WM_ENDSESSION, TRUE, 0)).ending);
   EXPECT_FALSE(as<SessionEnd>(translate(WM_ENDSESSION, FALSE, 0)).ending);
   EXPECT_TRUE(as<SessionQuery>(translate(WM_QUERYENDSESSION, 0, 0)).agree);
+  EXPECT_TRUE(as<SessionLock>(translate(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 1)).locked);
+  EXPECT_FALSE(as<SessionLock>(translate(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 1)).locked);
+  EXPECT_FALSE(translate(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON, 1));
   as<DisplayChange>(translate(WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080)));
   as<DisplayChange>(translate(WM_SETTINGCHANGE, SPI_SETWORKAREA, 0));
   EXPECT_FALSE(translate(WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, 0)) << "only the work area moves the strip";

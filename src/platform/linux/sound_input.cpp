@@ -480,6 +480,16 @@ uint32_t LinuxSoundInput::releasePacket(uint32_t) {
   return SoundOk;
 }
 
+bool LinuxSoundInput::setPaused(bool paused) {
+  if (!loop_) return false;
+  LoopLock lock(loop_);
+  if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
+  pa_operation* operation = pa_stream_cork(stream_, paused ? 1 : 0, nullptr, nullptr);
+  if (!operation) return false;
+  pa_operation_unref(operation);
+  return true;
+}
+
 void LinuxSoundInput::close() {
   if (!loop_) return;
   LoopLock lock(loop_);
@@ -536,7 +546,7 @@ void LinuxSoundInput::contextState(pa_context* c, void* self) {
     api->time_restart(me->timer_, nullptr);  // connected: no try is due
     pa_context_set_subscribe_callback(c, &LinuxSoundInput::contextEvent, self);
     const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK |
-                                             PA_SUBSCRIPTION_MASK_SERVER);
+                                             PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER);
     if (pa_operation* o = pa_context_subscribe(c, mask, nullptr, nullptr)) pa_operation_unref(o);
     me->refreshDefaults();
     me->refreshSources();
@@ -547,16 +557,36 @@ void LinuxSoundInput::contextState(pa_context* c, void* self) {
 }
 
 // On the loop's thread: the cache asked again for what an event may have changed.
-void LinuxSoundInput::contextEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
+void LinuxSoundInput::contextEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t index, void* self) {
   auto* me = static_cast<LinuxSoundInput*>(self);
   const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
   const int kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
   if (facility == PA_SUBSCRIPTION_EVENT_SOURCE) me->refreshSources();
+  // A stream that starts (or uncorks) may play into the output we listen to: told at once,
+  // without asking where it plays, as a wrong guess only costs a few seconds of listening.
+  if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind != PA_SUBSCRIPTION_EVENT_REMOVE) me->playbackStarted();
+  // The output running again (a stream we were not told of, or one moved onto it).
+  if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_CHANGE) {
+    if (pa_operation* o = pa_context_get_sink_info_by_index(c, index, &LinuxSoundInput::sinkRead, self)) {
+      pa_operation_unref(o);
+    }
+  }
   // A sink that comes or goes may take the default output with it.
   if (facility == PA_SUBSCRIPTION_EVENT_SERVER ||
       (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE)) {
     me->refreshDefaults();
   }
+}
+
+void LinuxSoundInput::sinkRead(pa_context*, const pa_sink_info* info, int eol, void* self) {
+  auto* me = static_cast<LinuxSoundInput*>(self);
+  if (eol != 0 || !info || info->state != PA_SINK_RUNNING) return;
+  if (info->name && me->defaults_.sink == info->name) me->playbackStarted();
+}
+
+void LinuxSoundInput::playbackStarted() {
+  events_ |= SoundEventPlaybackStarted;
+  wake();
 }
 
 void LinuxSoundInput::streamState(pa_stream* s, void* self) {

@@ -51,6 +51,9 @@ class LinuxSoundInput : public SoundInput {
   uint32_t waitPacket(uint32_t timeoutMillis) override;
   uint32_t nextPacket(SoundPacket& packet) override;
   uint32_t releasePacket(uint32_t frames) override;
+  // Corks the stream: the server stops converting the monitor for us and the output may
+  // suspend. Not waited for.
+  bool setPaused(bool paused) override;
   void close() override;
   uint32_t takeEvents() override;
 
@@ -83,11 +86,13 @@ class LinuxSoundInput : public SoundInput {
   static void timerFired(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
   static void contextState(pa_context* c, void* self);
   static void contextEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t index, void* self);
+  static void sinkRead(pa_context* c, const pa_sink_info* info, int eol, void* self);
   static void sourceListed(pa_context* c, const pa_source_info* info, int eol, void* self);
   static void defaultsRead(pa_context* c, const pa_server_info* info, void* self);
   static void streamState(pa_stream* s, void* self);
   static void streamRead(pa_stream* s, size_t bytes, void* self);
   void armTimer(uint32_t millis);
+  void playbackStarted();  // the flag raised, and a paused capture thread woken to see it
   void wake();  // a waitPacket caller: something to look at
   void streamFailed();  // the stream or its server is gone: the capture thread hears it next
   void takeRecorded(pa_stream* s);  // on the loop thread: the server's packets to the queue

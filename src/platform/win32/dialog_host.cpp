@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include <wtsapi32.h>
+
 #include "platform/win32/util.h"
 
 namespace tonalis::win32 {
@@ -20,6 +22,8 @@ intptr_t Win32DialogHost::runModal(CDialog& dialog) {
   HWND hwnd = CreateDialogParamW(instance_, MAKEINTRESOURCEW(dialog.templateId()), owner_, dialogProc,
                                  reinterpret_cast<LPARAM>(this));
   if (!hwnd) return -1;
+  // The main window hears of the session's lock, when nobody sees it.
+  const bool sessionNotified = !owner_ && WTSRegisterSessionNotification(hwnd, NOTIFY_FOR_THIS_SESSION);
   // Like a modal loop of the framework it replaces: the dialog is shown once its
   // initialisation is over, even if the initialisation hid it.
   if (!ended_) ShowWindow(hwnd, SW_SHOWNORMAL);
@@ -46,6 +50,7 @@ intptr_t Win32DialogHost::runModal(CDialog& dialog) {
   }
   if (owner_) EnableWindow(owner_, TRUE);
   if (onDestroying) onDestroying(hwnd_);
+  if (sessionNotified) WTSUnRegisterSessionNotification(hwnd_);
   DestroyWindow(hwnd_);
   {
     // What was posted for this window and not yet delivered goes with it.

@@ -1,5 +1,7 @@
 #include "platform/win32/event_translation.h"
 
+#include <wtsapi32.h>
+
 #include "platform/win32/hid_host.h"
 
 namespace tonalis::win32 {
@@ -38,6 +40,10 @@ std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam
       return std::nullopt;
     case WM_QUERYENDSESSION: return SessionQuery{};
     case WM_ENDSESSION: return SessionEnd{wParam != FALSE};
+    case WM_WTSSESSION_CHANGE:
+      if (wParam == WTS_SESSION_LOCK) return SessionLock{true};
+      if (wParam == WTS_SESSION_UNLOCK) return SessionLock{false};
+      return std::nullopt;
     case WM_SETCURSOR: return CursorRequest{};
     case WM_CTLCOLORSTATIC: return ControlColorRequest{GetDlgCtrlID(reinterpret_cast<HWND>(lParam)), std::nullopt};
     default: break;

@@ -43,6 +43,8 @@ class Win32SoundInput : public SoundInput {
   uint32_t waitPacket(uint32_t timeoutMillis) override;
   uint32_t nextPacket(SoundPacket& packet) override;
   uint32_t releasePacket(uint32_t frames) override;
+  // A loopback delivers no packets while nothing plays, so the output already idles.
+  bool setPaused(bool) override { return false; }
   void close() override;
   uint32_t takeEvents() override;
 
