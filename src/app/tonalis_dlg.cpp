@@ -76,14 +76,7 @@ constexpr auto kEventTable = [] {
 
 CTonalisDlg::CTonalisDlg(AppPorts ports) : CDialog(TemplateId, ports.host), ports_(ports) {}
 
-CTonalisDlg::~CTonalisDlg() {
-  // Normally the exit sequence has joined the worker (or given it up, detached); this
-  // covers a dialog torn down some other way.
-  if (workerThread.joinable()) {
-    running = false;
-    workerThread.join();
-  }
-}
+CTonalisDlg::~CTonalisDlg() = default;  // the worker, if still running, is joined by its owner
 
 std::span<const EventEntry> CTonalisDlg::eventTable() const { return kEventTable; }
 
@@ -139,58 +132,22 @@ bool CTonalisDlg::onInitDialog() {
 
   // Posting is safe from the worker; the timer is the window's business.
   capture.soundAfterSilence = [this] { ports_.host.post(AppEvent{SoundAfterSilenceEvent}); };
-  splashActive = true;
-  running = true;
-  workerFinished_ = false;
-  workerThread = std::thread([this] {
-    // Nothing may leave a thread entry: an unexpected failure ends the program like a
-    // capture failure does, through the window's own exit.
-    try {
-      startupThread();
-    } catch (...) {
-      ports_.host.post(CloseRequest{});
-    }
-    workerFinished_ = true;
-  });
+  worker_.start(SplashShownEvent, SplashEndedEvent);
   return true;
 }
 
-void CTonalisDlg::startupThread() {
-  Clock& clock = ports_.clock;
-  clock.sleepMillis(50);
-  showSplash();
-  // A close request ends the splash within one 50 ms step.
-  for (int i = 0; i < 80 && running; ++i) clock.sleepMillis(50);
-  splashActive = false;
-  // When the program is already closing there is nothing left to start.
-  if (running) {
-    // Clearing the buffer, the saved transparency and the frame timer are the window's
-    // business: its own thread does them (only it draws, and a style change from here
-    // would block on it).
-    ports_.host.post(AppEvent{SplashEndedEvent});
-    if (runCapture(capture, ports_.sound, ports_.clock, running)) {
-      ports_.host.post(CloseRequest{});
-    }
-  }
-}
 
 void CTonalisDlg::onSplashEnded() {
-  if (!running || closing_) return;
+  if (!worker_.running() || closing_) return;
   frames_.clearSplash();
   applyTransparencyMode(display, ports_.window, display.transparencyMode);
   frameTimerWanted_ = true;
   startTimers();
 }
 
-void CTonalisDlg::showSplash() {
-  // The splash is drawn and presented on the window's thread, like every frame: only that
-  // thread draws, and a layered update from another thread is not shown everywhere (Wine
-  // drops it).
-  ports_.host.post(AppEvent{SplashShownEvent});
-}
 
 void CTonalisDlg::onSplashShown() {
-  if (!splashActive || closing_) return;
+  if (!splashActive() || closing_) return;
   frames_.drawSplash(assets.get(SplashBitmap));
   runFrame();
 }
@@ -265,7 +222,7 @@ void CTonalisDlg::keepWindowOnScreen(std::span<const Monitor> monitors) {
 bool CTonalisDlg::preTranslateMessage(const KeyPress& key) {
   if (key.key == Key::Enter || key.key == Key::Escape) {
     if (key.key == Key::Escape && display.displayMode == DisplayMode::FullScreen) {
-      enterWindowMode(display, ports_.window, splashActive, windowSize(), ports_.clock);
+      enterWindowMode(display, ports_.window, splashActive(), windowSize(), ports_.clock);
     }
     return true;  // neither key may end the dialog
   }
@@ -371,24 +328,24 @@ bool CTonalisDlg::onPointerDoubleClick(const PointerDoubleClick& click) {
   if (click.button != MouseButton::Left) return false;
   releaseOnWindow(windowDrag_);
   const DisplayMode before = display.displayMode;
-  onWindowDoubleClick(display, ports_.window, splashActive, windowSize(), ports_.clock);
+  onWindowDoubleClick(display, ports_.window, splashActive(), windowSize(), ports_.clock);
   stripFollowsWindow(before);
   return false;
 }
 
 void CTonalisDlg::onWindowModeCommand() {
-  enterWindowMode(display, ports_.window, splashActive, windowSize(), ports_.clock);
+  enterWindowMode(display, ports_.window, splashActive(), windowSize(), ports_.clock);
 }
 
 void CTonalisDlg::onDesktopModeCommand() {
   const DisplayMode before = display.displayMode;
-  enterDesktopMode(display, ports_.window, splashActive);
+  enterDesktopMode(display, ports_.window, splashActive());
   stripFollowsWindow(before);
 }
 
 void CTonalisDlg::onFullScreenModeCommand() {
   const DisplayMode before = display.displayMode;
-  enterFullScreenMode(display, ports_.window, splashActive);
+  enterFullScreenMode(display, ports_.window, splashActive());
   stripFollowsWindow(before);
 }
 
@@ -406,7 +363,7 @@ void CTonalisDlg::onClickThroughCommand() { toggleClickThrough(display, ports_.w
 
 void CTonalisDlg::onTransparencyCommand(const Command& command) {
   const int32_t mode = valueForCommand(TransparencyCommands, FirstTransparencyMode, command.id);
-  selectTransparencyMode(display, ports_.window, splashActive, mode);
+  selectTransparencyMode(display, ports_.window, splashActive(), mode);
 }
 
 void CTonalisDlg::onStyleCommand(const Command& command) {
@@ -457,7 +414,7 @@ void CTonalisDlg::shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis) {
   if (closing_) return;
   closing_ = true;
   tray_.removeIcon();
-  running = false;
+  worker_.stop();
   saveSettings(true);
   if (pauseMillis) ports_.clock.sleepMillis(pauseMillis);
   ports_.host.killTimer(FrameTimerId);
@@ -466,30 +423,12 @@ void CTonalisDlg::shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis) {
   closeBoard(board);
   // Buffers go only once the worker is gone. A worker stuck in a device call is left
   // behind with the capture memory it may still touch; the program ends without it.
-  if (waitForWorker(workerBoundMillis)) {
-    releaseCapture(capture, ports_.sound);
-  } else {
-    workerAbandoned_ = true;
-    workerThread.detach();
-  }
+  if (worker_.join(workerBoundMillis)) releaseCapture(capture, ports_.sound);
   frames_.stop();
   endDialog(IdCancel);
   ports_.host.postQuit();
 }
 
-bool CTonalisDlg::waitForWorker(uint32_t boundMillis) {
-  // The worker may be inside a call that sends to this window (a style change), so keep
-  // answering sent messages while waiting. The capture loop ends within one buffer wait
-  // once `running` is clear, unless a device call hangs in its driver.
-  const uint32_t start = ports_.clock.tickCount();
-  while (!workerFinished_ && ports_.clock.tickCount() - start < boundMillis) {
-    ports_.host.processSentMessages();
-    ports_.clock.sleepMillis(5);
-  }
-  if (!workerFinished_) return false;
-  if (workerThread.joinable()) workerThread.join();
-  return true;
-}
 
 // ---------------------------------------------------------------- frames
 
@@ -518,7 +457,7 @@ void CTonalisDlg::onMaintenanceTimer() {
   startTimers();
   // Changes are kept as they are made, not only at exit: a crash or a power cut loses
   // nothing, and a folder that cannot be written is found while the user can act on it.
-  if (!splashActive) saveSettings(false);
+  if (!splashActive()) saveSettings(false);
 }
 
 void CTonalisDlg::setFrameTimerSlow(bool slow) {
@@ -543,7 +482,7 @@ bool CTonalisDlg::seen() {
 void CTonalisDlg::onFrameTimer() {
   if (!frameTimerSlow_) frames_.timerTick();
   updateSourceTip();
-  if (splashActive) return;
+  if (splashActive()) return;
   if (frameTimerSlow_) {
     // The silent frames this slow tick stands for, but the one it runs.
     const uint32_t now = ports_.clock.tickCount();
@@ -556,8 +495,8 @@ void CTonalisDlg::onFrameTimer() {
 }
 
 void CTonalisDlg::runFrame() {
-  frames_.run({display, barColor, peakColor, board.connected != 0, splashActive, uint32_t(frameDelayMillis_),
-               splashActive || seen()},
+  frames_.run({display, barColor, peakColor, board.connected != 0, splashActive(), uint32_t(frameDelayMillis_),
+               splashActive() || seen()},
               capture.ring);
   runBoardStep(board, boardClock, frames_.boardClockMode(), frames_.boardLevels(), ports_.clock);
 }

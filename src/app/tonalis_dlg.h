@@ -16,6 +16,7 @@
 #include "audio/analysis.h"
 #include "app/frame_pipeline.h"
 #include "app/settings_file.h"
+#include "app/capture_worker.h"
 #include "app/settings_keeper.h"
 #include "app/tray_controller.h"
 #include "audio/capture.h"
@@ -69,8 +70,8 @@ class CTonalisDlg : public CDialog {
   static constexpr uint32_t MaintenanceTimerId = 2;
   static constexpr uint32_t MaintenancePeriodMillis = 1000;
   static constexpr std::string_view ProductName = "Tonalis";
-  // The program's own notifications, posted by the StartupThread: the splash image is in
-  // the window buffer; the splash period is over.
+  // The program's own notifications, posted by the capture worker: the splash is due (this
+  // thread draws and presents it); the splash period is over.
   static constexpr uint32_t SplashShownEvent = 1;
   static constexpr uint32_t SplashEndedEvent = 2;
   // Posted by the capture worker: the first sound after a silence.
@@ -133,13 +134,16 @@ class CTonalisDlg : public CDialog {
   void onSecondInstance();
   // True when the exit had to leave the worker inside a device call: the dialog must then
   // outlive it (the process ends without destroying it).
-  bool workerAbandoned() const { return workerAbandoned_; }
-  bool workerFinished() const { return workerFinished_; }
+  bool workerAbandoned() const { return worker_.abandoned(); }
+  bool workerFinished() const { return worker_.finished(); }
+  bool splashActive() const { return worker_.splashActive(); }
+  // The capture worker, for the tests that watch it.
+  const CaptureWorker& worker() const { return worker_; }
   // The frame pipeline, for the tests that look at what a frame drew.
   FramePipeline& frames() { return frames_; }
 
-  // One frame: analysis, drawing, presentation, board step. Also run once by the
-  // StartupThread to present the splash.
+  // One frame: analysis, drawing, presentation, board step. Also run once, on this thread,
+  // to present the splash when the worker says it is due.
   void runFrame();
 
   // ---- The central record ----
@@ -147,9 +151,6 @@ class CTonalisDlg : public CDialog {
   AssetStore assets;
   Rgb barColor = 0xFFFFFF;
   Rgb peakColor = 0xFF0000;
-  std::atomic<bool> splashActive{true};
-  std::thread workerThread;       // the StartupThread
-  std::atomic<bool> running{true};
   DisplayState display;           // display mode, style, theme, transparency, stacking, position
   CaptureContext capture;         // sample ring, latestBlock, capture stage and release count
   BoardLink board;
@@ -159,8 +160,6 @@ class CTonalisDlg : public CDialog {
   std::span<const EventEntry> eventTable() const override;
 
  private:
-  void startupThread();
-  void showSplash();
   void loadSettings(const StoredSettings& stored);
   // Writes the settings when they were read (or set) and, unless `always`, differ from
   // the file's; never over a file that could not be read. False when the file could not
@@ -179,17 +178,16 @@ class CTonalisDlg : public CDialog {
   void shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis);
   void applyColorTheme(int32_t theme);
   void updateSourceTip();
-  bool waitForWorker(uint32_t boundMillis);
   Point windowSize() const { return {WindowWidth, WindowHeight}; }
 
   AppPorts ports_;
   WindowDrag windowDrag_;
-  std::atomic<bool> workerFinished_{true};
-  bool workerAbandoned_ = false;
   bool closing_ = false;            // the exit (or the session's end) has begun
   SettingsKeeper settings_{ports_.files};
   TrayController tray_{ports_.tray, ports_.sound, ports_.shell, capture};
   FramePipeline frames_{ports_.presenter, ports_.clock};
+  // Last: it goes first, so a worker still running is joined before what it touches.
+  CaptureWorker worker_{ports_.host, ports_.sound, ports_.clock, capture};
   bool settingsApplied_ = false;    // the record holds the file's values: only then are they saved
   int32_t frameDelayMillis_ = 0;    // one of FrameDelays
   bool frameTimerWanted_ = false;

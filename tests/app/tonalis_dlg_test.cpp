@@ -154,8 +154,8 @@ TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
   }
   // The splash: 50 ms, the splash frame, then 80 waits of 50 ms (about 4.05 s).
   EXPECT_EQ(log.count("clock.sleep 50"), 81);
-  EXPECT_FALSE(dlg.splashActive);
-  EXPECT_TRUE(dlg.running);
+  EXPECT_FALSE(dlg.splashActive());
+  EXPECT_TRUE(dlg.worker().running());
   // The splash frame presented the splash image, unfaded, in the window's place.
   ASSERT_FALSE(presenter.presentations.empty());
   const auto& splash = presenter.presentations.front();
@@ -188,7 +188,7 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
   EXPECT_LT(log.indexOf("sound.close"), log.indexOf("host.end 2"));
   EXPECT_FALSE(sound.isOpen());
   EXPECT_FALSE(sound.misuse());
-  EXPECT_FALSE(dlg.workerThread.joinable());
+  EXPECT_FALSE(dlg.worker().joinable());
 }
 
 TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
@@ -212,7 +212,7 @@ TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
   EXPECT_LT(log.indexOf("tray.add"), log.indexOf("tray.remove"));
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(log.count("presenter.create"), 0);
-  EXPECT_FALSE(dlg.workerThread.joinable());
+  EXPECT_FALSE(dlg.worker().joinable());
   EXPECT_EQ(log.count("files.replace"), 0);
 }
 
@@ -531,7 +531,7 @@ TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
   EXPECT_EQ(log.count("files.replace"), 0);
   EXPECT_EQ(files.files["tonalis.ini"], file);
   EXPECT_FALSE(tray.present);
-  EXPECT_FALSE(dlg.workerThread.joinable());
+  EXPECT_FALSE(dlg.worker().joinable());
 }
 
 TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
@@ -661,7 +661,7 @@ TEST_F(MainWindow, TheEndOfTheSessionSavesAndShutsDownQuickly) {
   EXPECT_EQ(log.count("clock.sleep 1200"), 0) << "no grace pause when the system is waiting";
   EXPECT_GT(log.indexOf("sound.close"), -1);
   EXPECT_EQ(presenter.liveBuffers(), 0);
-  EXPECT_FALSE(dlg.workerThread.joinable());
+  EXPECT_FALSE(dlg.worker().joinable());
   // The close that may follow does nothing more.
   const int calls = int(log.calls().size());
   dlg.dispatch(CloseRequest{});

@@ -1,0 +1,62 @@
+// The program's second thread: it times the splash (the UI thread draws it, told by events)
+// and then records until it is asked to stop. The exit waits for it within a bound; a worker
+// stuck in a device call is left behind rather than holding the exit up.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "audio/capture.h"
+#include "framework/dialog.h"
+#include "platform/clock.h"
+#include "platform/sound_input.h"
+
+namespace tonalis {
+
+class CaptureWorker {
+ public:
+  // The splash: shown 50 ms after the start, over after 80 further steps of 50 ms.
+  static constexpr uint32_t SplashDelayMillis = 50;
+  static constexpr int SplashSteps = 80;
+
+  CaptureWorker(DialogHost& host, SoundInput& sound, Clock& clock, CaptureContext& capture)
+      : host_(host), sound_(sound), clock_(clock), capture_(capture) {}
+  ~CaptureWorker();  // joins a worker still running (an owner torn down some other way)
+  CaptureWorker(const CaptureWorker&) = delete;
+  CaptureWorker& operator=(const CaptureWorker&) = delete;
+
+  // Starts the thread. It posts AppEvent{splashShown} when the splash is due and
+  // AppEvent{splashEnded} when it is over, then records; a capture that cannot run, or
+  // anything unexpected, posts a CloseRequest.
+  void start(uint32_t splashShown, uint32_t splashEnded);
+
+  bool splashActive() const { return splashActive_.load(std::memory_order_acquire); }
+  bool running() const { return running_.load(std::memory_order_acquire); }
+  bool finished() const { return finished_.load(std::memory_order_acquire); }
+  bool abandoned() const { return abandoned_; }
+  bool joinable() const { return thread_.joinable(); }
+
+  // Asks the worker to end: the splash within one step, the capture loop within one wait.
+  void stop() { running_.store(false, std::memory_order_release); }
+
+  // UI thread: waits up to `boundMillis` for the worker to leave, answering messages sent to
+  // the window meanwhile (the worker may be inside a call that sends to it). False when it
+  // did not: it is left behind, detached, with what it may still touch.
+  bool join(uint32_t boundMillis);
+
+ private:
+  void run(uint32_t splashShown, uint32_t splashEnded);
+
+  DialogHost& host_;
+  SoundInput& sound_;
+  Clock& clock_;
+  CaptureContext& capture_;
+  std::thread thread_;
+  std::atomic<bool> splashActive_{true};
+  std::atomic<bool> running_{true};
+  std::atomic<bool> finished_{true};
+  bool abandoned_ = false;
+};
+
+}  // namespace tonalis
