@@ -221,9 +221,7 @@ void CTonalisDlg::keepWindowOnScreen(std::span<const Monitor> monitors) {
 
 bool CTonalisDlg::preTranslateMessage(const KeyPress& key) {
   if (key.key == Key::Enter || key.key == Key::Escape) {
-    if (key.key == Key::Escape && display.displayMode == DisplayMode::FullScreen) {
-      enterWindowMode(display, ports_.window, splashActive(), windowSize(), ports_.clock);
-    }
+    if (key.key == Key::Escape) onEscapeKey(display, ports_.window, splashActive(), windowSize(), ports_.clock);
     return true;  // neither key may end the dialog
   }
   return CDialog::preTranslateMessage(key);

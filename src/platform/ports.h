@@ -1,5 +1,5 @@
-// Every port the core uses, one header each. A backend (platform/win32, tests/fakes)
-// implements them; nothing here names an OS type.
+// Every port the core uses, one header each. A backend (platform/win32, platform/linux,
+// tests/fakes) implements them; nothing here names an OS type.
 #pragma once
 
 #include "platform/clock.h"
