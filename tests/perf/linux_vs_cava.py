@@ -357,19 +357,36 @@ def report(figures, seconds, rounds):
           f"RssAnon {mem['RssAnon'] / 1024:.1f} MiB")
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+def measurement_arguments(doc: str, add_options) -> tuple:
+    """The options every measurement of the native program takes (--binary, --seconds,
+    --rounds, --json) and the script's own (`add_options(parser)`); the binary, or None with
+    the reason printed when it has not been built."""
+    ap = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--binary", default=str(ROOT / "build/native/src/platform/linux/tonalis"),
                     help="the native program measured (scripts/build native)")
     ap.add_argument("--seconds", type=float, default=10.0, help="length of each measured stretch")
-    ap.add_argument("--starts", type=int, default=3, help="starts timed to the first frame")
-    ap.add_argument("--rounds", type=int, default=3, help="measured stretches of each program, taken in turn")
+    ap.add_argument("--rounds", type=int, default=3, help="measured stretches, taken in turn")
     ap.add_argument("--json", help="also write the figures to this file")
+    add_options(ap)
     args = ap.parse_args()
-
     binary = Path(args.binary).resolve()
     if not binary.exists():
         print(f"{binary} does not exist: run scripts/build native first", file=sys.stderr)
+        return args, None
+    return args, binary
+
+
+def write_figures(path: str, record: dict) -> None:
+    out = Path(path)
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.write_text(json.dumps(record, indent=2) + "\n")
+    print(f"figures written to {out}")
+
+
+def main():
+    args, binary = measurement_arguments(__doc__, lambda ap: ap.add_argument(
+        "--starts", type=int, default=3, help="starts timed to the first frame"))
+    if binary is None:
         return 1
     try:
         ensure_packages("cava", "xterm")
@@ -379,12 +396,8 @@ def main():
         return 1
     report(figures, args.seconds, args.rounds)
     if args.json:
-        out = Path(args.json)
-        out.parent.mkdir(parents=True, exist_ok=True)
-        out.write_text(json.dumps({"binary": str(binary), "seconds": args.seconds, "rounds": args.rounds,
-                                   "screen": [WIDTH, HEIGHT],
-                                   "figures": figures}, indent=2) + "\n")
-        print(f"figures written to {out}")
+        write_figures(args.json, {"binary": str(binary), "seconds": args.seconds, "rounds": args.rounds,
+                                  "screen": [WIDTH, HEIGHT], "figures": figures})
     return 0
 
 

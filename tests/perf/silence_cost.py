@@ -24,8 +24,6 @@ Usage: python3 tests/perf/silence_cost.py [--binary build/native/src/platform/li
 
 from __future__ import annotations
 
-import argparse
-import json
 import os
 import statistics
 import subprocess
@@ -42,7 +40,7 @@ sys.path.insert(0, str(HERE.parent / "e2e"))
 from harness import E2EError, music_mix, wait_until, write_wav  # noqa: E402
 from linux_harness import LinuxEnv  # noqa: E402
 from linux_vs_cava import (HEIGHT, WARM_UP, WIDTH, NotMeasured, Screen, env_process, main_window,  # noqa: E402
-                           measure_cpu, splash_over)
+                           measure_cpu, measurement_arguments, splash_over, write_figures)
 
 # The window's settings with "正在播放的声音" as the source (lines 9 to 11: empty and comments).
 SETTINGS = ("xpos 250\r\nypos 250\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
@@ -106,18 +104,9 @@ def report(figures, seconds, lead, rounds):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--binary", default=str(ROOT / "build/native/src/platform/linux/tonalis"),
-                    help="the native program measured (scripts/build native)")
-    ap.add_argument("--seconds", type=float, default=10.0, help="length of each measured stretch")
-    ap.add_argument("--lead", type=float, default=20.0, help="seconds of silence before its stretch")
-    ap.add_argument("--rounds", type=int, default=3, help="music and silence stretches, taken in turn")
-    ap.add_argument("--json", help="also write the figures to this file")
-    args = ap.parse_args()
-
-    binary = Path(args.binary).resolve()
-    if not binary.exists():
-        print(f"{binary} does not exist: run scripts/build native first", file=sys.stderr)
+    args, binary = measurement_arguments(__doc__, lambda ap: ap.add_argument(
+        "--lead", type=float, default=20.0, help="seconds of silence before its stretch"))
+    if binary is None:
         return 1
     try:
         figures = run(binary, args.seconds, args.lead, args.rounds)
@@ -126,12 +115,8 @@ def main():
         return 1
     ratio = report(figures, args.seconds, args.lead, args.rounds)
     if args.json:
-        out = Path(args.json)
-        out.parent.mkdir(parents=True, exist_ok=True)
-        out.write_text(json.dumps({"binary": str(binary), "seconds": args.seconds, "lead": args.lead,
-                                   "rounds": args.rounds, "ratio": round(ratio, 3), "figures": figures},
-                                  indent=2) + "\n")
-        print(f"figures written to {out}")
+        write_figures(args.json, {"binary": str(binary), "seconds": args.seconds, "lead": args.lead,
+                                  "rounds": args.rounds, "ratio": round(ratio, 3), "figures": figures})
     return 0
 
 

@@ -406,9 +406,10 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     }
     return error == PA_ERR_NOENTITY ? SoundNotFound : SoundError;
   }
-  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+  // What the server settled on: the channels asked for, and their speakers.
+  const pa_sample_spec* agreed = pa_stream_get_sample_spec(stream_);
   const pa_channel_map* map = pa_stream_get_channel_map(stream_);
-  info.format = {Rate, spec->channels, 16, false, map ? speakerMask(*map) : 0};
+  info.format = {Rate, agreed->channels, 16, false, map ? speakerMask(*map) : 0};
   info.loopback = source.kind == SourceKind::Playing;
   info.endpointName.clear();
   const uint32_t index = pa_stream_get_device_index(stream_);
