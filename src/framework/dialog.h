@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/types.h"
-#include "framework/events.h"
+#include "platform/events.h"
 
 namespace tonalis {
 

@@ -1,7 +1,8 @@
-// Every port the core uses, one header each. A backend (platform/win32, platform/linux,
+// Every port the core uses, one header each. A backend (backend/win32, backend/linux,
 // tests/fakes) implements them; nothing here names an OS type.
 #pragma once
 
+#include "platform/bitmap_source.h"
 #include "platform/clock.h"
 #include "platform/file_store.h"
 #include "platform/hid_host.h"

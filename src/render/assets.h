@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/bitmap_source.h"
+
 namespace tonalis {
 
 // Resource ids of the bitmaps.
@@ -41,15 +43,6 @@ struct Image {
   int32_t height = 0;
   int32_t bitsPerPixel = 0;  // depth as stored (4, 8, 24 or 32)
   std::vector<uint32_t> pixels;
-};
-
-// Where the bitmap bytes come from: the Windows resources, or the copies embedded in the
-// portable build. Returns a packed DIB (BITMAPINFOHEADER first) or a whole .bmp file;
-// empty when there is no such bitmap.
-class BitmapSource {
- public:
-  virtual ~BitmapSource() = default;
-  virtual std::span<const uint8_t> bitmapBytes(int id) = 0;
 };
 
 // One bitmap the program loads: its resource id and the size and depth it is drawn at.

@@ -516,7 +516,7 @@ class WinProcess(Proc):
 
 def tonalis_exe() -> Path:
     """The program under test: $TONALIS_EXE, else the lead's Windows build."""
-    p = Path(os.environ.get("TONALIS_EXE", REPO / "build/win64/src/platform/win32/tonalis.exe"))
+    p = Path(os.environ.get("TONALIS_EXE", REPO / "build/win64/src/backend/win32/tonalis.exe"))
     if not p.exists():
         raise E2EError(f"{p} does not exist: build the Windows program first")
     return p

@@ -1,4 +1,4 @@
-#include "platform/linux/clock.h"
+#include "backend/linux/clock.h"
 
 #include <gtest/gtest.h>
 

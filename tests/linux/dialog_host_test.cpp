@@ -1,6 +1,6 @@
 // The GTK dialog host: the modal loop with its timers and events from other threads, and the
 // About box built from its template.
-#include "platform/linux/dialog_host.h"
+#include "backend/linux/dialog_host.h"
 
 #include <gtest/gtest.h>
 

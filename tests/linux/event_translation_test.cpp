@@ -1,5 +1,5 @@
 // GDK's pointer and key events as the core's events.
-#include "platform/linux/event_translation.h"
+#include "backend/linux/event_translation.h"
 
 #include <gtest/gtest.h>
 

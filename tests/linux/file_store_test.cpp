@@ -1,4 +1,4 @@
-#include "platform/linux/file_store.h"
+#include "backend/linux/file_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // The board's host without a board: a pipe stands in for a hidraw node that is slow to take
 // its report, /dev/full for one that refuses it.
-#include "platform/linux/hid_host.h"
+#include "backend/linux/hid_host.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/instance_guard.h"
+#include "backend/linux/instance_guard.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>

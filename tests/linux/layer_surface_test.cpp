@@ -1,6 +1,6 @@
 // The window's place on a layer-shell compositor: which layer a mode's stacking and rectangle
 // give, and the margins from the monitor the window stands on.
-#include "platform/linux/layer_surface.h"
+#include "backend/linux/layer_surface.h"
 
 #include <gtest/gtest.h>
 

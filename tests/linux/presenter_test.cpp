@@ -1,5 +1,5 @@
 // Frames painted into a real GTK window on a private X display, read back from the screen.
-#include "platform/linux/presenter.h"
+#include "backend/linux/presenter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/shell.h"
+#include "backend/linux/shell.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/linux/bitmap_source.h"
+#include "backend/linux/bitmap_source.h"
 
 namespace tonalis::lnx {
 namespace {

@@ -1,6 +1,6 @@
 // The libpulse backend against a real PulseAudio server of its own (a null sink whose
 // monitor hears what is played into it, and a null source standing in for a microphone).
-#include "platform/linux/sound_input.h"
+#include "backend/linux/sound_input.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

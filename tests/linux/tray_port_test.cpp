@@ -1,5 +1,5 @@
 // The tray menu as GTK widgets: the core's menu model, item by item.
-#include "platform/linux/tray_port.h"
+#include "backend/linux/tray_port.h"
 
 #include <gtest/gtest.h>
 

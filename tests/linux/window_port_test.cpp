@@ -1,5 +1,5 @@
 // The main window's port: what it reads back and the screen test.
-#include "platform/linux/window_port.h"
+#include "backend/linux/window_port.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/settings_file.h"
-#include "platform/win32/file_store.h"
+#include "backend/win32/file_store.h"
 
 using namespace tonalis;
 

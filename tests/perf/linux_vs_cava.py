@@ -29,7 +29,7 @@ apt-get when missing (sudo when not root).
 Exits 0 whatever the figures; 1 when something could not be measured (a program did not start,
 died or showed nothing), with the reason.
 
-Usage: python3 tests/perf/linux_vs_cava.py [--binary build/native/src/platform/linux/tonalis]
+Usage: python3 tests/perf/linux_vs_cava.py [--binary build/native/src/backend/linux/tonalis]
            [--seconds 10] [--starts 3] [--rounds 3] [--json out/perf/linux_vs_cava.json]
 
 The machine's other load shows in the figures: run it on a quiet machine, or read the ratios
@@ -362,7 +362,7 @@ def measurement_arguments(doc: str, add_options) -> tuple:
     --rounds, --json) and the script's own (`add_options(parser)`); the binary, or None with
     the reason printed when it has not been built."""
     ap = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--binary", default=str(ROOT / "build/native/src/platform/linux/tonalis"),
+    ap.add_argument("--binary", default=str(ROOT / "build/native/src/backend/linux/tonalis"),
                     help="the native program measured (scripts/build native)")
     ap.add_argument("--seconds", type=float, default=10.0, help="length of each measured stretch")
     ap.add_argument("--rounds", type=int, default=3, help="measured stretches, taken in turn")

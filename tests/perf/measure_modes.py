@@ -14,7 +14,7 @@ It prints a table (percent of one core, tonalis.exe + wineserver) and each figur
 against Window-with-music of the same build. With --reference, a second build is measured in the
 same run the same way, and the table gets its column and the new/reference ratios.
 
-Usage: python3 tests/perf/measure_modes.py [--exe build/win64/src/platform/win32/tonalis.exe]
+Usage: python3 tests/perf/measure_modes.py [--exe build/win64/src/backend/win32/tonalis.exe]
            [--reference other/tonalis.exe] [--seconds 10] [--json out/perf/measure_modes.json]
 
 The machine's other load shows in the figures: run it on a quiet machine, or read the ratios
@@ -138,7 +138,7 @@ def measure_build(exe, seconds, label):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     root = HERE.parent.parent
-    ap.add_argument("--exe", default=str(root / "build/win64/src/platform/win32/tonalis.exe"),
+    ap.add_argument("--exe", default=str(root / "build/win64/src/backend/win32/tonalis.exe"),
                     help="the build measured")
     ap.add_argument("--reference", help="a second build measured in the same run (e.g. of main)")
     ap.add_argument("--seconds", type=float, default=10.0, help="length of each measured stretch")

@@ -18,7 +18,7 @@ ratio silence / music of program + server, per round and as the median (aim: 0.2
 
 Exits 0 whatever the figures; 1 when something could not be measured.
 
-Usage: python3 tests/perf/silence_cost.py [--binary build/native/src/platform/linux/tonalis]
+Usage: python3 tests/perf/silence_cost.py [--binary build/native/src/backend/linux/tonalis]
            [--seconds 10] [--lead 20] [--rounds 3] [--json out/perf/silence_cost.json]
 """
 

@@ -1,7 +1,7 @@
 // Native messages as the main window and the About box receive them, read into the
 // program's events: packed coordinates, command and system-menu words, the tray's
 // callback, and the messages known only at run time.
-#include "platform/win32/event_translation.h"
+#include "backend/win32/event_translation.h"
 
 #include <dbt.h>
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/win32/file_store.h"
+#include "backend/win32/file_store.h"
 
 namespace tonalis::win32 {
 namespace {

@@ -1,6 +1,6 @@
 // Starting with the session under Windows: the Run value names this program, quoted, and
 // what the menu shows is read from the registry each time.
-#include "platform/win32/shell.h"
+#include "backend/win32/shell.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/win32/sound_input.h"
+#include "backend/win32/sound_input.h"
 
 namespace tonalis::win32 {
 namespace {

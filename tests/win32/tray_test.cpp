@@ -2,7 +2,7 @@
 // the shell restarts, added again after the shell's "TaskbarCreated" broadcast, removed.
 #include <gtest/gtest.h>
 
-#include "platform/win32/tray_port.h"
+#include "backend/win32/tray_port.h"
 
 namespace tonalis::win32 {
 namespace {

@@ -1,6 +1,6 @@
 // The window port's plain operations on a real window: click-through is the transparent bit
 // of a layered window and keeps every other bit; no taskbar button is a tool window.
-#include "platform/win32/window_port.h"
+#include "backend/win32/window_port.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

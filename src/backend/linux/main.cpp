@@ -1,0 +1,236 @@
+// Entry point of the Linux program: builds the GTK backend's ports and runs the application.
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/command_ids.h"
+#include "app/tonalis_app.h"
+#include "backend/linux/bitmap_source.h"
+#include "backend/linux/clock.h"
+#include "backend/linux/dialog_host.h"
+#include "backend/linux/file_store.h"
+#include "backend/linux/hid_host.h"
+#include "backend/linux/instance_guard.h"
+#include "backend/linux/layer_surface.h"
+#include "backend/linux/presenter.h"
+#include "backend/linux/shell.h"
+#include "backend/linux/sound_input.h"
+#include "backend/linux/tray_port.h"
+#include "backend/linux/window_port.h"
+
+// Last: X11's headers define macros (KeyPress, CursorShape) that clash with the core's names.
+#include <gdk/gdkx.h>
+
+using namespace tonalis;
+using namespace tonalis::lnx;
+
+namespace {
+
+constexpr const char* Usage =
+    "Usage: tonalis [--help] [--version] [--x11]\n"
+    "\n"
+    "A real-time audio spectrum visualiser. It listens to the default recording device,\n"
+    "to what is playing, or to a chosen device, and shows the spectrum in a small window,\n"
+    "a full-screen strip or a strip on the desktop. Everything else is in the menu of its\n"
+    "icon in the notification area. Settings are kept in $XDG_CONFIG_HOME/tonalis/tonalis.ini.\n"
+    "A second start shows the running copy's window.\n"
+    "\n"
+    "On a Wayland desktop whose compositor has layer surfaces (sway, Hyprland, KWin, labwc,\n"
+    "Wayfire, niri) the window stands at its place and the strips on their layers; on others\n"
+    "(GNOME) it runs through XWayland, placed and stacked by the desktop.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "  --x11      use X11 (XWayland under a Wayland desktop)\n";
+
+void showMessageBox(GtkWindow* owner, std::string_view utf8Text) {
+  const std::string text(utf8Text);
+  GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s",
+                                          text.c_str());
+  gtk_window_set_title(GTK_WINDOW(box), "Tonalis");
+  gtk_widget_set_size_request(box, 240, -1);  // room for the title beside the buttons
+  gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
+  gtk_dialog_run(GTK_DIALOG(box));
+  gtk_widget_destroy(box);
+}
+
+struct NativeSources {
+  guint wake = 0;
+  guint board = 0;
+  guint signals[3] = {};
+  gulong monitors = 0, size = 0;
+};
+
+int runProgram() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  LinuxInstanceGuard instanceGuard(lockPath(runtime, unsigned(::getuid())));
+  LinuxDialogHost host;
+  LinuxWindowPort window;
+  LinuxPresenter presenter(window);
+  // A menu choice arrives as a posted command (after the desktop's call has returned: a
+  // command may run a modal dialog); the menu is built while the desktop waits for it.
+  LinuxTrayPort tray(
+      {[&host](uint32_t id) { host.post(Command{id}); }, [&host] { host.deliver(TrayMenuRequest{}); }},
+      CmdToggleVisibility);
+  LinuxClock clock;
+  LinuxShell shell;
+  // The program's messages (no sound server, a device gone, ...) as GTK message boxes over
+  // the main window, waited for as a message box is.
+  shell.setMessageSink([&host](std::string_view text) { showMessageBox(host.window(), text); });
+  LinuxBitmapSource bitmaps;
+  LinuxSoundInput sound;
+  LinuxHidHost hid;
+  const std::optional<std::string> folder = configFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  LinuxFileStore files(folder ? *folder : std::string("."));
+  HidMonitor boardMonitor;
+  NativeSources sources;
+
+  host.onCreated = [&](GtkWindow* w, GtkWidget* area) {
+    window.attach(w, area);
+    presenter.attach(area);
+    // A second start asks for the window through the guard's socket.
+    if (instanceGuard.wakeDescriptor() >= 0) {
+      sources.wake = g_unix_fd_add_full(
+          G_PRIORITY_DEFAULT, instanceGuard.wakeDescriptor(), G_IO_IN,
+          [](gint, GIOCondition, gpointer data) -> gboolean {
+            auto& ctx = *static_cast<std::pair<LinuxInstanceGuard*, LinuxDialogHost*>*>(data);
+            if (ctx.first->takeWakeRequests()) {
+              ctx.second->deliver(SecondInstance{});
+            }
+            return G_SOURCE_CONTINUE;
+          },
+          new std::pair<LinuxInstanceGuard*, LinuxDialogHost*>(&instanceGuard, &host),
+          [](gpointer data) { delete static_cast<std::pair<LinuxInstanceGuard*, LinuxDialogHost*>*>(data); });
+    }
+    // Without it a board plugged in later is not seen until it is connected from the menu,
+    // and one pulled out shows as a failed write; the program runs on.
+    if (boardMonitor.descriptor() >= 0) {
+      sources.board = g_unix_fd_add_full(
+          G_PRIORITY_DEFAULT, boardMonitor.descriptor(), G_IO_IN,
+          [](gint, GIOCondition, gpointer data) -> gboolean {
+            auto& ctx = *static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data);
+            for (const HidMonitor::Change& change : ctx.first->take()) {
+              ctx.second->deliver(DeviceChange{change.event, change.path});
+            }
+            return G_SOURCE_CONTINUE;
+          },
+          new std::pair<HidMonitor*, LinuxDialogHost*>(&boardMonitor, &host),
+          [](gpointer data) { delete static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data); });
+    }
+    auto displayChanged = +[](GdkScreen*, gpointer data) {
+      static_cast<LinuxDialogHost*>(data)->deliver(DisplayChange{});
+    };
+    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
+    sources.monitors = g_signal_connect(screen, "monitors-changed", G_CALLBACK(displayChanged), &host);
+    sources.size = g_signal_connect(screen, "size-changed", G_CALLBACK(displayChanged), &host);
+    // The end of the session (the session manager's SIGTERM): save and end quickly, as
+    // Windows' end of session does. An interrupt or a hang-up closes as the menu's exit.
+    sources.signals[0] = g_unix_signal_add(
+        SIGTERM,
+        [](gpointer data) -> gboolean {
+          auto* host = static_cast<LinuxDialogHost*>(data);
+          host->deliver(SessionQuery{});
+          host->deliver(SessionEnd{true});
+          return G_SOURCE_CONTINUE;
+        },
+        &host);
+    for (int i = 1; i < 3; ++i) {
+      sources.signals[i] = g_unix_signal_add(
+          i == 1 ? SIGINT : SIGHUP,
+          [](gpointer data) -> gboolean {
+            static_cast<LinuxDialogHost*>(data)->post(CloseRequest{});
+            return G_SOURCE_CONTINUE;
+          },
+          &host);
+    }
+  };
+  host.onDestroying = [&](GtkWindow* w) {
+    for (guint* id : {&sources.wake, &sources.board, &sources.signals[0], &sources.signals[1], &sources.signals[2]}) {
+      if (*id) g_source_remove(*id);
+      *id = 0;
+    }
+    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
+    if (sources.monitors) g_signal_handler_disconnect(screen, sources.monitors);
+    if (sources.size) g_signal_handler_disconnect(screen, sources.size);
+    sources.monitors = sources.size = 0;
+    presenter.detach();
+    window.detach();
+  };
+  host.showWindow = [&] { window.show(); };
+  host.onPointer = [&](const GdkEvent& event) {
+    if (event.type == GDK_BUTTON_PRESS) window.notePress(event.button);
+    if (event.type == GDK_MOTION_NOTIFY) window.noteMotion(event.motion);
+    if (event.type == GDK_BUTTON_RELEASE) window.noteRelease();
+  };
+
+  CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instanceGuard});
+  const int code = app.run();
+  if (app.workerAbandoned()) {
+    // The worker is stuck in a device call and still uses what these objects own: end the
+    // process here instead of tearing them down under it. Settings are saved and the tray
+    // icon is gone.
+    std::fflush(nullptr);
+    ::_exit(code);
+  }
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool x11 = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("Tonalis %s\n", TONALIS_VERSION);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--x11") == 0) {
+      x11 = true;
+      continue;
+    }
+    std::fprintf(stderr, "tonalis: unknown option '%s'\n%s", argv[i], Usage);
+    return 2;
+  }
+  // The program places its window itself (the saved place, the strips): X11 allows it, and
+  // Wayland where the compositor has layer surfaces; elsewhere it runs through XWayland.
+  const std::vector<char*> arguments(argv, argv + argc);
+  if (x11) setenv("GDK_BACKEND", "x11", 1);
+  gdk_set_allowed_backends(x11 ? "x11" : "wayland,x11");
+  if (!gtk_init_check(&argc, &argv)) {
+    std::fputs("tonalis: no graphical display (is WAYLAND_DISPLAY or DISPLAY set?)\n", stderr);
+    return 1;
+  }
+  GdkDisplay* display = gdk_display_get_default();
+  if (!GDK_IS_X11_DISPLAY(display) && !layerShellAvailable()) {
+    // GDK cannot change its backend once open: start again on X11.
+    std::vector<char*> again(arguments);
+    again.push_back(const_cast<char*>("--x11"));
+    again.push_back(nullptr);
+    ::execv("/proc/self/exe", again.data());
+    std::fputs("tonalis: this Wayland desktop has no layer surfaces, and X11 could not be started\n", stderr);
+    return 1;
+  }
+  if (GDK_IS_X11_DISPLAY(display)) {
+    // Frames are drawn pixel for pixel: one window pixel is one screen pixel, whatever
+    // scale the desktop sets for other programs.
+    gdk_x11_display_set_window_scale(display, 1);
+  }
+  g_set_prgname("tonalis");
+  g_set_application_name("Tonalis");
+  try {
+    return runProgram();
+  } catch (...) {
+    std::fputs("tonalis: ended by an unexpected failure\n", stderr);
+    return 1;
+  }
+}

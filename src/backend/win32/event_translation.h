@@ -1,0 +1,37 @@
+// Native window messages -> the framework's typed events. This is the only place where
+// the Win32 packing of a message (coordinates in lParam, the command in wParam's low word,
+// the system-menu bits, the tray's mouse message) is read.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+
+#include "platform/events.h"
+
+namespace tonalis::win32 {
+
+// The mouse messages of the tray icon come to the main window as this message: wParam the
+// icon id, lParam's low word the mouse message.
+inline constexpr UINT TrayCallbackMessage = WM_USER + 101;
+
+// Messages whose ids are known only at run time, or belong to one window: 0 = none.
+struct MessageVocabulary {
+  UINT trayIconId = 0;    // the icon whose callbacks are ours
+  UINT shellRestart = 0;  // the shell's "TaskbarCreated" broadcast
+  UINT wakeRequest = 0;   // a second copy of the program asking this one to show itself
+};
+
+// The event a message to a dialog window stands for, or nothing when it is none of the
+// program's business (default processing then).
+std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam, const MessageVocabulary& vocabulary);
+
+// A key-down in the modal loop as KeyPress; nothing for other messages.
+std::optional<KeyPress> translateKey(const MSG& msg);
+
+// The client-area point of a mouse message: signed 16-bit x and y in lParam.
+constexpr Point mousePoint(LPARAM lParam) {
+  return {int16_t(uint16_t(lParam & 0xFFFF)), int16_t(uint16_t((lParam >> 16) & 0xFFFF))};
+}
+
+}  // namespace tonalis::win32
