@@ -104,8 +104,11 @@ bool CTonalisDlg::onInitDialog() {
   const std::vector<Monitor> monitors = ports_.host.monitors();
   const StoredSettings stored = settings_.load(
       AnyPosition, [&](Point saved) { return placeSavedWindow(monitors, saved, windowSize()); });
-  if (prepareCapture(capture, ports_.sound, ports_.shell, stored.source)) {
-    // The message has been shown; the program ends without a trace in the tray.
+  if (const CaptureStart start = prepareCapture(capture, ports_.sound, stored.source); start != CaptureStart::Ready) {
+    if (const std::string_view message = captureStartMessage(start); !message.empty()) {
+      ports_.shell.showMessage(message);
+    }
+    // The program ends without a trace in the tray.
     tray_.removeIcon();
     releaseCapture(capture, ports_.sound);
     endDialog(IdCancel);

@@ -23,7 +23,7 @@ class StuckSound : public fakes::FakeSoundInput {
  public:
   using FakeSoundInput::FakeSoundInput;
   std::atomic<bool> hang{false}, inside{false}, letGo{false};
-  uint32_t waitPacket(uint32_t timeoutMillis) override {
+  SoundResult waitPacket(uint32_t timeoutMillis) override {
     if (hang) {
       inside = true;
       while (!letGo) std::this_thread::sleep_for(1ms);
@@ -43,7 +43,7 @@ struct WorkerRig {
   WorkerRig() {
     clock.logSleeps = false;
     clock.realSleepMicros = 100;
-    EXPECT_FALSE(prepareCapture(capture, sound, shell, SoundSource{}));
+    EXPECT_EQ(prepareCapture(capture, sound, SoundSource{}), CaptureStart::Ready);
   }
   template <class Done>
   void waitFor(Done done) {

@@ -55,7 +55,7 @@ class HangingSound : public fakes::FakeSoundInput {
  public:
   using FakeSoundInput::FakeSoundInput;
   std::atomic<bool> hang{false}, letGo{false}, stuck{false};
-  uint32_t waitPacket(uint32_t timeoutMillis) override {
+  SoundResult waitPacket(uint32_t timeoutMillis) override {
     if (hang) {
       stuck = true;
       while (!letGo) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -522,7 +522,7 @@ TEST_F(QuietWindow, ASettledSilenceSlowsTheTimerUntilSoundComes) {
 TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
   const std::string file = writeSettings(Settings{300, 200, 1, Dots, 1, Alpha40, Purple, Lower});
   files.files["tonalis.ini"] = file;
-  sound.endpoint("mic").openResult = SoundDeviceInUse;
+  sound.endpoint("mic").openResult = SoundResult::DeviceInUse;
   // The box's own message loop lets the tray menu's Exit through.
   shell.whileMessageShown = [&] { host.deliver(Command{CmdExit}); };
   CTonalisDlg dlg(ports());
