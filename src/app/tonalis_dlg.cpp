@@ -385,7 +385,7 @@ void CTonalisDlg::onPositionCommand(const Command& command) {
 
 void CTonalisDlg::onBoardCommand() { toggleBoard(board); }
 
-void CTonalisDlg::onDeviceChange(const DeviceChange& change) { onBoardDeviceChange(board, change.event, change.path); }
+void CTonalisDlg::onDeviceChange(const DeviceChange& change) { onBoardDeviceChange(board, change); }
 
 void CTonalisDlg::onAboutCommand() {
   // Modal: its loop keeps dispatching this window's frame timer, so the spectrum animates.

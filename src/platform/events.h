@@ -68,11 +68,7 @@ struct PaintRequest {};
 struct EraseBackground {};
 struct CloseRequest {};
 
-// A device interface came or went.
-struct DeviceChange {
-  HidDeviceEvent event = HidDeviceEvent::Other;
-  std::string path;  // UTF-8 interface path; empty for Other
-};
+// A device interface came or went: DeviceChange, from the HID host port (hid_host.h).
 // The screens changed: resolution, primary monitor, rotation or work area.
 struct DisplayChange {};
 // The session is about to end: a handler may refuse by clearing `agree`.

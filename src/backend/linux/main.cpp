@@ -115,9 +115,7 @@ int runProgram() {
           G_PRIORITY_DEFAULT, boardMonitor.descriptor(), G_IO_IN,
           [](gint, GIOCondition, gpointer data) -> gboolean {
             auto& ctx = *static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data);
-            for (const HidMonitor::Change& change : ctx.first->take()) {
-              ctx.second->deliver(DeviceChange{change.event, change.path});
-            }
+            for (DeviceChange& change : ctx.first->take()) ctx.second->deliver(std::move(change));
             return G_SOURCE_CONTINUE;
           },
           new std::pair<HidMonitor*, LinuxDialogHost*>(&boardMonitor, &host),

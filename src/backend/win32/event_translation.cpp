@@ -30,10 +30,7 @@ std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_PAINT: return PaintRequest{};
     case WM_ERASEBKGND: return EraseBackground{};
     case WM_CLOSE: return CloseRequest{};
-    case WM_DEVICECHANGE: {
-      HidDeviceChange change = translateDeviceChange(wParam, lParam);
-      return DeviceChange{change.event, std::move(change.path)};
-    }
+    case WM_DEVICECHANGE: return translateDeviceChange(wParam, lParam);
     case WM_DISPLAYCHANGE: return DisplayChange{};
     case WM_SETTINGCHANGE:
       if (wParam == WorkAreaChanged) return DisplayChange{};
