@@ -35,6 +35,11 @@ std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam
       return DeviceChange{change.event, std::move(change.path)};
     }
     case WM_DISPLAYCHANGE: return DisplayChange{};
+    case WM_DPICHANGED: {
+      const RECT* r = reinterpret_cast<const RECT*>(lParam);
+      const Rect suggested = r ? Rect{r->left, r->top, r->right, r->bottom} : Rect{};
+      return ScaleChange{double(LOWORD(wParam)) / USER_DEFAULT_SCREEN_DPI, suggested};
+    }
     case WM_SETTINGCHANGE:
       if (wParam == WorkAreaChanged) return DisplayChange{};
       return std::nullopt;
