@@ -21,7 +21,7 @@ constexpr char AboutMenuText[] = "软件信息...";
 constexpr char StartupFailedTitle[] = "开机启动未能设置";
 
 constexpr auto kEventTable = [] {
-  std::array<EventEntry, 30 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+  std::array<EventEntry, 31 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
                              ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
                              MaxSourceDevices + FrameDelayCommands.size() + 1>
       t{};
@@ -45,6 +45,7 @@ constexpr auto kEventTable = [] {
   t[n++] = onEvent<SessionQuery, &CTonalisDlg::onQueryEndSession>();
   t[n++] = onEvent<SessionEnd, &CTonalisDlg::onEndSession>();
   t[n++] = onEvent<DisplayChange, &CTonalisDlg::onDisplayChange>();
+  t[n++] = onEvent<ScaleChange, &CTonalisDlg::onScaleChange>();
   t[n++] = onEvent<ShellRestarted, &CTonalisDlg::onShellRestarted>();
   t[n++] = onEvent<SecondInstance, &CTonalisDlg::onSecondInstance>();
   t[n++] = onCommand<&CTonalisDlg::toggleWindowVisibility>(CmdToggleVisibility);
@@ -102,6 +103,9 @@ bool CTonalisDlg::onInitDialog() {
   // A saved position is checked against every monitor, not the file's screen limits: a
   // window left on a secondary monitor comes back there.
   const std::vector<Monitor> monitors = ports_.host.monitors();
+  // The window's size follows its monitor's scale: the primary one's until the saved
+  // position says which monitor it is on.
+  frames_.setWindowScale(scalePercentOf(primaryMonitor(monitors).scale));
   const StoredSettings stored = settings_.load(
       AnyPosition, [&](Point saved) { return placeSavedWindow(monitors, saved, windowSize()); });
   if (const CaptureStart start = prepareCapture(capture, ports_.sound, stored.source); start != CaptureStart::Ready) {
@@ -115,6 +119,12 @@ bool CTonalisDlg::onInitDialog() {
     return true;
   }
 
+  {
+    const Point size = windowSize();
+    const Rect saved{stored.settings.savedX, stored.settings.savedY, stored.settings.savedX + size.x,
+                     stored.settings.savedY + size.y};
+    applyWindowScale(scalePercentOf(monitorFor(monitors, saved).scale), {});
+  }
   loadSettings(stored);
 
   capture.ring.clear();
@@ -195,15 +205,45 @@ void CTonalisDlg::onDisplayChange() {
   // The strip stays on its monitor while that one is there, and goes to the primary one
   // when it is gone.
   frames_.screenChanged(monitorAfterChange(monitors, frames_.monitor()).area, display.fullScreenPosition);
+  // A system that tells no scale change of its own (X11) changes the scale with the screens.
+  const Rect window = display.displayMode == DisplayMode::Window
+                          ? ports_.window.windowRect()
+                          : Rect{display.savedX, display.savedY, display.savedX + windowSize().x,
+                                 display.savedY + windowSize().y};
+  applyWindowScale(scalePercentOf(monitorFor(monitors, window).scale), {});
   keepWindowOnScreen(monitors);
+}
+
+bool CTonalisDlg::onScaleChange(const ScaleChange& change) {
+  if (closing_) return true;
+  applyWindowScale(scalePercentOf(change.scale), change.suggested);
+  return true;
+}
+
+void CTonalisDlg::applyWindowScale(int32_t percent, const Rect& to) {
+  const int32_t before = frames_.windowScale().percent();
+  frames_.setWindowScale(percent);
+  windowDrag_.threshold = frames_.windowScale().scaleLength(DragThreshold);
+  if (frames_.windowScale().percent() == before || !settingsApplied_) return;
+  const Point size = windowSize();
+  if (display.displayMode == DisplayMode::Window) {
+    const Rect now = ports_.window.windowRect();
+    const Point at = to.width() > 0 ? Point{to.left, to.top} : Point{now.left, now.top};
+    ports_.window.move(at.x, at.y, size.x, size.y, true);
+    if (frames_.started() && !closing_) runFrame();
+  } else if (to.width() > 0) {
+    // The strip keeps its monitor; the window comes back where the system put it.
+    display.savedX = to.left;
+    display.savedY = to.top;
+  }
 }
 
 void CTonalisDlg::keepWindowOnScreen(std::span<const Monitor> monitors) {
   // Back onto the primary screen, whole where it fits, when no monitor shows any of it.
   const Rect screen = primaryMonitor(monitors).area;
   const auto onScreen = [&](int32_t x, int32_t y) {
-    return Point{std::clamp(x, screen.left, std::max(screen.left, screen.right - WindowWidth)),
-                 std::clamp(y, screen.top, std::max(screen.top, screen.bottom - WindowHeight))};
+    return Point{std::clamp(x, screen.left, std::max(screen.left, screen.right - windowSize().x)),
+                 std::clamp(y, screen.top, std::max(screen.top, screen.bottom - windowSize().y))};
   };
   if (display.displayMode == DisplayMode::Window) {
     const Rect rect = ports_.window.windowRect();
@@ -212,7 +252,7 @@ void CTonalisDlg::keepWindowOnScreen(std::span<const Monitor> monitors) {
     ports_.window.move(to.x, to.y, rect.width(), rect.height(), true);
   } else {
     // The strip follows the layout; the place to return to must be visible too.
-    const Rect saved{display.savedX, display.savedY, display.savedX + WindowWidth, display.savedY + WindowHeight};
+    const Rect saved{display.savedX, display.savedY, display.savedX + windowSize().x, display.savedY + windowSize().y};
     if (ports_.window.isOnAnyScreen(saved)) return;
     const Point to = onScreen(saved.left, saved.top);
     display.savedX = to.x;
