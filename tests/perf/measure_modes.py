@@ -11,7 +11,8 @@ printed apart) during:
   silence     Window mode, after 40 s of silence (the bars have fallen; the board would show the clock)
 
 It prints a table (percent of one core, tonalis.exe + wineserver) and each figure as a ratio
-against Window-with-music of the same build. With --reference, a second build is measured in the
+against Window-with-music of the same build, and the silence against the music counted as on
+Linux: tonalis.exe plus the PulseAudio server Wine's sound driver records from. With --reference, a second build is measured in the
 same run the same way, and the table gets its column and the new/reference ratios.
 
 Usage: python3 tests/perf/measure_modes.py [--exe build/win64/src/backend/win32/tonalis.exe]
@@ -78,6 +79,10 @@ class Meter:
         xs = find_processes(env.tag, "xvfb", "xorg")
         if xs:
             self.pids["x"] = xs[0]
+        # The sound server, apart: what a silence costs it is part of what a silence costs.
+        servers = find_processes(env.tag, "pulseaudio")
+        if servers:
+            self.pids["pulseaudio"] = servers[0]
 
     def sample(self):
         return time.monotonic(), {k: cpu_seconds(p) for k, p in self.pids.items()}, thread_seconds(self.pids["tonalis"])
@@ -173,6 +178,14 @@ def main():
         for phase in ("window", "silence"):
             top = ", ".join(f"{t['name']}[{t['tid']}] {t['cpu']:.1f}" for t in figs[phase]["threads"][:8])
             print(f"{label} {phase} threads of tonalis.exe: {top}")
+    for label, figs in results.items():
+        if "pulseaudio" in figs["window"]:
+            music = figs["window"]["tonalis"] + figs["window"]["pulseaudio"]
+            quiet = figs["silence"]["tonalis"] + figs["silence"]["pulseaudio"]
+            print(f"{label} tonalis.exe + PulseAudio: window with music {figs['window']['tonalis']:.1f} + "
+                  f"{figs['window']['pulseaudio']:.1f}, after {SILENCE_SECONDS:g} s of silence "
+                  f"{figs['silence']['tonalis']:.1f} + {figs['silence']['pulseaudio']:.1f}; "
+                  f"silence / music {quiet / music if music else float('nan'):.2f}")
     print("ratio: against Window with music of the same build. Targets: fullscreen and desktop <= 1.5, "
           "silence <= 0.3, and new/ref of window clearly below 1.")
 

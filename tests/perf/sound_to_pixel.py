@@ -58,8 +58,8 @@ def settings(delay: int) -> str:
     return text + (f"delay {delay}\r\n" if delay else "")
 
 
-def lit_band(screen: Screen, origin: tuple) -> int:
-    """The band whose column is lit highest while the tone plays."""
+def lit_band(screen: Screen, origin: tuple):
+    """The band whose column is lit highest while the tone plays; None while none is."""
     best, best_rows = -1, 0
     for band in range(24):
         x, _ = cell_centre(band, 0)
@@ -67,19 +67,18 @@ def lit_band(screen: Screen, origin: tuple) -> int:
         rows = sum(1 for row in range(BOTTOM_ROW + 1) if column[cell_centre(band, row)[1]] != UNLIT)
         if rows > best_rows:
             best, best_rows = band, rows
-    if best < 0:
-        raise NotMeasured("no band lit by the tone")
-    return best
+    return best if best >= 0 else None
 
 
 def probe(env, screen: Screen, origin: tuple, bursts: int) -> dict:
     """Finds the tone's band and runs the probe on its bottom cell; the probe's figures."""
-    env.play_tone(TONE_HZ, 2.0, wait=False)
-    time.sleep(1.5)
-    band = lit_band(screen, origin)
+    # A null output starts its monitor a second or two late: the band is looked for until then.
+    env.play_tone(TONE_HZ, 6.0, wait=False)
+    time.sleep(1.0)
+    band = wait_until(lambda: lit_band(screen, origin), 5, 0.2, "a band lit by the tone")
     x, y = cell_centre(band, BOTTOM_ROW)
     x, y = origin[0] + x, origin[1] + y
-    wait_until(lambda: screen.grab((x, y, 1, 1))[0] == UNLIT, 15, 0.1, "the tone's band to fall")
+    wait_until(lambda: screen.grab((x, y, 1, 1))[0] == UNLIT, 20, 0.1, "the tone's band to fall")
     time.sleep(1.0)
     out = subprocess.run([str(PROBE), "--x", str(x), "--y", str(y), "--bursts", str(bursts), "--hz", str(TONE_HZ)],
                          env=env.env, capture_output=True, text=True, timeout=bursts * 15 + 30)
