@@ -2,10 +2,11 @@
 // The default input is the server's default source, "what is playing" its default sink's
 // monitor (@DEFAULT_MONITOR@), a device a source by name. A stream is recorded in its
 // source's own rate, channels and sample format (32-bit float, 16, 24 or 32-bit integers;
-// formats the converter cannot read, such as u8, A-law or big-endian samples, come as
-// float), so the server neither resamples nor remixes for us: the core's converter mixes
-// the channels by their speakers and resamples to 65 536 Hz. The channels are put in the
-// order of their speaker bits (common/speakers.h) as the packets are copied out.
+// 24 bits in 32 come as 32-bit integers, and formats the converter cannot read, such as u8,
+// A-law or big-endian samples, as float), so the server neither resamples nor remixes for
+// us: the core's converter mixes the channels by their speakers and resamples to 65 536 Hz.
+// The channels are put in the order of their speaker bits (common/speakers.h) as the
+// packets are copied out.
 //
 // One owner of the server connection: the loop's own thread connects, notices the server
 // going away and connects again after a pause; no other thread makes or drops the context
