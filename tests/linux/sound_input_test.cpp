@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/capture.h"
 #include "audio/sound_converter.h"
 #include "common/speakers.h"
 
@@ -126,29 +127,44 @@ class PulseServer : public ::testing::Test {
   }
 
   struct Heard {
-    uint32_t peak = 0;    // the loudest sample
-    uint32_t frames = 0;
+    float peak = 0.0f;    // the loudest sample of the converter's mono (16-bit full scale 32768)
+    uint32_t frames = 0;  // in the stream's own rate
     SoundResult result = SoundResult::Ok;  // the first failure of the stream, if any
   };
-  // What the stream delivers within `seconds` (or until a sample louder than `enough`).
-  static Heard listen(LinuxSoundInput& input, double seconds, uint32_t enough = 65536) {
+  // What the stream delivers within `seconds` (or until a sample louder than `enough`), mixed
+  // and resampled by the converter as the capture does.
+  static Heard listen(LinuxSoundInput& input, const SoundStreamInfo& info, double seconds, float enough = 65536) {
     Heard heard;
+    StreamFormat format;
+    if (!streamFormatFor(info.format, format)) {
+      ADD_FAILURE() << "a format the converter cannot take";
+      return heard;
+    }
+    SoundConverter converter;
+    EXPECT_TRUE(converter.configure(format));
+    struct Peak final : BlockSink {
+      float peak = 0.0f;
+      void onBlock(std::span<const float, BlockSamples> block) override {
+        for (float v : block) peak = std::max(peak, std::abs(v));
+      }
+    } sink;
     const auto end = Clock::now() + std::chrono::milliseconds(int(seconds * 1000));
-    while (Clock::now() < end && heard.peak <= enough) {
+    while (Clock::now() < end && sink.peak <= enough) {
       input.waitPacket(10);
       for (;;) {
         SoundPacket packet;
         heard.result = input.nextPacket(packet);
-        if (heard.result != SoundResult::Ok) return heard;
+        if (heard.result != SoundResult::Ok) {
+          heard.peak = sink.peak;
+          return heard;
+        }
         if (packet.frames == 0) break;
         heard.frames += packet.frames;
-        for (uint32_t i = 0; packet.data && i < packet.frames; ++i) {
-          const int16_t v = int16_t(packet.data[2 * i] | (packet.data[2 * i + 1] << 8));
-          heard.peak = std::max(heard.peak, uint32_t(std::abs(int(v))));
-        }
+        if (packet.data) converter.push(packet.data, packet.frames, sink);
         input.releasePacket(packet.frames);
       }
     }
+    heard.peak = sink.peak;
     return heard;
   }
 
@@ -156,7 +172,7 @@ class PulseServer : public ::testing::Test {
   pid_t server_ = -1;
 };
 
-TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
+TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingInTheOutputsOwnFormat) {
   LinuxSoundInput input;
   const auto devices = input.listDevices();
   auto has = [&](const std::string& id, const std::string& name) {
@@ -173,16 +189,16 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
 
   SoundStreamInfo info;
   ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
-  EXPECT_EQ(info.format, (SoundFormat{65536, 1, 16, false, speaker::Mono}))
-      << "a stereo output's monitor comes mixed by the server";
+  EXPECT_EQ(info.format, (SoundFormat{48000, 2, 16, false, speaker::Stereo}))
+      << "the output's monitor as the output has it, neither mixed nor resampled";
   EXPECT_TRUE(info.loopback);
   EXPECT_EQ(info.endpointName, "Monitor of Null Output");
   ASSERT_EQ(input.start(), SoundResult::Ok);
   // A monitor may deliver nothing at all while nothing plays (so the stream counts as a
   // loopback: the capture fills that time with silence by the clock).
-  const Heard quiet = listen(input, 0.5);
+  const Heard quiet = listen(input, info, 0.5);
   EXPECT_EQ(quiet.result, SoundResult::Ok);
-  EXPECT_LT(quiet.peak, 100u) << "nothing plays yet";
+  EXPECT_LT(quiet.peak, 100.0f) << "nothing plays yet";
 
   writeTone(dir_ / "tone.raw", 1000, 4.0);
   const pid_t player = ::fork();
@@ -192,11 +208,11 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
     ::_exit(127);
   }
   // A null output starts its monitor late (a second or two): listen until the tone shows.
-  const Heard tone = listen(input, 3.5, 8000);
+  const Heard tone = listen(input, info, 3.5, 8000);
   ::kill(player, SIGTERM);
   ::waitpid(player, nullptr, 0);
   EXPECT_EQ(tone.result, SoundResult::Ok);
-  EXPECT_GT(tone.peak, 8000u) << "the tone played into the output reaches the stream";
+  EXPECT_GT(tone.peak, 8000.0f) << "the tone played into the output reaches the stream";
   input.close();
 }
 
@@ -209,11 +225,11 @@ TEST_F(PulseServer, APausedStreamIsCorkedAndHearsOfPlaybackStarting) {
   SoundStreamInfo info;
   ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
   ASSERT_EQ(input.start(), SoundResult::Ok);
-  listen(input, 0.3);
+  listen(input, info, 0.3);
   EXPECT_EQ(corked(), "Corked: no");
   ASSERT_TRUE(input.setPaused(true));
   EXPECT_TRUE(within(2.0, [&] { return corked() == "Corked: yes"; })) << corked();
-  listen(input, 0.3);  // what was on its way
+  listen(input, info, 0.3);  // what was on its way
   input.takeEvents();
   EXPECT_EQ(input.takeEvents() & SoundEventPlaybackStarted, 0u) << "nothing plays yet";
 
@@ -235,16 +251,17 @@ TEST_F(PulseServer, APausedStreamIsCorkedAndHearsOfPlaybackStarting) {
   EXPECT_LT(millisSince(waitFrom), 3000.0);
   ASSERT_TRUE(input.setPaused(false));
   EXPECT_TRUE(within(2.0, [&] { return corked() == "Corked: no"; })) << corked();
-  const Heard tone = listen(input, 3.0, 8000);
+  const Heard tone = listen(input, info, 3.0, 8000);
   ::kill(player, SIGTERM);
   ::waitpid(player, nullptr, 0);
-  EXPECT_GT(tone.peak, 8000u) << "the restarted stream hears the tone";
+  EXPECT_GT(tone.peak, 8000.0f) << "the restarted stream hears the tone";
   input.close();
   EXPECT_FALSE(input.setPaused(true)) << "no stream to pause";
 }
 
 // A 5.1 output in the order ALSA gives it (FL FR RL RR FC LFE): its monitor is recorded in
-// the speaker bits' order with its layout, and stereo played into its front pair shows at
+// the speaker bits' order with its layout (put in that order as the packets are copied out;
+// the server does not remix), and stereo played into its front pair shows at
 // the level it has on a stereo output once the converter has mixed it.
 TEST_F(PulseServer, ASurroundMonitorKeepsItsChannelsAndLayout) {
   ASSERT_TRUE(run("pactl load-module module-null-sink sink_name=surround rate=48000 channels=6 "
@@ -252,10 +269,10 @@ TEST_F(PulseServer, ASurroundMonitorKeepsItsChannelsAndLayout) {
   LinuxSoundInput input;
   SoundStreamInfo info;
   ASSERT_EQ(input.open({SourceKind::Device, "surround.monitor"}, info), SoundResult::Ok);
-  ASSERT_EQ(info.format, (SoundFormat{65536, 6, 16, false, speaker::Surround51}));
+  ASSERT_EQ(info.format, (SoundFormat{48000, 6, 16, false, speaker::Surround51}));
   ASSERT_EQ(input.start(), SoundResult::Ok);
   SoundConverter converter;
-  ASSERT_TRUE(converter.configure({65536, 6, SampleType::Int16, info.format.channelMask}));
+  ASSERT_TRUE(converter.configure({48000, 6, SampleType::Int16, info.format.channelMask}));
 
   // Plays a tone of 16000 into the named channels (by index: no remixing) and returns the
   // loudest sample of each of the stream's channels and of the converter's mono.
@@ -323,6 +340,109 @@ TEST_F(PulseServer, ASurroundMonitorKeepsItsChannelsAndLayout) {
   input.close();
 }
 
+// Outputs of several formats: the stream on each one's monitor comes in the monitor's own
+// rate, channels and speakers (the server resamples and remixes nothing: its record stream
+// has the source's rate and channel count), in the source's own samples where the converter
+// reads them and as float otherwise; and a 1 kHz tone played into the output comes out of
+// the converter at 1 kHz and at its level, which it would not if the stream were taken for
+// another rate, sample format or channel order than it has.
+TEST_F(PulseServer, EachSourceComesInItsOwnFormatAndItsToneAtItsPitchAndLevel) {
+  struct Row {
+    const char* sink;    // module-null-sink's arguments after the name
+    SoundFormat format;  // what open() reports
+    const char* spec;    // the source's channels and rate, as pactl shows them for a stream
+    uint32_t channels;   // of the tone played (16000 in each), each channel by name
+    const char* map;
+    float level;  // of the tone in the converter's mono: the speakers' weights in the mix
+  };
+  const Row rows[] = {
+      {"format=float32le rate=48000 channels=2", {48000, 2, 32, true, speaker::Stereo}, "2ch 48000Hz", 2,
+       "front-left,front-right", 16000},
+      {"format=s16le rate=44100 channels=1 channel_map=mono", {44100, 1, 16, false, speaker::Mono}, "1ch 44100Hz", 1,
+       "mono", 16000},
+      // 5.1 in ALSA's order: FC and LFE come last from the server and are put in place here;
+      // the centre at -3 dB (in the rear's place it would count -9 dB).
+      {"format=s32le rate=96000 channels=6 channel_map=front-left,front-right,rear-left,rear-right,front-center,lfe",
+       {96000, 6, 32, false, speaker::Surround51}, "6ch 96000Hz", 1, "front-center", 11314},
+      {"format=s24le rate=32000 channels=4 channel_map=front-left,front-right,rear-left,rear-right",
+       {32000, 4, 24, false, speaker::Stereo | speaker::BackLeft | speaker::BackRight}, "4ch 32000Hz", 2,
+       "rear-left,rear-right", 11314},
+      // 24 bits at the bottom of 32, and 8-bit samples: neither read by the converter as they are.
+      {"format=s24-32le rate=48000 channels=2", {48000, 2, 32, false, speaker::Stereo}, "2ch 48000Hz", 2,
+       "front-left,front-right", 16000},
+      {"format=u8 rate=8000 channels=1 channel_map=mono", {8000, 1, 32, true, speaker::Mono}, "1ch 8000Hz", 1, "mono",
+       16000},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.sink);
+    const std::string name = "out" + std::to_string(++n);
+    const std::string module = output("pactl load-module module-null-sink sink_name=" + name + " " + row.sink);
+    ASSERT_FALSE(module.empty());
+    LinuxSoundInput input;
+    ASSERT_TRUE(within(3, [&] { return lists(input, name + ".monitor"); }));
+    SoundStreamInfo info;
+    ASSERT_EQ(input.open({SourceKind::Device, name + ".monitor"}, info), SoundResult::Ok);
+    EXPECT_EQ(info.format, row.format);
+    const std::string spec = output("pactl list source-outputs | grep -o '[0-9]*ch [0-9]*Hz'");
+    EXPECT_NE(spec.find(row.spec), std::string::npos) << spec;
+    ASSERT_EQ(input.start(), SoundResult::Ok);
+    StreamFormat format;
+    ASSERT_TRUE(streamFormatFor(info.format, format));
+    SoundConverter converter;
+    ASSERT_TRUE(converter.configure(format));
+
+    // The converter's mono from the first loud sample on (a null output starts its monitor a
+    // second or two late), a quarter of a second past the onset.
+    struct Record final : BlockSink {
+      std::vector<float> samples;
+      void onBlock(std::span<const float, BlockSamples> block) override {
+        for (float v : block) {
+          if (!samples.empty() || std::abs(v) > 3000) samples.push_back(v);
+        }
+      }
+    } sink;
+    sink.samples.reserve(65536 * 4);
+    writeTone(dir_ / "tone.raw", 1000, 4.0, row.channels);
+    const pid_t player = ::fork();
+    if (player == 0) {
+      const std::string deviceArg = "--device=" + name;
+      const std::string channelArg = "--channels=" + std::to_string(row.channels);
+      const std::string mapArg = std::string("--channel-map=") + row.map;
+      ::execlp("pacat", "pacat", "--playback", deviceArg.c_str(), "--raw", "--format=s16le", "--rate=48000",
+               channelArg.c_str(), mapArg.c_str(), "--no-remix", (dir_ / "tone.raw").c_str(),
+               static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    constexpr size_t Skip = 4096, Span = 16384;  // past the onset; a quarter of a second
+    for (auto end = Clock::now() + std::chrono::milliseconds(3500);
+         Clock::now() < end && sink.samples.size() < Skip + Span;) {
+      input.waitPacket(10);
+      for (;;) {
+        SoundPacket packet;
+        ASSERT_EQ(input.nextPacket(packet), SoundResult::Ok);
+        if (packet.frames == 0) break;
+        if (packet.data) converter.push(packet.data, packet.frames, sink);
+        input.releasePacket(packet.frames);
+      }
+    }
+    ::kill(player, SIGTERM);
+    ::waitpid(player, nullptr, 0);
+    input.close();
+    ASSERT_TRUE(run("pactl unload-module " + module));
+    ASSERT_GE(sink.samples.size(), Skip + Span) << "the tone was not heard";
+    float peak = 0.0f;
+    int rises = 0;
+    for (size_t i = Skip; i < Skip + Span; ++i) {
+      peak = std::max(peak, std::abs(sink.samples[i]));
+      if (sink.samples[i - 1] < 0 && sink.samples[i] >= 0) ++rises;
+    }
+    const double hz = rises * 65536.0 / Span;
+    EXPECT_NEAR(hz, 1000.0, 12.0) << "the tone's pitch";
+    EXPECT_NEAR(peak, row.level, row.level * 0.05f) << "the tone's level";
+  }
+}
+
 TEST_F(PulseServer, AMissingDeviceIsNotFoundAndANamedOneOpens) {
   LinuxSoundInput input;
   SoundStreamInfo info;
@@ -330,7 +450,7 @@ TEST_F(PulseServer, AMissingDeviceIsNotFoundAndANamedOneOpens) {
   ASSERT_EQ(input.open({SourceKind::Device, "mic2"}, info), SoundResult::Ok);
   EXPECT_EQ(info.endpointName, "Mic-Two");
   EXPECT_FALSE(info.loopback);
-  const Heard heard = listen(input, 0.5);
+  const Heard heard = listen(input, info, 0.5);
   EXPECT_EQ(heard.result, SoundResult::Ok);
   EXPECT_GT(heard.frames, 0u);
 }
@@ -349,8 +469,9 @@ TEST_F(PulseServer, ACaptureThatFallsBehindKeepsOnlyTheNewestSound) {
     frames += packet.frames;
     input.releasePacket(packet.frames);
   }
-  EXPECT_LE(frames, 65536u * 2 + 16384) << "at most two seconds are kept, not all 3.5";
-  EXPECT_GE(frames, 65536u * 3 / 2) << "what is kept is most of those two seconds";
+  const uint32_t rate = info.format.samplesPerSecond;
+  EXPECT_LE(frames, rate * 2 + 16384) << "at most two seconds are kept, not all 3.5";
+  EXPECT_GE(frames, rate * 3 / 2) << "what is kept is most of those two seconds";
 }
 
 TEST_F(PulseServer, DefaultChangesAndNewDevicesBecomeEvents) {
@@ -395,7 +516,7 @@ TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
   // capture, which finds out by itself. The list empties as soon as the loss is seen.
   EXPECT_TRUE(within(1, [&] { return input.listDevices().empty(); }));
   EXPECT_FALSE(input.available({SourceKind::Playing, ""}));
-  EXPECT_EQ(listen(input, 2.0).result, SoundResult::DeviceInvalidated);
+  EXPECT_EQ(listen(input, info, 2.0).result, SoundResult::DeviceInvalidated);
   input.close();
   const auto before = Clock::now();
   EXPECT_NE(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
@@ -409,7 +530,7 @@ TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
   ASSERT_TRUE(refilled) << "the cache fills again without being asked";
   std::printf("[ figure ] the device list back %.0f ms after the server answers again\n", *refilled);
   ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
-  EXPECT_EQ(listen(input, 0.3).result, SoundResult::Ok);
+  EXPECT_EQ(listen(input, info, 0.3).result, SoundResult::Ok);
 }
 
 // The menu's questions while the server is stopped (it accepts connections and answers
@@ -461,7 +582,7 @@ TEST_F(PulseServer, AStoppedServerNeitherHoldsUpTheMenuNorBreaksThePort) {
     EXPECT_TRUE(within(10, [&] { return lists(row.input, "mic1"); })) << "the devices are known again";
     SoundStreamInfo info;
     ASSERT_EQ(row.input.open({SourceKind::Device, "mic2"}, info), SoundResult::Ok);
-    const Heard heard = listen(row.input, 0.5);
+    const Heard heard = listen(row.input, info, 0.5);
     EXPECT_EQ(heard.result, SoundResult::Ok);
     EXPECT_GT(heard.frames, 0u);
     row.input.close();
@@ -481,12 +602,12 @@ TEST_F(PulseServer, AChosenDeviceThatGoesEndsItsStreamAndOpensWhenItReturns) {
   ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundResult::Ok);
   EXPECT_EQ(info.endpointName, "USB-Mic");
   ASSERT_EQ(input.start(), SoundResult::Ok);
-  ASSERT_EQ(listen(input, 0.3).result, SoundResult::Ok);
+  ASSERT_EQ(listen(input, info, 0.3).result, SoundResult::Ok);
 
   // Timed from the request, pactl's own round trip included.
   const auto unloading = Clock::now();
   ASSERT_TRUE(run("pactl unload-module " + module));
-  const Heard after = listen(input, 3.0);
+  const Heard after = listen(input, info, 3.0);
   const double goneMillis = millisSince(unloading);
   EXPECT_EQ(after.result, SoundResult::DeviceInvalidated) << "the stream ended, not moved to mic1";
   std::printf("[ figure ] the stream reports its device gone %.1f ms after the unload was asked for\n", goneMillis);
@@ -505,7 +626,7 @@ TEST_F(PulseServer, AChosenDeviceThatGoesEndsItsStreamAndOpensWhenItReturns) {
   EXPECT_LT(backMillis, 1000.0);
   ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundResult::Ok);
   EXPECT_EQ(info.endpointName, "USB-Mic");
-  const Heard heard = listen(input, 0.5);
+  const Heard heard = listen(input, info, 0.5);
   EXPECT_EQ(heard.result, SoundResult::Ok);
   EXPECT_GT(heard.frames, 0u);
 }
@@ -533,10 +654,10 @@ TEST_F(PulseServer, TheDefaultsKeepTheirStreamWhenTheirDeviceGoes) {
     SoundStreamInfo info;
     ASSERT_EQ(input.open({row.kind, ""}, info), SoundResult::Ok);
     ASSERT_EQ(input.start(), SoundResult::Ok);
-    ASSERT_EQ(listen(input, 0.3).result, SoundResult::Ok);
+    ASSERT_EQ(listen(input, info, 0.3).result, SoundResult::Ok);
     input.takeEvents();
     ASSERT_TRUE(run("pactl unload-module " + module));
-    EXPECT_EQ(listen(input, 1.0).result, SoundResult::Ok) << "moved with the default, not ended";
+    EXPECT_EQ(listen(input, info, 1.0).result, SoundResult::Ok) << "moved with the default, not ended";
     const uint32_t moved = row.kind == SourceKind::DefaultInput ? SoundEventDefaultInputChanged
                                                                 : SoundEventDefaultOutputChanged;
     EXPECT_EQ(input.takeEvents() & moved, moved);

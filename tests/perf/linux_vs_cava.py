@@ -23,7 +23,8 @@ and cava in turn for --rounds rounds; the table shows each figure's median over 
 
 The PulseAudio server's CPU is shown apart: both programs capture the same monitor. Percentages
 are of one core. "with X" adds the X server and the compositor to the program's own figure (and
-xterm's, for cava): the whole cost of having it on screen. cava and xterm are installed with
+xterm's, for cava): the whole cost of having it on screen; the last ratio adds the sound server
+too, round by round, and gives the median. cava and xterm are installed with
 apt-get when missing (sudo when not root).
 
 Exits 0 whatever the figures; 1 when something could not be measured (a program did not start,
@@ -350,6 +351,13 @@ def report(figures, seconds, rounds):
     per_round = ", ".join(f"{total(a) / total(b):.2f}" if total(b) else "n/a"
                           for a, b in zip(figures["tonalis_rounds"], figures["cava_rounds"]))
     print(f"  with X, round by round: {per_round}")
+    # The whole cost of each: with the X server, the compositor and the sound server.
+    whole = [total(a) + a["pulseaudio"] for a in figures["tonalis_rounds"]]
+    whole_c = [total(b) + b["pulseaudio"] for b in figures["cava_rounds"]]
+    ratios = [a / b for a, b in zip(whole, whole_c) if b]
+    if ratios:
+        print(f"tonalis / cava with X, compositor and sound server: median {statistics.median(ratios):.2f} "
+              f"(round by round: {', '.join(f'{r:.2f}' for r in ratios)})")
     starts = ", ".join(f"{s * 1000:.0f}" for s in figures["first_frame_s"])
     print(f"tonalis start to first frame: median {figures['first_frame_median_s'] * 1000:.0f} ms ({starts} ms)")
     mem = figures["tonalis_memory_kib"]

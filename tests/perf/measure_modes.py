@@ -11,11 +11,15 @@ printed apart) during:
   silence     Window mode, after 40 s of silence (the bars have fallen; the board would show the clock)
 
 It prints a table (percent of one core, tonalis.exe + wineserver) and each figure as a ratio
-against Window-with-music of the same build. With --reference, a second build is measured in the
+against Window-with-music of the same build, and the silence against the music counted as on
+Linux: tonalis.exe plus the PulseAudio server Wine's sound driver records from. With --reference, a second build is measured in the
 same run the same way, and the table gets its column and the new/reference ratios.
 
 Usage: python3 tests/perf/measure_modes.py [--exe build/win64/src/backend/win32/tonalis.exe]
            [--reference other/tonalis.exe] [--seconds 10] [--json out/perf/measure_modes.json]
+           [--playing]
+Under Wine 10 (scripts/wine10 run python3 tests/perf/measure_modes.py --playing) the program
+listens to what is playing through a real WASAPI loopback.
 
 The machine's other load shows in the figures: run it on a quiet machine, or read the ratios
 (taken from the same run) rather than the absolute percentages.
@@ -78,6 +82,10 @@ class Meter:
         xs = find_processes(env.tag, "xvfb", "xorg")
         if xs:
             self.pids["x"] = xs[0]
+        # The sound server, apart: what a silence costs it is part of what a silence costs.
+        servers = find_processes(env.tag, "pulseaudio")
+        if servers:
+            self.pids["pulseaudio"] = servers[0]
 
     def sample(self):
         return time.monotonic(), {k: cpu_seconds(p) for k, p in self.pids.items()}, thread_seconds(self.pids["tonalis"])
@@ -98,13 +106,20 @@ class Meter:
         return out
 
 
-def measure_build(exe, seconds, label):
+# Window mode with "正在播放的声音" as the source (lines 9 to 11: empty and the comments).
+PLAYING_INI = ("xpos 50\r\nypos 50\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
+               "\r\n这是Tonalis的设置保存文件,您在设置好的信息都会自动保存,请最好不要用外部编辑器改动本文件!\r\n"
+               "如果该文件被修改后程序运行异常,请删除本文件,程序将会自动生成一个新的ini文件\r\n"
+               "source 1\r\n")
+
+
+def measure_build(exe, seconds, label, playing=False):
     """The four phases for one build, in one Env of its own."""
     music_len = 3 * (seconds + 4.0) + 10.0
     figures = {}
     with Env(name=f"perf-{label}", extra_env={}) as env:
         music = write_wav(env.run_dir / "music.wav", music_mix(music_len))
-        app = env.run_exe(exe, name="tonalis")
+        app = env.run_exe(exe, name="tonalis", ini=PLAYING_INI if playing else None)
         facts = env.wait_window(timeout=30)
         origin = (facts["left"], facts["top"])
         deadline = time.monotonic() + 20
@@ -143,6 +158,9 @@ def main():
     ap.add_argument("--reference", help="a second build measured in the same run (e.g. of main)")
     ap.add_argument("--seconds", type=float, default=10.0, help="length of each measured stretch")
     ap.add_argument("--json", default=str(OUT_DIR.parent / "perf" / "measure_modes.json"))
+    ap.add_argument("--playing", action="store_true",
+                    help='listen to "正在播放的声音" (a loopback of the default output under Wine 10) '
+                         "instead of the default input")
     args = ap.parse_args()
 
     builds = {"new": Path(args.exe)}
@@ -152,7 +170,7 @@ def main():
     for label, exe in builds.items():
         if not exe.exists():
             raise SystemExit(f"{exe} does not exist")
-        results[label] = measure_build(exe, args.seconds, label)
+        results[label] = measure_build(exe, args.seconds, label, args.playing)
 
     print(f"CPU, % of one core: tonalis.exe + wineserver (X server apart); {args.seconds:g} s a phase, "
           f"1920 x 1080, load average {os.getloadavg()[0]:.1f}")
@@ -173,6 +191,14 @@ def main():
         for phase in ("window", "silence"):
             top = ", ".join(f"{t['name']}[{t['tid']}] {t['cpu']:.1f}" for t in figs[phase]["threads"][:8])
             print(f"{label} {phase} threads of tonalis.exe: {top}")
+    for label, figs in results.items():
+        if "pulseaudio" in figs["window"]:
+            music = figs["window"]["tonalis"] + figs["window"]["pulseaudio"]
+            quiet = figs["silence"]["tonalis"] + figs["silence"]["pulseaudio"]
+            print(f"{label} tonalis.exe + PulseAudio: window with music {figs['window']['tonalis']:.1f} + "
+                  f"{figs['window']['pulseaudio']:.1f}, after {SILENCE_SECONDS:g} s of silence "
+                  f"{figs['silence']['tonalis']:.1f} + {figs['silence']['pulseaudio']:.1f}; "
+                  f"silence / music {quiet / music if music else float('nan'):.2f}")
     print("ratio: against Window with music of the same build. Targets: fullscreen and desktop <= 1.5, "
           "silence <= 0.3, and new/ref of window clearly below 1.")
 

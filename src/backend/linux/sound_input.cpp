@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
 
 #include "common/utf8.h"
@@ -13,13 +14,32 @@
 namespace tonalis::lnx {
 namespace {
 
-constexpr uint32_t Rate = 65536;
-constexpr uint32_t BytesPerSample = 2;  // signed 16-bit
-// Packets of 25 ms, a little under a frame: the analysis every 28 ms has a new one, and the
-// server, its thread and ours wake less than half as often as for 10 ms packets.
-constexpr uint32_t FragmentFrames = Rate / 40;
+// Packets of one frame's worth of sound: the analysis every 28 ms has a new one, and the
+// server, its thread and ours wake once a frame.
+constexpr uint32_t PacketMillis = 28;
 constexpr char DefaultMonitor[] = "@DEFAULT_MONITOR@";
 constexpr char DefaultSource[] = "@DEFAULT_SOURCE@";
+
+// How a stream from a source of `source` samples is recorded: in that format where the
+// converter reads it, otherwise as float (the server then converts sample for sample, at the
+// source's rate, which costs it next to nothing).
+struct Recorded {
+  pa_sample_format_t format;
+  uint16_t bits;
+  bool isFloat;
+};
+
+Recorded recordedFormat(pa_sample_format_t source) {
+  switch (source) {
+    case PA_SAMPLE_S16LE: return {PA_SAMPLE_S16LE, 16, false};
+    case PA_SAMPLE_S24LE: return {PA_SAMPLE_S24LE, 24, false};
+    case PA_SAMPLE_S32LE: return {PA_SAMPLE_S32LE, 32, false};
+    // 24 bits at the bottom of 32: the server moves them to the top, where the converter
+    // reads a 32-bit container's 24 valid bits.
+    case PA_SAMPLE_S24_32LE: return {PA_SAMPLE_S32LE, 32, false};
+    default: return {PA_SAMPLE_FLOAT32LE, 32, true};
+  }
+}
 
 // The speaker bit (common/speakers.h) of a channel position; 0 for one that has none.
 uint32_t speakerBit(pa_channel_position_t position) {
@@ -48,16 +68,30 @@ uint32_t speakerBit(pa_channel_position_t position) {
   }
 }
 
-// The speaker mask of a stream's channel map, when its channels come in the mask's order
-// (each at a higher bit than the one before); 0 otherwise.
-uint32_t speakerMask(const pa_channel_map& map) {
-  uint32_t mask = 0;
+// Where a stream's channels go in a delivered frame: those with a speaker position in the
+// order of their bits, then those without one (auxiliary channels, a second channel naming
+// a speaker already taken) as they come, which the converter counts as other channels.
+struct SpeakerOrder {
+  std::vector<uint8_t> order;  // the stream's channel at each place; empty: as they come
+  uint32_t mask = 0;           // the bits of the placed channels
+};
+
+SpeakerOrder speakerOrder(const pa_channel_map& map) {
+  constexpr uint64_t Unplaced = uint64_t(1) << 32;
+  uint64_t keys[PA_CHANNELS_MAX];
+  SpeakerOrder out;
   for (uint8_t c = 0; c < map.channels; ++c) {
     const uint32_t bit = speakerBit(map.map[c]);
-    if (bit == 0 || bit <= mask) return 0;
-    mask |= bit;
+    keys[c] = bit != 0 && (out.mask & bit) == 0 ? bit : Unplaced;
+    if (keys[c] != Unplaced) out.mask |= bit;
   }
-  return mask;
+  out.order.resize(map.channels);
+  for (uint8_t c = 0; c < map.channels; ++c) out.order[c] = c;
+  std::stable_sort(out.order.begin(), out.order.end(), [&](uint8_t a, uint8_t b) { return keys[a] < keys[b]; });
+  bool asTheyCome = true;
+  for (uint8_t c = 0; c < map.channels; ++c) asTheyCome = asTheyCome && out.order[c] == c;
+  if (asTheyCome) out.order.clear();
+  return out;
 }
 
 class LoopLock {
@@ -327,59 +361,65 @@ SoundResult LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& in
   // (a failed stream lets go of its context).
   const std::unique_ptr<pa_context, decltype(&pa_context_unref)> held(pa_context_ref(context_), pa_context_unref);
   pa_context* context = held.get();
-  // A source of more than two channels is recorded in its own layout, its channels in the
-  // order of their speaker bits, for the converter to mix: the server's own mix to mono is
-  // the mean of every channel (the LFE too), which puts stereo in a 5.1 source's front pair
-  // 9.5 dB low.
-  // Mono and stereo sources keep the server's mix (the mean of the pair, the same thing),
-  // which spares it resampling two channels.
-  pa_sample_spec format{PA_SAMPLE_S16LE, Rate, 1};
-  pa_channel_map layout;
-  pa_channel_map_init_mono(&layout);
-  struct LayoutReply {
+  // The source's own format, so that the server passes its samples through as they are.
+  // The flags below hold the stream to the source's rate and channels even if the default
+  // changed in between; the sample format is ours to name.
+  struct SourceReply {
     pa_threaded_mainloop* loop;
+    pa_sample_spec spec;
     pa_channel_map map;
     bool found;
-  } layoutReply{loop_, {}, false};
-  auto mapped = [](pa_context*, const pa_source_info* i, int eol, void* r) {
-    auto& reply = *static_cast<LayoutReply*>(r);
+  } sourceReply{loop_, {}, {}, false};
+  auto described = [](pa_context*, const pa_source_info* i, int eol, void* r) {
+    auto& reply = *static_cast<SourceReply*>(r);
     if (eol == 0 && i) {
+      reply.spec = i->sample_spec;
       reply.map = i->channel_map;
       reply.found = true;
     }
     if (eol != 0) pa_threaded_mainloop_signal(reply.loop, 0);
   };
   const char* queried = device ? device : DefaultSource;
-  if (finish(pa_context_get_source_info_by_name(context, queried, mapped, &layoutReply)) && layoutReply.found &&
-      layoutReply.map.channels > 2) {
-    const pa_channel_map& sourceMap = layoutReply.map;
-    pa_channel_position_t positions[PA_CHANNELS_MAX];
-    uint8_t count = 0;
-    for (uint8_t c = 0; c < sourceMap.channels; ++c) {
-      if (speakerBit(sourceMap.map[c]) != 0) positions[count++] = sourceMap.map[c];
+  pa_sample_spec format{PA_SAMPLE_FLOAT32LE, 48000, 2};
+  pa_channel_map layout;
+  pa_channel_map_init_stereo(&layout);
+  if (finish(pa_context_get_source_info_by_name(context, queried, described, &sourceReply)) && sourceReply.found &&
+      pa_sample_spec_valid(&sourceReply.spec)) {
+    format = sourceReply.spec;
+    if (!pa_channel_map_valid(&sourceReply.map) || sourceReply.map.channels != format.channels) {
+      pa_channel_map_init_extend(&sourceReply.map, format.channels, PA_CHANNEL_MAP_DEFAULT);
     }
-    std::sort(positions, positions + count,
-              [](pa_channel_position_t a, pa_channel_position_t b) { return speakerBit(a) < speakerBit(b); });
-    // Two positions naming the same speaker (MONO and FRONT_CENTER) leave the layout unsorted.
-    if (count > 2 && std::adjacent_find(positions, positions + count, [](auto a, auto b) {
-                       return speakerBit(a) == speakerBit(b);
-                     }) == positions + count) {
-      layout.channels = count;
-      std::copy(positions, positions + count, layout.map);
-      format.channels = count;
-    }
+    layout = sourceReply.map;
   }
-  frameBytes_ = BytesPerSample * format.channels;
+  const Recorded recorded = recordedFormat(format.format);
+  format.format = recorded.format;
+  // Until the server has said what it settled on, the packets are taken as asked for.
+  const auto useLayout = [&](const pa_sample_spec& spec, const pa_channel_map& map) {
+    SpeakerOrder order = speakerOrder(map);
+    std::lock_guard dataLock(dataMutex_);
+    const bool same = spec.channels == frameBytes_ / sampleBytes_ && order.order == channelOrder_;
+    sampleBytes_ = uint32_t(pa_sample_size(&spec));
+    frameBytes_ = uint32_t(pa_frame_size(&spec));
+    maxQueuedBytes_ = size_t(spec.rate) * MaxQueuedMillis / 1000 * frameBytes_;
+    channelOrder_ = std::move(order.order);
+    if (!same) {  // what came before was laid out otherwise
+      for (Chunk& chunk : queue_) spare_.push_back(std::move(chunk));
+      queue_.clear();
+      queuedBytes_ = 0;
+    }
+    return order.mask;
+  };
+  useLayout(format, layout);
   stream_ = pa_stream_new(context, "Spectrum", &format, &layout);
   if (!stream_) return SoundResult::NoMemory;
   pa_stream_set_state_callback(stream_, &LinuxSoundInput::streamState, this);
   pa_stream_set_read_callback(stream_, &LinuxSoundInput::streamRead, this);
   pa_buffer_attr attr;
   attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);  // the server's choice
-  attr.fragsize = FragmentFrames * BytesPerSample * format.channels;
+  attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(PacketMillis) * 1000, &format));
   // A chosen device is that device or nothing: moved elsewhere when it goes, the stream
   // would record another source under its name. The defaults follow the server's.
-  const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY |
+  const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_FIX_RATE | PA_STREAM_FIX_CHANNELS |
                                        (source.kind == SourceKind::Device ? PA_STREAM_DONT_MOVE : 0));
   if (pa_stream_connect_record(stream_, device, &attr, flags) < 0) {
     closeStream();
@@ -406,10 +446,13 @@ SoundResult LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& in
     }
     return error == PA_ERR_NOENTITY ? SoundResult::NotFound : SoundResult::Error;
   }
-  // What the server settled on: the channels asked for, and their speakers.
-  const pa_sample_spec* agreed = pa_stream_get_sample_spec(stream_);
+  // What the server settled on: the source's rate, channels and speakers.
+  const pa_sample_spec agreed = *pa_stream_get_sample_spec(stream_);
   const pa_channel_map* map = pa_stream_get_channel_map(stream_);
-  info.format = {Rate, agreed->channels, 16, false, map ? speakerMask(*map) : 0};
+  pa_channel_map agreedMap = map ? *map : layout;
+  if (agreedMap.channels != agreed.channels) pa_channel_map_init_extend(&agreedMap, agreed.channels, PA_CHANNEL_MAP_DEFAULT);
+  const uint32_t mask = useLayout(agreed, agreedMap);
+  info.format = {agreed.rate, agreed.channels, recorded.bits, recorded.isFloat, mask};
   info.loopback = source.kind == SourceKind::Playing;
   info.endpointName.clear();
   const uint32_t index = pa_stream_get_device_index(stream_);
@@ -431,11 +474,12 @@ SoundResult LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& in
   return SoundResult::Ok;
 }
 
-// The server shares every source and converts it to the format asked for, so a source that
-// is there opens: a second stream would tell no more than the source list does.
+// The server shares every source and can give any of them in a format the converter reads,
+// so a source that is there opens: a second stream would tell no more than the source list
+// does. The format reported is one such (the stream itself reports the source's own).
 SoundResult LinuxSoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
   if (!available(source)) return SoundResult::NotFound;
-  info.format = {Rate, 1, 16, false};
+  info.format = {48000, 2, 32, true, speaker::Stereo};
   info.loopback = source.kind == SourceKind::Playing;
   info.endpointName.clear();
   return SoundResult::Ok;
@@ -625,17 +669,33 @@ void LinuxSoundInput::takeRecorded(pa_stream* s) {
         }
         queue_.push_back(std::move(chunk));
       }
-      const auto* from = static_cast<const uint8_t*>(data);
-      queue_.back().bytes.insert(queue_.back().bytes.end(), from, from + bytes);
-      queuedBytes_ += bytes;
+      const size_t frames = bytes / frameBytes_;
+      appendFrames(queue_.back().bytes, static_cast<const uint8_t*>(data), frames);
+      queuedBytes_ += frames * frameBytes_;
     }
     pa_stream_drop(s);
   }
   // A capture thread that has fallen behind loses the oldest sound, never the newest.
-  while (queuedBytes_ > MaxQueuedFrames * frameBytes_ && queue_.size() > 1) {
+  while (queuedBytes_ > maxQueuedBytes_ && queue_.size() > 1) {
     queuedBytes_ -= queue_.front().bytes.size();
     spare_.push_back(std::move(queue_.front()));
     queue_.pop_front();
+  }
+}
+
+void LinuxSoundInput::appendFrames(std::vector<uint8_t>& out, const uint8_t* from, size_t frames) const {
+  const size_t at = out.size();
+  if (channelOrder_.empty()) {
+    out.insert(out.end(), from, from + frames * frameBytes_);
+    return;
+  }
+  out.resize(at + frames * frameBytes_);
+  uint8_t* to = out.data() + at;
+  const size_t places = channelOrder_.size();
+  for (size_t f = 0; f < frames; ++f, from += frameBytes_) {
+    for (size_t p = 0; p < places; ++p, to += sampleBytes_) {
+      std::memcpy(to, from + channelOrder_[p] * sampleBytes_, sampleBytes_);
+    }
   }
 }
 

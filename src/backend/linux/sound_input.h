@@ -1,9 +1,12 @@
 // Sound on Linux through libpulse (PulseAudio, and PipeWire through its PulseAudio server).
 // The default input is the server's default source, "what is playing" its default sink's
-// monitor (@DEFAULT_MONITOR@), a device a source by name. The server converts to the
-// program's own rate (65 536 Hz 16-bit) and mixes a stereo source to mono, which the
-// converter passes through untouched; a surround source keeps its channels, so the
-// converter mixes them by their speakers.
+// monitor (@DEFAULT_MONITOR@), a device a source by name. A stream is recorded in its
+// source's own rate, channels and sample format (32-bit float, 16, 24 or 32-bit integers;
+// 24 bits in 32 come as 32-bit integers, and formats the converter cannot read, such as u8,
+// A-law or big-endian samples, as float), so the server neither resamples nor remixes for
+// us: the core's converter mixes the channels by their speakers and resamples to 65 536 Hz.
+// The channels are put in the order of their speaker bits (common/speakers.h) as the
+// packets are copied out.
 //
 // One owner of the server connection: the loop's own thread connects, notices the server
 // going away and connects again after a pause; no other thread makes or drops the context
@@ -99,6 +102,9 @@ class LinuxSoundInput : public SoundInput {
   void clearQueue();  // the queue emptied for a new stream
   // With dataMutex_ held: the capture thread's packet given back, its memory kept for the next.
   void recycleHandedOut();
+  // On the loop thread, with dataMutex_ held: `frames` frames of the stream appended to
+  // `out` with their channels in the order of their speaker bits.
+  void appendFrames(std::vector<uint8_t>& out, const uint8_t* from, size_t frames) const;
 
   // What the server recorded and the capture thread has not taken yet: sound, or a hole
   // (nothing recorded for a while) of so many frames.
@@ -107,7 +113,7 @@ class LinuxSoundInput : public SoundInput {
     uint32_t silentFrames = 0;
   };
   // The most kept for a capture thread that is late: the newest sound is what it shows.
-  static constexpr size_t MaxQueuedFrames = 65536 * 2;  // two seconds
+  static constexpr uint32_t MaxQueuedMillis = 2000;
   static constexpr size_t MaxChunkBytes = 16384;
 
   std::string appName_;
@@ -137,7 +143,13 @@ class LinuxSoundInput : public SoundInput {
   size_t queuedBytes_ = 0;
   std::vector<Chunk> spare_;  // taken chunks, their memory used again
   Chunk handedOut_;           // the packet the capture thread holds
-  uint32_t frameBytes_ = 2;   // of the open stream; set by open with the loop locked
+  // Of the open stream; set by open with the loop locked, before the stream connects.
+  uint32_t frameBytes_ = 2;
+  uint32_t sampleBytes_ = 2;
+  size_t maxQueuedBytes_ = 0;
+  // The stream's channel that goes to each place of a delivered frame; empty when they
+  // come in speaker order already.
+  std::vector<uint8_t> channelOrder_;
 };
 
 }  // namespace tonalis::lnx
