@@ -30,7 +30,7 @@ def tonalis_binary() -> Path:
     """The program under test: build/native's, or the one TONALIS_LINUX_BINARY names (a
     sanitizer build, say)."""
     path = Path(os.environ.get("TONALIS_LINUX_BINARY") or
-                REPO / "build" / "native" / "src" / "platform" / "linux" / "tonalis")
+                REPO / "build" / "native" / "src" / "backend" / "linux" / "tonalis")
     if not path.exists():
         raise E2EError(f"{path} is missing: run scripts/build native first")
     return path
