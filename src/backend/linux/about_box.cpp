@@ -1,5 +1,6 @@
 #include "backend/linux/about_box.h"
 
+#include <algorithm>
 #include <string>
 
 #include "backend/linux/tray_port.h"
@@ -89,13 +90,25 @@ GtkWidget* createAboutBox(GtkWindow* parent, const AboutInfo& info, Shell& shell
   }
   gtk_box_pack_start(GTK_BOX(content), picture, FALSE, FALSE, 0);
 
-  // The link: its two lines, the first indented, in blue.
+  // The link: its two lines, the first indented, in blue. The indent is not part of the
+  // link (it would be underlined); each line is.
   const std::string address = repairUtf8(aboutLinkAddress(info));
+  std::string markup;
   const std::string label = repairUtf8(withoutCarriageReturns(aboutLinkLabel(info)));
-  char* markup = g_markup_printf_escaped("<a href=\"%s\">%s</a>", address.c_str(), label.c_str());
+  size_t from = 0;
+  while (from < label.size()) {
+    const size_t end = std::min(label.find('\n', from), label.size());
+    const std::string line = label.substr(from, end - from);
+    const size_t text = std::min(line.find_first_not_of(' '), line.size());
+    char* piece = g_markup_printf_escaped("%s<a href=\"%s\">%s</a>", line.substr(0, text).c_str(), address.c_str(),
+                                          line.substr(text).c_str());
+    markup += piece;
+    g_free(piece);
+    if (end < label.size()) markup += '\n';
+    from = end + 1;
+  }
   GtkWidget* link = gtk_label_new(nullptr);
-  gtk_label_set_markup(GTK_LABEL(link), markup);
-  g_free(markup);
+  gtk_label_set_markup(GTK_LABEL(link), markup.c_str());
   gtk_label_set_xalign(GTK_LABEL(link), 0);
   gtk_label_set_track_visited_links(GTK_LABEL(link), FALSE);
   const Rgb c = AboutLinkColor;
