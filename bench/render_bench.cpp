@@ -3,7 +3,10 @@
 // alone. The figures that matter are the ratios, not the absolute times:
 //  - BM_WindowFrame/<style> against BM_ClearReference/443x145 (budget: about 20 us a frame);
 //  - BM_StripFrame/<style> against BM_ClearReference/1920x1080;
-//  - BM_WholeWindowFrame against BM_AnalysisOnly.
+//  - BM_WholeWindowFrame against BM_AnalysisOnly;
+//  - BM_ScaledWindowFrame/<percent>/<style> against BM_ScaledWindowFrame/100/<style>: a frame
+//    drawn and then scaled (its changed rectangles) into the window's buffer at 150 % and
+//    200 %, against the same frame at 100 %, which is drawn only.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 #include "render/layout_metrics.h"
 #include "render/strip_renderer.h"
 #include "render/window_renderer.h"
+#include "render/window_scale.h"
 
 namespace {
 
@@ -105,6 +109,40 @@ void BM_StripFrame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StripFrame)->DenseRange(Block, Waveform)->Unit(benchmark::kMicrosecond);
+
+void BM_ScaledWindowFrame(benchmark::State& state) {
+  BenchImages images;
+  const WindowAssets assets = WindowAssets::fromStore(images.store);
+  const WindowScale scale(int32_t(state.range(0)));
+  std::vector<uint32_t> buffer(size_t(WindowWidth) * WindowHeight);
+  std::vector<uint32_t> scaled(size_t(scale.size().x) * size_t(scale.size().y));
+  const PixelView view{buffer.data(), WindowWidth, WindowHeight};
+  const PixelView target{scaled.data(), scale.size().x, scale.size().y};
+  const auto levels = levelCycle();
+  const auto line = makeLine();
+  WindowFrameInput in;
+  in.spectrumStyle = int32_t(state.range(1));
+  in.unlitCellColor = 0x1E1E1E;
+  in.spectrumLine = line;
+  WindowRendererState rs;
+  DirtyRects changed;
+  uint32_t millis = 28;
+  BoardLevels board{};
+  uint8_t clock = 0;
+  size_t f = 0;
+  for (auto _ : state) {
+    renderWindowFrame(view, levels[f++ % levels.size()], in, assets, rs, millis, board, clock);
+    if (!scale.identity()) {
+      changed.reset({0, 0, target.width, target.height});
+      scale.scaleInto(view, target, rs.changed.rects(), changed);
+    }
+    benchmark::DoNotOptimize(scaled.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ScaledWindowFrame)
+    ->ArgsProduct({{100, 150, 200}, {Block, Waveform}})
+    ->Unit(benchmark::kMicrosecond);
 
 RingSlots chordRing() {
   RingSlots ring{};

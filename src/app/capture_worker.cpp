@@ -39,7 +39,7 @@ void CaptureWorker::run(uint32_t splashShown, uint32_t splashEnded) {
   // Clearing the buffer, the saved transparency and the frame timer are the window's
   // business: its own thread does them (a style change from here would block on it).
   host_.post(AppEvent{splashEnded});
-  if (runCapture(capture_, sound_, clock_, running_)) host_.post(CloseRequest{});
+  if (!runCapture(capture_, sound_, clock_, running_)) host_.post(CloseRequest{});
 }
 
 bool CaptureWorker::join(uint32_t boundMillis) {

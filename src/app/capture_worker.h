@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 #include <thread>
 
 #include "audio/capture.h"
@@ -13,6 +14,19 @@
 #include "platform/sound_input.h"
 
 namespace tonalis {
+
+// What the user is told when capture cannot start; empty when there is nothing they can
+// act on.
+constexpr std::string_view captureStartMessage(CaptureStart why) {
+  switch (why) {
+    case CaptureStart::NoSoundCard: return "电脑没有声卡";
+    case CaptureStart::DeviceInUse: return "其他程序正在使用声卡，请关闭其他程序";
+    case CaptureStart::NoMemory: return "开辟内存失败";
+    case CaptureStart::Ready:
+    case CaptureStart::Unavailable: break;
+  }
+  return {};
+}
 
 class CaptureWorker {
  public:

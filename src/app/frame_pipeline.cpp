@@ -19,6 +19,7 @@ void FramePipeline::start(const AssetStore& assets, const Rect& monitor, int32_t
   boardClockMode_ = 0;
   frameMillis_ = 0;
   windowBuffer_ = presenter_.createBuffer(WindowWidth, WindowHeight);
+  makeScaledBuffer();
   monitor_ = monitor;
   screenWidth_ = std::max(monitor.width(), 400);
   screenHeight_ = std::max(monitor.height(), 300);
@@ -26,7 +27,20 @@ void FramePipeline::start(const AssetStore& assets, const Rect& monitor, int32_t
   layout_ = computeLayoutMetrics(screenWidth_, screenHeight_, fullScreenPosition);
 }
 
+void FramePipeline::makeScaledBuffer() {
+  if (scaledBuffer_.pixels) presenter_.releaseBuffer(scaledBuffer_);
+  if (!scale_.identity()) scaledBuffer_ = presenter_.createBuffer(scale_.size().x, scale_.size().y);
+  scaledStale_ = true;
+}
+
+void FramePipeline::setWindowScale(int32_t percent) {
+  if (WindowScale(percent).percent() == scale_.percent()) return;
+  scale_ = WindowScale(percent);
+  if (started()) makeScaledBuffer();
+}
+
 void FramePipeline::stop() {
+  if (scaledBuffer_.pixels) presenter_.releaseBuffer(scaledBuffer_);
   if (screenBuffer_.pixels) presenter_.releaseBuffer(screenBuffer_);
   if (windowBuffer_.pixels) presenter_.releaseBuffer(windowBuffer_);
   screenBuffer_ = {};
@@ -154,6 +168,15 @@ void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
                     : frame.constantAlpha == 255 ? Surface::PaintedAlpha : Surface::LayeredAlpha;
     // The splash is drawn outside the renderer: all of it is new.
     frame.changed = state.splash ? std::span<const Rect>(&WholeWindow, 1) : windowRenderer_.changed.rects();
+    if (!scale_.identity() && scaledBuffer_.pixels) {
+      scaledChanged_.reset({0, 0, scale_.size().x, scale_.size().y});
+      scale_.scaleInto(windowBuffer_, scaledBuffer_,
+                       scaledStale_ ? std::span<const Rect>(&WholeWindow, 1) : frame.changed, scaledChanged_);
+      scaledStale_ = false;
+      frame.source = scaledBuffer_;
+      frame.size = scale_.size();
+      frame.changed = scaledChanged_.rects();
+    }
   } else if (mode == DisplayMode::FullScreen) {
     // Opaque and topmost: an ordinary window, no layering.
     frame.source = screenBuffer_;

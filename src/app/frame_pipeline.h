@@ -17,6 +17,7 @@
 #include "render/layout_metrics.h"
 #include "render/strip_renderer.h"
 #include "render/window_renderer.h"
+#include "render/window_scale.h"
 #include "window/display_state.h"
 
 namespace tonalis {
@@ -61,6 +62,15 @@ class FramePipeline {
     screenChanged(Rect{0, 0, screenSize.x, screenSize.y}, fullScreenPosition);
   }
 
+  // The scale of the window's monitor, in percent (100, 125, 150, 200 ...). The renderer
+  // keeps drawing the 443 x 145 picture; at any other scale each frame is also scaled into
+  // a buffer of the window's scaled size, and that one is presented. May be called before
+  // start(); after it, the scaled buffer is made again and the next frame is whole.
+  void setWindowScale(int32_t percent);
+  const WindowScale& windowScale() const { return scale_; }
+  // The window's size on the screen at its scale.
+  Point windowSize() const { return scale_.size(); }
+
   // Every tick of the frame timer: the mean interval of the last 20 ticks is what the
   // window's readout shows.
   void timerTick();
@@ -96,6 +106,8 @@ class FramePipeline {
   const Rect& monitor() const { return monitor_; }
   PixelView screenBuffer() const { return screenBuffer_; }
   PixelView windowBuffer() const { return windowBuffer_; }
+  // What the window shows: the scaled buffer, or the window buffer itself at 100 %.
+  PixelView shownWindowBuffer() const { return scale_.identity() ? windowBuffer_ : scaledBuffer_; }
   uint32_t frameMillis() const { return frameMillis_; }
 
  private:
@@ -103,6 +115,10 @@ class FramePipeline {
   Clock& clock_;
   WindowAssets windowAssets_;
   PixelView windowBuffer_;
+  WindowScale scale_;
+  PixelView scaledBuffer_;      // scale_.size(); none at 100 %
+  bool scaledStale_ = true;     // the scaled buffer does not show the window buffer yet
+  DirtyRects scaledChanged_;
   PixelView screenBuffer_;
   int32_t screenWidth_ = 0;
   int32_t screenHeight_ = 0;
@@ -117,6 +133,7 @@ class FramePipeline {
   // Animation without drawing (hidden, or skipped silent frames). Unless `drawnSame` (the
   // frame would have drawn what the buffer holds), the next drawn frame is drawn whole.
   void animateOnly(DisplayMode mode, const BandLevels& levels, bool drawnSame);
+  void makeScaledBuffer();
   bool atRest(const DisplayState& display) const;
 
   BoardLevels boardLevels_{};

@@ -128,7 +128,7 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
     const size_t at = line->find(field.key);
     if (at == std::string_view::npos) {
       // Not our file, or lines out of order: trust none of it.
-      return SettingsReadResult{Settings{}, SettingsKeyMissing, {}};
+      return SettingsReadResult{Settings{}, SettingsReadStatus::KeyMissing, {}};
     }
     if (const auto value = scanDecimal(line->substr(at + field.key.size()))) {
       out.settings.*field.field = *value;
@@ -153,7 +153,7 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
       out.settings.*field.field = field.defaultValue;
     }
   }
-  out.result = SettingsRead;
+  out.result = SettingsReadStatus::Read;
   return out;
 }
 
@@ -195,16 +195,16 @@ SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limi
     case FileReadStatus::Read:
       return readSettings(file.bytes, limits);
     case FileReadStatus::Missing:
-      return SettingsReadResult{Settings{}, SettingsNotOpened, {}};
+      return SettingsReadResult{Settings{}, SettingsReadStatus::NotOpened, {}};
     case FileReadStatus::Unreadable:
       break;
   }
-  return SettingsReadResult{Settings{}, SettingsUnreadable, {}};
+  return SettingsReadResult{Settings{}, SettingsReadStatus::Unreadable, {}};
 }
 
-int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source,
-                     int32_t delayMillis) {
-  return files.replace(SettingsFileName, writeSettings(settings, source, delayMillis)) ? 0 : -1;
+bool saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source,
+                      int32_t delayMillis) {
+  return files.replace(SettingsFileName, writeSettings(settings, source, delayMillis));
 }
 
 Settings settingsFromDisplay(const DisplayState& display) {

@@ -54,17 +54,19 @@ inline constexpr std::array<SettingsField, 8> SettingsFields{{
     {"fullpos", &Settings::fullScreenPosition, SettingsField::Range::Fixed, 0, 3, Center},
 }};
 
-// Result codes of reading.
-inline constexpr int SettingsRead = 0;         // every line that was there held its key
-inline constexpr int SettingsNotOpened = 1;    // no file: defaults
-inline constexpr int SettingsKeyMissing = 2;   // a line lacks its key: all defaults
-// The file is there but could not be read: defaults, and the file must not be written over
-// while the program runs (it may hold the user's settings).
-inline constexpr int SettingsUnreadable = 3;
+// What reading the file came to.
+enum class SettingsReadStatus : uint8_t {
+  Read,        // every line that was there held its key
+  NotOpened,   // no file: defaults
+  KeyMissing,  // a line lacks its key: all defaults
+  // The file is there but could not be read: defaults, and the file must not be written
+  // over while the program runs (it may hold the user's settings).
+  Unreadable,
+};
 
 struct SettingsReadResult {
   Settings settings;
-  int result = SettingsRead;
+  SettingsReadStatus result = SettingsReadStatus::Read;
   // Kept in a twelfth line only when it is not the default input, so the eleven lines of
   // a default file stay as they always were.
   SoundSource source;
@@ -96,12 +98,12 @@ SettingsReadResult readSettings(std::string_view bytes, const SettingsLimits& li
 std::string writeSettings(const Settings& settings, const SoundSource& source = {}, int32_t delayMillis = 0);
 
 // Reads tonalis.ini from `files` (at most the 8 KiB the reader can look at); a missing file
-// gives the defaults with SettingsNotOpened, one that cannot be read with SettingsUnreadable.
+// gives the defaults with NotOpened, one that cannot be read with Unreadable.
 SettingsReadResult loadSettingsFile(FileStore& files, const SettingsLimits& limits);
 
-// Replaces tonalis.ini in `files`. Returns 0, or -1 when it could not be written; the old
-// file is then untouched.
-int saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source = {},
+// Replaces tonalis.ini in `files`. False when it could not be written; the old file is
+// then untouched.
+bool saveSettingsFile(FileStore& files, const Settings& settings, const SoundSource& source = {},
                      int32_t delayMillis = 0);
 
 // Between the file record and the display record. The saved click-through is the live

@@ -13,9 +13,9 @@ StoredSettings SettingsKeeper::load(const SettingsLimits& limits, const std::fun
   loaded_ = true;
   // A file held by another program, refused or damaged on the disk may still hold the
   // user's settings: this run keeps the defaults to itself rather than replace it.
-  unreadable_ = read.result == SettingsUnreadable;
+  unreadable_ = read.result == SettingsReadStatus::Unreadable;
   readFailurePending_ = unreadable_;
-  if (read.result == SettingsRead) onDisk_ = stored;
+  if (read.result == SettingsReadStatus::Read) onDisk_ = stored;
   return stored;
 }
 
@@ -24,7 +24,7 @@ bool SettingsKeeper::save(const StoredSettings& now, bool always) {
   // them would wipe the file (an exit while the "cannot record" box is up).
   if (!loaded_ || unreadable_) return true;
   if (!always && onDisk_ == now) return true;
-  if (saveSettingsFile(files_, now.settings, now.source, now.delayMillis) == 0) {
+  if (saveSettingsFile(files_, now.settings, now.source, now.delayMillis)) {
     onDisk_ = now;
     return true;
   }

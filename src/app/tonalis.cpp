@@ -25,7 +25,7 @@ constexpr char StartupFailedTitle[] = "开机启动未能设置";
 
 struct TonalisEvents {
   static constexpr auto table = [] {
-    std::array<EventEntry<Tonalis>, 30 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
+    std::array<EventEntry<Tonalis>, 31 + TransparencyCommands.size() + SpectrumStyleCommands.size() +
                                         ColorThemeCommands.size() + FullScreenPositionCommands.size() + 2 +
                                         MaxSourceDevices + FrameDelayCommands.size() + 1>
         t{};
@@ -49,6 +49,7 @@ struct TonalisEvents {
     t[n++] = onEvent<SessionQuery, &Tonalis::onQueryEndSession>();
     t[n++] = onEvent<SessionEnd, &Tonalis::onEndSession>();
     t[n++] = onEvent<DisplayChange, &Tonalis::onDisplayChange>();
+    t[n++] = onEvent<ScaleChange, &Tonalis::onScaleChange>();
     t[n++] = onEvent<ShellRestarted, &Tonalis::onShellRestarted>();
     t[n++] = onEvent<SecondInstance, &Tonalis::onSecondInstance>();
     t[n++] = onCommand<&Tonalis::toggleWindowVisibility>(CmdToggleVisibility);
@@ -120,15 +121,27 @@ bool Tonalis::start() {
   // A saved position is checked against every monitor, not the file's screen limits: a
   // window left on a secondary monitor comes back there.
   const std::vector<Monitor> monitors = ports_.host.monitors();
+  // The window's size follows its monitor's scale: the primary one's until the saved
+  // position says which monitor it is on.
+  frames_.setWindowScale(scalePercentOf(primaryMonitor(monitors).scale));
   const StoredSettings stored = settings_.load(
       AnyPosition, [&](Point saved) { return placeSavedWindow(monitors, saved, windowSize()); });
-  if (prepareCapture(capture_, ports_.sound, ports_.shell, stored.source)) {
-    // The message has been shown; the program ends without a trace in the tray.
+  if (const CaptureStart start = prepareCapture(capture_, ports_.sound, stored.source); start != CaptureStart::Ready) {
+    if (const std::string_view message = captureStartMessage(start); !message.empty()) {
+      ports_.shell.showMessage(message);
+    }
+    // The program ends without a trace in the tray.
     tray_.removeIcon();
     releaseCapture(capture_, ports_.sound);
     return false;
   }
 
+  {
+    const Point size = windowSize();
+    const Rect saved{stored.settings.savedX, stored.settings.savedY, stored.settings.savedX + size.x,
+                     stored.settings.savedY + size.y};
+    applyWindowScale(scalePercentOf(monitorFor(monitors, saved).scale), {});
+  }
   loadSettings(stored);
 
   capture_.ring.clear();
@@ -209,15 +222,45 @@ void Tonalis::onDisplayChange() {
   // The strip stays on its monitor while that one is there, and goes to the primary one
   // when it is gone.
   frames_.screenChanged(monitorAfterChange(monitors, frames_.monitor()).area, display_.fullScreenPosition);
+  // A system that tells no scale change of its own (X11) changes the scale with the screens.
+  const Rect window = display_.displayMode == DisplayMode::Window
+                          ? ports_.window.windowRect()
+                          : Rect{display_.savedX, display_.savedY, display_.savedX + windowSize().x,
+                                 display_.savedY + windowSize().y};
+  applyWindowScale(scalePercentOf(monitorFor(monitors, window).scale), {});
   keepWindowOnScreen(monitors);
+}
+
+bool Tonalis::onScaleChange(const ScaleChange& change) {
+  if (closing_) return true;
+  applyWindowScale(scalePercentOf(change.scale), change.suggested);
+  return true;
+}
+
+void Tonalis::applyWindowScale(int32_t percent, const Rect& to) {
+  const int32_t before = frames_.windowScale().percent();
+  frames_.setWindowScale(percent);
+  windowDrag_.threshold = frames_.windowScale().scaleLength(DragThreshold);
+  if (frames_.windowScale().percent() == before || !settingsApplied_) return;
+  const Point size = windowSize();
+  if (display_.displayMode == DisplayMode::Window) {
+    const Rect now = ports_.window.windowRect();
+    const Point at = to.width() > 0 ? Point{to.left, to.top} : Point{now.left, now.top};
+    ports_.window.move(at.x, at.y, size.x, size.y, true);
+    if (frames_.started() && !closing_) runFrame();
+  } else if (to.width() > 0) {
+    // The strip keeps its monitor; the window comes back where the system put it.
+    display_.savedX = to.left;
+    display_.savedY = to.top;
+  }
 }
 
 void Tonalis::keepWindowOnScreen(std::span<const Monitor> monitors) {
   // Back onto the primary screen, whole where it fits, when no monitor shows any of it.
   const Rect screen = primaryMonitor(monitors).area;
   const auto onScreen = [&](int32_t x, int32_t y) {
-    return Point{std::clamp(x, screen.left, std::max(screen.left, screen.right - WindowWidth)),
-                 std::clamp(y, screen.top, std::max(screen.top, screen.bottom - WindowHeight))};
+    return Point{std::clamp(x, screen.left, std::max(screen.left, screen.right - windowSize().x)),
+                 std::clamp(y, screen.top, std::max(screen.top, screen.bottom - windowSize().y))};
   };
   if (display_.displayMode == DisplayMode::Window) {
     const Rect rect = ports_.window.windowRect();
@@ -226,7 +269,7 @@ void Tonalis::keepWindowOnScreen(std::span<const Monitor> monitors) {
     ports_.window.move(to.x, to.y, rect.width(), rect.height(), true);
   } else {
     // The strip follows the layout; the place to return to must be visible too.
-    const Rect saved{display_.savedX, display_.savedY, display_.savedX + WindowWidth, display_.savedY + WindowHeight};
+    const Rect saved{display_.savedX, display_.savedY, display_.savedX + windowSize().x, display_.savedY + windowSize().y};
     if (ports_.window.isOnAnyScreen(saved)) return;
     const Point to = onScreen(saved.left, saved.top);
     display_.savedX = to.x;
@@ -388,7 +431,7 @@ void Tonalis::onPositionCommand(const Command& command) {
 
 void Tonalis::onBoardCommand() { toggleBoard(board_); }
 
-void Tonalis::onDeviceChange(const DeviceChange& change) { onBoardDeviceChange(board_, change.event, change.path); }
+void Tonalis::onDeviceChange(const DeviceChange& change) { onBoardDeviceChange(board_, change); }
 
 void Tonalis::onAboutCommand() {
   if (!closing_) ports_.host.showAbout(AboutInfo{});

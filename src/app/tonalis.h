@@ -145,6 +145,10 @@ class Tonalis {
   void onShellRestarted();
   // The screens changed (resolution, primary monitor, rotation, work area).
   void onDisplayChange();
+  bool onScaleChange(const ScaleChange& change);
+  // The window takes the scale of `percent` (its monitor's): frames, size, drag distance.
+  // `to`: where the window goes in Window mode (empty: it keeps its top-left corner).
+  void applyWindowScale(int32_t percent, const Rect& to);
   // A second copy of the program was started: show this one's window.
   void onSecondInstance();
 
@@ -166,7 +170,7 @@ class Tonalis {
   void stripFollowsWindow(DisplayMode before);
   void shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis);
   void applyColorTheme(int32_t theme);
-  Point windowSize() const { return {WindowWidth, WindowHeight}; }
+  Point windowSize() const { return frames_.windowSize(); }
 
   AppPorts ports_;
   AssetStore assets_;

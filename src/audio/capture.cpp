@@ -112,22 +112,22 @@ void heardSound(CaptureState& s, uint32_t now) {
 }
 
 // A format the converter cannot take is as good as no device.
-uint32_t checkFormat(const SoundStreamInfo& info, StreamFormat& format) {
-  return streamFormatFor(info.format, format) ? SoundOk : SoundUnsupportedFormat;
+SoundResult checkFormat(const SoundStreamInfo& info, StreamFormat& format) {
+  return streamFormatFor(info.format, format) ? SoundResult::Ok : SoundResult::UnsupportedFormat;
 }
 
-uint32_t openStream(CaptureState& s, SoundInput& sound, Clock& clock, const SoundSource& source) {
+SoundResult openStream(CaptureState& s, SoundInput& sound, Clock& clock, const SoundSource& source) {
   SoundStreamInfo info;
-  const uint32_t opened = sound.open(source, info);
-  if (opened != SoundOk) return opened;
+  const SoundResult opened = sound.open(source, info);
+  if (opened != SoundResult::Ok) return opened;
   StreamFormat format;
-  if (checkFormat(info, format) != SoundOk || !s.converter.configure(format)) {
+  if (checkFormat(info, format) != SoundResult::Ok || !s.converter.configure(format)) {
     sound.close();
-    return SoundUnsupportedFormat;
+    return SoundResult::UnsupportedFormat;
   }
-  if (sound.start() != SoundOk) {
+  if (sound.start() != SoundResult::Ok) {
     sound.close();
-    return SoundError;
+    return SoundResult::Error;
   }
   s.streamOpen = true;
   s.info = info;
@@ -138,7 +138,7 @@ uint32_t openStream(CaptureState& s, SoundInput& sound, Clock& clock, const Soun
   s.lastFedTick = now;
   s.idleFromTick = now;  // a new stream gets its full time before it counts as idle
   s.paused = false;
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
 void startSilence(CaptureState& s, uint32_t now) {
@@ -157,8 +157,8 @@ void lose(CaptureState& s, SoundInput& sound, uint32_t now) {
 // The next look after a failure to open the chosen source: soon for a source that is not
 // there (looking is cheap), with a growing pause for one that is there but refuses (held
 // by another program, a format the converter refuses), so it is not hammered.
-void scheduleRetry(CaptureState& s, uint32_t now, uint32_t failure) {
-  if (failure == SoundNotFound) {
+void scheduleRetry(CaptureState& s, uint32_t now, SoundResult failure) {
+  if (failure == SoundResult::NotFound) {
     s.nextAttemptTick = now + CaptureRetryMillis;
     return;
   }
@@ -178,9 +178,9 @@ void attempt(CaptureState& s, SoundInput& sound, Clock& clock) {
     }
     SoundStreamInfo info;
     StreamFormat format;
-    uint32_t probed = sound.probe(s.chosen, info);
-    if (probed == SoundOk) probed = checkFormat(info, format);
-    if (probed != SoundOk) {
+    SoundResult probed = sound.probe(s.chosen, info);
+    if (probed == SoundResult::Ok) probed = checkFormat(info, format);
+    if (probed != SoundResult::Ok) {
       scheduleRetry(s, now, probed);
       return;
     }
@@ -193,15 +193,15 @@ void attempt(CaptureState& s, SoundInput& sound, Clock& clock) {
     // still away lets the open succeed and then sends nothing.
     s.state = wasLost && !s.info.loopback ? SourceState::Lost : as;
   };
-  const uint32_t result = openStream(s, sound, clock, s.chosen);
-  if (result == SoundOk) {
+  const SoundResult result = openStream(s, sound, clock, s.chosen);
+  if (result == SoundResult::Ok) {
     s.retryPause = CaptureRetryMillis;
     opened(SourceState::Listening);
     return;
   }
   scheduleRetry(s, now, result);
   if (s.chosen.kind != SourceKind::DefaultInput &&
-      openStream(s, sound, clock, defaultInput()) == SoundOk) {
+      openStream(s, sound, clock, defaultInput()) == SoundResult::Ok) {
     s.fallback = true;
     opened(SourceState::Absent);
     return;
@@ -225,7 +225,7 @@ void pump(CaptureState& s, SoundInput& sound, Clock& clock) {
   bool got = false;
   for (;;) {
     SoundPacket packet;
-    if (sound.nextPacket(packet) != SoundOk) {
+    if (sound.nextPacket(packet) != SoundResult::Ok) {
       lose(s, sound, clock.tickCount());
       return;
     }
@@ -319,22 +319,17 @@ bool streamFormatFor(const SoundFormat& device, StreamFormat& out) {
   return true;
 }
 
-bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell,
-                    const SoundSource& source) {
+CaptureStart prepareCapture(CaptureContext& capture, SoundInput& sound, const SoundSource& source) {
   capture.state.reset();
   capture.stopRequested = false;
   const bool defaultInputChosen = source.kind == SourceKind::DefaultInput;
-  if (defaultInputChosen && sound.deviceCount() == 0) {
-    shell.showMessage(NoSoundCardMessage);
-    return true;
-  }
+  if (defaultInputChosen && sound.deviceCount() == 0) return CaptureStart::NoSoundCard;
   if (allocationAllowed(capture)) {
     capture.state.reset(new (std::nothrow) CaptureState(capture));
   }
   if (!capture.state) {
-    shell.showMessage(OutOfMemoryMessage);
     releaseCapture(capture, sound);
-    return true;
+    return CaptureStart::NoMemory;
   }
   capture.captureReleaseCount = 0;
   capture.choose(source);
@@ -342,16 +337,15 @@ bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell,
     // The one check the user can act on before the program shows itself; the worker opens
     // its own stream.
     SoundStreamInfo info;
-    const uint32_t opened = sound.open(source, info);
-    if (opened == SoundOk) {
+    const SoundResult opened = sound.open(source, info);
+    if (opened == SoundResult::Ok) {
       sound.close();
     } else {
-      if (opened == SoundDeviceInUse) shell.showMessage(DeviceInUseMessage);
       releaseCapture(capture, sound);
-      return true;
+      return opened == SoundResult::DeviceInUse ? CaptureStart::DeviceInUse : CaptureStart::Unavailable;
     }
   }
-  return false;
+  return CaptureStart::Ready;
 }
 
 void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
@@ -413,7 +407,7 @@ void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
     // that died meanwhile is lost like an open one.
     for (;;) {
       SoundPacket packet;
-      if (sound.nextPacket(packet) != SoundOk) {
+      if (sound.nextPacket(packet) != SoundResult::Ok) {
         lose(s, sound, clock.tickCount());
         break;
       }
@@ -450,7 +444,7 @@ bool runCapture(CaptureContext& capture, SoundInput& sound, Clock& clock,
     std::lock_guard lock(capture.mutex);
     // Never after a failed preparation or a release: there is nothing to record into.
     if (!capture.state || capture.captureReleaseCount != 0 || capture.stopRequested) {
-      return true;
+      return false;
     }
     capture.workerInside = true;
   }
@@ -462,7 +456,7 @@ bool runCapture(CaptureContext& capture, SoundInput& sound, Clock& clock,
   std::lock_guard lock(capture.mutex);
   capture.workerInside = false;
   capture.workerLeft.notify_all();
-  return false;
+  return true;
 }
 
 void releaseCapture(CaptureContext& capture, SoundInput& sound) {

@@ -18,7 +18,6 @@
 #include "audio/source_status.h"
 #include "audio/sound_converter.h"
 #include "platform/clock.h"
-#include "platform/shell.h"
 #include "platform/sound_input.h"
 
 namespace tonalis {
@@ -37,10 +36,15 @@ inline constexpr uint32_t CaptureHushMillis = 200;    // zeros this long count a
 inline constexpr uint32_t CaptureMaxRetryMillis = 8000;  // a source there that will not open: the pause
                                                          // doubles from CaptureRetryMillis up to this
 
-// The texts shown when capture cannot be prepared for the default input.
-inline constexpr std::string_view NoSoundCardMessage = "电脑没有声卡";
-inline constexpr std::string_view OutOfMemoryMessage = "开辟内存失败";
-inline constexpr std::string_view DeviceInUseMessage = "其他程序正在使用声卡，请关闭其他程序";
+// Why capture could not be prepared (what the user can act on is told apart).
+enum class CaptureStart : uint8_t {
+  Ready,
+  NoSoundCard,   // the default input is chosen and there is no recording device
+  DeviceInUse,   // the default input is held by another program
+  NoMemory,      // the capture record could not be made
+  Unavailable,   // the default input would not open for another reason
+};
+
 
 // The worker's private record: the converter and the stream bookkeeping.
 struct CaptureState;
@@ -96,17 +100,15 @@ void convertSamples(std::span<const uint8_t, CaptureBufferBytes> bytes,
 bool streamFormatFor(const SoundFormat& device, StreamFormat& out);
 
 // UI thread, once, before the worker starts, with the source the settings name. For the
-// default input it checks there is a recording device and that it can be opened, showing
-// "电脑没有声卡" or "其他程序正在使用声卡，请关闭其他程序" where the user can act; any other
-// source never stops the program (it waits for its device). "开辟内存失败" when the
-// capture record cannot be made. On failure (true) releaseCapture has run and the caller
-// must end the program without calling runCapture.
-bool prepareCapture(CaptureContext& capture, SoundInput& sound, Shell& shell,
-                    const SoundSource& source);
+// default input it checks there is a recording device and that it can be opened; any
+// other source never stops the program (it waits for its device). Unless Ready,
+// releaseCapture has run and the caller must end the program without calling runCapture.
+CaptureStart prepareCapture(CaptureContext& capture, SoundInput& sound, const SoundSource& source);
 
 // Worker thread, once, after prepareCapture succeeded: records until `running` is cleared
 // or releaseCapture asks it to stop, then closes the stream. Device loss, absent sources
-// and default changes are handled inside. True (touching nothing) when there is no state.
+// and default changes are handled inside. False (touching nothing) when there is nothing to
+// record into (no preparation, or released).
 bool runCapture(CaptureContext& capture, SoundInput& sound, Clock& clock,
                 const std::atomic<bool>& running);
 

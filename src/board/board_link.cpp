@@ -8,44 +8,23 @@ namespace {
 
 char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
-void releaseHandles(BoardLink& link) {
-  if (link.host == nullptr) return;
-  HidHost& host = *link.host;
-  // The outstanding write owns the handle's overlapped slot and buffer: it must be over
-  // before the handle goes.
-  if (link.writePending) {
-    host.cancelWrite(link.writeHandle);
-    link.writePending = false;
-  }
-  if (link.readHandle.valid()) {
-    host.close(link.readHandle);
-    link.readHandle = InvalidHidHandle;
-  }
-  if (link.writeHandle.valid()) {
-    host.close(link.writeHandle);
-    link.writeHandle = InvalidHidHandle;
-  }
+void releaseHandle(BoardLink& link) {
+  if (link.host != nullptr && link.handle.valid()) link.host->close(link.handle);
+  link.handle = InvalidHidHandle;
 }
 
-int32_t writeReport(BoardLink& link, const BoardReport& report) {
-  if (link.connected == 0 || link.host == nullptr) return BoardNotConnected;
-  HidHost& host = *link.host;
-  if (link.writePending) {
-    // Only look: a board that stopped taking reports must not cost every frame the full
-    // timeout. Until its write finishes, reports are dropped.
-    if (host.waitWrite(link.writeHandle, 0) == HidWriteResult::TimedOut) return BoardWriteFailed;
-    link.writePending = false;
-  }
-  switch (host.write(link.writeHandle, report.data(), report.size(), BoardWriteTimeoutMs)) {
+BoardStatus writeReport(BoardLink& link, const BoardReport& report) {
+  if (!link.connected || link.host == nullptr) return BoardStatus::NotConnected;
+  if (!link.handle.valid()) return BoardStatus::WriteFailed;  // found but never opened
+  switch (link.host->write(link.handle, report, BoardWriteTimeoutMs)) {
     case HidWriteResult::Done:
-      return BoardOk;
-    case HidWriteResult::TimedOut:
-      link.writePending = true;
-      return BoardWriteFailed;
+      return BoardStatus::Written;
+    case HidWriteResult::Busy:
+      return BoardStatus::Busy;
     case HidWriteResult::Failed:
       break;
   }
-  return BoardWriteFailed;
+  return BoardStatus::WriteFailed;
 }
 
 }  // namespace
@@ -60,50 +39,36 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 void initBoardLink(BoardLink& link, HidHost& host) {
   link.host = &host;
-  link.connected = 0;
+  link.connected = false;
   link.devicePath.clear();
-  link.readHandle = InvalidHidHandle;
-  link.writeHandle = InvalidHidHandle;
-  link.writePending = false;
+  link.handle = InvalidHidHandle;
   link.reconnectPath.clear();
 }
 
-int32_t openBoard(BoardLink& link) {
-  releaseHandles(link);
-  link.connected = 0;
-  if (link.host == nullptr) return BoardNotFound;
-  HidHost& host = *link.host;
+BoardStatus openBoard(BoardLink& link) {
+  releaseHandle(link);
+  link.connected = false;
+  link.devicePath.clear();
+  if (link.host == nullptr) return BoardStatus::NotFound;
 
-  std::vector<std::string> paths;
-  const HidEnumStatus listed = host.enumerateInterfaces(paths);
-  bool found = false;
-  for (const std::string& path : paths) {
-    link.devicePath = path;  // kept even when this one is not the board
-    HidIds ids;
-    if (path.empty() || !host.readIds(path, ids)) continue;
-    if (ids.vendorId == BoardVendorId && ids.productId == BoardProductId) {
-      found = true;
-      break;
-    }
-  }
-  if (!found) return listed == HidEnumStatus::OutOfMemory ? BoardNoMemory : BoardNotFound;
+  const std::vector<std::string> paths = link.host->find(BoardVendorId, BoardProductId);
+  if (paths.empty()) return BoardStatus::NotFound;
 
-  link.connected = 1;
+  link.connected = true;
+  link.devicePath = paths.front();
   link.reconnectPath = link.devicePath;
-  link.readHandle = host.openForRead(link.devicePath);
-  if (!link.readHandle.valid()) return BoardReadOpenFailed;
-  link.writeHandle = host.openForWrite(link.devicePath);
-  if (!link.writeHandle.valid()) return BoardWriteOpenFailed;
-  return BoardOk;
+  link.handle = link.host->open(link.devicePath);
+  return link.handle.valid() ? BoardStatus::Connected : BoardStatus::OpenFailed;
 }
 
 void closeBoard(BoardLink& link) {
-  releaseHandles(link);
-  link.connected = 0;
+  releaseHandle(link);
+  link.connected = false;
+  link.devicePath.clear();
 }
 
 void toggleBoard(BoardLink& link) {
-  if (link.connected != 0) {
+  if (link.connected) {
     closeBoard(link);
     link.reconnectPath.clear();  // the user chose to disconnect: do not come back on arrival
   } else {
@@ -111,28 +76,27 @@ void toggleBoard(BoardLink& link) {
   }
 }
 
-int32_t onBoardDeviceChange(BoardLink& link, HidDeviceEvent event, std::string_view path) {
-  switch (event) {
-    case HidDeviceEvent::RemoveComplete:
-      if (link.connected == 1 && equalsIgnoringAsciiCase(path, link.devicePath)) closeBoard(link);
+void onBoardDeviceChange(BoardLink& link, const DeviceChange& change) {
+  switch (change.kind) {
+    case DeviceChange::Kind::Removed:
+      if (link.connected && equalsIgnoringAsciiCase(change.path, link.devicePath)) closeBoard(link);
       break;
-    case HidDeviceEvent::Arrival:
-      if (link.connected == 0 && !link.reconnectPath.empty() &&
-          equalsIgnoringAsciiCase(path, link.reconnectPath)) {
+    case DeviceChange::Kind::Arrived:
+      if (!link.connected && !link.reconnectPath.empty() &&
+          equalsIgnoringAsciiCase(change.path, link.reconnectPath)) {
         openBoard(link);
       }
       break;
-    case HidDeviceEvent::Other:
+    case DeviceChange::Kind::Other:
       break;
   }
-  return 1;
 }
 
-int32_t sendLevelsReport(BoardLink& link, const BoardLevels& boardLevels) {
+BoardStatus sendLevelsReport(BoardLink& link, const BoardLevels& boardLevels) {
   return writeReport(link, encodeLevelsReport(boardLevels));
 }
 
-int32_t sendClockReport(BoardLink& link, uint8_t hour, uint8_t minute) {
+BoardStatus sendClockReport(BoardLink& link, uint8_t hour, uint8_t minute) {
   return writeReport(link, encodeClockReport(hour, minute));
 }
 

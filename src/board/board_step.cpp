@@ -16,7 +16,7 @@ void runBoardStep(BoardLink& link, BoardClock& clock, uint8_t boardClockMode,
   if (hour == clock.lastClockHour && minute == clock.lastClockMinute) return;
   clock.lastClockHour = hour;
   clock.lastClockMinute = minute;
-  if (sendClockReport(link, hour, minute) != BoardOk) {
+  if (sendClockReport(link, hour, minute) != BoardStatus::Written) {
     // A board connected (or recovering) during a long silence then shows the time on the
     // next frame instead of up to a minute later.
     clock.lastClockHour = NoClockSent;

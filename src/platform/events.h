@@ -64,13 +64,16 @@ struct PaintRequest {};
 struct EraseBackground {};
 struct CloseRequest {};
 
-// A device interface came or went.
-struct DeviceChange {
-  HidDeviceEvent event = HidDeviceEvent::Other;
-  std::string path;  // UTF-8 interface path; empty for Other
-};
+// A device interface came or went: DeviceChange, from the HID host port (hid_host.h).
 // The screens changed: resolution, primary monitor, rotation or work area.
 struct DisplayChange {};
+// The window's scale changed (it moved to a monitor of another scale, or that monitor's
+// scale was changed): `scale` is the new factor (1.0 = 100 %), `suggested` where the system
+// would have the window now, in screen pixels (empty: keep the top-left corner).
+struct ScaleChange {
+  double scale = 1.0;
+  Rect suggested;
+};
 // The session is about to end: a handler may refuse by clearing `agree`.
 struct SessionQuery {
   bool agree = true;
@@ -96,7 +99,7 @@ struct AppEvent {
 using Event = std::variant<PointerPress, PointerRelease, PointerDoubleClick, PointerMove, KeyPress, Command,
                            TrayActivate, TrayMenuRequest, TimerTick, PaintRequest, EraseBackground,
                            CloseRequest, DeviceChange, DisplayChange, SessionQuery, SessionEnd,
-                           ShellRestarted, SecondInstance, AppEvent, SessionLock>;
+                           ShellRestarted, SecondInstance, AppEvent, SessionLock, ScaleChange>;
 
 namespace detail {
 template <class T, class V> struct EventIndex;

@@ -1,12 +1,17 @@
-// HID host port: finding HID interfaces, reading their ids, opening them and writing output
-// reports with a timeout. Shaped like SetupAPI/HID plus overlapped file I/O, without OS types.
+// HID host port: what the board needs from the system's HID stack. Finding the interfaces
+// of a device by its ids, opening one, writing output reports with a time bound, closing.
 //
-// Paths are device-interface paths as UTF-8 text. Handles are small opaque values owned by
-// the host; every handle that open*() returns valid must be given back to close().
+// Paths are interface paths as UTF-8 text (a device-interface path on Windows, a
+// /dev/hidraw node on Linux). Handles are small opaque values owned by the host; every
+// handle that open() returns valid must be given back to close().
+//
+// A handle has at most one write pending. The host keeps it (and its own copy of the
+// report) until the device takes it, refuses it or the handle is closed; the caller never
+// waits for it beyond the timeout of the write that started it.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,65 +25,46 @@ struct HidHandle {
 };
 inline constexpr HidHandle InvalidHidHandle{};
 
-enum class HidEnumStatus {
-  Complete,     // every present interface is in the list
-  OutOfMemory,  // memory for an interface's details ran out: the list stops before it
-};
-
-struct HidIds {
-  uint16_t vendorId = 0;
-  uint16_t productId = 0;
-};
-
 enum class HidWriteResult {
-  Done,      // the write completed successfully
-  TimedOut,  // still pending when the wait ended; the write stays outstanding
-  Failed,    // failed (at once, or completed with an error); nothing is outstanding
+  Done,    // the device took this report
+  Busy,    // not taken yet: this report is still pending when its timeout ended, or an
+           // earlier one still is and this report was dropped without waiting or starting
+  Failed,  // refused or failed (at once, or completed with an error); nothing is pending
 };
 
-// What a device-change notification reports about a HID interface.
-enum class HidDeviceEvent {
-  Arrival,         // an interface became present
-  RemoveComplete,  // an interface is gone
-  Other,           // anything else (not about an interface, or another event type)
+// A HID interface came or went, as the backend heard it from the system; the backend hands
+// it to the app as an event.
+struct DeviceChange {
+  enum class Kind : uint8_t {
+    Arrived,  // an interface became present
+    Removed,  // an interface is gone
+    Other,    // anything else (not about an interface, or another kind of notice)
+  };
+  Kind kind = Kind::Other;
+  std::string path;  // UTF-8 interface path; empty for Other
 };
 
 class HidHost {
  public:
   virtual ~HidHost() = default;
 
-  // Appends the paths of the present HID interfaces to `paths`, in the system's order. An
-  // interface whose details cannot be read appears as an empty path. No interfaces (or no
-  // way to list them) gives an empty list with Complete.
-  virtual HidEnumStatus enumerateInterfaces(std::vector<std::string>& paths) = 0;
+  // The paths of the present interfaces whose device has these ids, in the system's order.
+  // Interfaces that cannot be read are left out; nothing found (or no way to look) is empty.
+  virtual std::vector<std::string> find(uint16_t vendorId, uint16_t productId) = 0;
 
-  // Opens `path` without access rights just long enough to read its vendor and product id.
-  // False when it cannot be opened or the ids cannot be read.
-  virtual bool readIds(const std::string& path, HidIds& ids) = 0;
+  // Opens `path` for writing reports. InvalidHidHandle when it cannot be opened.
+  virtual HidHandle open(const std::string& path) = 0;
 
-  // Overlapped handles on `path`, shared for reading and writing with other openers.
-  // InvalidHidHandle when the path cannot be opened that way.
-  virtual HidHandle openForRead(const std::string& path) = 0;
-  virtual HidHandle openForWrite(const std::string& path) = 0;
-
-  // Starts writing `size` bytes (byte 0 is the report id) and waits up to `timeoutMs`
-  // for completion. The host copies the bytes, so they need not outlive the call. Each
-  // write handle has one overlapped slot: the caller must not start a write while an
-  // earlier one on the same handle is outstanding (TimedOut and not yet finished).
-  // An invalid handle fails at once.
-  virtual HidWriteResult write(HidHandle handle, const uint8_t* bytes, size_t size,
+  // Writes one output report (byte 0 is the report id) and waits up to `timeoutMs` for the
+  // device to take it. The host copies the bytes. While an earlier write on `handle` is
+  // pending this only looks at it: still pending gives Busy at once and the report is
+  // dropped; over (whichever way) lets this report start. A write that fails at once does
+  // not wait. An invalid or closed handle fails at once.
+  virtual HidWriteResult write(HidHandle handle, std::span<const uint8_t> report,
                                uint32_t timeoutMs) = 0;
 
-  // Waits up to `timeoutMs` (0 = just look) for the outstanding write on `handle`.
-  // Done or Failed mean it is finished and the slot is free; TimedOut means still pending.
-  // With nothing outstanding the result is Done.
-  virtual HidWriteResult waitWrite(HidHandle handle, uint32_t timeoutMs) = 0;
-
-  // Cancels the outstanding write on `handle`, if any, and returns once the cancellation
-  // has completed, so the slot can be reused or the handle closed.
-  virtual void cancelWrite(HidHandle handle) = 0;
-
-  // Closes a handle from open*(). An outstanding write is cancelled first.
+  // Cancels a pending write and closes the handle. How long this may wait for a write the
+  // system cannot cancel is the backend's bound (500 ms at most on Linux).
   virtual void close(HidHandle handle) = 0;
 };
 

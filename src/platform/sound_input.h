@@ -10,16 +10,18 @@
 
 namespace tonalis {
 
-// Results. 0 and 4 keep the values the start-up messages have always been keyed on.
-inline constexpr uint32_t SoundOk = 0;
-inline constexpr uint32_t SoundError = 1;             // some other failure
-inline constexpr uint32_t SoundNotFound = 2;          // no such endpoint, or none is the default
-inline constexpr uint32_t SoundDeviceInvalidated = 3; // the device went away (AUDCLNT_E_DEVICE_INVALIDATED)
-inline constexpr uint32_t SoundDeviceInUse = 4;       // held exclusively by another program
-inline constexpr uint32_t SoundNoLoopback = 5;        // the output can be neither looped back nor monitored
-inline constexpr uint32_t SoundUnsupportedFormat = 6; // the device's format is none the program can take
-inline constexpr uint32_t SoundNoMemory = 7;
-inline constexpr uint32_t SoundTimeout = 258;         // waitPacket: nothing signalled (WAIT_TIMEOUT)
+// What a sound call came to.
+enum class SoundResult : uint32_t {
+  Ok,
+  Error,              // some other failure
+  NotFound,           // no such endpoint, or none is the default
+  DeviceInvalidated,  // the device went away
+  DeviceInUse,        // held exclusively by another program
+  NoLoopback,         // the output can be neither looped back nor monitored
+  UnsupportedFormat,  // the device's format is none the program can take
+  NoMemory,
+  Timeout,            // waitPacket: nothing arrived in time
+};
 
 // What to listen to.
 enum class SourceKind : int32_t {
@@ -92,20 +94,20 @@ class SoundInput {
   virtual bool available(const SoundSource& source) = 0;
   // Opens a shared-mode stream on `source` in the device's own format, event-driven.
   // For Playing: a loopback of the default output or, where the system cannot loop back,
-  // a capture endpoint that monitors it; SoundNoLoopback when neither exists.
-  virtual uint32_t open(const SoundSource& source, SoundStreamInfo& info) = 0;
+  // a capture endpoint that monitors it; `NoLoopback` when neither exists.
+  virtual SoundResult open(const SoundSource& source, SoundStreamInfo& info) = 0;
   // What open(source) would answer now, found by opening a second stream on it beside the
-  // open one (which goes on undisturbed) and closing it again: SoundOk with `info`, or why
+  // open one (which goes on undisturbed) and closing it again: `Ok` with `info`, or why
   // not. Made by the thread that makes the stream calls.
-  virtual uint32_t probe(const SoundSource& source, SoundStreamInfo& info) = 0;
-  virtual uint32_t start() = 0;
-  // Waits until the device signals data or `timeoutMillis` pass: SoundOk or SoundTimeout.
-  virtual uint32_t waitPacket(uint32_t timeoutMillis) = 0;
-  // The next packet, or frames 0 when none is waiting. SoundDeviceInvalidated when the
+  virtual SoundResult probe(const SoundSource& source, SoundStreamInfo& info) = 0;
+  virtual SoundResult start() = 0;
+  // Waits until the device signals data or `timeoutMillis` pass: `Ok` or `Timeout`.
+  virtual SoundResult waitPacket(uint32_t timeoutMillis) = 0;
+  // The next packet, or frames 0 when none is waiting. `DeviceInvalidated` when the
   // device has gone: close and open again.
-  virtual uint32_t nextPacket(SoundPacket& packet) = 0;
+  virtual SoundResult nextPacket(SoundPacket& packet) = 0;
   // Gives back the packet nextPacket returned.
-  virtual uint32_t releasePacket(uint32_t frames) = 0;
+  virtual SoundResult releasePacket(uint32_t frames) = 0;
   // Stops (true) or restarts (false) the open stream's delivery without closing it, so the
   // system may let an idle output sleep; packets while paused are none. False, doing
   // nothing, where pausing gains nothing (a loopback that delivers nothing in silence

@@ -9,8 +9,8 @@ namespace tonalis {
 namespace {
 
 constexpr Rgb Black = 0;
-constexpr int32_t CellWidth = 15;
-constexpr int32_t CellHeight = 4;
+constexpr int32_t CellWidth = WindowCellWidth;
+constexpr int32_t CellHeight = WindowCellHeight;
 constexpr int32_t LineBaseY = 106;
 // Where the band cells of any style lie, and the status images.
 constexpr Rect CellsArea{WindowBandX0, WindowCellY0, WindowBandX0 + WindowBandPitch * (BandCount - 1) + CellWidth,

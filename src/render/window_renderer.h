@@ -90,8 +90,10 @@ struct WindowRendererState {
 // Picture geometry: band b's column is x 7 + 18b .. +15, cell row j is y 8 + 6j .. +4.
 inline constexpr int32_t WindowBandX0 = 7;
 inline constexpr int32_t WindowBandPitch = 18;
+inline constexpr int32_t WindowCellWidth = 15;
 inline constexpr int32_t WindowCellY0 = 8;
 inline constexpr int32_t WindowCellPitch = 6;
+inline constexpr int32_t WindowCellHeight = 4;
 
 // Draws one frame into `target` (the window frame buffer; normally 443 x 145, anything
 // smaller is clipped) and advances `state`.

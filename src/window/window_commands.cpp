@@ -111,7 +111,8 @@ void moveOverWindow(WindowDrag& drag, const DisplayState& state, WindowPort& win
   }
   const int32_t dx = at.x - drag.from.x;
   const int32_t dy = at.y - drag.from.y;
-  if (dx < DragThreshold && dx > -DragThreshold && dy < DragThreshold && dy > -DragThreshold) return;
+  const int32_t t = drag.threshold;
+  if (dx < t && dx > -t && dy < t && dy > -t) return;
   drag.armed = false;
   // The loop moves the window with the pointer from where the pointer is now: first catch
   // up with the distance already covered, so the press point stays under the pointer.

@@ -55,6 +55,7 @@ inline constexpr int32_t DragThreshold = 4;  // pixels, the system's default dra
 struct WindowDrag {
   bool armed = false;
   Point from;  // client coordinates of the press
+  int32_t threshold = DragThreshold;  // the distance in the window's pixels at its scale
 };
 void pressOnWindow(WindowDrag& drag, const DisplayState& state, Point at);
 void moveOverWindow(WindowDrag& drag, const DisplayState& state, WindowPort& window, Point at,

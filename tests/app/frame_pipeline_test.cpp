@@ -95,8 +95,56 @@ TEST(FramePipeline, TheDelayHoldsTheBarsBackByThatMuch) {
   }
 }
 
+// On a scaled screen the window shows a buffer of its scaled size: every frame is the
+// 100 % picture scaled (pixel for pixel repeated at 200 %), changed parts only, and a frame
+// that changed nothing sends nothing. A new scale makes a new buffer and a whole frame.
+TEST(FramePipeline, AScaledWindowShowsTheScaledPicture) {
+  PipelineRig r;
+  r.presenter.keepPixels = true;
+  r.frames.setWindowScale(200);
+  EXPECT_EQ(r.frames.windowSize(), (Point{886, 290}));
+  EXPECT_EQ(r.presenter.liveBuffers(), 3) << "window, strip and scaled window";
+  r.tone(16);
+  for (int i = 0; i < 3; ++i) {
+    r.clock.tick += 28;
+    r.run();
+  }
+  const PixelView picture = r.frames.windowBuffer();
+  const PixelView shown = r.frames.shownWindowBuffer();
+  ASSERT_NE(shown.pixels, picture.pixels);
+  const auto& last = r.presenter.presentations.back();
+  EXPECT_EQ(last.source, shown.pixels);
+  EXPECT_EQ(last.size, (Point{886, 290}));
+  ASSERT_EQ(last.pixels.size(), size_t(886 * 290));
+  int32_t wrong = 0;
+  for (int32_t y = 0; y < 290; ++y)
+    for (int32_t x = 0; x < 886; ++x)
+      wrong += last.pixels[size_t(y * 886 + x)] != picture.pixels[size_t((y / 2) * WindowWidth + x / 2)];
+  EXPECT_EQ(wrong, 0);
+  // The first frame was whole; later ones only the scaled bars and digits.
+  EXPECT_EQ(r.presenter.presentations.front().changedBounds, (Rect{0, 0, 886, 290}));
+  EXPECT_LT(last.changedBounds.bottom, 290);
+
+  // Back to a screen of 150 %: a buffer of that size, drawn whole.
+  r.frames.setWindowScale(150);
+  EXPECT_EQ(r.presenter.liveBuffers(), 3) << "the 200 % buffer went back";
+  r.clock.tick += 28;
+  r.run();
+  EXPECT_EQ(r.presenter.presentations.back().size, (Point{665, 218}));
+  EXPECT_EQ(r.presenter.presentations.back().changedBounds, (Rect{0, 0, 665, 218}));
+
+  // Back at 100 %: the window buffer itself, as before any scaling.
+  r.frames.setWindowScale(100);
+  EXPECT_EQ(r.presenter.liveBuffers(), 2);
+  r.clock.tick += 28;
+  r.run();
+  EXPECT_EQ(r.presenter.presentations.back().source, picture.pixels);
+  EXPECT_EQ(r.presenter.presentations.back().size, (Point{WindowWidth, WindowHeight}));
+}
+
 TEST(FramePipeline, AFrameAllocatesNothing) {
   PipelineRig r;
+  r.frames.setWindowScale(150);
   r.presenter.logPresents = false;
   r.tone(8);
   r.run(300);

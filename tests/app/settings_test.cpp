@@ -58,50 +58,51 @@ struct ReadRow {
   const char* what;
   std::string file;
   Settings expected;
-  int result;
+  SettingsReadStatus result;
   SettingsLimits limits = Screen1080;
 };
 
 TEST(SettingsRead, TableOfFiles) {
   const Settings defaults{};
   const std::string pad1022 = std::string(1022 - 6, ' ');  // "xpos 7" + pad = 1022 chars
+  using enum SettingsReadStatus;
   const ReadRow rows[] = {
-      {"written file", values(10, 20, 1, 3, 1, 4, 5, 2), {10, 20, 1, 3, 1, 4, 5, 2}, 0},
+      {"written file", values(10, 20, 1, 3, 1, 4, 5, 2), {10, 20, 1, 3, 1, 4, 5, 2}, Read},
       {"LF line ends", "xpos 10\nypos 20\ntop 1\nmode 3\nmouse 1\ntransparent 4\ncolor 5\nfullpos 2\n",
-       {10, 20, 1, 3, 1, 4, 5, 2}, 0},
-      {"with the comment lines", golden(), GoldenRecord, 0},
-      {"empty file", "", defaults, 0},
+       {10, 20, 1, 3, 1, 4, 5, 2}, Read},
+      {"with the comment lines", golden(), GoldenRecord, Read},
+      {"empty file", "", defaults, Read},
       {"ypos first", "ypos 10\r\nxpos 20\r\n" + values(1, 1, 1, 2, 1, 1, 2, 1).substr(16),
-       defaults, 2},
+       defaults, KeyMissing},
       {"a key missing late discards earlier values", "xpos 10\nypos 20\ntop 1\nmode 3\nmouse 1\n"
-       "transparent 4\ncolour 5\nfullpos 2\n", defaults, 2},
-      {"keys are case-sensitive", "XPOS 10\n", defaults, 2},
-      {"top 7 alone falls back", values(10, 20, 7, 3, 1, 4, 5, 2), {10, 20, 0, 3, 1, 4, 5, 2}, 0},
-      {"style 0, colour 0, fullpos 4", values(10, 20, 1, 0, 1, 4, 0, 4), {10, 20, 1, 1, 1, 4, 1, 0}, 0},
+       "transparent 4\ncolour 5\nfullpos 2\n", defaults, KeyMissing},
+      {"keys are case-sensitive", "XPOS 10\n", defaults, KeyMissing},
+      {"top 7 alone falls back", values(10, 20, 7, 3, 1, 4, 5, 2), {10, 20, 0, 3, 1, 4, 5, 2}, Read},
+      {"style 0, colour 0, fullpos 4", values(10, 20, 1, 0, 1, 4, 0, 4), {10, 20, 1, 1, 1, 4, 1, 0}, Read},
       {"style 7, colour 6, transparent 7, mouse 2", values(10, 20, 1, 7, 2, 7, 6, 3),
-       {10, 20, 1, 1, 0, 0, 1, 3}, 0},
-      {"negative fixed values", values(10, 20, -1, -1, -1, -1, -1, -1), {10, 20, 0, 1, 0, 0, 1, 0}, 0},
-      {"key anywhere in its line", "# saved xpos 77 px\nypos 88\n", {77, 88}, 0},
-      {"number right after the key", "xpos-5\nypos\t\t+6\n", {-5, 6}, 0},
-      {"first occurrence of the key decides", "xposxpos 5\nypos 6\n", {50, 6}, 0},
-      {"no number keeps the default", "xpos abc\nypos 0x10\ntop - 1\n", {50, 0}, 0},
-      {"number on the next line is not seen", "xpos\n12\n", defaults, 2},
-      {"file ends after line 3", "xpos 1\nypos 2\ntop 1", {1, 2, 1}, 0},
+       {10, 20, 1, 1, 0, 0, 1, 3}, Read},
+      {"negative fixed values", values(10, 20, -1, -1, -1, -1, -1, -1), {10, 20, 0, 1, 0, 0, 1, 0}, Read},
+      {"key anywhere in its line", "# saved xpos 77 px\nypos 88\n", {77, 88}, Read},
+      {"number right after the key", "xpos-5\nypos\t\t+6\n", {-5, 6}, Read},
+      {"first occurrence of the key decides", "xposxpos 5\nypos 6\n", {50, 6}, Read},
+      {"no number keeps the default", "xpos abc\nypos 0x10\ntop - 1\n", {50, 0}, Read},
+      {"number on the next line is not seen", "xpos\n12\n", defaults, KeyMissing},
+      {"file ends after line 3", "xpos 1\nypos 2\ntop 1", {1, 2, 1}, Read},
       {"numbers beyond 32 bits fall back", "xpos 99999999999\nypos -99999999999\ntop 4294967297\n",
-       defaults, 0},
-      {"NUL hides the rest of the line", std::string("xpos 5\nyp\0os 6\n", 15), defaults, 2},
+       defaults, Read},
+      {"NUL hides the rest of the line", std::string("xpos 5\nyp\0os 6\n", 15), defaults, KeyMissing},
       // A line is read 1023 characters at a time; CR LF counts as one character.
-      {"1022 chars and CR LF is one read", "xpos 7" + pad1022 + "\r\nypos 9\r\n", {7, 9}, 0},
+      {"1022 chars and CR LF is one read", "xpos 7" + pad1022 + "\r\nypos 9\r\n", {7, 9}, Read},
       {"1023 chars spill the line break into read 2", "xpos 7" + pad1022 + " \r\nypos 9\r\n",
-       defaults, 2},
+       defaults, KeyMissing},
       {"a long line's tail is read as the next line", "xpos 7" + pad1022 + " ypos 9 \ntop 1\n",
-       {7, 9, 1}, 0},
+       {7, 9, 1}, Read},
       // Coordinates: valid when > -(window size) and < (screen size - 1).
-      {"x -99 kept with a 100-wide window", "xpos -99\nypos -49\n", {-99, -49}, 0, {100, 50, 1920, 1080}},
-      {"x -100 and y -50 fall back", "xpos -100\nypos -50\n", {50, 50}, 0, {100, 50, 1920, 1080}},
-      {"x 1918, y 1078 kept", "xpos 1918\nypos 1078\n", {1918, 1078}, 0},
-      {"x 1919, y 1079 fall back", "xpos 1919\nypos 1079\n", {50, 50}, 0},
-      {"x alone out of range", "xpos 5000\nypos 700\n", {50, 700}, 0},
+      {"x -99 kept with a 100-wide window", "xpos -99\nypos -49\n", {-99, -49}, Read, {100, 50, 1920, 1080}},
+      {"x -100 and y -50 fall back", "xpos -100\nypos -50\n", {50, 50}, Read, {100, 50, 1920, 1080}},
+      {"x 1918, y 1078 kept", "xpos 1918\nypos 1078\n", {1918, 1078}, Read},
+      {"x 1919, y 1079 fall back", "xpos 1919\nypos 1079\n", {50, 50}, Read},
+      {"x alone out of range", "xpos 5000\nypos 700\n", {50, 700}, Read},
   };
   for (const ReadRow& row : rows) {
     SCOPED_TRACE(row.what);
@@ -140,7 +141,7 @@ TEST(SettingsWrite, RoundTrip) {
                               {-442, -144, 1, 2, 1, 0, 2, 1}};
   for (const Settings& s : records) {
     const SettingsReadResult back = readSettings(writeSettings(s), Screen1080);
-    EXPECT_EQ(back.result, SettingsRead);
+    EXPECT_EQ(back.result, SettingsReadStatus::Read);
     EXPECT_EQ(back.settings, s);
   }
 }
@@ -200,7 +201,7 @@ TEST(SettingsSource, WrittenAfterTheCommentsOnlyWhenNotTheDefaultInput) {
     const std::string text = writeSettings(GoldenRecord, source);
     EXPECT_EQ(text, golden() + tail);
     const SettingsReadResult back = readSettings(text, Screen1080);
-    EXPECT_EQ(back.result, SettingsRead);
+    EXPECT_EQ(back.result, SettingsReadStatus::Read);
     EXPECT_EQ(back.settings, GoldenRecord);
     SoundSource expected = tail.empty() ? SoundSource{} : source;
     if (expected.kind == SourceKind::Playing) expected.deviceId.clear();
@@ -274,25 +275,25 @@ class SettingsFile : public testing::Test {
 
 TEST_F(SettingsFile, MissingFileGivesDefaultsAndResultOne) {
   const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
-  EXPECT_EQ(got.result, SettingsNotOpened);
+  EXPECT_EQ(got.result, SettingsReadStatus::NotOpened);
   EXPECT_EQ(got.settings, Settings{});
 }
 
 TEST_F(SettingsFile, AFileThatCannotBeReadGivesDefaultsButIsNotMissing) {
   fs::create_directories(ini_ / "inside");  // a folder in the file's place, unreadable even to root
   const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
-  EXPECT_EQ(got.result, SettingsUnreadable);
+  EXPECT_EQ(got.result, SettingsReadStatus::Unreadable);
   EXPECT_EQ(got.settings, Settings{});
   EXPECT_EQ(got.source, SoundSource{});
 }
 
 TEST_F(SettingsFile, SaveWritesTheExactBytesAndLoadReadsThemBack) {
   writeBytes(ini_, "xpos 1\r\n");  // an older file is replaced whole
-  ASSERT_EQ(saveSettingsFile(*store_, GoldenRecord), 0);
+  ASSERT_TRUE(saveSettingsFile(*store_, GoldenRecord));
   EXPECT_EQ(readBytes(ini_), golden());
   EXPECT_FALSE(fs::exists(tmp_));
   const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
-  EXPECT_EQ(got.result, SettingsRead);
+  EXPECT_EQ(got.result, SettingsReadStatus::Read);
   EXPECT_EQ(got.settings, GoldenRecord);
 }
 
@@ -310,21 +311,21 @@ TEST_F(SettingsFile, LoadLooksAtNoMoreThanTheReaderCan) {
   ASSERT_EQ(text.size(), 8192u);
   writeBytes(ini_, text + "garbage\r\n");
   const SettingsReadResult got = loadSettingsFile(*store_, Screen1080);
-  EXPECT_EQ(got.result, SettingsRead);
+  EXPECT_EQ(got.result, SettingsReadStatus::Read);
   EXPECT_EQ(got.settings, (Settings{5, 6, 1, 2, 1, 3, 4, 2}));
 }
 
 TEST_F(SettingsFile, SaveThatCannotCreateItsTemporaryLeavesTheOldFile) {
   writeBytes(ini_, golden());
   fs::create_directory(tmp_);  // something in the way of the temporary file
-  EXPECT_EQ(saveSettingsFile(*store_, Settings{}), -1);
+  EXPECT_FALSE(saveSettingsFile(*store_, Settings{}));
   EXPECT_EQ(readBytes(ini_), golden());
   EXPECT_TRUE(fs::is_directory(tmp_));  // not ours to remove
 }
 
 TEST_F(SettingsFile, SaveThatCannotReplaceRemovesItsTemporary) {
   fs::create_directories(ini_ / "occupied");  // tonalis.ini is a non-empty folder
-  EXPECT_EQ(saveSettingsFile(*store_, Settings{}), -1);
+  EXPECT_FALSE(saveSettingsFile(*store_, Settings{}));
   EXPECT_TRUE(fs::is_directory(ini_ / "occupied"));
   EXPECT_FALSE(fs::exists(tmp_));
 }
@@ -339,11 +340,11 @@ TEST_F(SettingsFile, SaveOnAFullDiskLeavesTheOldFileWhole) {
   rlimit small = saved;
   small.rlim_cur = 32;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int result = saveSettingsFile(*store_, Settings{});  // nothing else writes meanwhile
+  const bool written = saveSettingsFile(*store_, Settings{});  // nothing else writes meanwhile
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
 
-  EXPECT_EQ(result, -1);
+  EXPECT_FALSE(written);
   EXPECT_EQ(readBytes(ini_), golden());
   EXPECT_FALSE(fs::exists(tmp_));
 #else

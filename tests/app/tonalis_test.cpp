@@ -55,7 +55,7 @@ class HangingSound : public fakes::FakeSoundInput {
  public:
   using FakeSoundInput::FakeSoundInput;
   std::atomic<bool> hang{false}, letGo{false}, stuck{false};
-  uint32_t waitPacket(uint32_t timeoutMillis) override {
+  SoundResult waitPacket(uint32_t timeoutMillis) override {
     if (hang) {
       stuck = true;
       while (!letGo) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -557,7 +557,7 @@ TEST_F(QuietWindow, ASettledSilenceSlowsTheTimerUntilSoundComes) {
 TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
   const std::string file = writeSettings(Settings{300, 200, 1, Dots, 1, Alpha40, Purple, Lower});
   files.files["tonalis.ini"] = file;
-  sound.endpoint("mic").openResult = SoundDeviceInUse;
+  sound.endpoint("mic").openResult = SoundResult::DeviceInUse;
   // The box's own message loop lets the tray menu's Exit through.
   shell.whileMessageShown = [&] { host.deliver(Command{CmdExit}); };
   Tonalis app(ports());
@@ -947,6 +947,50 @@ TEST_F(MainWindow, TheStripCoversTheMonitorTheWindowIsOn) {
   EXPECT_EQ(presenter.liveBuffers(), 2) << "one window buffer, one strip buffer";
   host.deliver(Command{CmdWindowMode});
   closeWith(CloseRequest{});
+}
+
+// The window takes the scale of the monitor it is on: at start-up from where it was saved,
+// then as the system reports (a move to another monitor, or a display change where the
+// system reports none of its own). The saved position stays in screen pixels.
+TEST_F(MainWindow, TheWindowFollowsTheScaleOfItsMonitor) {
+  std::vector<Monitor> monitors = TwoMonitors;
+  monitors[1].scale = 2.0;  // the right monitor at 200 %
+  useMonitors(host, window, monitors);
+  Settings saved;
+  saved.savedX = 3000;
+  saved.savedY = 300;
+  files.files["tonalis.ini"] = writeSettings(saved);
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
+  EXPECT_EQ(window.rect, (Rect{3000, 300, 3886, 590})) << "saved on the 200 % monitor";
+  presenter.presentations.clear();
+  app.runFrame();
+  EXPECT_EQ(presenter.presentations.at(0).size, (Point{886, 290}));
+
+  // A drag starts only after 8 pixels at 200 % (the system's 4, scaled).
+  host.deliver(PointerPress{{100, 100}, MouseButton::Left});
+  host.deliver(PointerMove{{107, 100}, true});
+  EXPECT_EQ(window.rect.left, 3000) << "7 pixels are still a click";
+  host.deliver(PointerMove{{108, 100}, true});
+  EXPECT_EQ(window.rect.left, 3008);
+  host.deliver(PointerRelease{{108, 100}, MouseButton::Left});
+
+  // Dragged over to the primary monitor: the system says 100 % and where the window goes.
+  host.deliver(ScaleChange{1.0, {1500, 400, 1943, 545}});
+  EXPECT_EQ(window.rect, (Rect{1500, 400, 1943, 545}));
+  presenter.presentations.clear();
+  app.runFrame();
+  EXPECT_EQ(presenter.presentations.at(0).size, (Point{WindowWidth, WindowHeight}));
+
+  // The primary's scale changes to 150 % with no message of its own: the display change.
+  monitors[0].scale = 1.5;
+  useMonitors(host, window, monitors);
+  host.deliver(DisplayChange{});
+  EXPECT_EQ(window.rect, (Rect{1500, 400, 2165, 618})) << "the top-left corner stays";
+
+  closeWith(CloseRequest{});
+  const Settings written = readSettings(files.files["tonalis.ini"], AnyPosition).settings;
+  EXPECT_EQ((Point{written.savedX, written.savedY}), (Point{1500, 400}));
 }
 
 // A display change keeps the strip on its monitor while that one is there (at its new size),

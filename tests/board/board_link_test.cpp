@@ -25,10 +25,6 @@ std::string upper(std::string s) {
   return s;
 }
 
-bool contains(const std::vector<std::string>& v, const std::string& s) {
-  return std::find(v.begin(), v.end(), s) != v.end();
-}
-
 // Index of the first call equal to `s`, or -1.
 int indexOf(const std::vector<std::string>& v, const std::string& s) {
   auto it = std::find(v.begin(), v.end(), s);
@@ -43,148 +39,127 @@ class BoardLinkTest : public ::testing::Test {
     EXPECT_EQ(host.openHandleCount(), 0) << "handles leaked";
     EXPECT_TRUE(host.misuse.empty()) << host.misuse.front();
   }
-  int32_t sendZeros() { return sendLevelsReport(link, BoardLevels{}); }
-  std::string w() const { return std::to_string(link.writeHandle.value); }
+  BoardStatus sendZeros() { return sendLevelsReport(link, BoardLevels{}); }
+  std::string h() const { return std::to_string(link.handle.value); }
 
   FakeHidHost host;
   BoardLink link;
 };
+
+DeviceChange arrived(const std::string& path) { return {DeviceChange::Kind::Arrived, path}; }
+DeviceChange removed(const std::string& path) { return {DeviceChange::Kind::Removed, path}; }
 
 // --- discovery ---
 
 struct SearchCase {
   const char* name;
   std::vector<FakeHidInterface> interfaces;
-  int outOfMemoryAt;
-  int32_t status;
-  int32_t connected;
+  BoardStatus status;
+  bool connected;
   std::string devicePath;
-  bool readOpen, writeOpen;
+  bool open;
 };
 
 TEST_F(BoardLinkTest, SearchTakesTheFirstBoardAndReportsEachOutcome) {
   FakeHidInterface noIds = board(Keyboard);
   noIds.idsReadable = false;
-  FakeHidInterface noRead = board(BoardA);
-  noRead.openReadOk = false;
-  FakeHidInterface noWrite = board(BoardA);
-  noWrite.openWriteOk = false;
+  FakeHidInterface noOpen = board(BoardA);
+  noOpen.openOk = false;
   const SearchCase cases[] = {
-      {"nothing present", {}, -1, BoardNotFound, 0, "", false, false},
-      {"no board: path of the last one examined", {other(Mouse), other(Keyboard)}, -1,
-       BoardNotFound, 0, Keyboard, false, false},
-      {"vendor alone is not enough", {other(Mouse, 0x0483, 0x5740)}, -1, BoardNotFound, 0,
-       Mouse, false, false},
-      {"product alone is not enough", {other(Mouse, 0x0484, 0xF222)}, -1, BoardNotFound, 0,
-       Mouse, false, false},
-      {"first of two boards wins", {other(Mouse), board(BoardA), board(BoardB)}, -1, BoardOk, 1,
-       BoardA, true, true},
-      {"unreadable details and ids are skipped", {other(""), noIds, board(BoardB)}, -1, BoardOk, 1,
-       BoardB, true, true},
-      {"out of memory before the board", {other(Mouse), other(Keyboard), board(BoardA)}, 2,
-       BoardNoMemory, 0, Keyboard, false, false},
-      {"board found before memory ran out", {board(BoardA), other(Mouse)}, 1, BoardOk, 1, BoardA,
-       true, true},
-      {"read handle cannot be opened", {noRead}, -1, BoardReadOpenFailed, 1, BoardA, false, false},
-      {"write handle cannot be opened", {noWrite}, -1, BoardWriteOpenFailed, 1, BoardA, true,
-       false},
+      {"nothing present", {}, BoardStatus::NotFound, false, "", false},
+      {"no board", {other(Mouse), other(Keyboard)}, BoardStatus::NotFound, false, "", false},
+      {"vendor alone is not enough", {other(Mouse, 0x0483, 0x5740)}, BoardStatus::NotFound, false, "", false},
+      {"product alone is not enough", {other(Mouse, 0x0484, 0xF222)}, BoardStatus::NotFound, false, "", false},
+      {"first of two boards wins", {other(Mouse), board(BoardA), board(BoardB)}, BoardStatus::Connected, true,
+       BoardA, true},
+      {"unreadable details and ids are skipped", {other(""), noIds, board(BoardB)}, BoardStatus::Connected, true,
+       BoardB, true},
+      {"the board cannot be opened", {noOpen}, BoardStatus::OpenFailed, true, BoardA, false},
   };
   for (const SearchCase& c : cases) {
     SCOPED_TRACE(c.name);
     closeBoard(link);
     host.interfaces = c.interfaces;
-    host.outOfMemoryAt = c.outOfMemoryAt;
     host.clearLog();
     EXPECT_EQ(openBoard(link), c.status);
     EXPECT_EQ(link.connected, c.connected);
     EXPECT_EQ(link.devicePath, c.devicePath);
-    EXPECT_EQ(link.readHandle.valid(), c.readOpen);
-    EXPECT_EQ(link.writeHandle.valid(), c.writeOpen);
+    EXPECT_EQ(link.handle.valid(), c.open);
   }
 }
 
-TEST_F(BoardLinkTest, SearchStopsAtTheFirstMatch) {
+TEST_F(BoardLinkTest, SearchAsksForTheBoardsIdsAndOpensOnlyTheFirstMatch) {
   host.interfaces = {other(Mouse), board(BoardA), board(BoardB)};
-  ASSERT_EQ(openBoard(link), BoardOk);
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"enumerate", "readIds " + Mouse,
-                                                  "readIds " + BoardA, "openRead " + BoardA,
-                                                  "openWrite " + BoardA}));
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"find 0483:f222", "open " + BoardA}));
 }
 
-TEST_F(BoardLinkTest, NoWriteHandleIsAttemptedWhenTheReadHandleFails) {
+TEST_F(BoardLinkTest, ABoardThatCannotBeOpenedFailsEveryReportAtOnceAndCanBeDisconnected) {
   FakeHidInterface b = board(BoardA);
-  b.openReadOk = false;
+  b.openOk = false;
   host.interfaces = {b};
-  ASSERT_EQ(openBoard(link), BoardReadOpenFailed);
-  EXPECT_FALSE(contains(host.calls, "openWrite " + BoardA));
-}
-
-TEST_F(BoardLinkTest, BoardWithoutWriteHandleFailsEveryReportAtOnceAndCanBeDisconnected) {
-  FakeHidInterface b = board(BoardA);
-  b.openWriteOk = false;
-  host.interfaces = {b};
-  ASSERT_EQ(openBoard(link), BoardWriteOpenFailed);
-  for (int frame = 0; frame < 10; ++frame) EXPECT_EQ(sendZeros(), BoardWriteFailed);
+  ASSERT_EQ(openBoard(link), BoardStatus::OpenFailed);
+  host.clearLog();
+  for (int frame = 0; frame < 10; ++frame) EXPECT_EQ(sendZeros(), BoardStatus::WriteFailed);
   EXPECT_EQ(host.waitedMillis, 0u);
+  EXPECT_TRUE(host.calls.empty()) << "nothing to write to";
 
   toggleBoard(link);  // the menu offers "disconnect"
-  EXPECT_EQ(link.connected, 0);
+  EXPECT_FALSE(link.connected);
   EXPECT_EQ(host.openHandleCount(), 0);
 }
 
 TEST_F(BoardLinkTest, ToggleDisconnectsAndSearchesAgain) {
   host.interfaces = {board(BoardA)};
   toggleBoard(link);
-  ASSERT_EQ(link.connected, 1);
-  EXPECT_EQ(host.openHandleCount(), 2);
+  ASSERT_TRUE(link.connected);
+  EXPECT_EQ(host.openHandleCount(), 1);
   toggleBoard(link);
-  EXPECT_EQ(link.connected, 0);
-  EXPECT_FALSE(link.readHandle.valid());
-  EXPECT_FALSE(link.writeHandle.valid());
+  EXPECT_FALSE(link.connected);
+  EXPECT_FALSE(link.handle.valid());
   EXPECT_EQ(host.openHandleCount(), 0);
   host.clearLog();
-  EXPECT_EQ(sendZeros(), BoardNotConnected);
+  EXPECT_EQ(sendZeros(), BoardStatus::NotConnected);
   EXPECT_TRUE(host.calls.empty()) << "no I/O without a link";
   toggleBoard(link);
-  EXPECT_EQ(link.connected, 1);
+  EXPECT_TRUE(link.connected);
 }
 
-TEST_F(BoardLinkTest, OpeningAgainReleasesTheHandlesStillHeld) {
+TEST_F(BoardLinkTest, OpeningAgainReleasesTheHandleStillHeld) {
   host.interfaces = {board(BoardA)};
-  ASSERT_EQ(openBoard(link), BoardOk);
-  ASSERT_EQ(openBoard(link), BoardOk);
-  EXPECT_EQ(host.openHandleCount(), 2);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
+  EXPECT_EQ(host.openHandleCount(), 1);
 }
 
 // --- device changes ---
 
 struct ChangeCase {
   const char* name;
-  HidDeviceEvent event;
-  std::string path;
+  DeviceChange change;
   bool closes;
 };
 
 TEST_F(BoardLinkTest, OnlyRemovalOfTheBoardsOwnPathClosesTheLink) {
   const ChangeCase cases[] = {
-      {"removal of the board", HidDeviceEvent::RemoveComplete, BoardA, true},
-      {"removal, path in other letter case", HidDeviceEvent::RemoveComplete, upper(BoardA), true},
-      {"removal of the second board", HidDeviceEvent::RemoveComplete, BoardB, false},
-      {"removal of a mouse", HidDeviceEvent::RemoveComplete, Mouse, false},
-      {"removal of a longer path", HidDeviceEvent::RemoveComplete, BoardA + "x", false},
-      {"arrival of the board's path", HidDeviceEvent::Arrival, BoardA, false},
-      {"other event", HidDeviceEvent::Other, BoardA, false},
+      {"removal of the board", removed(BoardA), true},
+      {"removal, path in other letter case", removed(upper(BoardA)), true},
+      {"removal of the second board", removed(BoardB), false},
+      {"removal of a mouse", removed(Mouse), false},
+      {"removal of a longer path", removed(BoardA + "x"), false},
+      {"arrival of the board's path", arrived(BoardA), false},
+      {"other notice", {DeviceChange::Kind::Other, BoardA}, false},
   };
   for (const ChangeCase& c : cases) {
     SCOPED_TRACE(c.name);
     host.interfaces = {board(BoardA), board(BoardB), other(Mouse)};
-    ASSERT_EQ(openBoard(link), BoardOk);
-    EXPECT_EQ(onBoardDeviceChange(link, c.event, c.path), 1);
-    EXPECT_EQ(link.connected, c.closes ? 0 : 1);
-    EXPECT_EQ(host.openHandleCount(), c.closes ? 0 : 2);
+    ASSERT_EQ(openBoard(link), BoardStatus::Connected);
+    onBoardDeviceChange(link, c.change);
+    EXPECT_EQ(link.connected, !c.closes);
+    EXPECT_EQ(host.openHandleCount(), c.closes ? 0 : 1);
     if (c.closes) {
       host.clearLog();
-      EXPECT_EQ(sendZeros(), BoardNotConnected);
+      EXPECT_EQ(sendZeros(), BoardStatus::NotConnected);
       EXPECT_TRUE(host.calls.empty());
     }
     closeBoard(link);
@@ -193,86 +168,86 @@ TEST_F(BoardLinkTest, OnlyRemovalOfTheBoardsOwnPathClosesTheLink) {
 
 TEST_F(BoardLinkTest, RemovalAfterAFailedSearchChangesNothing) {
   host.interfaces = {other(Mouse)};
-  ASSERT_EQ(openBoard(link), BoardNotFound);
-  ASSERT_EQ(link.devicePath, Mouse);
+  ASSERT_EQ(openBoard(link), BoardStatus::NotFound);
   host.clearLog();
-  EXPECT_EQ(onBoardDeviceChange(link, HidDeviceEvent::RemoveComplete, Mouse), 1);
-  EXPECT_EQ(link.connected, 0);
+  onBoardDeviceChange(link, removed(Mouse));
+  onBoardDeviceChange(link, removed(""));
+  EXPECT_FALSE(link.connected);
   EXPECT_TRUE(host.calls.empty());
 }
 
 TEST_F(BoardLinkTest, TheRemovedBoardReconnectsWhenItsPathArrives) {
   host.interfaces = {other(Mouse), board(BoardA)};
-  ASSERT_EQ(openBoard(link), BoardOk);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
   host.unplug(BoardA, FakeWriteMode::Fail);
-  onBoardDeviceChange(link, HidDeviceEvent::RemoveComplete, BoardA);
-  ASSERT_EQ(link.connected, 0);
+  onBoardDeviceChange(link, removed(BoardA));
+  ASSERT_FALSE(link.connected);
 
   // Another device arriving does not trigger a search.
   host.interfaces.push_back(other(Keyboard));
   host.clearLog();
-  onBoardDeviceChange(link, HidDeviceEvent::Arrival, Keyboard);
+  onBoardDeviceChange(link, arrived(Keyboard));
   EXPECT_TRUE(host.calls.empty());
 
   // The board is back (Windows may spell the path in other case).
   host.interfaces.push_back(board(BoardA));
   host.writeMode = FakeWriteMode::Complete;
-  EXPECT_EQ(onBoardDeviceChange(link, HidDeviceEvent::Arrival, upper(BoardA)), 1);
-  EXPECT_EQ(link.connected, 1);
+  onBoardDeviceChange(link, arrived(upper(BoardA)));
+  EXPECT_TRUE(link.connected);
   EXPECT_EQ(link.devicePath, BoardA);
-  EXPECT_EQ(sendZeros(), BoardOk);
+  EXPECT_EQ(sendZeros(), BoardStatus::Written);
 }
 
 TEST_F(BoardLinkTest, ArrivalBeforeTheBoardCanBeOpenedIsRetriedOnTheNextArrival) {
   host.interfaces = {board(BoardA)};
-  ASSERT_EQ(openBoard(link), BoardOk);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
   host.unplug(BoardA, FakeWriteMode::Fail);
-  onBoardDeviceChange(link, HidDeviceEvent::RemoveComplete, BoardA);
+  onBoardDeviceChange(link, removed(BoardA));
 
   FakeHidInterface notReady = board(BoardA);
   notReady.idsReadable = false;
   host.interfaces = {other(Mouse), notReady};
-  onBoardDeviceChange(link, HidDeviceEvent::Arrival, BoardA);
-  EXPECT_EQ(link.connected, 0);
+  onBoardDeviceChange(link, arrived(BoardA));
+  EXPECT_FALSE(link.connected);
 
   host.interfaces = {other(Mouse), board(BoardA)};
-  onBoardDeviceChange(link, HidDeviceEvent::Arrival, BoardA);
-  EXPECT_EQ(link.connected, 1);
+  onBoardDeviceChange(link, arrived(BoardA));
+  EXPECT_TRUE(link.connected);
 }
 
 TEST_F(BoardLinkTest, NoAutomaticConnectionTheUserDidNotAskFor) {
   // Disconnected by the user, then re-plugged.
   host.interfaces = {board(BoardA)};
   toggleBoard(link);
-  ASSERT_EQ(link.connected, 1);
+  ASSERT_TRUE(link.connected);
   toggleBoard(link);
-  onBoardDeviceChange(link, HidDeviceEvent::RemoveComplete, BoardA);
-  onBoardDeviceChange(link, HidDeviceEvent::Arrival, BoardA);
-  EXPECT_EQ(link.connected, 0);
+  onBoardDeviceChange(link, removed(BoardA));
+  onBoardDeviceChange(link, arrived(BoardA));
+  EXPECT_FALSE(link.connected);
 
   // Never connected: the board was absent at start and is plugged in later.
   BoardLink fresh;
   FakeHidHost freshHost;
   initBoardLink(fresh, freshHost);
-  EXPECT_EQ(openBoard(fresh), BoardNotFound);
+  EXPECT_EQ(openBoard(fresh), BoardStatus::NotFound);
   freshHost.interfaces = {board(BoardA)};
-  onBoardDeviceChange(fresh, HidDeviceEvent::Arrival, BoardA);
-  EXPECT_EQ(fresh.connected, 0);
-  EXPECT_EQ(freshHost.calls, std::vector<std::string>{"enumerate"});
+  onBoardDeviceChange(fresh, arrived(BoardA));
+  EXPECT_FALSE(fresh.connected);
+  EXPECT_EQ(freshHost.calls, std::vector<std::string>{"find 0483:f222"});
 }
 
 // --- writes ---
 
-TEST_F(BoardLinkTest, ReportsGoToTheWriteHandleAsEncoded) {
+TEST_F(BoardLinkTest, ReportsGoToTheHandleAsEncoded) {
   host.interfaces = {board(BoardA)};
-  ASSERT_EQ(openBoard(link), BoardOk);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
   host.clearLog();
   BoardLevels levels{};
   levels[0] = 17;
-  EXPECT_EQ(sendLevelsReport(link, levels), BoardOk);
-  EXPECT_EQ(sendClockReport(link, 9, 5), BoardOk);
+  EXPECT_EQ(sendLevelsReport(link, levels), BoardStatus::Written);
+  EXPECT_EQ(sendClockReport(link, 9, 5), BoardStatus::Written);
   ASSERT_EQ(host.writes.size(), 2u);
-  EXPECT_EQ(host.writes[0].handle, link.writeHandle.value);
+  EXPECT_EQ(host.writes[0].handle, link.handle.value);
   const BoardReport l = encodeLevelsReport(levels);
   const BoardReport c = encodeClockReport(9, 5);
   EXPECT_EQ(host.writes[0].bytes, std::vector<uint8_t>(l.begin(), l.end()));
@@ -281,104 +256,109 @@ TEST_F(BoardLinkTest, ReportsGoToTheWriteHandleAsEncoded) {
 
 TEST_F(BoardLinkTest, AWriteThatFailsAtOnceCostsNoWait) {
   host.interfaces = {board(BoardA)};
-  ASSERT_EQ(openBoard(link), BoardOk);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
   host.writeMode = FakeWriteMode::Fail;
   host.clearLog();
-  for (int frame = 0; frame < 36; ++frame) EXPECT_EQ(sendZeros(), BoardWriteFailed);
-  EXPECT_EQ(host.writes.size(), 36u) << "each frame tries again: nothing is outstanding";
+  for (int frame = 0; frame < 36; ++frame) EXPECT_EQ(sendZeros(), BoardStatus::WriteFailed);
+  EXPECT_EQ(host.writes.size(), 36u) << "each frame tries again: nothing is pending";
   EXPECT_EQ(host.waitedMillis, 0u);
   host.writeMode = FakeWriteMode::Complete;
-  EXPECT_EQ(sendZeros(), BoardOk);
+  EXPECT_EQ(sendZeros(), BoardStatus::Written);
 }
 
 TEST_F(BoardLinkTest, ATimedOutWriteIsNeverOverlappedAndStallsOnlyOnce) {
   host.interfaces = {board(BoardA)};
-  ASSERT_EQ(openBoard(link), BoardOk);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
   host.writeMode = FakeWriteMode::Hang;
   host.clearLog();
 
-  EXPECT_EQ(sendZeros(), BoardWriteFailed);
+  EXPECT_EQ(sendZeros(), BoardStatus::Busy);
   EXPECT_EQ(host.waitedMillis, 500u);  // one write timeout
-  EXPECT_TRUE(host.writeOutstanding(link.writeHandle));
+  EXPECT_TRUE(host.writePending(link.handle));
 
-  // While it is outstanding, frames only look at it.
-  for (int frame = 0; frame < 100; ++frame) EXPECT_EQ(sendZeros(), BoardWriteFailed);
+  // While it is pending, frames only look at it.
+  for (int frame = 0; frame < 100; ++frame) EXPECT_EQ(sendZeros(), BoardStatus::Busy);
   EXPECT_EQ(host.writes.size(), 1u);
   EXPECT_EQ(host.waitedMillis, 500u);  // one write timeout
-  EXPECT_EQ(host.calls.back(), "wait " + w() + " 0");
+  EXPECT_EQ(host.calls.back(), "write " + h() + " busy");
 
   // The slow board takes it at last: the next frame writes again.
-  host.finishOutstandingWrites();
+  host.finishPendingWrites();
   host.writeMode = FakeWriteMode::Complete;
-  EXPECT_EQ(sendZeros(), BoardOk);
+  EXPECT_EQ(sendZeros(), BoardStatus::Written);
   EXPECT_EQ(host.writes.size(), 2u);
-  EXPECT_FALSE(link.writePending);
+  EXPECT_FALSE(host.writePending(link.handle));
 }
 
-TEST_F(BoardLinkTest, AnOutstandingWriteIsCancelledBeforeItsHandleCloses) {
+TEST_F(BoardLinkTest, APendingWriteIsCancelledWithItsHandle) {
   struct Case {
     const char* name;
     void (*close)(BoardLink&);
+    int handlesAfter;
   };
   const Case cases[] = {
-      {"user disconnects", [](BoardLink& l) { toggleBoard(l); }},
-      {"board removed", [](BoardLink& l) { onBoardDeviceChange(l, HidDeviceEvent::RemoveComplete, BoardA); }},
-      {"exit", [](BoardLink& l) { closeBoard(l); }},
-      {"searched again", [](BoardLink& l) { openBoard(l); }},
+      {"user disconnects", [](BoardLink& l) { toggleBoard(l); }, 0},
+      {"board removed", [](BoardLink& l) { onBoardDeviceChange(l, removed(BoardA)); }, 0},
+      {"exit", [](BoardLink& l) { closeBoard(l); }, 0},
+      {"searched again", [](BoardLink& l) { openBoard(l); }, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     host.interfaces = {board(BoardA)};
     host.writeMode = FakeWriteMode::Complete;
-    ASSERT_EQ(openBoard(link), BoardOk);
+    ASSERT_EQ(openBoard(link), BoardStatus::Connected);
     host.writeMode = FakeWriteMode::Hang;
-    sendZeros();
-    const std::string h = w();
+    ASSERT_EQ(sendZeros(), BoardStatus::Busy);
+    const std::string pendingOn = h();
     host.clearLog();
     c.close(link);
-    const int cancel = indexOf(host.calls, "cancel " + h);
-    const int close = indexOf(host.calls, "close " + h);
+    const int cancel = indexOf(host.calls, "cancel " + pendingOn);
+    const int close = indexOf(host.calls, "close " + pendingOn);
     ASSERT_GE(cancel, 0);
-    EXPECT_LT(cancel, close);
-    EXPECT_FALSE(link.writePending);
+    EXPECT_EQ(cancel + 1, close);
+    EXPECT_EQ(host.openHandleCount(), c.handlesAfter);
+    if (link.handle.valid()) {
+      EXPECT_NE(h(), pendingOn);
+      EXPECT_FALSE(host.writePending(link.handle)) << "a new handle starts with nothing pending";
+    }
     closeBoard(link);
   }
 }
 
-// A board that goes away mid-run, before (or without) its removal notification.
+// A board that goes away mid-run, before (or without) its removal notice.
 TEST_F(BoardLinkTest, ABoardThatDisappearsDoesNotStallEveryFrame) {
   for (FakeWriteMode gone : {FakeWriteMode::Fail, FakeWriteMode::Hang}) {
     SCOPED_TRACE(gone == FakeWriteMode::Fail ? "writes fail" : "writes hang");
     host = FakeHidHost{};
     host.interfaces = {board(BoardA)};
-    ASSERT_EQ(openBoard(link), BoardOk);
-    for (int frame = 0; frame < 10; ++frame) ASSERT_EQ(sendZeros(), BoardOk);
+    ASSERT_EQ(openBoard(link), BoardStatus::Connected);
+    for (int frame = 0; frame < 10; ++frame) ASSERT_EQ(sendZeros(), BoardStatus::Written);
 
     host.unplug(BoardA, gone);
-    for (int frame = 0; frame < 360; ++frame) EXPECT_EQ(sendZeros(), BoardWriteFailed);
+    for (int frame = 0; frame < 360; ++frame) EXPECT_NE(sendZeros(), BoardStatus::Written);
     EXPECT_LE(host.waitedMillis, 500u) << "at most one timeout in ten seconds";
 
-    onBoardDeviceChange(link, HidDeviceEvent::RemoveComplete, BoardA);
-    EXPECT_EQ(link.connected, 0);
+    onBoardDeviceChange(link, removed(BoardA));
+    EXPECT_FALSE(link.connected);
     EXPECT_EQ(host.openHandleCount(), 0);
     host.clearLog();
-    EXPECT_EQ(sendZeros(), BoardNotConnected);
+    EXPECT_EQ(sendZeros(), BoardStatus::NotConnected);
     EXPECT_TRUE(host.calls.empty());
     EXPECT_TRUE(host.misuse.empty());
   }
 }
 
-TEST_F(BoardLinkTest, AnOutstandingWriteThatTheDriverFailsFreesTheSlot) {
+TEST_F(BoardLinkTest, APendingWriteThatTheDriverFailsLetsTheNextOneStart) {
   host.interfaces = {board(BoardA)};
-  ASSERT_EQ(openBoard(link), BoardOk);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
   host.writeMode = FakeWriteMode::Hang;
-  sendZeros();
-  host.finishOutstandingWrites(HidWriteResult::Failed);
+  ASSERT_EQ(sendZeros(), BoardStatus::Busy);
+  host.finishPendingWrites();
   host.writeMode = FakeWriteMode::Fail;
   host.clearLog();
-  EXPECT_EQ(sendZeros(), BoardWriteFailed);
-  EXPECT_EQ(host.writes.size(), 1u) << "a failed outstanding write is over: write again";
-  EXPECT_FALSE(link.writePending);
+  EXPECT_EQ(sendZeros(), BoardStatus::WriteFailed);
+  EXPECT_EQ(host.writes.size(), 1u) << "a failed pending write is over: write again";
+  EXPECT_FALSE(host.writePending(link.handle));
 }
 
 TEST(BoardPathCompare, IgnoresAsciiCaseOnly) {

@@ -27,7 +27,7 @@ class BoardStepTest : public ::testing::Test {
   void SetUp() override {
     host.interfaces = {{Board, 0x0483, 0xF222}};
     initBoardLink(link, host);
-    ASSERT_EQ(openBoard(link), BoardOk);
+    ASSERT_EQ(openBoard(link), BoardStatus::Connected);
     levels.fill(3);
   }
   void TearDown() override { closeBoard(link); }
@@ -108,7 +108,7 @@ TEST_F(BoardStepTest, ABoardConnectedDuringSilenceGetsTheTimeOnItsFirstFrame) {
   closeBoard(link);
   EXPECT_EQ(frame(1), "-");
   EXPECT_EQ(frame(1), "-");
-  ASSERT_EQ(openBoard(link), BoardOk);
+  ASSERT_EQ(openBoard(link), BoardStatus::Connected);
   EXPECT_EQ(frame(1), "clock 09:05");
   EXPECT_EQ(frame(1), "-");
 }
@@ -118,7 +118,7 @@ TEST_F(BoardStepTest, AClockReportTheBoardDidNotTakeIsSentAgainWithoutStalling) 
   EXPECT_EQ(frame(1), "clock 09:05");  // times out: 500 ms once
   for (int i = 0; i < 50; ++i) EXPECT_EQ(frame(1), "-");
   EXPECT_EQ(host.waitedMillis, 500u);
-  host.finishOutstandingWrites();
+  host.finishPendingWrites();
   host.writeMode = FakeWriteMode::Complete;
   EXPECT_EQ(frame(1), "clock 09:05");
   EXPECT_EQ(frame(1), "-");

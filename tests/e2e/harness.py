@@ -570,8 +570,13 @@ class Env:
 
     def __init__(self, width: int = 1920, height: int = 1080, depth: int = 24, sound: bool = True,
                  name: str = "e2e", extra_env: Optional[dict] = None, keep_run_dir: bool = False,
-                 prefix: Path = PREFIX_DIR, lock_timeout: float = 600.0):
+                 prefix: Path = PREFIX_DIR, lock_timeout: float = 600.0, log_pixels: Optional[int] = None):
         self.width, self.height, self.depth = width, height, depth
+        # log_pixels: the desktop's DPI (HKCU\Control Panel\Desktop\LogPixels; 96 is 100 %), in a
+        # prefix of its own made from the common one.
+        self.log_pixels = log_pixels
+        if log_pixels is not None and prefix == PREFIX_DIR:
+            prefix = E2E_DIR / f"wineprefix-dpi{log_pixels}"
         self.sound = sound
         self.name = re.sub(r"[^A-Za-z0-9_.-]", "_", name)
         self.extra_env = dict(extra_env or {})
@@ -796,10 +801,17 @@ class Env:
         to date; True when it was made now."""
         marker = self.prefix / _PREFIX_READY
         version = marker.read_text().split()[0] if marker.exists() else ""
-        if version == _PREFIX_VERSION:
+        wanted = _PREFIX_VERSION + (f"-dpi{self.log_pixels}" if self.log_pixels is not None else "")
+        if version == wanted:
             return False
         created = not marker.exists()
-        if created:
+        base = PREFIX_DIR
+        if created and self.prefix != base and (base / _PREFIX_READY).exists():
+            # A copy of the common prefix is much quicker than booting a new one.
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            shutil.copytree(base, self.prefix, symlinks=True)
+            (self.prefix / _PREFIX_READY).unlink()
+        elif created:
             shutil.rmtree(self.prefix, ignore_errors=True)
             self.prefix.parent.mkdir(parents=True, exist_ok=True)
             with open(self.run_dir / "wineboot.log", "wb") as log:
@@ -810,7 +822,11 @@ class Env:
             if res.returncode != 0 or not (self.prefix / "system.reg").exists():
                 raise E2EError(f"wineboot failed ({res.returncode}); see {self.run_dir / 'wineboot.log'}")
         reg = self.run_dir / "prefix.reg"
-        reg.write_bytes(b"\xff\xfe" + _PREFIX_REG.encode("utf-16-le"))
+        text = _PREFIX_REG
+        if self.log_pixels is not None:
+            text += ("[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"
+                     f'"LogPixels"=dword:{self.log_pixels:08x}\r\n\r\n')
+        reg.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
         with open(self.run_dir / "regedit.log", "wb") as log:
             res = subprocess.run(["wine", "regedit", "/S", str(reg)], env=self.env, stdout=log,
                                  stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=120,
@@ -818,7 +834,7 @@ class Env:
         if res.returncode != 0:
             raise E2EError(f"regedit failed ({res.returncode}); see {self.run_dir / 'regedit.log'}")
         _run(["wineserver", "-w"], env=self.env, timeout=120, check=False)
-        marker.write_text(f"{_PREFIX_VERSION} created by tests/e2e/harness.py\n")
+        marker.write_text(f"{wanted} created by tests/e2e/harness.py\n")
         return created
 
     # -- programs -------------------------------------------------------------------------------

@@ -95,6 +95,8 @@ def test_render_png_frames_for_each_mode_and_screen():
         wav = write_wav(tmp / "tone.wav", sine(64, 0.2, amplitude=0.9, rate=65536), rate=65536)
         cases = [
             ("window", [], (WINDOW_W, WINDOW_H)),
+            ("window at 2", ["--scale", "2"], (2 * WINDOW_W, 2 * WINDOW_H)),
+            ("window at 1.5", ["--scale", "1.5"], (665, 218)),
             ("fullscreen 1920x1080", ["--mode", "fullscreen", "--screen", "1920x1080"], (1920, 1080)),
             ("fullscreen 1280x1024", ["--mode", "fullscreen", "--screen", "1280x1024"], (1280, 1024)),
             ("desktop 1920x1080", ["--mode", "desktop", "--screen", "1920x1080"], (1920, 450)),
@@ -112,6 +114,19 @@ def test_render_png_frames_for_each_mode_and_screen():
             if name == "window":
                 probes = [(cell_centre(1, r), WHITE) for r in (8, 16)]
                 probes += [(cell_centre(12, r), UNLIT) for r in (0, 8, 16)]
+                plain = img
+            elif name == "window at 2":
+                # The window's frame with every pixel a 2 x 2 block.
+                bad = [(x, y) for y in range(WINDOW_H) for x in range(WINDOW_W)
+                       if {img.pixel_hex(2 * x + dx, 2 * y + dy) for dx in (0, 1) for dy in (0, 1)}
+                       != {plain.pixel_hex(x, y)}]
+                assert not bad, f"{name}: {len(bad)} pixels are not the window's, first at {bad[:5]}"
+                probes = []
+            elif name == "window at 1.5":
+                # Nothing blended: no colour the window's frame lacks.
+                colours = lambda i: {i.pixel_hex(x, y) for y in range(i.height) for x in range(i.width)}
+                assert colours(img) <= colours(plain), f"{name}: new colours {colours(img) - colours(plain)}"
+                probes = []
             else:
                 band_x, row_y, top, strip_h = strip_geometry(*(int(v) for v in extra[3].split("x")))
                 full = extra[1] == "fullscreen"

@@ -14,7 +14,7 @@ std::string eventName(const Event& event) {
       "PointerPress", "PointerRelease", "PointerDoubleClick", "PointerMove", "KeyPress", "Command",
       "TrayActivate", "TrayMenuRequest", "TimerTick", "PaintRequest", "EraseBackground", "CloseRequest",
       "DeviceChange", "DisplayChange", "SessionQuery", "SessionEnd", "ShellRestarted", "SecondInstance",
-      "AppEvent", "SessionLock"};
+      "AppEvent", "SessionLock", "ScaleChange"};
   static_assert(std::size(names) == std::variant_size_v<Event>);
   std::string name = names[event.index()];
   if (const uint32_t id = eventId(event)) name += " " + std::to_string(id);

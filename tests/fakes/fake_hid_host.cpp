@@ -1,22 +1,20 @@
 #include "fakes/fake_hid_host.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace tonalis {
 
-const FakeHidInterface* FakeHidHost::find(const std::string& path) const {
+const FakeHidInterface* FakeHidHost::findInterface(const std::string& path) const {
   for (const FakeHidInterface& i : interfaces) {
     if (!i.path.empty() && i.path == path) return &i;
   }
   return nullptr;
 }
 
-void FakeHidHost::finishOutstandingWrites(HidWriteResult result) {
+void FakeHidHost::finishPendingWrites() {
   for (auto& [h, f] : open_) {
-    if (f.outstanding) {
-      f.finished = true;
-      f.finishResult = result;
-    }
+    if (f.pending) f.finished = true;
   }
 }
 
@@ -25,58 +23,49 @@ void FakeHidHost::unplug(const std::string& path, FakeWriteMode writesAfter) {
   writeMode = writesAfter;
 }
 
-bool FakeHidHost::writeOutstanding(HidHandle h) const {
+bool FakeHidHost::writePending(HidHandle h) const {
   auto it = open_.find(h.value);
-  return it != open_.end() && it->second.outstanding;
+  return it != open_.end() && it->second.pending && !it->second.finished;
 }
 
-HidEnumStatus FakeHidHost::enumerateInterfaces(std::vector<std::string>& paths) {
-  calls.push_back("enumerate");
-  for (size_t i = 0; i < interfaces.size(); ++i) {
-    if (int(i) == outOfMemoryAt) return HidEnumStatus::OutOfMemory;
-    paths.push_back(interfaces[i].path);
+std::vector<std::string> FakeHidHost::find(uint16_t vendorId, uint16_t productId) {
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "%04x:%04x", vendorId, productId);
+  calls.push_back(std::string("find ") + ids);
+  std::vector<std::string> paths;
+  for (const FakeHidInterface& i : interfaces) {
+    if (!i.path.empty() && i.idsReadable && i.vendorId == vendorId && i.productId == productId) {
+      paths.push_back(i.path);
+    }
   }
-  return HidEnumStatus::Complete;
+  return paths;
 }
 
-bool FakeHidHost::readIds(const std::string& path, HidIds& ids) {
-  calls.push_back("readIds " + path);
-  const FakeHidInterface* i = find(path);
-  if (i == nullptr || !i->idsReadable) return false;
-  ids.vendorId = i->vendorId;
-  ids.productId = i->productId;
-  return true;
-}
-
-HidHandle FakeHidHost::open(const std::string& path, bool forWrite) {
-  const FakeHidInterface* i = find(path);
-  if (i == nullptr || !(forWrite ? i->openWriteOk : i->openReadOk)) return InvalidHidHandle;
+HidHandle FakeHidHost::open(const std::string& path) {
+  calls.push_back("open " + path);
+  const FakeHidInterface* i = findInterface(path);
+  if (i == nullptr || !i->openOk) return InvalidHidHandle;
   const int64_t h = nextHandle_++;
-  open_[h] = OpenFile{path, forWrite};
+  open_[h] = OpenFile{path};
   return HidHandle{h};
 }
 
-HidHandle FakeHidHost::openForRead(const std::string& path) {
-  calls.push_back("openRead " + path);
-  return open(path, false);
-}
-
-HidHandle FakeHidHost::openForWrite(const std::string& path) {
-  calls.push_back("openWrite " + path);
-  return open(path, true);
-}
-
-HidWriteResult FakeHidHost::write(HidHandle handle, const uint8_t* bytes, size_t size,
-                                  uint32_t timeoutMs) {
-  calls.push_back("write " + std::to_string(handle.value));
-  FakeWrite w{handle.value, std::vector<uint8_t>(bytes, bytes + size), HidWriteResult::Failed};
+HidWriteResult FakeHidHost::write(HidHandle handle, std::span<const uint8_t> report, uint32_t timeoutMs) {
+  const std::string h = std::to_string(handle.value);
   auto it = open_.find(handle.value);
-  if (it == open_.end() || !it->second.forWrite) {
-    writes.push_back(std::move(w));
+  if (it == open_.end()) {
+    calls.push_back("write " + h);
+    misuse.push_back("write on a handle that is not open: " + h);
     return HidWriteResult::Failed;
   }
   OpenFile& f = it->second;
-  if (f.outstanding) misuse.push_back("write while a write is outstanding on " + std::to_string(handle.value));
+  if (f.pending && !f.finished) {
+    calls.push_back("write " + h + " busy");  // only looked: no wait, nothing started
+    return HidWriteResult::Busy;
+  }
+  f.pending = false;
+  calls.push_back("write " + h);
+  FakeWrite w{handle.value, std::vector<uint8_t>(report.begin(), report.end()), HidWriteResult::Failed};
   switch (writeMode) {
     case FakeWriteMode::Complete:
       w.result = HidWriteResult::Done;
@@ -85,43 +74,26 @@ HidWriteResult FakeHidHost::write(HidHandle handle, const uint8_t* bytes, size_t
       w.result = HidWriteResult::Failed;
       break;
     case FakeWriteMode::Hang:
-      f.outstanding = true;
+      f.pending = true;
       f.finished = false;
       waitedMillis += timeoutMs;
-      w.result = HidWriteResult::TimedOut;
+      w.result = HidWriteResult::Busy;
       break;
   }
   writes.push_back(std::move(w));
   return writes.back().result;
 }
 
-HidWriteResult FakeHidHost::waitWrite(HidHandle handle, uint32_t timeoutMs) {
-  calls.push_back("wait " + std::to_string(handle.value) + " " + std::to_string(timeoutMs));
-  auto it = open_.find(handle.value);
-  if (it == open_.end()) return HidWriteResult::Failed;
-  OpenFile& f = it->second;
-  if (!f.outstanding) return HidWriteResult::Done;
-  if (!f.finished) {
-    waitedMillis += timeoutMs;
-    return HidWriteResult::TimedOut;
-  }
-  f.outstanding = false;
-  return f.finishResult;
-}
-
-void FakeHidHost::cancelWrite(HidHandle handle) {
-  calls.push_back("cancel " + std::to_string(handle.value));
-  auto it = open_.find(handle.value);
-  if (it != open_.end()) it->second.outstanding = false;
-}
-
 void FakeHidHost::close(HidHandle handle) {
-  calls.push_back("close " + std::to_string(handle.value));
+  const std::string h = std::to_string(handle.value);
   auto it = open_.find(handle.value);
   if (it == open_.end()) {
-    misuse.push_back("close of a handle that is not open: " + std::to_string(handle.value));
+    calls.push_back("close " + h);
+    misuse.push_back("close of a handle that is not open: " + h);
     return;
   }
+  if (it->second.pending && !it->second.finished) calls.push_back("cancel " + h);
+  calls.push_back("close " + h);
   open_.erase(it);
 }
 

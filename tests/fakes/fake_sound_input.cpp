@@ -100,9 +100,9 @@ const FakeEndpoint* FakeSoundInput::findLocked(const std::string& id) const {
 }
 
 const FakeEndpoint* FakeSoundInput::resolveLocked(const SoundSource& source, bool& loopback,
-                                                  uint32_t& result) const {
+                                                  SoundResult& result) const {
   loopback = false;
-  result = SoundNotFound;
+  result = SoundResult::NotFound;
   const FakeEndpoint* e = nullptr;
   switch (source.kind) {
     case SourceKind::DefaultInput:
@@ -116,21 +116,21 @@ const FakeEndpoint* FakeSoundInput::resolveLocked(const SoundSource& source, boo
       if (out == nullptr || out->capture) return nullptr;
       if (loopbackSupported) {
         loopback = true;
-        result = SoundOk;
+        result = SoundResult::Ok;
         return out;
       }
       for (const FakeEndpoint& m : endpoints) {
         if (m.present && m.capture && m.name == "Monitor of " + out->name) {
-          result = SoundOk;
+          result = SoundResult::Ok;
           return &m;
         }
       }
-      result = SoundNoLoopback;
+      result = SoundResult::NoLoopback;
       return nullptr;
     }
   }
   if (e == nullptr || !e->capture) return nullptr;
-  result = SoundOk;
+  result = SoundResult::Ok;
   return e;
 }
 
@@ -154,14 +154,14 @@ std::vector<SoundDevice> FakeSoundInput::listDevices() {
 bool FakeSoundInput::available(const SoundSource& source) {
   std::lock_guard lock(mutex_);
   bool loopback = false;
-  uint32_t result = SoundOk;
+  SoundResult result = SoundResult::Ok;
   return resolveLocked(source, loopback, result) != nullptr;
 }
 
-uint32_t FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
+SoundResult FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
   std::unique_lock lock(mutex_);
   bool loopback = false;
-  uint32_t result = SoundOk;
+  SoundResult result = SoundResult::Ok;
   const FakeEndpoint* e = resolveLocked(source, loopback, result);
   log_.add("sound.open " + (e ? e->id : std::string("-")));
   if (open_) misuse_ = true;  // one stream at a time
@@ -172,7 +172,7 @@ uint32_t FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) 
     passTime(millis);
     lock.lock();
   }
-  if (e->openResult != SoundOk) return e->openResult;
+  if (e->openResult != SoundResult::Ok) return e->openResult;
   open_ = true;
   started_ = false;
   paused_ = false;
@@ -182,17 +182,17 @@ uint32_t FakeSoundInput::open(const SoundSource& source, SoundStreamInfo& info) 
   outstanding_ = false;
   ++opens_;
   describe(*e, loopback, info);
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
-uint32_t FakeSoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
+SoundResult FakeSoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
   std::lock_guard lock(mutex_);
   bool loopback = false;
-  uint32_t result = SoundOk;
+  SoundResult result = SoundResult::Ok;
   const FakeEndpoint* e = resolveLocked(source, loopback, result);
   log_.add("sound.probe " + (e ? e->id : std::string("-")));
   if (e == nullptr) return result;
-  if (e->openResult == SoundOk) describe(*e, loopback, info);
+  if (e->openResult == SoundResult::Ok) describe(*e, loopback, info);
   return e->openResult;
 }
 
@@ -202,14 +202,14 @@ void FakeSoundInput::describe(const FakeEndpoint& e, bool loopback, SoundStreamI
   info.loopback = loopback;
 }
 
-uint32_t FakeSoundInput::start() {
+SoundResult FakeSoundInput::start() {
   std::lock_guard lock(mutex_);
   if (!open_) misuse_ = true;
   started_ = true;
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
-uint32_t FakeSoundInput::waitPacket(uint32_t timeoutMillis) {
+SoundResult FakeSoundInput::waitPacket(uint32_t timeoutMillis) {
   bool signalled = false;
   uint32_t millis = timeoutMillis;
   {
@@ -229,16 +229,16 @@ uint32_t FakeSoundInput::waitPacket(uint32_t timeoutMillis) {
   } else {
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
-  return signalled ? SoundOk : SoundTimeout;
+  return signalled ? SoundResult::Ok : SoundResult::Timeout;
 }
 
-uint32_t FakeSoundInput::nextPacket(SoundPacket& packet) {
+SoundResult FakeSoundInput::nextPacket(SoundPacket& packet) {
   std::lock_guard lock(mutex_);
   packet = SoundPacket{};
   if (!open_ || outstanding_) misuse_ = true;
   const FakeEndpoint* e = findLocked(openId_);
-  if (e == nullptr) return SoundDeviceInvalidated;
-  if (pendingFrames_ == 0 || !e->delivers || paused_) return SoundOk;
+  if (e == nullptr) return SoundResult::DeviceInvalidated;
+  if (pendingFrames_ == 0 || !e->delivers || paused_) return SoundResult::Ok;
   const SoundFormat& f = e->format;
   const uint32_t sampleBytes = f.bitsPerSample / 8;
   packet_.assign(size_t(pendingFrames_) * f.channels * sampleBytes, 0);
@@ -251,14 +251,14 @@ uint32_t FakeSoundInput::nextPacket(SoundPacket& packet) {
   packet.frames = pendingFrames_;
   pendingFrames_ = 0;
   outstanding_ = true;
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
-uint32_t FakeSoundInput::releasePacket(uint32_t frames) {
+SoundResult FakeSoundInput::releasePacket(uint32_t frames) {
   std::lock_guard lock(mutex_);
   if (!outstanding_ || frames == 0) misuse_ = true;
   outstanding_ = false;
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
 bool FakeSoundInput::setPaused(bool paused) {

@@ -24,7 +24,7 @@ struct FakeEndpoint {
   float level = 0.0f;     // every sample's value as a fraction of full scale (front pair only
                           // beyond two channels)
   bool delivers = true;   // false: the stream opens but no packet ever comes (silent loopback)
-  uint32_t openResult = SoundOk;
+  SoundResult openResult = SoundResult::Ok;
   uint32_t openMillis = 0;  // how long opening takes (a headset switching profile)
   uint32_t warmupMillis = 0;  // how long a new stream delivers nothing
 };
@@ -61,19 +61,19 @@ class FakeSoundInput : public SoundInput {
   uint32_t deviceCount() override;
   std::vector<SoundDevice> listDevices() override;
   bool available(const SoundSource& source) override;
-  uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
-  uint32_t probe(const SoundSource& source, SoundStreamInfo& info) override;
-  uint32_t start() override;
-  uint32_t waitPacket(uint32_t timeoutMillis) override;
-  uint32_t nextPacket(SoundPacket& packet) override;
-  uint32_t releasePacket(uint32_t frames) override;
+  SoundResult open(const SoundSource& source, SoundStreamInfo& info) override;
+  SoundResult probe(const SoundSource& source, SoundStreamInfo& info) override;
+  SoundResult start() override;
+  SoundResult waitPacket(uint32_t timeoutMillis) override;
+  SoundResult nextPacket(SoundPacket& packet) override;
+  SoundResult releasePacket(uint32_t frames) override;
   bool setPaused(bool paused) override;
   void close() override;
   uint32_t takeEvents() override;
 
  private:
   // The endpoint `source` resolves to and whether it is a loopback; null and the result.
-  const FakeEndpoint* resolveLocked(const SoundSource& source, bool& loopback, uint32_t& result) const;
+  const FakeEndpoint* resolveLocked(const SoundSource& source, bool& loopback, SoundResult& result) const;
   const FakeEndpoint* findLocked(const std::string& id) const;
   static void describe(const FakeEndpoint& e, bool loopback, SoundStreamInfo& info);
 

@@ -36,15 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   const auto got = tonalis::readSettings(bytes, Usual);
-  check(got.result == tonalis::SettingsRead || got.result == tonalis::SettingsKeyMissing);
-  if (got.result == tonalis::SettingsKeyMissing) check(got.settings == Settings{});
+  check(got.result == tonalis::SettingsReadStatus::Read || got.result == tonalis::SettingsReadStatus::KeyMissing);
+  if (got.result == tonalis::SettingsReadStatus::KeyMissing) check(got.settings == Settings{});
   check(inRange(got.settings));
 
   if (got.source.kind == tonalis::SourceKind::Device) check(tonalis::validSourceId(got.source.deviceId));
 
   const std::string written = tonalis::writeSettings(got.settings, got.source);
   const auto back = tonalis::readSettings(written, Usual);
-  check(back.result == tonalis::SettingsRead && back.settings == got.settings && back.source == got.source);
+  check(back.result == tonalis::SettingsReadStatus::Read && back.settings == got.settings && back.source == got.source);
 
   // Extreme limits must not overflow the coordinate checks.
   constexpr int32_t Max = std::numeric_limits<int32_t>::max();

@@ -128,7 +128,7 @@ class PulseServer : public ::testing::Test {
   struct Heard {
     uint32_t peak = 0;    // the loudest sample
     uint32_t frames = 0;
-    uint32_t result = SoundOk;  // the first failure of the stream, if any
+    SoundResult result = SoundResult::Ok;  // the first failure of the stream, if any
   };
   // What the stream delivers within `seconds` (or until a sample louder than `enough`).
   static Heard listen(LinuxSoundInput& input, double seconds, uint32_t enough = 65536) {
@@ -139,7 +139,7 @@ class PulseServer : public ::testing::Test {
       for (;;) {
         SoundPacket packet;
         heard.result = input.nextPacket(packet);
-        if (heard.result != SoundOk) return heard;
+        if (heard.result != SoundResult::Ok) return heard;
         if (packet.frames == 0) break;
         heard.frames += packet.frames;
         for (uint32_t i = 0; packet.data && i < packet.frames; ++i) {
@@ -172,16 +172,16 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
   EXPECT_FALSE(input.available({SourceKind::Device, "unplugged"}));
 
   SoundStreamInfo info;
-  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
   EXPECT_EQ(info.format, (SoundFormat{65536, 1, 16, false, speaker::Mono}))
       << "a stereo output's monitor comes mixed by the server";
   EXPECT_TRUE(info.loopback);
   EXPECT_EQ(info.endpointName, "Monitor of Null Output");
-  ASSERT_EQ(input.start(), SoundOk);
+  ASSERT_EQ(input.start(), SoundResult::Ok);
   // A monitor may deliver nothing at all while nothing plays (so the stream counts as a
   // loopback: the capture fills that time with silence by the clock).
   const Heard quiet = listen(input, 0.5);
-  EXPECT_EQ(quiet.result, SoundOk);
+  EXPECT_EQ(quiet.result, SoundResult::Ok);
   EXPECT_LT(quiet.peak, 100u) << "nothing plays yet";
 
   writeTone(dir_ / "tone.raw", 1000, 4.0);
@@ -195,7 +195,7 @@ TEST_F(PulseServer, ListsSourcesAndHearsWhatIsPlayingAtTheProgramsRate) {
   const Heard tone = listen(input, 3.5, 8000);
   ::kill(player, SIGTERM);
   ::waitpid(player, nullptr, 0);
-  EXPECT_EQ(tone.result, SoundOk);
+  EXPECT_EQ(tone.result, SoundResult::Ok);
   EXPECT_GT(tone.peak, 8000u) << "the tone played into the output reaches the stream";
   input.close();
 }
@@ -207,8 +207,8 @@ TEST_F(PulseServer, APausedStreamIsCorkedAndHearsOfPlaybackStarting) {
   LinuxSoundInput input;
   const auto corked = [] { return output("pactl list source-outputs | grep -o 'Corked: [a-z]*'"); };
   SoundStreamInfo info;
-  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
-  ASSERT_EQ(input.start(), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
+  ASSERT_EQ(input.start(), SoundResult::Ok);
   listen(input, 0.3);
   EXPECT_EQ(corked(), "Corked: no");
   ASSERT_TRUE(input.setPaused(true));
@@ -251,9 +251,9 @@ TEST_F(PulseServer, ASurroundMonitorKeepsItsChannelsAndLayout) {
                   "channel_map=front-left,front-right,rear-left,rear-right,front-center,lfe"));
   LinuxSoundInput input;
   SoundStreamInfo info;
-  ASSERT_EQ(input.open({SourceKind::Device, "surround.monitor"}, info), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Device, "surround.monitor"}, info), SoundResult::Ok);
   ASSERT_EQ(info.format, (SoundFormat{65536, 6, 16, false, speaker::Surround51}));
-  ASSERT_EQ(input.start(), SoundOk);
+  ASSERT_EQ(input.start(), SoundResult::Ok);
   SoundConverter converter;
   ASSERT_TRUE(converter.configure({65536, 6, SampleType::Int16, info.format.channelMask}));
 
@@ -287,7 +287,7 @@ TEST_F(PulseServer, ASurroundMonitorKeepsItsChannelsAndLayout) {
       input.waitPacket(10);
       for (;;) {
         SoundPacket packet;
-        EXPECT_EQ(input.nextPacket(packet), SoundOk);
+        EXPECT_EQ(input.nextPacket(packet), SoundResult::Ok);
         if (packet.frames == 0) break;
         for (uint32_t i = 0; packet.data && i < packet.frames; ++i) {
           int loudest = 0;
@@ -326,25 +326,25 @@ TEST_F(PulseServer, ASurroundMonitorKeepsItsChannelsAndLayout) {
 TEST_F(PulseServer, AMissingDeviceIsNotFoundAndANamedOneOpens) {
   LinuxSoundInput input;
   SoundStreamInfo info;
-  EXPECT_EQ(input.open({SourceKind::Device, "unplugged"}, info), SoundNotFound);
-  ASSERT_EQ(input.open({SourceKind::Device, "mic2"}, info), SoundOk);
+  EXPECT_EQ(input.open({SourceKind::Device, "unplugged"}, info), SoundResult::NotFound);
+  ASSERT_EQ(input.open({SourceKind::Device, "mic2"}, info), SoundResult::Ok);
   EXPECT_EQ(info.endpointName, "Mic-Two");
   EXPECT_FALSE(info.loopback);
   const Heard heard = listen(input, 0.5);
-  EXPECT_EQ(heard.result, SoundOk);
+  EXPECT_EQ(heard.result, SoundResult::Ok);
   EXPECT_GT(heard.frames, 0u);
 }
 
 TEST_F(PulseServer, ACaptureThatFallsBehindKeepsOnlyTheNewestSound) {
   LinuxSoundInput input;
   SoundStreamInfo info;
-  ASSERT_EQ(input.open({SourceKind::Device, "mic2"}, info), SoundOk);
-  ASSERT_EQ(input.start(), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Device, "mic2"}, info), SoundResult::Ok);
+  ASSERT_EQ(input.start(), SoundResult::Ok);
   std::this_thread::sleep_for(std::chrono::milliseconds(3500));  // nobody reads meanwhile
   uint32_t frames = 0;
   for (;;) {
     SoundPacket packet;
-    ASSERT_EQ(input.nextPacket(packet), SoundOk);
+    ASSERT_EQ(input.nextPacket(packet), SoundResult::Ok);
     if (packet.frames == 0) break;
     frames += packet.frames;
     input.releasePacket(packet.frames);
@@ -356,7 +356,7 @@ TEST_F(PulseServer, ACaptureThatFallsBehindKeepsOnlyTheNewestSound) {
 TEST_F(PulseServer, DefaultChangesAndNewDevicesBecomeEvents) {
   LinuxSoundInput input;
   SoundStreamInfo info;
-  ASSERT_EQ(input.open({SourceKind::DefaultInput, ""}, info), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::DefaultInput, ""}, info), SoundResult::Ok);
   EXPECT_EQ(info.endpointName, "Mic-One");
   input.takeEvents();
   ASSERT_TRUE(run("pactl set-default-source mic2"));
@@ -389,16 +389,16 @@ TEST_F(PulseServer, DefaultChangesAndNewDevicesBecomeEvents) {
 TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
   LinuxSoundInput input;
   SoundStreamInfo info;
-  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
   stopServer();
   // The menu asks for the devices meanwhile: that must not pull the stream from under the
   // capture, which finds out by itself. The list empties as soon as the loss is seen.
   EXPECT_TRUE(within(1, [&] { return input.listDevices().empty(); }));
   EXPECT_FALSE(input.available({SourceKind::Playing, ""}));
-  EXPECT_EQ(listen(input, 2.0).result, SoundDeviceInvalidated);
+  EXPECT_EQ(listen(input, 2.0).result, SoundResult::DeviceInvalidated);
   input.close();
   const auto before = Clock::now();
-  EXPECT_NE(input.open({SourceKind::Playing, ""}, info), SoundOk);
+  EXPECT_NE(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
   EXPECT_EQ(input.deviceCount(), 0u);
   EXPECT_LT(Clock::now() - before, std::chrono::seconds(10)) << "no server must not hang the caller";
 
@@ -408,8 +408,8 @@ TEST_F(PulseServer, AServerThatGoesAwayInvalidatesTheStreamAndComesBack) {
   const auto refilled = within(10, [&] { return lists(input, "mic1") && input.available({SourceKind::Playing, ""}); });
   ASSERT_TRUE(refilled) << "the cache fills again without being asked";
   std::printf("[ figure ] the device list back %.0f ms after the server answers again\n", *refilled);
-  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundOk);
-  EXPECT_EQ(listen(input, 0.3).result, SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Playing, ""}, info), SoundResult::Ok);
+  EXPECT_EQ(listen(input, 0.3).result, SoundResult::Ok);
 }
 
 // The menu's questions while the server is stopped (it accepts connections and answers
@@ -430,7 +430,7 @@ TEST_F(PulseServer, AStoppedServerNeitherHoldsUpTheMenuNorBreaksThePort) {
   for (Row row : {Row{"connected before the stop", connected}, Row{"never connected", neverConnected}}) {
     SCOPED_TRACE(row.what);
     std::atomic<bool> inside{true};
-    uint32_t opened = SoundOk;
+    SoundResult opened = SoundResult::Ok;
     std::thread capture([&] {
       SoundStreamInfo info;
       opened = row.input.open({SourceKind::DefaultInput, ""}, info);
@@ -448,7 +448,7 @@ TEST_F(PulseServer, AStoppedServerNeitherHoldsUpTheMenuNorBreaksThePort) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     capture.join();
-    EXPECT_NE(opened, SoundOk) << "a stopped server gives no stream";
+    EXPECT_NE(opened, SoundResult::Ok) << "a stopped server gives no stream";
     std::sort(menus.begin(), menus.end());
     std::printf("[ figure ] %s: the menu's calls with the server stopped, median %.3f ms, slowest %.3f ms of %zu\n",
                 row.what, menus[menus.size() / 2], menus.back(), menus.size());
@@ -460,9 +460,9 @@ TEST_F(PulseServer, AStoppedServerNeitherHoldsUpTheMenuNorBreaksThePort) {
     SCOPED_TRACE(row.what);
     EXPECT_TRUE(within(10, [&] { return lists(row.input, "mic1"); })) << "the devices are known again";
     SoundStreamInfo info;
-    ASSERT_EQ(row.input.open({SourceKind::Device, "mic2"}, info), SoundOk);
+    ASSERT_EQ(row.input.open({SourceKind::Device, "mic2"}, info), SoundResult::Ok);
     const Heard heard = listen(row.input, 0.5);
-    EXPECT_EQ(heard.result, SoundOk);
+    EXPECT_EQ(heard.result, SoundResult::Ok);
     EXPECT_GT(heard.frames, 0u);
     row.input.close();
   }
@@ -478,22 +478,22 @@ TEST_F(PulseServer, AChosenDeviceThatGoesEndsItsStreamAndOpensWhenItReturns) {
   ASSERT_FALSE(module.empty());
   ASSERT_TRUE(within(3, [&] { return input.available({SourceKind::Device, "usbmic"}); }));
   SoundStreamInfo info;
-  ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundResult::Ok);
   EXPECT_EQ(info.endpointName, "USB-Mic");
-  ASSERT_EQ(input.start(), SoundOk);
-  ASSERT_EQ(listen(input, 0.3).result, SoundOk);
+  ASSERT_EQ(input.start(), SoundResult::Ok);
+  ASSERT_EQ(listen(input, 0.3).result, SoundResult::Ok);
 
   // Timed from the request, pactl's own round trip included.
   const auto unloading = Clock::now();
   ASSERT_TRUE(run("pactl unload-module " + module));
   const Heard after = listen(input, 3.0);
   const double goneMillis = millisSince(unloading);
-  EXPECT_EQ(after.result, SoundDeviceInvalidated) << "the stream ended, not moved to mic1";
+  EXPECT_EQ(after.result, SoundResult::DeviceInvalidated) << "the stream ended, not moved to mic1";
   std::printf("[ figure ] the stream reports its device gone %.1f ms after the unload was asked for\n", goneMillis);
   EXPECT_LT(goneMillis, 1000.0);
   input.close();
   EXPECT_TRUE(within(1, [&] { return !input.available({SourceKind::Device, "usbmic"}); }));
-  EXPECT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundNotFound);
+  EXPECT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundResult::NotFound);
 
   const auto loading = Clock::now();
   module = output(load);
@@ -503,10 +503,10 @@ TEST_F(PulseServer, AChosenDeviceThatGoesEndsItsStreamAndOpensWhenItReturns) {
   const double backMillis = millisSince(loading);
   std::printf("[ figure ] available() says the device is back %.1f ms after the load was asked for\n", backMillis);
   EXPECT_LT(backMillis, 1000.0);
-  ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundOk);
+  ASSERT_EQ(input.open({SourceKind::Device, "usbmic"}, info), SoundResult::Ok);
   EXPECT_EQ(info.endpointName, "USB-Mic");
   const Heard heard = listen(input, 0.5);
-  EXPECT_EQ(heard.result, SoundOk);
+  EXPECT_EQ(heard.result, SoundResult::Ok);
   EXPECT_GT(heard.frames, 0u);
 }
 
@@ -531,12 +531,12 @@ TEST_F(PulseServer, TheDefaultsKeepTheirStreamWhenTheirDeviceGoes) {
     ASSERT_FALSE(module.empty());
     ASSERT_TRUE(run(row.makeDefault));
     SoundStreamInfo info;
-    ASSERT_EQ(input.open({row.kind, ""}, info), SoundOk);
-    ASSERT_EQ(input.start(), SoundOk);
-    ASSERT_EQ(listen(input, 0.3).result, SoundOk);
+    ASSERT_EQ(input.open({row.kind, ""}, info), SoundResult::Ok);
+    ASSERT_EQ(input.start(), SoundResult::Ok);
+    ASSERT_EQ(listen(input, 0.3).result, SoundResult::Ok);
     input.takeEvents();
     ASSERT_TRUE(run("pactl unload-module " + module));
-    EXPECT_EQ(listen(input, 1.0).result, SoundOk) << "moved with the default, not ended";
+    EXPECT_EQ(listen(input, 1.0).result, SoundResult::Ok) << "moved with the default, not ended";
     const uint32_t moved = row.kind == SourceKind::DefaultInput ? SoundEventDefaultInputChanged
                                                                 : SoundEventDefaultOutputChanged;
     EXPECT_EQ(input.takeEvents() & moved, moved);

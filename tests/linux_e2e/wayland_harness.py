@@ -187,10 +187,22 @@ class WaylandEnv(LinuxEnv):
         walk(json.loads(self.swaymsg("-t", "get_tree", "-r")))
         return found
 
-    def screenshot(self, name: Optional[str] = None) -> harness.Image:
+    def add_output(self, left: int, top: int = 0) -> str:
+        """A second headless output of the same size, at (left, top) of the layout: its name."""
+        before = {o["name"] for o in self.outputs()}
+        self.swaymsg("create_output")
+        name = wait_until(lambda: ({o["name"] for o in self.outputs()} - before or {None}).pop(), 10, 0.1,
+                          "the new output")
+        self.swaymsg("output", name, "mode", f"{WIDTH}x{HEIGHT}", "position", left, top,
+                     "bg", f"#{BACKGROUND:06x}", "solid_color")
+        wait_until(lambda: [o for o in self.outputs() if o["name"] == name and o["rect"]["x"] == left], 10, 0.1,
+                   "the new output in its place")
+        return name
+
+    def screenshot(self, name: Optional[str] = None, output: str = OUTPUT) -> harness.Image:
         n = next(self._shots)
         path = self.out_dir / f"{self.name}-{n:02d}{'-' + name if name else ''}.png"
-        harness._run(["grim", "-o", OUTPUT, str(path)], env=self.env, timeout=30)
+        harness._run(["grim", "-o", output, str(path)], env=self.env, timeout=30)
         return harness.read_image(path)
 
     def click(self, x: int, y: int, double: bool = False) -> None:

@@ -33,7 +33,7 @@ Settings numbered(int n) {
 int child() {
   win32::Win32FileStore store;
   for (int n = 1;; ++n) {
-    if (saveSettingsFile(store, numbered(n)) != 0) return 2;
+    if (!saveSettingsFile(store, numbered(n))) return 2;
   }
 }
 
@@ -41,12 +41,12 @@ int child() {
 bool whole(const std::optional<std::string>& bytes) {
   if (!bytes) return false;
   const SettingsReadResult read = readSettings(*bytes, Limits);
-  return read.result == SettingsRead && writeSettings(read.settings) == *bytes;
+  return read.result == SettingsReadStatus::Read && writeSettings(read.settings) == *bytes;
 }
 
 int parent(int count) {
   win32::Win32FileStore store;
-  if (saveSettingsFile(store, numbered(0)) != 0) {
+  if (!saveSettingsFile(store, numbered(0))) {
     std::fprintf(stderr, "cannot write tonalis.ini here\n");
     return 2;
   }

@@ -118,12 +118,12 @@ TEST(EventTranslation, DeviceChangeReadsTheInterfacePath) {
   const LPARAM lParam = reinterpret_cast<LPARAM>(record.data());
 
   const DeviceChange arrival = as<DeviceChange>(translate(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, lParam));
-  EXPECT_EQ(arrival.event, HidDeviceEvent::Arrival);
+  EXPECT_EQ(arrival.kind, DeviceChange::Kind::Arrived);
   EXPECT_EQ(arrival.path, "\\\\?\\HID#VID_1234&PID_5678#7&1&0000#{4d1e55b2}");
-  EXPECT_EQ(as<DeviceChange>(translate(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, lParam)).event,
-            HidDeviceEvent::RemoveComplete);
+  EXPECT_EQ(as<DeviceChange>(translate(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, lParam)).kind,
+            DeviceChange::Kind::Removed);
   // Other notifications carry no record to read.
-  EXPECT_EQ(as<DeviceChange>(translate(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0)).event, HidDeviceEvent::Other);
+  EXPECT_EQ(as<DeviceChange>(translate(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0)).kind, DeviceChange::Kind::Other);
 }
 
 TEST(EventTranslation, KeysOfTheModalLoop) {

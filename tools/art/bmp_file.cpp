@@ -188,48 +188,59 @@ std::vector<uint8_t> encodeBmp(const IndexedImage& img) {
   return b;
 }
 
-std::vector<uint8_t> encodeIco(int size, const std::vector<uint32_t>& rgba) {
-  const uint32_t xorBytes = uint32_t(size * size * 4);
-  const uint32_t maskStride = ((uint32_t(size) + 31) / 32) * 4;
-  const uint32_t andBytes = maskStride * uint32_t(size);
-  const uint32_t imageBytes = 40 + xorBytes + andBytes;
+std::vector<uint8_t> encodeIco(const std::vector<IconImage>& images) {
   std::vector<uint8_t> b;
   put16(b, 0);
   put16(b, 1);  // icon
-  put16(b, 1);  // one image
-  b.push_back(uint8_t(size));
-  b.push_back(uint8_t(size));
-  b.push_back(0);  // no palette
-  b.push_back(0);
-  put16(b, 1);
-  put16(b, 32);
-  put32(b, imageBytes);
-  put32(b, 6 + 16);
-  put32(b, 40);
-  put32(b, uint32_t(size));
-  put32(b, uint32_t(size * 2));  // XOR and AND halves
-  put16(b, 1);
-  put16(b, 32);
-  put32(b, 0);
-  put32(b, xorBytes + andBytes);
-  put32(b, 0);
-  put32(b, 0);
-  put32(b, 0);
-  put32(b, 0);
-  for (int y = size - 1; y >= 0; --y)
-    for (int x = 0; x < size; ++x) {
-      uint32_t p = rgba[size_t(y) * size_t(size) + size_t(x)];
-      b.push_back(uint8_t(p));
-      b.push_back(uint8_t(p >> 8));
-      b.push_back(uint8_t(p >> 16));
-      b.push_back(uint8_t(p >> 24));
+  put16(b, uint32_t(images.size()));
+  std::vector<std::vector<uint8_t>> bodies;
+  for (const IconImage& image : images) {
+    const int size = image.size;
+    const uint32_t xorBytes = uint32_t(size * size * 4);
+    const uint32_t maskStride = ((uint32_t(size) + 31) / 32) * 4;
+    const uint32_t andBytes = maskStride * uint32_t(size);
+    std::vector<uint8_t> d;
+    put32(d, 40);
+    put32(d, uint32_t(size));
+    put32(d, uint32_t(size * 2));  // XOR and AND halves
+    put16(d, 1);
+    put16(d, 32);
+    put32(d, 0);
+    put32(d, xorBytes + andBytes);
+    put32(d, 0);
+    put32(d, 0);
+    put32(d, 0);
+    put32(d, 0);
+    for (int y = size - 1; y >= 0; --y)
+      for (int x = 0; x < size; ++x) {
+        const uint32_t p = image.rgba[size_t(y) * size_t(size) + size_t(x)];
+        d.push_back(uint8_t(p));
+        d.push_back(uint8_t(p >> 8));
+        d.push_back(uint8_t(p >> 16));
+        d.push_back(uint8_t(p >> 24));
+      }
+    for (int y = size - 1; y >= 0; --y) {
+      std::vector<uint8_t> row(maskStride, 0);
+      for (int x = 0; x < size; ++x)
+        if ((image.rgba[size_t(y) * size_t(size) + size_t(x)] >> 24) == 0) row[size_t(x / 8)] |= uint8_t(0x80 >> (x % 8));
+      d.insert(d.end(), row.begin(), row.end());
     }
-  for (int y = size - 1; y >= 0; --y) {
-    std::vector<uint8_t> row(maskStride, 0);
-    for (int x = 0; x < size; ++x)
-      if ((rgba[size_t(y) * size_t(size) + size_t(x)] >> 24) == 0) row[size_t(x / 8)] |= uint8_t(0x80 >> (x % 8));
-    b.insert(b.end(), row.begin(), row.end());
+    bodies.push_back(std::move(d));
   }
+  uint32_t offset = uint32_t(6 + 16 * images.size());
+  for (size_t i = 0; i < images.size(); ++i) {
+    const int size = images[i].size;
+    b.push_back(uint8_t(size == 256 ? 0 : size));
+    b.push_back(uint8_t(size == 256 ? 0 : size));
+    b.push_back(0);  // no palette
+    b.push_back(0);
+    put16(b, 1);
+    put16(b, 32);
+    put32(b, uint32_t(bodies[i].size()));
+    put32(b, offset);
+    offset += uint32_t(bodies[i].size());
+  }
+  for (const auto& d : bodies) b.insert(b.end(), d.begin(), d.end());
   return b;
 }
 

@@ -24,9 +24,15 @@ IndexedImage quantize(const Canvas& c);
 
 // A complete .bmp file: BITMAPFILEHEADER, BITMAPINFOHEADER, palette, bottom-up rows.
 std::vector<uint8_t> encodeBmp(const IndexedImage& img);
-// A .ico file with one 32-bit image (BGRA with straight alpha plus the AND mask).
-// `rgba` is top-down, 0xAARRGGBB.
-std::vector<uint8_t> encodeIco(int size, const std::vector<uint32_t>& rgba);
+// One square image of an icon: `rgba` is top-down, 0xAARRGGBB, size x size (1..256).
+struct IconImage {
+  int size;
+  std::vector<uint32_t> rgba;
+};
+// A .ico file of 32-bit images (BGRA with straight alpha plus the AND mask), in the given
+// order: the system picks the one nearest the size it draws at (16 px at 100 %, 20 at
+// 125 %, 24 at 150 %, 32 at 200 % for the tray).
+std::vector<uint8_t> encodeIco(const std::vector<IconImage>& images);
 
 // Writes the bytes; false on any I/O error.
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -122,7 +122,10 @@ int main(int argc, char** argv) {
   for (const Entry* e : sorted) rc += std::to_string(e->id) + " BITMAP \"" + std::to_string(e->id) + "_" + e->name + ".bmp\"\n";
   rc += "133 ICON \"133_tonalis.ico\"\n";
 
-  if (!writeFile((dir / "133_tonalis.ico").string(), encodeIco(48, appIcon(48)))) ++failures;
+  // The tray's small icon at 100, 125, 150 and 200 % and the window's large one.
+  std::vector<IconImage> icons;
+  for (const int size : {16, 20, 24, 32, 48}) icons.push_back({size, appIcon(size)});
+  if (!writeFile((dir / "133_tonalis.ico").string(), encodeIco(icons))) ++failures;
   if (!writeFile((dir / "bitmaps.rc").string(), std::vector<uint8_t>(rc.begin(), rc.end()))) ++failures;
   if (argc == 3) {
     const std::filesystem::path theme = argv[2];

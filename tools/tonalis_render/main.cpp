@@ -27,7 +27,7 @@ namespace {
 constexpr const char* Usage =
     "usage: tonalis-render [--hop N] [--line] FILE.wav\n"
     "       tonalis-render --png DIR [--style 1..6] [--theme 1..5] [--transparency 0..6]\n"
-    "                      [--hop N] FILE.wav\n"
+    "                      [--scale 1..4] [--hop N] FILE.wav\n"
     "       tonalis-render --png DIR --mode fullscreen|desktop [--screen WxH] [--position 0..3]\n"
     "                      [--style 1..6] [--theme 1..5] [--transparency 0..6] [--hop N] FILE.wav\n"
     "  FILE.wav   PCM 16, 24 or 32-bit integer or 32-bit float, any channel count (mixed\n"
@@ -39,7 +39,8 @@ constexpr const char* Usage =
     "  --png DIR  instead of CSV, draw every frame through the band animation and the\n"
     "             window renderer (or, with --mode, the full-screen / desktop strip) into\n"
     "             DIR/frame_000000.png, ...; defaults: style 1, theme 1, transparency 0,\n"
-    "             screen 1920x1080, position 0. The readout shows the hop in ms.\n";
+    "             screen 1920x1080, position 0. The readout shows the hop in ms.\n"
+    "  --scale F  the window as a screen of that scale shows it (1.25, 1.5, 2 ...; default 1)\n";
 
 // Every option of the tool; parseArguments is the one place that fills it.
 struct Options {
@@ -65,6 +66,30 @@ bool parseInRange(std::optional<std::string_view> text, int32_t lo, int32_t hi, 
   int64_t v = 0;
   if (!text || !parseCount(*text, v) || v < lo || v > hi) return false;
   out = int32_t(v);
+  return true;
+}
+
+// A scale factor from 1 to 4 written as a decimal ("2", "1.5", "1.25"), as a percentage.
+bool parseScale(std::optional<std::string_view> text, int32_t& percent) {
+  if (!text || text->empty() || text->size() > 8) return false;
+  int32_t whole = 0, hundredths = 0, fractionDigits = 0;
+  bool point = false;
+  for (char c : *text) {
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9' && !point) {
+      whole = whole * 10 + (c - '0');
+    } else if (c >= '0' && c <= '9' && fractionDigits < 2) {
+      hundredths = hundredths * 10 + (c - '0');
+      ++fractionDigits;
+    } else {
+      return false;
+    }
+  }
+  if (fractionDigits == 1) hundredths *= 10;
+  const int32_t p = whole * 100 + hundredths;
+  if (p < MinScalePercent || p > MaxScalePercent) return false;
+  percent = p;
   return true;
 }
 
@@ -100,7 +125,7 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& option
       if (!options.png) options.png.emplace();
       options.png->dir = std::string(*v);
     } else if (arg == "--style" || arg == "--theme" || arg == "--transparency" || arg == "--position" ||
-               arg == "--mode" || arg == "--screen") {
+               arg == "--mode" || arg == "--screen" || arg == "--scale") {
       if (!options.png) options.png.emplace();
       PngOptions& png = *options.png;
       const auto v = value();
@@ -112,6 +137,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& option
         return std::string("--transparency needs 0..6");
       } else if (arg == "--position" && !parseInRange(v, 0, 3, png.position)) {
         return std::string("--position needs 0..3");
+      } else if (arg == "--scale" && !parseScale(v, png.scalePercent)) {
+        return std::string("--scale needs a factor from 1 to 4, e.g. 1.5 or 2");
       } else if (arg == "--screen" && !parseScreen(v, png.screenWidth, png.screenHeight)) {
         return std::string("--screen needs WxH, e.g. 1920x1080");
       } else if (arg == "--mode") {
@@ -132,7 +159,7 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& option
     return std::string("no input file");
   }
   if (options.png && options.png->dir.empty()) {
-    return std::string("--style, --theme, --transparency, --mode, --screen and --position need --png");
+    return std::string("--style, --theme, --transparency, --mode, --screen, --position and --scale need --png");
   }
   if (options.png && options.line) {
     return std::string("--line is for the CSV output, not --png");

@@ -30,6 +30,8 @@ bool PngFrameWriter::open(std::string& error) {
   if (options_.mode == DisplayMode::Window) {
     width_ = WindowWidth;
     height_ = WindowHeight;
+    scale_ = WindowScale(options_.scalePercent);
+    if (!scale_.identity()) scaled_.assign(size_t(scale_.size().x) * size_t(scale_.size().y), 0);
   } else {
     // As the program reads the screen: at least 400 x 300; the layout may then ask for a
     // taller buffer than the screen, and the buffer follows it.
@@ -80,7 +82,15 @@ bool PngFrameWriter::write(const SpectrumFrame& frame, std::string& error) {
   char name[32];
   std::snprintf(name, sizeof name, "frame_%06lld.png", static_cast<long long>(count_));
   const std::filesystem::path path = std::filesystem::path(options_.dir) / name;
-  if (!writePngFile(path, view, error)) return false;
+  if (options_.mode == DisplayMode::Window && !scale_.identity()) {
+    const PixelView scaled{scaled_.data(), scale_.size().x, scale_.size().y};
+    const Rect whole{0, 0, WindowWidth, WindowHeight};
+    DirtyRects covered;
+    scale_.scaleInto(view, scaled, std::span<const Rect>(&whole, 1), covered);
+    if (!writePngFile(path, scaled, error)) return false;
+  } else if (!writePngFile(path, view, error)) {
+    return false;
+  }
   ++count_;
   return true;
 }

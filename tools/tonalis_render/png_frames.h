@@ -13,6 +13,7 @@
 #include "render/layout_metrics.h"
 #include "render/strip_renderer.h"
 #include "render/window_renderer.h"
+#include "render/window_scale.h"
 
 namespace tonalis {
 
@@ -26,11 +27,13 @@ struct PngOptions {
   int32_t screenHeight = 1080;           // strip modes: raised to 300, may grow with the layout
   int32_t position = Center;             // strip modes: 0..3
   uint32_t frameMillis = 28;             // shown by the window's readout
+  int32_t scalePercent = 100;            // window mode: the screen's scale (strips are drawn to size)
 };
 
 // Renders frames in order, one file each: DIR/frame_000000.png, frame_000001.png, ...
 // The picture is the frame buffer as drawn, before presentation (black stays black even
-// where the window would key it out or fade it).
+// where the window would key it out or fade it); at a scale, the window as that screen
+// shows it.
 class PngFrameWriter {
  public:
   explicit PngFrameWriter(const PngOptions& options);
@@ -50,6 +53,8 @@ class PngFrameWriter {
   BoardLevels boardLevels_{};
   uint8_t boardClockMode_ = 0;
   std::vector<uint32_t> pixels_;
+  WindowScale scale_;
+  std::vector<uint32_t> scaled_;  // the window at scale_, when it is not 100 %
   int32_t width_ = 0;
   int32_t height_ = 0;
   int64_t count_ = 0;

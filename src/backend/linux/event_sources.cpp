@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 
 #include <csignal>
+#include <utility>
 
 namespace tonalis::lnx {
 
@@ -46,7 +47,7 @@ gboolean LinuxEventSources::onWake(gint, GIOCondition, gpointer data) {
 
 gboolean LinuxEventSources::onBoards(gint, GIOCondition, gpointer data) {
   auto* self = static_cast<LinuxEventSources*>(data);
-  for (const HidMonitor::Change& change : self->boards_.take()) self->deliver_(DeviceChange{change.event, change.path});
+  for (DeviceChange& change : self->boards_.take()) self->deliver_(std::move(change));
   return G_SOURCE_CONTINUE;
 }
 

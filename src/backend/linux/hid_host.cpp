@@ -5,40 +5,47 @@
 #include <libudev.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace tonalis::lnx {
 
 namespace {
 
-// The longest the caller's thread waits for a write it gives up on (the board's own write
-// timeout); a write still in the kernel after that is left to finish on its thread.
+// The longest close() gives a pending write before leaving it to the writer thread (the
+// board's own write timeout).
 constexpr auto AbandonAfter = std::chrono::milliseconds(500);
 
 }  // namespace
 
-// The node and the write in flight on it. The thread runs one write at a time; the caller
-// waits on `done` as long as it asked. The thread shares the writer, so a write given up on
-// keeps its node and its bytes until it ends; the last owner closes the node.
+struct LinuxHidHost::Device {
+  enum class State { Idle, Queued, Writing };
+
+  hid_device* hid = nullptr;
+  // Below here, under the writer's mutex.
+  State state = State::Idle;
+  std::vector<uint8_t> report;  // the pending report; the writer thread's while Writing
+  bool failed = false;          // how the last write ended
+  bool abandoned = false;       // closed while Writing: the writer thread closes it
+};
+
+// One thread writes for every handle, one report at a time. It owns a reference to this
+// record, so a host that goes while a write is still in the kernel leaves the thread to end
+// by itself.
 struct LinuxHidHost::Writer {
-  int fd = -1;
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<uint8_t> report;
-  bool pending = false;  // a write was started and has not finished
-  bool failed = false;   // how the last one finished
+  std::deque<std::shared_ptr<Device>> queue;  // Queued devices, oldest first
+  bool writing = false;                       // a hid_write is in the kernel
   bool stopping = false;
   std::thread thread;
 
-  ~Writer() {
-    if (fd >= 0) ::close(fd);
-  }
-
-  static std::shared_ptr<Writer> start(int fd) {
+  static std::shared_ptr<Writer> start() {
     auto writer = std::make_shared<Writer>();
-    writer->fd = fd;
     writer->thread = std::thread([self = writer] { self->run(); });
     return writer;
   }
@@ -46,44 +53,23 @@ struct LinuxHidHost::Writer {
   void run() {
     std::unique_lock lock(mutex);
     for (;;) {
-      changed.wait(lock, [&] { return stopping || (pending && !report.empty()); });
-      if (stopping) return;
-      std::vector<uint8_t> bytes;
-      bytes.swap(report);
+      changed.wait(lock, [&] { return stopping || !queue.empty(); });
+      if (stopping) return;  // everything was closed first: nothing is queued
+      std::shared_ptr<Device> device = std::move(queue.front());
+      queue.pop_front();
+      device->state = Device::State::Writing;
+      writing = true;
       lock.unlock();
-      ssize_t n;
-      do {
-        n = ::write(fd, bytes.data(), bytes.size());
-      } while (n < 0 && errno == EINTR);
+      const int n = hid_write(device->hid, device->report.data(), device->report.size());
       lock.lock();
-      failed = n != ssize_t(bytes.size());
-      pending = false;
+      writing = false;
+      device->failed = n != int(device->report.size());
+      device->state = Device::State::Idle;
+      if (device->abandoned) {
+        hid_close(device->hid);
+        device->hid = nullptr;
+      }
       changed.notify_all();
-    }
-  }
-
-  // With the lock held: waits up to `timeoutMs` for the write in flight.
-  HidWriteResult await(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs) {
-    if (!changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !pending; })) {
-      return HidWriteResult::TimedOut;
-    }
-    return failed ? HidWriteResult::Failed : HidWriteResult::Done;
-  }
-
-  // Waits up to `wait` for the write in flight, then ends the thread: joined when the
-  // write is over, otherwise left to end by itself once the kernel lets the write go.
-  void stop(std::chrono::milliseconds wait) {
-    bool over;
-    {
-      std::unique_lock lock(mutex);
-      over = changed.wait_for(lock, wait, [&] { return !pending; });
-      stopping = true;
-      changed.notify_all();
-    }
-    if (over) {
-      thread.join();
-    } else {
-      thread.detach();
     }
   }
 };
@@ -91,109 +77,86 @@ struct LinuxHidHost::Writer {
 LinuxHidHost::LinuxHidHost() : hidapiReady_(hid_init() == 0) {}
 
 LinuxHidHost::~LinuxHidHost() {
-  std::vector<int64_t> handles;
-  {
-    std::lock_guard lock(mutex_);
-    for (const auto& [value, writer] : open_) handles.push_back(value);
-  }
-  for (int64_t value : handles) close(HidHandle{value});
-  if (hidapiReady_) hid_exit();
-}
-
-HidEnumStatus LinuxHidHost::enumerateInterfaces(std::vector<std::string>& paths) {
-  if (!hidapiReady_) return HidEnumStatus::Complete;
-  hid_device_info* all = hid_enumerate(0, 0);
-  for (hid_device_info* d = all; d; d = d->next) paths.emplace_back(d->path ? d->path : "");
-  hid_free_enumeration(all);
-  return HidEnumStatus::Complete;
-}
-
-bool LinuxHidHost::readIds(const std::string& path, HidIds& ids) {
-  if (!hidapiReady_ || path.empty()) return false;
-  hid_device_info* all = hid_enumerate(0, 0);
-  bool found = false;
-  for (hid_device_info* d = all; d && !found; d = d->next) {
-    if (d->path && path == d->path) {
-      ids = {d->vendor_id, d->product_id};
-      found = true;
+  while (!open_.empty()) close(HidHandle{open_.begin()->first});
+  bool leftBehind = false;
+  if (writer_) {
+    {
+      std::lock_guard lock(writer_->mutex);
+      writer_->stopping = true;
+      leftBehind = writer_->writing;
+      writer_->changed.notify_all();
+    }
+    if (leftBehind) {
+      writer_->thread.detach();  // it closes its device and ends once the kernel lets go
+    } else {
+      writer_->thread.join();
     }
   }
-  hid_free_enumeration(all);
-  return found;
+  if (hidapiReady_ && !leftBehind) hid_exit();
 }
 
-HidHandle LinuxHidHost::open(const std::string& path, int flags) {
-  if (path.empty()) return InvalidHidHandle;
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return InvalidHidHandle;
-  auto writer = Writer::start(fd);
-  std::lock_guard lock(mutex_);
+std::vector<std::string> LinuxHidHost::find(uint16_t vendorId, uint16_t productId) {
+  std::vector<std::string> paths;
+  if (!hidapiReady_) return paths;
+  hid_device_info* all = hid_enumerate(vendorId, productId);
+  for (hid_device_info* d = all; d; d = d->next) {
+    if (d->path && *d->path) paths.emplace_back(d->path);
+  }
+  hid_free_enumeration(all);
+  return paths;
+}
+
+HidHandle LinuxHidHost::open(const std::string& path) {
+  if (!hidapiReady_ || path.empty()) return InvalidHidHandle;
+  hid_device* hid = hid_open_path(path.c_str());
+  if (!hid) return InvalidHidHandle;
+  if (!writer_) writer_ = Writer::start();
+  auto device = std::make_shared<Device>();
+  device->hid = hid;
   const int64_t value = nextHandle_++;
-  open_[value] = std::move(writer);
+  open_[value] = std::move(device);
   return HidHandle{value};
 }
 
-HidHandle LinuxHidHost::openForRead(const std::string& path) { return open(path, O_RDONLY); }
-HidHandle LinuxHidHost::openForWrite(const std::string& path) { return open(path, O_WRONLY); }
-
-std::shared_ptr<LinuxHidHost::Writer> LinuxHidHost::find(HidHandle handle) {
-  std::lock_guard lock(mutex_);
+HidWriteResult LinuxHidHost::write(HidHandle handle, std::span<const uint8_t> report, uint32_t timeoutMs) {
   const auto it = open_.find(handle.value);
-  return it == open_.end() ? nullptr : it->second;
-}
-
-HidWriteResult LinuxHidHost::write(HidHandle handle, const uint8_t* bytes, size_t size, uint32_t timeoutMs) {
-  const auto writer = find(handle);
-  if (!writer || !bytes || size == 0) return HidWriteResult::Failed;
-  std::unique_lock lock(writer->mutex);
-  if (writer->pending) return HidWriteResult::Failed;  // the caller broke the one-slot rule
-  writer->report.assign(bytes, bytes + size);
-  writer->pending = true;
-  writer->changed.notify_all();
-  return writer->await(lock, timeoutMs);
-}
-
-HidWriteResult LinuxHidHost::waitWrite(HidHandle handle, uint32_t timeoutMs) {
-  const auto writer = find(handle);
-  if (!writer) return HidWriteResult::Done;
-  std::unique_lock lock(writer->mutex);
-  if (!writer->pending) return HidWriteResult::Done;
-  return writer->await(lock, timeoutMs);
-}
-
-// A blocking hidraw write cannot be called back; the kernel ends it within its own USB
-// timeout (or at once when the device goes), which may be seconds. So cancelling waits no
-// longer than a write's timeout: a write still in the kernel then is left to its thread
-// with its own copy of the node, and the handle goes on with a new writer on a duplicate,
-// its slot free.
-void LinuxHidHost::cancelWrite(HidHandle handle) {
-  const auto writer = find(handle);
-  if (!writer) return;
-  {
-    std::unique_lock lock(writer->mutex);
-    if (writer->changed.wait_for(lock, AbandonAfter, [&] { return !writer->pending; })) return;
+  if (it == open_.end() || report.empty()) return HidWriteResult::Failed;
+  const std::shared_ptr<Device>& device = it->second;
+  std::unique_lock lock(writer_->mutex);
+  // A board that stopped taking reports must not cost every frame the full timeout: while
+  // the last write is pending, only look.
+  if (device->state != Device::State::Idle) return HidWriteResult::Busy;
+  device->report.assign(report.begin(), report.end());
+  device->state = Device::State::Queued;
+  writer_->queue.push_back(device);
+  writer_->changed.notify_all();
+  // A device that is gone or refuses the report fails in the kernel at once, so this ends
+  // at once too.
+  if (!writer_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return device->state == Device::State::Idle; })) {
+    return HidWriteResult::Busy;
   }
-  // A failed duplicate leaves a writer whose writes fail at once.
-  auto fresh = Writer::start(::fcntl(writer->fd, F_DUPFD_CLOEXEC, 0));
-  {
-    std::lock_guard lock(mutex_);
-    const auto it = open_.find(handle.value);
-    if (it != open_.end() && it->second == writer) it->second = std::move(fresh);
-  }
-  if (fresh) fresh->stop(AbandonAfter);  // the handle was closed meanwhile: nothing runs on it
-  writer->stop(std::chrono::milliseconds(0));
+  return device->failed ? HidWriteResult::Failed : HidWriteResult::Done;
 }
 
 void LinuxHidHost::close(HidHandle handle) {
-  std::shared_ptr<Writer> writer;
+  const auto it = open_.find(handle.value);
+  if (it == open_.end()) return;
+  const std::shared_ptr<Device> device = std::move(it->second);
+  open_.erase(it);
   {
-    std::lock_guard lock(mutex_);
-    const auto it = open_.find(handle.value);
-    if (it == open_.end()) return;
-    writer = std::move(it->second);
-    open_.erase(it);
+    std::unique_lock lock(writer_->mutex);
+    if (device->state == Device::State::Queued) {  // never reached the kernel: just drop it
+      std::erase(writer_->queue, device);
+      device->state = Device::State::Idle;
+    }
+    if (device->state == Device::State::Writing &&
+        !writer_->changed.wait_for(lock, AbandonAfter, [&] { return device->state == Device::State::Idle; })) {
+      device->abandoned = true;
+      return;
+    }
   }
-  writer->stop(AbandonAfter);
+  hid_close(device->hid);
 }
 
 HidMonitor::HidMonitor() {
@@ -214,18 +177,18 @@ HidMonitor::~HidMonitor() {
 
 int HidMonitor::descriptor() const { return monitor_ ? udev_monitor_get_fd(monitor_) : -1; }
 
-std::vector<HidMonitor::Change> HidMonitor::take() {
-  std::vector<Change> changes;
+std::vector<DeviceChange> HidMonitor::take() {
+  std::vector<DeviceChange> changes;
   if (!monitor_) return changes;
   const int fd = udev_monitor_get_fd(monitor_);
   const int flags = fcntl(fd, F_GETFL);
   if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   while (udev_device* device = udev_monitor_receive_device(monitor_)) {
-    Change change;
+    DeviceChange change;
     const char* action = udev_device_get_action(device);
     const char* node = udev_device_get_devnode(device);
-    if (action && std::strcmp(action, "add") == 0) change.event = HidDeviceEvent::Arrival;
-    if (action && std::strcmp(action, "remove") == 0) change.event = HidDeviceEvent::RemoveComplete;
+    if (action && std::strcmp(action, "add") == 0) change.kind = DeviceChange::Kind::Arrived;
+    if (action && std::strcmp(action, "remove") == 0) change.kind = DeviceChange::Kind::Removed;
     change.path = node ? node : "";
     changes.push_back(std::move(change));
     udev_device_unref(device);

@@ -1,20 +1,20 @@
-// The board on Linux: hidapi (its hidraw backend) lists the HID interfaces and their ids;
-// reports are written straight to the interface's /dev/hidraw node. A hidraw write blocks
-// until the device takes the report (the kernel gives up after seconds), so each write
-// handle writes on a thread of its own and the caller waits only as long as it asked: the
-// overlapped write of the Windows side. Cancelling or closing waits no longer than a write's
-// timeout: a write the kernel still holds then is left to end on its thread, which owns the
-// report and the node until it does. Arrivals and removals come from a udev monitor on
+// The board on Linux: hidapi (its hidraw backend) finds the interfaces, opens them and
+// writes the reports. A hidraw write cannot be made non-blocking or cancelled: the kernel
+// holds the caller until the device takes the report, refuses it or goes, and gives up on
+// a device that does not answer only after its USB timeout (seconds), in an uninterruptible
+// wait. So hid_write runs on one writer thread for the whole host, started when the first
+// interface is opened; the caller waits for it only as long as it asked, and a write it
+// stopped waiting for stays pending on its handle. Closing gives a pending write at most
+// 500 ms more; one the kernel still holds then is left to the writer thread, which closes
+// the device when the kernel lets go. Arrivals and removals come from a udev monitor on
 // "hidraw" (HidMonitor), for the main loop to watch.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
+#include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/hid_host.h"
@@ -27,26 +27,21 @@ namespace tonalis::lnx {
 class LinuxHidHost final : public HidHost {
  public:
   LinuxHidHost();
-  ~LinuxHidHost() override;  // closes whatever is still open
+  ~LinuxHidHost() override;  // closes whatever is still open (within the same bound)
   LinuxHidHost(const LinuxHidHost&) = delete;
   LinuxHidHost& operator=(const LinuxHidHost&) = delete;
 
-  HidEnumStatus enumerateInterfaces(std::vector<std::string>& paths) override;
-  bool readIds(const std::string& path, HidIds& ids) override;
-  HidHandle openForRead(const std::string& path) override;
-  HidHandle openForWrite(const std::string& path) override;
-  HidWriteResult write(HidHandle handle, const uint8_t* bytes, size_t size, uint32_t timeoutMs) override;
-  HidWriteResult waitWrite(HidHandle handle, uint32_t timeoutMs) override;
-  void cancelWrite(HidHandle handle) override;
+  std::vector<std::string> find(uint16_t vendorId, uint16_t productId) override;
+  HidHandle open(const std::string& path) override;
+  HidWriteResult write(HidHandle handle, std::span<const uint8_t> report, uint32_t timeoutMs) override;
   void close(HidHandle handle) override;
 
  private:
-  struct Writer;  // one open node and its write thread
-  std::shared_ptr<Writer> find(HidHandle handle);
-  HidHandle open(const std::string& path, int flags);
+  struct Device;  // an open interface and its pending write
+  struct Writer;  // the writer thread and what it shares with the host
 
-  std::mutex mutex_;
-  std::map<int64_t, std::shared_ptr<Writer>> open_;
+  std::shared_ptr<Writer> writer_;                   // from the first open
+  std::map<int64_t, std::shared_ptr<Device>> open_;  // the caller's thread alone uses the map
   int64_t nextHandle_ = 1;
   bool hidapiReady_ = false;
 };
@@ -61,12 +56,9 @@ class HidMonitor {
   HidMonitor& operator=(const HidMonitor&) = delete;
 
   int descriptor() const;  // -1 when udev could not be reached
-  struct Change {
-    HidDeviceEvent event = HidDeviceEvent::Other;
-    std::string path;  // the /dev/hidraw node
-  };
-  // The changes waiting, oldest first; none when there is no news.
-  std::vector<Change> take();
+  // The changes waiting, oldest first (paths are /dev/hidraw nodes); none when there is no
+  // news.
+  std::vector<DeviceChange> take();
 
  private:
   udev* udev_ = nullptr;

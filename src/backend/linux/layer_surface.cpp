@@ -94,6 +94,7 @@ void LayerSurface::moveContent(GtkWindow* to) {
 }
 
 void LayerSurface::place(LayerRole role, const Rect& rect) {
+  const Rect before = rect_;
   rect_ = rect;
   const int width = std::max(rect.width(), 1), height = std::max(rect.height(), 1);
   if (role == LayerRole::Toplevel) {
@@ -104,6 +105,12 @@ void LayerSurface::place(LayerRole role, const Rect& rect) {
     return;
   }
 
+  // A shown surface that changes role or size is taken down and put up again in its new
+  // place: a compositor (sway 1.7) repaints the place a surface leaves only on the first
+  // output, and the old picture stays on any other. (A drag keeps both and moves it as it is.)
+  const bool remap = role_ != LayerRole::Toplevel && gtk_widget_get_mapped(GTK_WIDGET(layer_)) &&
+                     (role != role_ || rect.width() != before.width() || rect.height() != before.height());
+  if (remap) gtk_widget_hide(GTK_WIDGET(layer_));
   GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(layer_));
   const std::vector<Rect> monitors = monitorRects(display);
   const Margins margins = marginsOn(rect, monitors.data(), int(monitors.size()));
@@ -112,9 +119,10 @@ void LayerSurface::place(LayerRole role, const Rect& rect) {
     gtk_layer_set_monitor(layer_, monitor);
   }
   const bool whole = role == LayerRole::FullScreen;
-  gtk_layer_set_layer(layer_, role == LayerRole::Desktop  ? GTK_LAYER_SHELL_LAYER_BOTTOM
-                              : whole                     ? GTK_LAYER_SHELL_LAYER_OVERLAY
-                                                          : GTK_LAYER_SHELL_LAYER_TOP);
+  const GtkLayerShellLayer layer = role == LayerRole::Desktop ? GTK_LAYER_SHELL_LAYER_BOTTOM
+                                   : whole                    ? GTK_LAYER_SHELL_LAYER_OVERLAY
+                                                              : GTK_LAYER_SHELL_LAYER_TOP;
+  gtk_layer_set_layer(layer_, layer);
   gtk_layer_set_anchor(layer_, GTK_LAYER_SHELL_EDGE_LEFT, TRUE);
   gtk_layer_set_anchor(layer_, GTK_LAYER_SHELL_EDGE_TOP, TRUE);
   gtk_layer_set_anchor(layer_, GTK_LAYER_SHELL_EDGE_RIGHT, whole);
@@ -136,6 +144,7 @@ void LayerSurface::place(LayerRole role, const Rect& rect) {
   if (role_ == LayerRole::Toplevel) moveContent(layer_);
   role_ = role;
   applyInputRegion();
+  if (remap) gtk_widget_show(GTK_WIDGET(layer_));
 }
 
 void LayerSurface::setPassThrough(bool passThrough) {

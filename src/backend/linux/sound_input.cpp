@@ -307,8 +307,8 @@ bool LinuxSoundInput::available(const SoundSource& source) {
   return false;
 }
 
-uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
-  if (!loop_) return SoundError;
+SoundResult LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
+  if (!loop_) return SoundResult::Error;
   LoopLock lock(loop_);
   closeStream();
   if (!ready()) {
@@ -316,7 +316,7 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     if (!context_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) armTimer(0);
     const uint32_t ended = attemptsEnded_;
     waitUntil([&] { return ready() || attemptsEnded_ != ended; }, ServerWaitMillis);
-    if (!ready()) return SoundNotFound;
+    if (!ready()) return SoundResult::NotFound;
   }
   clearQueue();
   const char* device = nullptr;
@@ -371,7 +371,7 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
   }
   frameBytes_ = BytesPerSample * format.channels;
   stream_ = pa_stream_new(context, "Spectrum", &format, &layout);
-  if (!stream_) return SoundNoMemory;
+  if (!stream_) return SoundResult::NoMemory;
   pa_stream_set_state_callback(stream_, &LinuxSoundInput::streamState, this);
   pa_stream_set_read_callback(stream_, &LinuxSoundInput::streamRead, this);
   pa_buffer_attr attr;
@@ -383,7 +383,7 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
                                        (source.kind == SourceKind::Device ? PA_STREAM_DONT_MOVE : 0));
   if (pa_stream_connect_record(stream_, device, &attr, flags) < 0) {
     closeStream();
-    return SoundError;
+    return SoundResult::Error;
   }
   const bool settled = waitUntil([&] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
                                  ServerWaitMillis);
@@ -404,7 +404,7 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
       };
       if (finish(pa_context_get_source_info_by_name(context, device, found, &lookup))) error = lookup.error;
     }
-    return error == PA_ERR_NOENTITY ? SoundNotFound : SoundError;
+    return error == PA_ERR_NOENTITY ? SoundResult::NotFound : SoundResult::Error;
   }
   // What the server settled on: the channels asked for, and their speakers.
   const pa_sample_spec* agreed = pa_stream_get_sample_spec(stream_);
@@ -428,40 +428,40 @@ uint32_t LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& info)
     info.endpointName = name ? name : "";
   }
   info.endpointName = repairUtf8(info.endpointName);
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
 // The server shares every source and converts it to the format asked for, so a source that
 // is there opens: a second stream would tell no more than the source list does.
-uint32_t LinuxSoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
-  if (!available(source)) return SoundNotFound;
+SoundResult LinuxSoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
+  if (!available(source)) return SoundResult::NotFound;
   info.format = {Rate, 1, 16, false};
   info.loopback = source.kind == SourceKind::Playing;
   info.endpointName.clear();
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
-uint32_t LinuxSoundInput::start() {
-  if (!loop_) return SoundError;
+SoundResult LinuxSoundInput::start() {
+  if (!loop_) return SoundResult::Error;
   LoopLock lock(loop_);
-  return stream_ ? SoundOk : SoundError;  // a record stream runs from its connection
+  return stream_ ? SoundResult::Ok : SoundResult::Error;  // a record stream runs from its connection
 }
 
-uint32_t LinuxSoundInput::waitPacket(uint32_t timeoutMillis) {
+SoundResult LinuxSoundInput::waitPacket(uint32_t timeoutMillis) {
   std::unique_lock lock(dataMutex_);
   const bool signalled =
       dataReady_.wait_for(lock, std::chrono::milliseconds(timeoutMillis), [&] { return dataSignalled_; });
   dataSignalled_ = false;
-  return signalled ? SoundOk : SoundTimeout;
+  return signalled ? SoundResult::Ok : SoundResult::Timeout;
 }
 
-uint32_t LinuxSoundInput::nextPacket(SoundPacket& packet) {
+SoundResult LinuxSoundInput::nextPacket(SoundPacket& packet) {
   packet = {};
   std::lock_guard lock(dataMutex_);
-  if (!stream_) return SoundError;
-  if (streamFailed_) return SoundDeviceInvalidated;
+  if (!stream_) return SoundResult::Error;
+  if (streamFailed_) return SoundResult::DeviceInvalidated;
   recycleHandedOut();  // the last packet, given back or not, is consumed now
-  if (queue_.empty()) return SoundOk;
+  if (queue_.empty()) return SoundResult::Ok;
   handedOut_ = std::move(queue_.front());
   queue_.pop_front();
   queuedBytes_ -= handedOut_.bytes.size();
@@ -472,13 +472,13 @@ uint32_t LinuxSoundInput::nextPacket(SoundPacket& packet) {
     packet.frames = uint32_t(handedOut_.bytes.size() / frameBytes_);
     packet.data = handedOut_.bytes.data();
   }
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
-uint32_t LinuxSoundInput::releasePacket(uint32_t) {
+SoundResult LinuxSoundInput::releasePacket(uint32_t) {
   std::lock_guard lock(dataMutex_);
   recycleHandedOut();
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
 bool LinuxSoundInput::setPaused(bool paused) {

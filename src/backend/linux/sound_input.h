@@ -45,12 +45,12 @@ class LinuxSoundInput : public SoundInput {
   std::vector<SoundDevice> listDevices() override;
   bool available(const SoundSource& source) override;
   // Waits for the connection (up to ServerWaitMillis) and for the stream (as long again).
-  uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
-  uint32_t probe(const SoundSource& source, SoundStreamInfo& info) override;
-  uint32_t start() override;
-  uint32_t waitPacket(uint32_t timeoutMillis) override;
-  uint32_t nextPacket(SoundPacket& packet) override;
-  uint32_t releasePacket(uint32_t frames) override;
+  SoundResult open(const SoundSource& source, SoundStreamInfo& info) override;
+  SoundResult probe(const SoundSource& source, SoundStreamInfo& info) override;
+  SoundResult start() override;
+  SoundResult waitPacket(uint32_t timeoutMillis) override;
+  SoundResult nextPacket(SoundPacket& packet) override;
+  SoundResult releasePacket(uint32_t frames) override;
   // Corks the stream: the server stops converting the monitor for us and the output may
   // suspend. Not waited for.
   bool setPaused(bool paused) override;

@@ -253,9 +253,10 @@ BOOL CALLBACK addMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
   MONITORINFO info{};
   info.cbSize = sizeof info;
   if (GetMonitorInfoW(monitor, &info)) {
-    // The program is not DPI aware per monitor: the system scales it, so 1.0 here.
+    // The program is DPI aware per monitor: each monitor's own scale.
     reinterpret_cast<std::vector<Monitor>*>(list)->push_back(
-        {toRect(info.rcMonitor), toRect(info.rcWork), (info.dwFlags & MONITORINFOF_PRIMARY) != 0, 1.0});
+        {toRect(info.rcMonitor), toRect(info.rcWork), (info.dwFlags & MONITORINFOF_PRIMARY) != 0,
+         double(monitorDpi(monitor)) / USER_DEFAULT_SCREEN_DPI});
   }
   return TRUE;
 }
@@ -268,7 +269,7 @@ std::vector<Monitor> Win32AppHost::monitors() {
   if (list.empty()) {
     // No monitor reported (a session without a console): the primary screen's metrics.
     const Rect whole{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    list.push_back({whole, whole, true, 1.0});
+    list.push_back({whole, whole, true, double(systemDpi()) / USER_DEFAULT_SCREEN_DPI});
   }
   return list;
 }

@@ -33,11 +33,13 @@ std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_PAINT: return PaintRequest{};
     case WM_ERASEBKGND: return EraseBackground{};
     case WM_CLOSE: return CloseRequest{};
-    case WM_DEVICECHANGE: {
-      HidDeviceChange change = translateDeviceChange(wParam, lParam);
-      return DeviceChange{change.event, std::move(change.path)};
-    }
+    case WM_DEVICECHANGE: return translateDeviceChange(wParam, lParam);
     case WM_DISPLAYCHANGE: return DisplayChange{};
+    case WM_DPICHANGED: {
+      const RECT* r = reinterpret_cast<const RECT*>(lParam);
+      const Rect suggested = r ? Rect{r->left, r->top, r->right, r->bottom} : Rect{};
+      return ScaleChange{double(LOWORD(wParam)) / USER_DEFAULT_SCREEN_DPI, suggested};
+    }
     case WM_SETTINGCHANGE:
       if (wParam == WorkAreaChanged) return DisplayChange{};
       return std::nullopt;

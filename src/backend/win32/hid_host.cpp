@@ -23,6 +23,21 @@ namespace {
 
 constexpr DWORD ShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
+// Reads the vendor and product id of the device behind `path`, opening it without access
+// rights: enough for the attributes, and works while others hold the device.
+bool readIds(const std::wstring& path, USHORT& vendorId, USHORT& productId) {
+  HANDLE h = CreateFileW(path.c_str(), 0, ShareReadWrite, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof attributes;
+  const bool ok = HidD_GetAttributes(h, &attributes) != FALSE;
+  CloseHandle(h);
+  vendorId = attributes.VendorID;
+  productId = attributes.ProductID;
+  return ok;
+}
+
 }  // namespace
 
 Win32HidHost::~Win32HidHost() {
@@ -31,14 +46,14 @@ Win32HidHost::~Win32HidHost() {
   }
 }
 
-HidEnumStatus Win32HidHost::enumerateInterfaces(std::vector<std::string>& paths) {
+std::vector<std::string> Win32HidHost::find(uint16_t vendorId, uint16_t productId) {
+  std::vector<std::string> found;
   GUID hidGuid;
   HidD_GetHidGuid(&hidGuid);
   HDEVINFO set =
       SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return HidEnumStatus::Complete;  // nothing to list
+  if (set == INVALID_HANDLE_VALUE) return found;  // nothing to list
 
-  HidEnumStatus status = HidEnumStatus::Complete;
   for (DWORD index = 0;; ++index) {
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
@@ -46,79 +61,53 @@ HidEnumStatus Win32HidHost::enumerateInterfaces(std::vector<std::string>& paths)
 
     DWORD needed = 0;
     SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &needed, nullptr);
-    std::string path;
-    if (needed >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-      auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(needed));
-      if (detail == nullptr) {
-        status = HidEnumStatus::OutOfMemory;
-        break;
-      }
-      // The fixed part of the record for this build's word size (8 on 64-bit, 6 on 32-bit).
-      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-      if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, needed, nullptr, nullptr)) {
-        const size_t maxChars =
-            (needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-        path = narrow({detail->DevicePath, wcsnlen(detail->DevicePath, maxChars)});
-      }
-      std::free(detail);
+    if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(needed));
+    if (detail == nullptr) break;  // out of memory: what was found so far is the answer
+    // The fixed part of the record for this build's word size (8 on 64-bit, 6 on 32-bit).
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    std::wstring path;
+    if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, needed, nullptr, nullptr)) {
+      const size_t maxChars =
+          (needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+      path.assign(detail->DevicePath, wcsnlen(detail->DevicePath, maxChars));
     }
+    std::free(detail);
+    USHORT vid = 0, pid = 0;
+    if (path.empty() || !readIds(path, vid, pid) || vid != vendorId || pid != productId) continue;
     try {
-      paths.push_back(std::move(path));
+      found.push_back(narrow(path));
     } catch (const std::bad_alloc&) {
-      status = HidEnumStatus::OutOfMemory;
       break;
     }
   }
   SetupDiDestroyDeviceInfoList(set);
-  return status;
+  return found;
 }
 
-bool Win32HidHost::readIds(const std::string& path, HidIds& ids) {
-  const std::wstring wide = widen(path);
-  if (wide.empty()) return false;
-  // No access rights: enough for the attributes, and works while others hold the device.
-  HANDLE h = CreateFileW(wide.c_str(), 0, ShareReadWrite, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  HIDD_ATTRIBUTES attributes{};
-  attributes.Size = sizeof attributes;
-  const bool ok = HidD_GetAttributes(h, &attributes) != FALSE;
-  CloseHandle(h);
-  if (!ok) return false;
-  ids.vendorId = attributes.VendorID;
-  ids.productId = attributes.ProductID;
-  return true;
-}
-
-HidHandle Win32HidHost::open(const std::string& path, DWORD access) {
+HidHandle Win32HidHost::open(const std::string& path) {
   size_t index = 0;
   while (index < SlotCount && slots_[index].file != INVALID_HANDLE_VALUE) ++index;
   if (index == SlotCount) return InvalidHidHandle;
   const std::wstring wide = widen(path);
   if (wide.empty()) return InvalidHidHandle;
 
-  HANDLE file = CreateFileW(wide.c_str(), access, ShareReadWrite, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Read access too, as the board has always been opened; nothing is read from it.
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, ShareReadWrite, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return InvalidHidHandle;
-  HANDLE event = nullptr;
-  if (access & GENERIC_WRITE) {
-    event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) {
-      CloseHandle(file);
-      return InvalidHidHandle;
-    }
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr) {
+    CloseHandle(file);
+    return InvalidHidHandle;
   }
   Slot& s = slots_[index];
   s.file = file;
   s.event = event;
   s.overlapped = OVERLAPPED{};
-  s.outstanding = false;
+  s.pending = false;
   return HidHandle{int64_t(index)};
 }
-
-HidHandle Win32HidHost::openForRead(const std::string& path) { return open(path, GENERIC_READ); }
-
-HidHandle Win32HidHost::openForWrite(const std::string& path) { return open(path, GENERIC_WRITE); }
 
 Win32HidHost::Slot* Win32HidHost::slot(HidHandle handle) {
   if (!handle.valid() || handle.value >= int64_t(SlotCount)) return nullptr;
@@ -127,54 +116,48 @@ Win32HidHost::Slot* Win32HidHost::slot(HidHandle handle) {
 }
 
 void Win32HidHost::cancel(Slot& s) {
-  if (!s.outstanding) return;
-  CancelIoEx(s.file, &s.overlapped);  // fails harmlessly when the write has just finished
+  if (!s.pending) return;
+  CancelIoEx(s.file, &s.overlapped);  // fails harmlessly when the write has just ended
   DWORD transferred = 0;
   GetOverlappedResult(s.file, &s.overlapped, &transferred, TRUE);  // the slot is free after this
-  s.outstanding = false;
+  s.pending = false;
 }
 
-HidWriteResult Win32HidHost::finish(Slot& s, DWORD timeoutMs) {
+// Waits up to `timeoutMs` for the pending write. True when it is over (the slot is free),
+// with `ok` saying whether the device took it.
+bool Win32HidHost::ended(Slot& s, DWORD timeoutMs, bool& ok) {
   const DWORD waited = WaitForSingleObject(s.event, timeoutMs);
-  if (waited == WAIT_TIMEOUT) return HidWriteResult::TimedOut;
+  if (waited == WAIT_TIMEOUT) return false;
   if (waited != WAIT_OBJECT_0) {
     cancel(s);
-    return HidWriteResult::Failed;
+    ok = false;
+    return true;
   }
   DWORD transferred = 0;
-  const BOOL ok = GetOverlappedResult(s.file, &s.overlapped, &transferred, FALSE);
-  s.outstanding = false;
-  return ok ? HidWriteResult::Done : HidWriteResult::Failed;
+  ok = GetOverlappedResult(s.file, &s.overlapped, &transferred, FALSE) != FALSE;
+  s.pending = false;
+  return true;
 }
 
-HidWriteResult Win32HidHost::write(HidHandle handle, const uint8_t* bytes, size_t size,
-                                   uint32_t timeoutMs) {
+HidWriteResult Win32HidHost::write(HidHandle handle, std::span<const uint8_t> report, uint32_t timeoutMs) {
   Slot* s = slot(handle);
-  if (s == nullptr || s->event == nullptr || bytes == nullptr || size > MaxReportBytes) {
-    return HidWriteResult::Failed;
-  }
-  cancel(*s);  // the caller should not have left one outstanding; never reuse a busy record
-  std::memcpy(s->buffer.data(), bytes, size);
+  if (s == nullptr || report.empty() || report.size() > MaxReportBytes) return HidWriteResult::Failed;
+  bool ok = false;
+  // A board that stopped taking reports must not cost every frame the full timeout: while
+  // the last write is pending, only look.
+  if (s->pending && !ended(*s, 0, ok)) return HidWriteResult::Busy;
+
+  std::memcpy(s->buffer.data(), report.data(), report.size());
   ResetEvent(s->event);
   s->overlapped = OVERLAPPED{};
   s->overlapped.hEvent = s->event;
-  if (!WriteFile(s->file, s->buffer.data(), DWORD(size), nullptr, &s->overlapped) &&
+  if (!WriteFile(s->file, s->buffer.data(), DWORD(report.size()), nullptr, &s->overlapped) &&
       GetLastError() != ERROR_IO_PENDING) {
     return HidWriteResult::Failed;  // board gone or handle dead: do not wait for nothing
   }
-  s->outstanding = true;
-  return finish(*s, timeoutMs);
-}
-
-HidWriteResult Win32HidHost::waitWrite(HidHandle handle, uint32_t timeoutMs) {
-  Slot* s = slot(handle);
-  if (s == nullptr) return HidWriteResult::Failed;
-  if (!s->outstanding) return HidWriteResult::Done;
-  return finish(*s, timeoutMs);
-}
-
-void Win32HidHost::cancelWrite(HidHandle handle) {
-  if (Slot* s = slot(handle)) cancel(*s);
+  s->pending = true;
+  if (!ended(*s, timeoutMs, ok)) return HidWriteResult::Busy;  // stays pending in the slot
+  return ok ? HidWriteResult::Done : HidWriteResult::Failed;
 }
 
 void Win32HidHost::close(HidHandle handle) {
@@ -182,10 +165,10 @@ void Win32HidHost::close(HidHandle handle) {
   if (s == nullptr) return;
   cancel(*s);
   CloseHandle(s->file);
-  if (s->event != nullptr) CloseHandle(s->event);
+  CloseHandle(s->event);
   s->file = INVALID_HANDLE_VALUE;
   s->event = nullptr;
-  s->outstanding = false;
+  s->pending = false;
 }
 
 HDEVNOTIFY registerHidDeviceNotifications(HWND hwnd) {
@@ -196,8 +179,8 @@ HDEVNOTIFY registerHidDeviceNotifications(HWND hwnd) {
   return RegisterDeviceNotificationW(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
-HidDeviceChange translateDeviceChange(WPARAM wParam, LPARAM lParam) {
-  HidDeviceChange change;
+DeviceChange translateDeviceChange(WPARAM wParam, LPARAM lParam) {
+  DeviceChange change;
   if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) return change;
   const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
   if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return change;
@@ -207,8 +190,7 @@ HidDeviceChange translateDeviceChange(WPARAM wParam, LPARAM lParam) {
   // The name is NUL-terminated inside the record; never read past dbch_size.
   const size_t maxChars = (header->dbch_size - nameOffset) / sizeof(wchar_t);
   change.path = narrow({record->dbcc_name, wcsnlen(record->dbcc_name, maxChars)});
-  change.event = wParam == DBT_DEVICEARRIVAL ? HidDeviceEvent::Arrival
-                                             : HidDeviceEvent::RemoveComplete;
+  change.kind = wParam == DBT_DEVICEARRIVAL ? DeviceChange::Kind::Arrived : DeviceChange::Kind::Removed;
   return change;
 }
 

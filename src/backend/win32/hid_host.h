@@ -1,11 +1,16 @@
 // HID host on SetupAPI/HID and overlapped file I/O, and the window's device-change hooks.
+// A pending write is an overlapped WriteFile on the slot's own record and buffer: write()
+// waits on its event as long as it was told, a later write() only looks at it, and close()
+// cancels it and waits for the cancellation (which the HID class driver ends at once).
 #pragma once
 
 #include <windows.h>
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/hid_host.h"
 
@@ -18,33 +23,27 @@ class Win32HidHost final : public HidHost {
   Win32HidHost(const Win32HidHost&) = delete;
   Win32HidHost& operator=(const Win32HidHost&) = delete;
 
-  HidEnumStatus enumerateInterfaces(std::vector<std::string>& paths) override;
-  bool readIds(const std::string& path, HidIds& ids) override;
-  HidHandle openForRead(const std::string& path) override;
-  HidHandle openForWrite(const std::string& path) override;
-  HidWriteResult write(HidHandle handle, const uint8_t* bytes, size_t size,
-                       uint32_t timeoutMs) override;
-  HidWriteResult waitWrite(HidHandle handle, uint32_t timeoutMs) override;
-  void cancelWrite(HidHandle handle) override;
+  std::vector<std::string> find(uint16_t vendorId, uint16_t productId) override;
+  HidHandle open(const std::string& path) override;
+  HidWriteResult write(HidHandle handle, std::span<const uint8_t> report, uint32_t timeoutMs) override;
   void close(HidHandle handle) override;
 
   static constexpr size_t MaxReportBytes = 1024;
 
  private:
-  // One open file. A write handle owns its event, overlapped record and a copy of the
-  // bytes being written: all three must stay put while a write is outstanding.
+  // One open interface. Its event, overlapped record and the copy of the bytes being
+  // written must stay put while a write is pending.
   struct Slot {
     HANDLE file = INVALID_HANDLE_VALUE;
-    HANDLE event = nullptr;  // manual-reset; write handles only
+    HANDLE event = nullptr;  // manual-reset, signalled when the write ends
     OVERLAPPED overlapped{};
-    bool outstanding = false;
+    bool pending = false;
     std::array<uint8_t, MaxReportBytes> buffer{};
   };
   static constexpr size_t SlotCount = 8;
 
-  HidHandle open(const std::string& path, DWORD access);
   Slot* slot(HidHandle handle);
-  HidWriteResult finish(Slot& s, DWORD timeoutMs);
+  static bool ended(Slot& s, DWORD timeoutMs, bool& ok);
   static void cancel(Slot& s);
 
   std::array<Slot, SlotCount> slots_{};
@@ -55,15 +54,10 @@ class Win32HidHost final : public HidHost {
 // window's lifetime (UnregisterDeviceNotification releases it).
 HDEVNOTIFY registerHidDeviceNotifications(HWND hwnd);
 
-struct HidDeviceChange {
-  HidDeviceEvent event = HidDeviceEvent::Other;
-  std::string path;  // UTF-8 interface path; empty for Other
-};
-
 // Reads a WM_DEVICECHANGE: DBT_DEVICEARRIVAL (0x8000) and DBT_DEVICEREMOVECOMPLETE (0x8004)
-// carrying a DEV_BROADCAST_DEVICEINTERFACE_W become Arrival / RemoveComplete with the
-// interface path; anything else is Other. The window procedure hands the result to
-// onBoardDeviceChange and returns TRUE.
-HidDeviceChange translateDeviceChange(WPARAM wParam, LPARAM lParam);
+// carrying a DEV_BROADCAST_DEVICEINTERFACE_W become Arrived / Removed with the interface
+// path; anything else is Other. The window procedure hands the result on as an event and
+// returns TRUE.
+DeviceChange translateDeviceChange(WPARAM wParam, LPARAM lParam);
 
 }  // namespace tonalis::win32

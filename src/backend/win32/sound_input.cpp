@@ -60,22 +60,22 @@ IMMDeviceEnumerator* makeEnumerator() {
   return e;
 }
 
-uint32_t resultFor(HRESULT hr) {
+SoundResult resultFor(HRESULT hr) {
   switch (hr) {
     case S_OK:
-      return SoundOk;
+      return SoundResult::Ok;
     case AUDCLNT_E_DEVICE_INVALIDATED:
-      return SoundDeviceInvalidated;
+      return SoundResult::DeviceInvalidated;
     case AUDCLNT_E_DEVICE_IN_USE:
-      return SoundDeviceInUse;
+      return SoundResult::DeviceInUse;
     case AUDCLNT_E_WRONG_ENDPOINT_TYPE:
-      return SoundNoLoopback;
+      return SoundResult::NoLoopback;
     case E_OUTOFMEMORY:
-      return SoundNoMemory;
+      return SoundResult::NoMemory;
     case HRESULT_FROM_WIN32(ERROR_NOT_FOUND):
-      return SoundNotFound;
+      return SoundResult::NotFound;
     default:
-      return SoundError;
+      return SoundResult::Error;
   }
 }
 
@@ -238,7 +238,7 @@ class NotificationFlags final : public IMMNotificationClient {
 namespace {
 
 // One capture stream on `device`, in its mix format; loopback records a render endpoint.
-uint32_t openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info, Win32SoundInput::Stream& stream) {
+SoundResult openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info, Win32SoundInput::Stream& stream) {
   HRESULT hr = device->Activate(IidAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&stream.client));
   if (FAILED(hr)) return resultFor(hr);
   WAVEFORMATEX* wf = nullptr;
@@ -262,19 +262,19 @@ uint32_t openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info, W
   }
   info.endpointName = friendlyName(device);
   info.loopback = loopback;
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
 // A stream on what `source` names: for Playing a loopback of the default output or, where
 // the system cannot loop back, the output's monitor.
-uint32_t openSource(IMMDeviceEnumerator* e, const SoundSource& source, SoundStreamInfo& info,
+SoundResult openSource(IMMDeviceEnumerator* e, const SoundSource& source, SoundStreamInfo& info,
                     Win32SoundInput::Stream& stream) {
   IMMDevice* device = endpointFor(e, source);
-  if (!device) return SoundNotFound;
-  uint32_t result = openEndpoint(device, source.kind == SourceKind::Playing, info, stream);
-  if (result != SoundOk && result != SoundDeviceInvalidated && source.kind == SourceKind::Playing) {
+  if (!device) return SoundResult::NotFound;
+  SoundResult result = openEndpoint(device, source.kind == SourceKind::Playing, info, stream);
+  if (result != SoundResult::Ok && result != SoundResult::DeviceInvalidated && source.kind == SourceKind::Playing) {
     IMMDevice* monitor = monitorOf(e, device);
-    result = monitor ? openEndpoint(monitor, false, info, stream) : SoundNoLoopback;
+    result = monitor ? openEndpoint(monitor, false, info, stream) : SoundResult::NoLoopback;
     release(monitor);
   }
   release(device);
@@ -367,18 +367,18 @@ bool Win32SoundInput::available(const SoundSource& source) {
   return false;
 }
 
-uint32_t Win32SoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
+SoundResult Win32SoundInput::open(const SoundSource& source, SoundStreamInfo& info) {
   close();
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   comInitialized_ = SUCCEEDED(com);
   enumerator_ = makeEnumerator();
   if (!enumerator_) {
     close();
-    return SoundError;
+    return SoundResult::Error;
   }
   enumerator_->RegisterEndpointNotificationCallback(notifications_);
-  const uint32_t result = openSource(enumerator_, source, info, stream_);
-  if (result != SoundOk) {
+  const SoundResult result = openSource(enumerator_, source, info, stream_);
+  if (result != SoundResult::Ok) {
     close();
     return result;
   }
@@ -387,55 +387,55 @@ uint32_t Win32SoundInput::open(const SoundSource& source, SoundStreamInfo& info)
                              (info.loopback ? "loopback of " : "the capture endpoint ") + info.endpointName)
                            .c_str());
   }
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
-uint32_t Win32SoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
+SoundResult Win32SoundInput::probe(const SoundSource& source, SoundStreamInfo& info) {
   ComScope com;
   IMMDeviceEnumerator* e = makeEnumerator();
-  if (!e) return SoundError;
+  if (!e) return SoundResult::Error;
   Stream trial;
-  const uint32_t result = openSource(e, source, info, trial);
+  const SoundResult result = openSource(e, source, info, trial);
   trial.release();
   e->Release();
   return result;
 }
 
-uint32_t Win32SoundInput::start() {
-  return stream_.client ? resultFor(stream_.client->Start()) : SoundError;
+SoundResult Win32SoundInput::start() {
+  return stream_.client ? resultFor(stream_.client->Start()) : SoundResult::Error;
 }
 
-uint32_t Win32SoundInput::waitPacket(uint32_t timeoutMillis) {
+SoundResult Win32SoundInput::waitPacket(uint32_t timeoutMillis) {
   if (!stream_.event) {
     Sleep(timeoutMillis);
-    return SoundTimeout;
+    return SoundResult::Timeout;
   }
   // Loopback streams on older systems never signal: the timeout covers them.
-  return WaitForSingleObject(stream_.event, timeoutMillis) == WAIT_OBJECT_0 ? SoundOk : SoundTimeout;
+  return WaitForSingleObject(stream_.event, timeoutMillis) == WAIT_OBJECT_0 ? SoundResult::Ok : SoundResult::Timeout;
 }
 
-uint32_t Win32SoundInput::nextPacket(SoundPacket& packet) {
+SoundResult Win32SoundInput::nextPacket(SoundPacket& packet) {
   packet = SoundPacket{};
   IAudioCaptureClient* capture = stream_.capture;
-  if (!capture) return SoundError;
+  if (!capture) return SoundResult::Error;
   UINT32 waiting = 0;
   HRESULT hr = capture->GetNextPacketSize(&waiting);
   if (FAILED(hr)) return resultFor(hr);
-  if (waiting == 0) return SoundOk;
+  if (waiting == 0) return SoundResult::Ok;
   BYTE* data = nullptr;
   UINT32 frames = 0;
   DWORD flags = 0;
   hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
-  if (hr == AUDCLNT_S_BUFFER_EMPTY) return SoundOk;
+  if (hr == AUDCLNT_S_BUFFER_EMPTY) return SoundResult::Ok;
   if (FAILED(hr)) return resultFor(hr);
   packet.data = data;
   packet.frames = frames;
   packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
-  return SoundOk;
+  return SoundResult::Ok;
 }
 
-uint32_t Win32SoundInput::releasePacket(uint32_t frames) {
-  return stream_.capture ? resultFor(stream_.capture->ReleaseBuffer(frames)) : SoundError;
+SoundResult Win32SoundInput::releasePacket(uint32_t frames) {
+  return stream_.capture ? resultFor(stream_.capture->ReleaseBuffer(frames)) : SoundResult::Error;
 }
 
 void Win32SoundInput::close() {

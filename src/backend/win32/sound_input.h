@@ -37,12 +37,12 @@ class Win32SoundInput : public SoundInput {
   uint32_t deviceCount() override;
   std::vector<SoundDevice> listDevices() override;
   bool available(const SoundSource& source) override;
-  uint32_t open(const SoundSource& source, SoundStreamInfo& info) override;
-  uint32_t probe(const SoundSource& source, SoundStreamInfo& info) override;
-  uint32_t start() override;
-  uint32_t waitPacket(uint32_t timeoutMillis) override;
-  uint32_t nextPacket(SoundPacket& packet) override;
-  uint32_t releasePacket(uint32_t frames) override;
+  SoundResult open(const SoundSource& source, SoundStreamInfo& info) override;
+  SoundResult probe(const SoundSource& source, SoundStreamInfo& info) override;
+  SoundResult start() override;
+  SoundResult waitPacket(uint32_t timeoutMillis) override;
+  SoundResult nextPacket(SoundPacket& packet) override;
+  SoundResult releasePacket(uint32_t frames) override;
   // A loopback delivers no packets while nothing plays, so the output already idles.
   bool setPaused(bool) override { return false; }
   void close() override;

@@ -48,8 +48,9 @@ Win32TrayPort::~Win32TrayPort() {
 
 bool Win32TrayPort::addIcon(uint32_t iconId, std::string_view tip) {
   if (!icon_) {
-    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
-                                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    // The icon file holds 16, 20, 24 and 32-pixel images: the one for the system's scale.
+    const int size = smallIconSize();
+    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId), IMAGE_ICON, size, size, 0));
   }
   data_ = {};
   data_.cbSize = sizeof(data_);  // the record's size for this build's word size

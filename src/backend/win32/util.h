@@ -38,6 +38,42 @@ inline std::string narrow(std::wstring_view wide) {
 
 // Whether the program runs under Wine, whose X11 integration needs a few workarounds
 // (each says why where it is used).
+// Dots per inch: of the system (the shell's tray draws at it) and of one monitor. The calls
+// are looked up by name: systems before Windows 10 (and 8.1 for the monitor's) lack them,
+// and answer with the screen's logical DPI, which is the system's.
+inline UINT systemDpi() {
+  using GetDpiForSystemFn = UINT(WINAPI*)();
+  static const auto getDpiForSystem = reinterpret_cast<GetDpiForSystemFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForSystem")));
+  if (getDpiForSystem) return getDpiForSystem();
+  HDC dc = GetDC(nullptr);
+  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : USER_DEFAULT_SCREEN_DPI;
+  if (dc) ReleaseDC(nullptr, dc);
+  return dpi > 0 ? UINT(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+inline UINT monitorDpi(HMONITOR monitor) {
+  using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static const auto getDpiForMonitor = [] {
+    HMODULE shcore = LoadLibraryW(L"shcore.dll");  // kept for the program's life
+    return shcore ? reinterpret_cast<GetDpiForMonitorFn>(
+                        reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+                  : nullptr;
+  }();
+  UINT x = 0, y = 0;
+  if (getDpiForMonitor && SUCCEEDED(getDpiForMonitor(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) && x > 0) return x;
+  return systemDpi();
+}
+
+// The system's small-icon size (the tray's) at its DPI: 16 pixels at 100 %, 32 at 200 %.
+inline int smallIconSize() {
+  using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+  static const auto forDpi = reinterpret_cast<GetSystemMetricsForDpiFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+  const int size = forDpi ? forDpi(SM_CXSMICON, systemDpi()) : GetSystemMetrics(SM_CXSMICON);
+  return size > 0 ? size : 16;
+}
+
 inline bool runningUnderWine() {
   static const bool wine = [] {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
