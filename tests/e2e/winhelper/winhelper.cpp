@@ -312,6 +312,13 @@ int usage(const char* why) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Physical pixels, as the screen shows them: a helper that is not DPI-aware is handed
+    // the windows of a scaled desktop shrunk to 96 dpi (Wine 10 does this, as Windows does).
+    using SetContext = BOOL(WINAPI*)(HANDLE);
+    if (auto set = reinterpret_cast<SetContext>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")))) {
+        set(reinterpret_cast<HANDLE>(-4));  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+    }
     Selector sel;
     std::vector<const wchar_t*> rest;
     for (int i = 1; i < argc; ++i) {
