@@ -8,13 +8,12 @@ set(allowed_audio common platform audio)
 set(allowed_render common platform render)
 set(allowed_window common platform render window)
 set(allowed_board common platform board)
-set(allowed_framework common platform framework)
-set(allowed_about common platform framework about)
-set(allowed_app common platform framework audio render window board about app)
-set(allowed_backend common platform framework render)
-# Only the programs' entry points put the application together. The Linux dialog host
-# still lays out the two dialog templates itself; it goes with the dialog-shaped host.
-set(entry_points backend/win32/main.cpp backend/linux/main.cpp backend/linux/dialog_host.cpp)
+set(allowed_about common platform about)
+set(allowed_app common platform audio render window board about app)
+# A backend shows the About box from AboutInfo itself.
+set(allowed_backend common platform render about)
+# Only the programs' entry points put the application together.
+set(entry_points backend/win32/main.cpp backend/linux/main.cpp)
 
 file(GLOB_RECURSE sources RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
 set(errors "")

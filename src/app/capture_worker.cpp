@@ -44,10 +44,7 @@ void CaptureWorker::run(uint32_t splashShown, uint32_t splashEnded) {
 
 bool CaptureWorker::join(uint32_t boundMillis) {
   const uint32_t start = clock_.tickCount();
-  while (!finished() && clock_.tickCount() - start < boundMillis) {
-    host_.processSentMessages();
-    clock_.sleepMillis(5);
-  }
+  while (!finished() && clock_.tickCount() - start < boundMillis) clock_.sleepMillis(5);
   if (!finished()) {
     abandoned_ = true;
     thread_.detach();

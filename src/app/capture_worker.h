@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "audio/capture.h"
-#include "framework/dialog.h"
+#include "platform/app_host.h"
 #include "platform/clock.h"
 #include "platform/sound_input.h"
 
@@ -34,7 +34,7 @@ class CaptureWorker {
   static constexpr uint32_t SplashDelayMillis = 50;
   static constexpr int SplashSteps = 80;
 
-  CaptureWorker(DialogHost& host, SoundInput& sound, Clock& clock, CaptureContext& capture)
+  CaptureWorker(AppHost& host, SoundInput& sound, Clock& clock, CaptureContext& capture)
       : host_(host), sound_(sound), clock_(clock), capture_(capture) {}
   ~CaptureWorker();  // joins a worker still running (an owner torn down some other way)
   CaptureWorker(const CaptureWorker&) = delete;
@@ -50,19 +50,21 @@ class CaptureWorker {
   bool finished() const { return finished_.load(std::memory_order_acquire); }
   bool abandoned() const { return abandoned_; }
   bool joinable() const { return thread_.joinable(); }
+  // What the worker records into: the ring the frames read, the chosen source.
+  CaptureContext& capture() const { return capture_; }
 
   // Asks the worker to end: the splash within one step, the capture loop within one wait.
   void stop() { running_.store(false, std::memory_order_release); }
 
-  // UI thread: waits up to `boundMillis` for the worker to leave, answering messages sent to
-  // the window meanwhile (the worker may be inside a call that sends to it). False when it
-  // did not: it is left behind, detached, with what it may still touch.
+  // UI thread: waits up to `boundMillis` for the worker to leave, in short sleeps on the
+  // clock (a backend whose worker may wait on the UI thread answers it inside its sleep).
+  // False when it did not: it is left behind, detached, with what it may still touch.
   bool join(uint32_t boundMillis);
 
  private:
   void run(uint32_t splashShown, uint32_t splashEnded);
 
-  DialogHost& host_;
+  AppHost& host_;
   SoundInput& sound_;
   Clock& clock_;
   CaptureContext& capture_;

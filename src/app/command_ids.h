@@ -1,6 +1,6 @@
 // The program's command vocabulary: tray-menu command ids (as Command events deliver
-// them), the tray icon's id, and the system-menu About entry. The values
-// are fixed: the resource script and the message table use the same numbers.
+// them) and the tray icon's id. The values are fixed: the resource script and the event
+// table use the same numbers.
 #pragma once
 
 #include <array>
@@ -11,7 +11,6 @@ namespace tonalis {
 
 inline constexpr uint32_t TrayMenuResourceId = 131;
 inline constexpr uint32_t TrayIconId = 133;             // icon resource and notification id
-inline constexpr uint32_t SysCommandAbout = 0x10;       // system-menu entry (a multiple of 16)
 
 // Top level
 inline constexpr uint32_t CmdBoardConnect = 32852;      // connect / disconnect the board
@@ -21,7 +20,7 @@ inline constexpr uint32_t CmdDesktopMode = 32834;
 inline constexpr uint32_t CmdFullScreenMode = 32826;
 inline constexpr uint32_t CmdTopMost = 32785;
 inline constexpr uint32_t CmdClickThrough = 32809;
-inline constexpr uint32_t CmdAbout = 32783;
+inline constexpr uint32_t CmdAbout = 32783;            // also the Windows system menu's About item
 inline constexpr uint32_t CmdStartWithSession = 32853;  // start with the user's session
 inline constexpr uint32_t CmdExit = 32782;
 // Full-screen position

@@ -1,6 +1,6 @@
-// What a dialog window hears from the window system, already decoded. The backend turns
-// each native message it knows into one of these (and answers the system from the fields
-// a handler fills in); the dialogs never see a native encoding.
+// What the program hears from the window system, already decoded. The backend turns each
+// native message it knows into one of these (and answers the system from the fields a
+// handler fills in); the application never sees a native encoding.
 //
 // One std::variant of small structs: a handler takes exactly the record it needs, a
 // backend builds one with a designated initialiser, and a test queues any of them.
@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
@@ -40,17 +39,14 @@ struct PointerMove {
 };
 
 enum class Key : uint8_t { Enter, Escape, Other };
-// A key pressed while the dialog is active; seen by preTranslateMessage before anything else.
+// A key pressed while the main window has the focus. A handler that takes it keeps it from
+// the system's own keyboard handling.
 struct KeyPress {
   Key key = Key::Other;
 };
 
-// A menu item, control or accelerator was chosen.
+// A menu item (the tray's, or the About item of the Windows system menu) was chosen.
 struct Command {
-  uint32_t id = 0;
-};
-// An item of the window's system menu was chosen (the id of the item, never system bits).
-struct SystemCommand {
   uint32_t id = 0;
 };
 
@@ -100,22 +96,10 @@ struct AppEvent {
   uint32_t id = 0;
 };
 
-// A static control is about to be drawn: a handler may give it another text colour.
-struct ControlColorRequest {
-  int controlId = 0;
-  std::optional<Rgb> textColor;
-};
-// The pointer moved over the window: a handler picks the cursor shape.
-enum class CursorShape : uint8_t { Default, Hand };
-struct CursorRequest {
-  CursorShape shape = CursorShape::Default;
-};
-
 using Event = std::variant<PointerPress, PointerRelease, PointerDoubleClick, PointerMove, KeyPress, Command,
-                           SystemCommand, TrayActivate, TrayMenuRequest, TimerTick, PaintRequest,
-                           EraseBackground, CloseRequest, DeviceChange, DisplayChange, SessionQuery,
-                           SessionEnd, ShellRestarted, SecondInstance, AppEvent, ControlColorRequest,
-                           CursorRequest, SessionLock, ScaleChange>;
+                           TrayActivate, TrayMenuRequest, TimerTick, PaintRequest, EraseBackground,
+                           CloseRequest, DeviceChange, DisplayChange, SessionQuery, SessionEnd,
+                           ShellRestarted, SecondInstance, AppEvent, SessionLock, ScaleChange>;
 
 namespace detail {
 template <class T, class V> struct EventIndex;
@@ -134,17 +118,12 @@ template <class T, class... Ts> struct EventIndex<T, std::variant<Ts...>> {
 template <class T>
 inline constexpr size_t eventKind = detail::EventIndex<T, Event>::value;
 
-// The id an event carries (command, system command, timer or notification), 0 for others.
+// The id an event carries (command, timer or notification), 0 for others.
 constexpr uint32_t eventId(const Event& event) {
   if (const auto* e = std::get_if<Command>(&event)) return e->id;
-  if (const auto* e = std::get_if<SystemCommand>(&event)) return e->id;
   if (const auto* e = std::get_if<TimerTick>(&event)) return e->id;
   if (const auto* e = std::get_if<AppEvent>(&event)) return e->id;
   return 0;
 }
-
-// The commands every dialog knows: OK and Cancel end it (Enter and Escape choose them).
-inline constexpr uint32_t IdOk = 1;
-inline constexpr uint32_t IdCancel = 2;
 
 }  // namespace tonalis

@@ -1,5 +1,5 @@
-// The part of the central record the display modes and window commands work on.
-// CTonalisDlg owns one; the handlers in window_commands.h read and write it.
+// The display state: modes, style, theme, transparency, stacking and the place to return to.
+// The application (Tonalis) owns one; the handlers in window_commands.h read and write it.
 #pragma once
 
 #include <cstdint>

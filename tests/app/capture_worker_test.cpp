@@ -34,7 +34,7 @@ class StuckSound : public fakes::FakeSoundInput {
 
 struct WorkerRig {
   fakes::CallLog log;
-  fakes::FakeDialogHost host{log};
+  fakes::FakeAppHost host{log};
   StuckSound sound{log};
   fakes::FakeShell shell{log};
   fakes::FakeClock clock{log};

@@ -10,9 +10,9 @@ from harness import REPO, scenario
 
 def about_address():
     """The link's two pieces as the About texts define them, joined."""
-    text = (REPO / "src" / "about" / "about_dlg.h").read_text(encoding="utf-8")
+    text = (REPO / "src" / "about" / "about_info.h").read_text(encoding="utf-8")
     pieces = [re.search(rf'{name}\s*=\s*"([^"]*)"', text) for name in ("linkBase", "linkRest")]
-    assert all(pieces), "the link's pieces are not in src/about/about_dlg.h"
+    assert all(pieces), "the link's pieces are not in src/about/about_info.h"
     return "".join(p.group(1) for p in pieces)
 
 

@@ -3,13 +3,14 @@
 Without a board the indicator shows board-off and the menu offers "连接小板"; choosing it
 searches, stays disconnected and does not hold up the frames. "关于软件" opens the About dialog
 over a spectrum that keeps animating; OK closes it and the settings written at exit are those of
-a run that never opened it.
+a run that never opened it. The main window's system menu has an About item too; Escape closes
+the box it opens.
 """
 
 import time
 
 from expect import UNLIT, asset, cell_rect
-from harness import Env, scenario, wait_until
+from harness import VK_ESCAPE, Env, scenario, wait_until
 from screen_read import (activity_image, assert_text, bitmap_mismatches, ink, read_readout,
                          status_row_problems)
 
@@ -20,6 +21,7 @@ CMD_EXIT = 32782
 BOARD_OFF_ID, BOARD_POS = 187, (106, 128)
 ABOUT_PICTURE_ID = 188
 MAIN_SIZE = (443, 145)
+WM_SYSCOMMAND, SYSCOMMAND_ABOUT = 0x0112, 0x10
 
 
 def start_past_splash(env, name):
@@ -187,6 +189,13 @@ def text_fit_problems(env, dlg):
     return font, controls, problems
 
 
+def find_about_window(env, main):
+    """The program's dialog window other than its main window, or None."""
+    found = [w for w in env.list_windows() if w["class"] == "#32770" and w["hwnd"] != main["hwnd"]
+             and w["pid"] == main["pid"]]
+    return found[0] if found else None
+
+
 @scenario(timeout=240)
 def test_about_opens_over_a_live_spectrum_and_changes_nothing():
     with Env(name="about") as env:
@@ -202,9 +211,7 @@ def test_about_opens_over_a_live_spectrum_and_changes_nothing():
         env.click_menu_item(LAYOUT, ABOUT_ITEM)
 
         def about_window():
-            found = [w for w in env.list_windows() if w["class"] == "#32770" and w["hwnd"] != main["hwnd"]
-                     and w["pid"] == main["pid"]]
-            return found[0] if found else None
+            return find_about_window(env, main)
 
         dlg = wait_until(about_window, 10, 0.2, "the About dialog")
         assert (dlg["width"], dlg["height"]) != MAIN_SIZE, dlg
@@ -262,3 +269,19 @@ def test_about_opens_over_a_live_spectrum_and_changes_nothing():
         assert not problems, f"About value rows in {shot.path.name}: " + "; ".join(problems)
         assert not fit_problems, f"About texts cut in {shot.path.name} ({font['face']}, " \
             f"{font['pixels']} px, base units {font['base_x']} x {font['base_y']}): " + "; ".join(fit_problems)
+
+
+@scenario(timeout=120)
+def test_the_system_menus_about_item_opens_the_box_and_escape_closes_it():
+    with Env(name="sysmenu-about") as env:
+        app, main, _ = start_past_splash(env, "sysmenu")
+        # The item's own command (the low four bits are the system's, and ignored).
+        env.post_message(WM_SYSCOMMAND, SYSCOMMAND_ABOUT | 0x3, 0, hwnd=main["hwnd"])
+        dlg = wait_until(lambda: find_about_window(env, main), 10, 0.2, "the About dialog from the system menu")
+        assert int(dlg["style"], 16) & 0x00C00000 == 0x00800000, f"About has a caption bar: {dlg}"
+        env.screenshot("sysmenu-about")
+        env.post_key(VK_ESCAPE, hwnd=dlg["hwnd"])
+        env.wait_window_gone(hwnd=dlg["hwnd"], timeout=5)
+        assert env.find_window(hwnd=main["hwnd"])["visible"], "the main window went away with the dialog"
+        env.post_command(CMD_EXIT)
+        assert app.wait(10) == 0

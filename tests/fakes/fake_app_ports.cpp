@@ -12,29 +12,27 @@ namespace tonalis::fakes {
 std::string eventName(const Event& event) {
   static constexpr const char* names[] = {
       "PointerPress", "PointerRelease", "PointerDoubleClick", "PointerMove", "KeyPress", "Command",
-      "SystemCommand", "TrayActivate", "TrayMenuRequest", "TimerTick", "PaintRequest", "EraseBackground",
-      "CloseRequest", "DeviceChange", "DisplayChange", "SessionQuery", "SessionEnd", "ShellRestarted",
-      "SecondInstance", "AppEvent", "ControlColorRequest", "CursorRequest", "SessionLock", "ScaleChange"};
+      "TrayActivate", "TrayMenuRequest", "TimerTick", "PaintRequest", "EraseBackground", "CloseRequest",
+      "DeviceChange", "DisplayChange", "SessionQuery", "SessionEnd", "ShellRestarted", "SecondInstance",
+      "AppEvent", "SessionLock", "ScaleChange"};
   static_assert(std::size(names) == std::variant_size_v<Event>);
   std::string name = names[event.index()];
   if (const uint32_t id = eventId(event)) name += " " + std::to_string(id);
   return name;
 }
 
-intptr_t FakeDialogHost::runModal(CDialog& dialog) {
-  begin(dialog);
-  return pump();
+void FakeAppHost::setHandler(EventHandler handler) { handler_ = std::move(handler); }
+
+void FakeAppHost::run() {
+  log_.add("host.run");
+  if (quitAsked) return;
+  running = true;
+  pump();
+  running = false;
 }
 
-void FakeDialogHost::begin(CDialog& dialog) {
-  dialog_ = &dialog;
-  ended = false;
-  log_.add("host.create");
-  dialog.onInitDialog();
-}
-
-intptr_t FakeDialogHost::pump() {
-  while (!ended) {
+void FakeAppHost::pump() {
+  while (!quitAsked) {
     {
       std::lock_guard lock(postedMutex_);
       while (!posted_.empty()) {
@@ -48,62 +46,31 @@ intptr_t FakeDialogHost::pump() {
       deliver(e);
       continue;
     }
-    {
-      // Like the system's quit: seen once nothing else is waiting.
-      std::lock_guard lock(postedMutex_);
-      if (quitPosted_) {
-        quitPosted_ = false;
-        break;
-      }
-    }
     if (!idle || !idle()) break;
   }
-  if (ended) log_.add("host.destroy");
-  return result;
 }
 
-bool FakeDialogHost::deliver(Event event) {
-  if (const auto* key = std::get_if<KeyPress>(&event); key && dialog_->preTranslateMessage(*key)) return true;
-  const bool handled = dialog_->dispatch(event);
+bool FakeAppHost::deliver(Event event) {
+  const bool handled = handler_ && handler_(event);
   if (!handled) {
     ++defaultCalls;
     log_.add("host.default " + eventName(event));
-    return false;
   }
-  // The answers the window system would act on.
-  if (const auto* request = std::get_if<CursorRequest>(&event)) cursor = request->shape;
-  if (const auto* request = std::get_if<ControlColorRequest>(&event)) lastTextColor = request->textColor;
-  return true;
+  return handled;
 }
 
-void FakeDialogHost::endModal(intptr_t r) {
-  log_.add("host.end " + std::to_string(r));
-  result = r;
-  ended = true;
-}
-
-bool FakeDialogHost::dialogPreTranslate(const KeyPress& key) {
-  // Like the system's dialog keyboard handling: Enter and Esc become OK and Cancel.
-  if (key.key == Key::Enter || key.key == Key::Escape) {
-    dialog_->dispatch(Command{key.key == Key::Enter ? IdOk : IdCancel});
-    return true;
-  }
-  return false;
-}
-
-void FakeDialogHost::post(const Event& event) {
+void FakeAppHost::post(const Event& event) {
   log_.add("host.post " + eventName(event));
   std::lock_guard lock(postedMutex_);
   posted_.push_back(event);
 }
 
-void FakeDialogHost::postQuit() {
+void FakeAppHost::quit() {
   log_.add("host.quit");
-  std::lock_guard lock(postedMutex_);
-  quitPosted_ = true;
+  quitAsked = true;
 }
 
-bool FakeDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
+bool FakeAppHost::setTimer(uint32_t id, uint32_t periodMillis) {
   std::lock_guard lock(postedMutex_);
   if (refuseTimers.count(id)) {
     log_.add("host.setTimer " + std::to_string(id) + " refused");
@@ -114,31 +81,28 @@ bool FakeDialogHost::setTimer(uint32_t id, uint32_t periodMillis) {
   return true;
 }
 
-void FakeDialogHost::killTimer(uint32_t id) {
+void FakeAppHost::killTimer(uint32_t id) {
   log_.add("host.killTimer " + std::to_string(id));
   std::lock_guard lock(postedMutex_);
   timers.erase(id);
 }
 
-void FakeDialogHost::appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) {
-  log_.add("host.sysmenu " + std::to_string(commandId) + " " + std::string(utf8Label));
+bool FakeAppHost::createMainWindow() {
+  log_.add("host.window");
+  return true;
 }
 
-void FakeDialogHost::setIcon(int iconId) { log_.add("host.setIcon " + std::to_string(iconId)); }
+void FakeAppHost::setWindowIcon() { log_.add("host.icon"); }
 
-void FakeDialogHost::paintIconic(int iconId) { log_.add("host.paintIconic " + std::to_string(iconId)); }
-
-std::vector<Monitor> FakeDialogHost::monitors() {
+std::vector<Monitor> FakeAppHost::monitors() {
   if (!displays.empty()) return displays;
   const Rect whole{0, 0, screen.x, screen.y};
   return {Monitor{whole, whole, true, 1.0}};
 }
 
-std::unique_ptr<DialogHost> FakeDialogHost::createDialogHost() {
-  log_.add("host.createDialogHost");
-  auto child = std::make_unique<FakeDialogHost>(log_);
-  if (onChildHost) onChildHost(*child);
-  return child;
+void FakeAppHost::showAbout(const AboutInfo& info) {
+  log_.add("host.about");
+  aboutShown.emplace_back(info.program);
 }
 
 PixelView FakePresenter::createBuffer(int32_t width, int32_t height) {

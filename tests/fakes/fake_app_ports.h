@@ -1,5 +1,5 @@
-// Fakes of the main window's ports: a dialog host that runs the dialog from a script of
-// messages, an in-memory presenter, a tray, a clock with manual time, and a shell.
+// Fakes of the application's ports: a host that runs the application from a script of
+// events, an in-memory presenter, a tray, a clock with manual time, and a shell.
 #pragma once
 
 #include <atomic>
@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "fakes/call_log.h"
-#include "framework/dialog.h"
+#include "about/about_info.h"
+#include "platform/app_host.h"
 #include "platform/clock.h"
 #include "platform/file_store.h"
 #include "platform/instance_guard.h"
@@ -26,67 +27,51 @@ namespace tonalis::fakes {
 // A short name of an event's kind, for logs and test traces ("Command 32782").
 std::string eventName(const Event& event);
 
-// Runs a dialog without a window system: runModal calls onInitDialog and then delivers
-// the queued events (keys through preTranslateMessage, then dispatch) until the dialog
-// ends, a quit is posted, or the queue is empty and `idle` returns false.
-class FakeDialogHost : public DialogHost {
+// The host without a window system: events are handed to the application's handler from
+// a script (`queue`) and from what is posted, by pump(), until quit or until the queue is
+// empty and `idle` returns false.
+class FakeAppHost : public AppHost {
  public:
-  explicit FakeDialogHost(CallLog& log) : log_(log) {}
+  explicit FakeAppHost(CallLog& log) : log_(log) {}
 
-  std::deque<Event> queue;                    // delivered in order by runModal
+  std::deque<Event> queue;                    // delivered in order by pump
   std::function<bool()> idle;                 // called when the queue is empty; true = keep running
   std::map<uint32_t, uint32_t> timers;        // live timers: id -> period
   std::set<uint32_t> refuseTimers;            // setTimer for these ids fails
   Point screen{1920, 1080};
   // The monitors; empty: one primary monitor of `screen` size at the origin, all of it work area.
   std::vector<Monitor> displays;
-  bool iconic = false;
-  bool ended = false;
-  intptr_t result = 0;
+  bool minimized = false;
+  bool quitAsked = false;
+  bool running = false;                       // inside run()
   int defaultCalls = 0;                       // events left to the system
-  std::optional<CursorShape> cursor;          // the shape last chosen on a CursorRequest
-  std::optional<Rgb> lastTextColor;      // the text colour of the last ControlColorRequest
+  std::vector<std::string> aboutShown;        // the program name of every About box shown
 
-  intptr_t runModal(CDialog& dialog) override;  // begin, then pump
-  // The two halves of runModal, for tests that look at the dialog between messages:
-  // begin creates it (onInitDialog); pump delivers events until it ends or `idle` says stop.
-  void begin(CDialog& dialog);
-  intptr_t pump();
-  void endModal(intptr_t r) override;
-  bool dialogPreTranslate(const KeyPress& key) override;
+  void setHandler(EventHandler handler) override;
   void post(const Event& event) override;
-  void postQuit() override;
-  void processSentMessages() override {}
   bool setTimer(uint32_t id, uint32_t periodMillis) override;
   void killTimer(uint32_t id) override;
-  void appendSystemMenuItem(uint32_t commandId, std::string_view utf8Label) override;
-  void setIcon(int iconId) override;
-  bool isIconic() override { return iconic; }
-  void paintIconic(int iconId) override;
   std::vector<Monitor> monitors() override;
-  std::map<int, std::string> controlTexts;
-  std::map<int, Rect> controlRects;
-  Point cursorAt{0, 0};
-  std::vector<std::unique_ptr<FakeDialogHost>> children;  // hosts made for other dialogs
-  std::function<void(FakeDialogHost&)> onChildHost;       // scripts a child before it runs
-  void setControlText(int controlId, std::string_view utf8Text) override {
-    controlTexts[controlId] = std::string(utf8Text);
-  }
-  Rect controlScreenRect(int controlId) override { return controlRects[controlId]; }
-  Point cursorPos() override { return cursorAt; }
-  std::unique_ptr<DialogHost> createDialogHost() override;
+  bool createMainWindow() override;
+  void setWindowIcon() override;
+  bool isMinimized() override { return minimized; }
+  void run() override;  // pump, as the loop would
+  void quit() override;
+  void showAbout(const AboutInfo& info) override;
 
-  // Delivers one event as the modal loop and the window procedure would: a key through
-  // pre-translation, anything else (or a key not consumed) through dispatch, and what
-  // no handler takes to default processing. True when the dialog handled it.
+  // Delivers the queued and posted events until quit, or until nothing is waiting and
+  // `idle` says stop.
+  void pump();
+  // Delivers one event as the loop and the window procedure would: what the handler does
+  // not take goes to default processing. True when the application handled it.
   bool deliver(Event event);
+  bool hasHandler() const { return bool(handler_); }
 
  private:
   CallLog& log_;
-  CDialog* dialog_ = nullptr;
+  EventHandler handler_;
   std::mutex postedMutex_;
   std::deque<Event> posted_;
-  bool quitPosted_ = false;
 };
 
 class FakePresenter : public Presenter {
@@ -127,7 +112,7 @@ class FakeTray : public TrayPort {
   std::string tip;                            // as added or last set
   std::vector<std::vector<MenuItem>> menus;   // every tracked menu
   std::optional<uint32_t> chooseCommand;      // posted as a Command after tracking
-  DialogHost* host = nullptr;
+  AppHost* host = nullptr;
   int refuseAdds = 0;                         // this many adds fail (the shell not ready)
   std::vector<std::pair<std::string, std::string>> balloons;  // title, text
 

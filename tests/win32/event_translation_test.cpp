@@ -1,5 +1,4 @@
-// Native messages as the main window and the About box receive them, read into the
-// program's events: packed coordinates, command and system-menu words, the tray's
+// Native messages as the main window receives them, read into the program's events: packed coordinates, command and system-menu words, the tray's
 // callback, and the messages known only at run time.
 #include "backend/win32/event_translation.h"
 
@@ -13,7 +12,7 @@
 namespace tonalis::win32 {
 namespace {
 
-constexpr MessageVocabulary Vocabulary{133, 0xC101, 0xC102};
+constexpr MessageVocabulary Vocabulary{133, 0xC101, 0xC102, 32783};
 
 std::optional<Event> translate(UINT message, WPARAM wParam, LPARAM lParam) {
   return translateMessage(message, wParam, lParam, Vocabulary);
@@ -55,10 +54,13 @@ TEST(EventTranslation, CommandsTimersAndTheSystemMenu) {
   // A control's notification code rides in the high word; the command is the low word.
   EXPECT_EQ(as<Command>(translate(WM_COMMAND, MAKEWPARAM(32782, 0), 0)).id, 32782u);
   EXPECT_EQ(as<Command>(translate(WM_COMMAND, MAKEWPARAM(1, BN_CLICKED + 1), 0)).id, 1u);
-  // The system keeps the low four bits of a system command for itself.
-  EXPECT_EQ(as<SystemCommand>(translate(WM_SYSCOMMAND, 0x10, 0)).id, 0x10u);
-  EXPECT_EQ(as<SystemCommand>(translate(WM_SYSCOMMAND, 0x13, 0)).id, 0x10u);
-  EXPECT_EQ(as<SystemCommand>(translate(WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0)).id, UINT(SC_MOVE));
+  // The system menu's About item is the About command (the system keeps the low four bits
+  // of a system command for itself); the system's own items stay the system's.
+  EXPECT_EQ(as<Command>(translate(WM_SYSCOMMAND, 0x10, 0)).id, 32783u);
+  EXPECT_EQ(as<Command>(translate(WM_SYSCOMMAND, 0x13, 0)).id, 32783u);
+  EXPECT_FALSE(translate(WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0).has_value());
+  EXPECT_FALSE(translate(WM_SYSCOMMAND, SC_MINIMIZE, 0).has_value());
+  EXPECT_FALSE(translateMessage(WM_SYSCOMMAND, 0x10, 0, MessageVocabulary{}).has_value()) << "no About item given";
   EXPECT_EQ(as<TimerTick>(translate(WM_TIMER, 2, 0)).id, 2u);
 }
 

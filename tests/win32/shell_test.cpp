@@ -19,7 +19,7 @@ std::wstring runValue() {
 }
 
 TEST(Win32Shell, StartingWithTheSessionIsTheRunValueOfThisProgram) {
-  Win32DialogHost host(GetModuleHandleW(nullptr));
+  Win32AppHost host(GetModuleHandleW(nullptr));
   Win32Shell shell(host);
   ASSERT_TRUE(shell.setStartWithSession(false));
   EXPECT_FALSE(shell.startsWithSession());

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "about/about_dlg.h"
+#include "about/about_info.h"
 #include "artwork.h"
 #include "bmp_file.h"
 #include "png_file.h"

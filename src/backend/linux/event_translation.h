@@ -1,4 +1,4 @@
-// What GDK's events of a dialog window mean to the core: the one place where the GTK
+// What GDK's events of the main window mean to the core: the one place where the GTK
 // backend decodes native input (the rest of the backend only hands events on).
 #pragma once
 
@@ -10,7 +10,7 @@
 
 namespace tonalis::lnx {
 
-// The event a pointer or key event of a dialog window stands for, if any: presses,
+// The event a pointer or key event of the main window stands for, if any: presses,
 // double-clicks and releases of the left, middle and right buttons and motion, in the
 // window's coordinates; key presses (Enter, Escape, any other key).
 std::optional<Event> eventFromGdk(const GdkEvent& event);

@@ -1,10 +1,10 @@
 // The main window on a Wayland compositor with wlr-layer-shell (through gtk-layer-shell):
 // there a program cannot place or stack an ordinary window, but a layer surface can be
 // anchored to an output's top-left corner with margins, and put on the bottom, top or
-// overlay layer. The content (the drawing area) lives in the dialog's own top-level
+// overlay layer. The content (the drawing area) lives in the main window's own top-level
 // window while it is an ordinary window (keep-on-top off) and moves into a layer window
 // of this class's otherwise; the layer window's events are handed on to the top-level's
-// "event" handler, so the dialog sees one window.
+// "event" handler, so the program sees one window.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -49,7 +49,7 @@ Margins marginsOn(const Rect& rect, const Rect* monitors, int count);
 
 class LayerSurface {
  public:
-  // `toplevel` is the dialog's window, `content` its only child.
+  // `toplevel` is the main window, `content` its only child.
   LayerSurface(GtkWindow* toplevel, GtkWidget* content);
   ~LayerSurface();  // the content goes back to the top-level
   LayerSurface(const LayerSurface&) = delete;

@@ -1,5 +1,5 @@
-// Entry point of the Linux program: builds the GTK backend's ports and runs the application.
-#include <glib-unix.h>
+// Entry point of the Linux program: builds the GTK backend's ports, puts the application
+// together and runs it in the host's loop.
 #include <gtk/gtk.h>
 #include <unistd.h>
 
@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "app/command_ids.h"
-#include "app/tonalis_app.h"
+#include "app/tonalis.h"
 #include "backend/linux/bitmap_source.h"
 #include "backend/linux/clock.h"
-#include "backend/linux/dialog_host.h"
+#include "backend/linux/app_host.h"
+#include "backend/linux/event_sources.h"
 #include "backend/linux/file_store.h"
 #include "backend/linux/hid_host.h"
 #include "backend/linux/instance_guard.h"
@@ -60,21 +61,14 @@ void showMessageBox(GtkWindow* owner, std::string_view utf8Text) {
   gtk_widget_destroy(box);
 }
 
-struct NativeSources {
-  guint wake = 0;
-  guint board = 0;
-  guint signals[3] = {};
-  gulong monitors = 0, size = 0;
-};
-
 int runProgram() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   LinuxInstanceGuard instanceGuard(lockPath(runtime, unsigned(::getuid())));
-  LinuxDialogHost host;
+  LinuxAppHost host;
   LinuxWindowPort window;
   LinuxPresenter presenter(window);
   // A menu choice arrives as a posted command (after the desktop's call has returned: a
-  // command may run a modal dialog); the menu is built while the desktop waits for it.
+  // command may run a message box); the menu is built while the desktop waits for it.
   LinuxTrayPort tray(
       {[&host](uint32_t id) { host.post(Command{id}); }, [&host] { host.deliver(TrayMenuRequest{}); }},
       CmdToggleVisibility);
@@ -83,91 +77,35 @@ int runProgram() {
   // The program's messages (no sound server, a device gone, ...) as GTK message boxes over
   // the main window, waited for as a message box is.
   shell.setMessageSink([&host](std::string_view text) { showMessageBox(host.window(), text); });
+  host.useShell(shell);
   LinuxBitmapSource bitmaps;
   LinuxSoundInput sound;
   LinuxHidHost hid;
   const std::optional<std::string> folder = configFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   LinuxFileStore files(folder ? *folder : std::string("."));
   HidMonitor boardMonitor;
-  NativeSources sources;
+  LinuxEventSources sources(
+      instanceGuard, boardMonitor, [&host](Event&& event) { host.deliver(event); },
+      [&host](const Event& event) { host.post(event); });
 
   host.onCreated = [&](GtkWindow* w, GtkWidget* area) {
     window.attach(w, area);
     presenter.attach(area);
-    // A second start asks for the window through the guard's socket.
-    if (instanceGuard.wakeDescriptor() >= 0) {
-      sources.wake = g_unix_fd_add_full(
-          G_PRIORITY_DEFAULT, instanceGuard.wakeDescriptor(), G_IO_IN,
-          [](gint, GIOCondition, gpointer data) -> gboolean {
-            auto& ctx = *static_cast<std::pair<LinuxInstanceGuard*, LinuxDialogHost*>*>(data);
-            if (ctx.first->takeWakeRequests()) {
-              ctx.second->deliver(SecondInstance{});
-            }
-            return G_SOURCE_CONTINUE;
-          },
-          new std::pair<LinuxInstanceGuard*, LinuxDialogHost*>(&instanceGuard, &host),
-          [](gpointer data) { delete static_cast<std::pair<LinuxInstanceGuard*, LinuxDialogHost*>*>(data); });
-    }
-    // Without it a board plugged in later is not seen until it is connected from the menu,
-    // and one pulled out shows as a failed write; the program runs on.
-    if (boardMonitor.descriptor() >= 0) {
-      sources.board = g_unix_fd_add_full(
-          G_PRIORITY_DEFAULT, boardMonitor.descriptor(), G_IO_IN,
-          [](gint, GIOCondition, gpointer data) -> gboolean {
-            auto& ctx = *static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data);
-            for (DeviceChange& change : ctx.first->take()) ctx.second->deliver(std::move(change));
-            return G_SOURCE_CONTINUE;
-          },
-          new std::pair<HidMonitor*, LinuxDialogHost*>(&boardMonitor, &host),
-          [](gpointer data) { delete static_cast<std::pair<HidMonitor*, LinuxDialogHost*>*>(data); });
-    }
-    auto displayChanged = +[](GdkScreen*, gpointer data) {
-      static_cast<LinuxDialogHost*>(data)->deliver(DisplayChange{});
-    };
-    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
-    sources.monitors = g_signal_connect(screen, "monitors-changed", G_CALLBACK(displayChanged), &host);
-    sources.size = g_signal_connect(screen, "size-changed", G_CALLBACK(displayChanged), &host);
-    // The end of the session (the session manager's SIGTERM): save and end quickly, as
-    // Windows' end of session does. An interrupt or a hang-up closes as the menu's exit.
-    sources.signals[0] = g_unix_signal_add(
-        SIGTERM,
-        [](gpointer data) -> gboolean {
-          auto* host = static_cast<LinuxDialogHost*>(data);
-          host->deliver(SessionQuery{});
-          host->deliver(SessionEnd{true});
-          return G_SOURCE_CONTINUE;
-        },
-        &host);
-    for (int i = 1; i < 3; ++i) {
-      sources.signals[i] = g_unix_signal_add(
-          i == 1 ? SIGINT : SIGHUP,
-          [](gpointer data) -> gboolean {
-            static_cast<LinuxDialogHost*>(data)->post(CloseRequest{});
-            return G_SOURCE_CONTINUE;
-          },
-          &host);
-    }
+    sources.attach(w);
   };
-  host.onDestroying = [&](GtkWindow* w) {
-    for (guint* id : {&sources.wake, &sources.board, &sources.signals[0], &sources.signals[1], &sources.signals[2]}) {
-      if (*id) g_source_remove(*id);
-      *id = 0;
-    }
-    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
-    if (sources.monitors) g_signal_handler_disconnect(screen, sources.monitors);
-    if (sources.size) g_signal_handler_disconnect(screen, sources.size);
-    sources.monitors = sources.size = 0;
+  host.onDestroying = [&](GtkWindow*) {
+    sources.detach();
     presenter.detach();
     window.detach();
   };
   host.showWindow = [&] { window.show(); };
-  host.onPointer = [&](const GdkEvent& event) {
+  host.mainWindow().onPointer = [&](const GdkEvent& event) {
     if (event.type == GDK_BUTTON_PRESS) window.notePress(event.button);
     if (event.type == GDK_MOTION_NOTIFY) window.noteMotion(event.motion);
     if (event.type == GDK_BUTTON_RELEASE) window.noteRelease();
   };
 
-  CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instanceGuard});
+  Tonalis app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instanceGuard});
   const int code = app.run();
   if (app.workerAbandoned()) {
     // The worker is stuck in a device call and still uses what these objects own: end the

@@ -18,6 +18,20 @@ LocalTime Win32Clock::localTime() {
   return {t.wHour, t.wMinute};
 }
 
-void Win32Clock::sleepMillis(uint32_t ms) { Sleep(ms); }
+Win32Clock::Win32Clock() : uiThread_(GetCurrentThreadId()) {}
+
+void Win32Clock::sleepMillis(uint32_t ms) {
+  if (GetCurrentThreadId() != uiThread_) {
+    Sleep(ms);
+    return;
+  }
+  const uint32_t start = tickCount();
+  for (uint32_t elapsed = 0; elapsed < ms; elapsed = tickCount() - start) {
+    if (MsgWaitForMultipleObjectsEx(0, nullptr, ms - elapsed, QS_SENDMESSAGE, 0) == WAIT_OBJECT_0) {
+      MSG msg;
+      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
+}
 
 }  // namespace tonalis::win32

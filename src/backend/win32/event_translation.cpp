@@ -24,8 +24,11 @@ std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_MBUTTONDBLCLK: return PointerDoubleClick{mousePoint(lParam), MouseButton::Middle};
     case WM_MOUSEMOVE: return PointerMove{mousePoint(lParam), (wParam & MK_LBUTTON) != 0};
     case WM_COMMAND: return Command{LOWORD(wParam)};  // the high word: a control's notification
-    // The low four bits of a system command are the system's own.
-    case WM_SYSCOMMAND: return SystemCommand{uint32_t(wParam & 0xFFF0)};
+    // The low four bits of a system command are the system's own; only the About item is
+    // the program's, the rest the system's.
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SysCommandAbout && vocabulary.aboutCommand != 0) return Command{vocabulary.aboutCommand};
+      return std::nullopt;
     case WM_TIMER: return TimerTick{uint32_t(wParam)};
     case WM_PAINT: return PaintRequest{};
     case WM_ERASEBKGND: return EraseBackground{};
@@ -46,8 +49,6 @@ std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam
       if (wParam == WTS_SESSION_LOCK) return SessionLock{true};
       if (wParam == WTS_SESSION_UNLOCK) return SessionLock{false};
       return std::nullopt;
-    case WM_SETCURSOR: return CursorRequest{};
-    case WM_CTLCOLORSTATIC: return ControlColorRequest{GetDlgCtrlID(reinterpret_cast<HWND>(lParam)), std::nullopt};
     default: break;
   }
   if (message == TrayCallbackMessage) {

@@ -1,4 +1,4 @@
-// Native window messages -> the framework's typed events. This is the only place where
+// Native window messages -> the application's typed events. This is the only place where
 // the Win32 packing of a message (coordinates in lParam, the command in wParam's low word,
 // the system-menu bits, the tray's mouse message) is read.
 #pragma once
@@ -15,18 +15,23 @@ namespace tonalis::win32 {
 // icon id, lParam's low word the mouse message.
 inline constexpr UINT TrayCallbackMessage = WM_USER + 101;
 
+// The About item the main window appends to its system menu (a multiple of 16: the low
+// four bits of a system command are the system's own).
+inline constexpr UINT SysCommandAbout = 0x10;
+
 // Messages whose ids are known only at run time, or belong to one window: 0 = none.
 struct MessageVocabulary {
   UINT trayIconId = 0;    // the icon whose callbacks are ours
   UINT shellRestart = 0;  // the shell's "TaskbarCreated" broadcast
   UINT wakeRequest = 0;   // a second copy of the program asking this one to show itself
+  UINT aboutCommand = 0;  // the Command the system menu's About item stands for
 };
 
-// The event a message to a dialog window stands for, or nothing when it is none of the
+// The event a message to the main window stands for, or nothing when it is none of the
 // program's business (default processing then).
 std::optional<Event> translateMessage(UINT message, WPARAM wParam, LPARAM lParam, const MessageVocabulary& vocabulary);
 
-// A key-down in the modal loop as KeyPress; nothing for other messages.
+// A key-down in the main loop as KeyPress; nothing for other messages.
 std::optional<KeyPress> translateKey(const MSG& msg);
 
 // The client-area point of a mouse message: signed 16-bit x and y in lParam.

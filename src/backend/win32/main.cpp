@@ -1,16 +1,17 @@
-// Entry point of tonalis.exe: builds the Win32 backend's ports and runs the application.
+// Entry point of tonalis.exe: builds the Win32 backend's ports, puts the application
+// together and runs it in the host's loop.
 #include <windows.h>
 #include <dbt.h>
 #include <commctrl.h>
 #include <mmsystem.h>
 
 #include "app/command_ids.h"
-#include "app/tonalis_app.h"
+#include "app/tonalis.h"
 #include "backend/win32/bitmap_source.h"
 #include "backend/win32/file_store.h"
 #include "backend/win32/instance_guard.h"
 #include "backend/win32/hid_host.h"
-#include "backend/win32/dialog_host.h"
+#include "backend/win32/app_host.h"
 #include "backend/win32/presenter.h"
 #include "backend/win32/clock.h"
 #include "backend/win32/shell.h"
@@ -25,12 +26,13 @@ namespace {
 
 int runProgram(HINSTANCE instance) {
   Win32InstanceGuard instanceGuard;
-  Win32DialogHost host(instance);
+  Win32AppHost host(instance);
   Win32WindowPort window;
   Win32Presenter presenter(host);
   Win32TrayPort tray(instance, [&host] { return host.hwnd(); });
   Win32Clock clock;
   Win32Shell shell(host);
+  host.useShell(shell);
   Win32BitmapSource bitmaps(instance);
   Win32SoundInput sound;
   Win32HidHost hid;
@@ -52,10 +54,9 @@ int runProgram(HINSTANCE instance) {
     Win32InstanceGuard::unmarkMainWindow(hwnd);
   };
   // The messages known only at run time that the main window turns into events.
-  host.vocabulary = {TrayIconId, tray.shellRestartMessage(), instanceGuard.wakeMessage()};
+  host.vocabulary = {TrayIconId, tray.shellRestartMessage(), instanceGuard.wakeMessage(), CmdAbout};
 
-  CTonalisApp app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files,
-                           instanceGuard});
+  Tonalis app(AppPorts{host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instanceGuard});
   const int code = app.run();
   if (app.workerAbandoned()) {
     // The worker is stuck in a device call and still uses what these objects own: end the

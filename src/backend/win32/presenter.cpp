@@ -18,7 +18,7 @@ int setupOf(Surface s) { return s == Surface::LayeredAlpha ? 0 : s == Surface::O
 // Wine blends a layered update's pixels by their alpha byte even without per-pixel alpha
 // (AlphaFormat 0), where Windows ignores that byte: frames whose words have a zero alpha
 // byte would be invisible there.
-Win32Presenter::Win32Presenter(Win32DialogHost& host) : host_(host), opaqueAlphaNeeded_(runningUnderWine()) {}
+Win32Presenter::Win32Presenter(Win32AppHost& host) : host_(host), opaqueAlphaNeeded_(runningUnderWine()) {}
 
 void Win32Presenter::markOpaque(const PixelView& source, const Rect& area) {
   const int32_t right = std::min(area.right, source.width);

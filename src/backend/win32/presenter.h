@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "platform/presenter.h"
-#include "backend/win32/dialog_host.h"
+#include "backend/win32/app_host.h"
 #include "backend/win32/util.h"
 
 namespace tonalis::win32 {
 
 class Win32Presenter : public Presenter {
  public:
-  explicit Win32Presenter(Win32DialogHost& host);
+  explicit Win32Presenter(Win32AppHost& host);
   ~Win32Presenter() override;
 
   PixelView createBuffer(int32_t width, int32_t height) override;
@@ -46,7 +46,7 @@ class Win32Presenter : public Presenter {
   void update(HWND hwnd, Buffer& buffer, const Presentation& frame, bool whole);
   static void markOpaque(const PixelView& source, const Rect& area);
 
-  Win32DialogHost& host_;
+  Win32AppHost& host_;
   std::vector<std::unique_ptr<Buffer>> buffers_;
   HDC screenDc_ = nullptr;
   bool opaqueAlphaNeeded_;

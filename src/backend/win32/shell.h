@@ -3,13 +3,13 @@
 #pragma once
 
 #include "platform/shell.h"
-#include "backend/win32/dialog_host.h"
+#include "backend/win32/app_host.h"
 
 namespace tonalis::win32 {
 
 class Win32Shell : public Shell {
  public:
-  explicit Win32Shell(Win32DialogHost& host) : host_(host) {}
+  explicit Win32Shell(Win32AppHost& host) : host_(host) {}
   void showMessage(std::string_view utf8Text) override;
   bool openUrl(std::string_view url) override;
   // The value "Tonalis" under HKCU\Software\Microsoft\Windows\CurrentVersion\Run.
@@ -17,7 +17,7 @@ class Win32Shell : public Shell {
   bool setStartWithSession(bool on) override;
 
  private:
-  Win32DialogHost& host_;
+  Win32AppHost& host_;
 };
 
 }  // namespace tonalis::win32

@@ -1,43 +1,33 @@
-// CTonalisDlg: the main window and the program's central record. It owns the state
-// records of every subsystem and wires messages and commands to the code that does the
-// work, which lives in audio/, render/, window/, board/ and about/.
+// Tonalis: the application. It owns its parts (frame pipeline, settings, tray, capture
+// worker, board link), handles the events the host delivers through its event table, runs
+// the two timers and the commands, and keeps the order of the start and of the exit.
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <cstdint>
-#include <memory>
-#include <optional>
+#include <span>
 #include <string_view>
-#include <string>
-#include <thread>
 #include <vector>
 
-#include "audio/analysis.h"
+#include "app/capture_worker.h"
 #include "app/frame_pipeline.h"
 #include "app/settings_file.h"
-#include "app/capture_worker.h"
 #include "app/settings_keeper.h"
 #include "app/tray_controller.h"
 #include "audio/capture.h"
 #include "board/board_link.h"
 #include "board/board_step.h"
 #include "common/types.h"
-#include "framework/dialog.h"
+#include "platform/app_host.h"
 #include "platform/ports.h"
 #include "render/assets.h"
-#include "render/band_anim.h"
-#include "render/layout_metrics.h"
-#include "render/strip_renderer.h"
-#include "render/window_renderer.h"
 #include "window/display_state.h"
 #include "window/window_commands.h"
 
 namespace tonalis {
 
-// The ports the main window talks through; the backend (or a test) provides them.
+// The ports the application talks through; the backend (or a test) provides them.
 struct AppPorts {
-  DialogHost& host;
+  AppHost& host;
   WindowPort& window;
   Presenter& presenter;
   TrayPort& tray;
@@ -50,11 +40,8 @@ struct AppPorts {
   InstanceGuard& instance;
 };
 
-class CTonalisDlg : public CDialog {
+class Tonalis {
  public:
-  static constexpr int TemplateId = 102;
-  static constexpr int DrawAreaId = 1000;
-  static constexpr int AppIconId = 133;
   static constexpr uint32_t FrameTimerId = 1;
   static constexpr uint32_t FramePeriodMillis = 28;
   // The frame timer's period once the picture has settled in a digital silence: sound
@@ -77,15 +64,43 @@ class CTonalisDlg : public CDialog {
   // Posted by the capture worker: the first sound after a silence.
   static constexpr uint32_t SoundAfterSilenceEvent = 3;
 
-  explicit CTonalisDlg(AppPorts ports);
-  ~CTonalisDlg() override;
+  explicit Tonalis(AppPorts ports);
+  ~Tonalis();  // the worker, if still running, is joined by its owner
+  Tonalis(const Tonalis&) = delete;
+  Tonalis& operator=(const Tonalis&) = delete;
 
-  bool onInitDialog() override;
-  bool preTranslateMessage(const KeyPress& key) override;
+  // The whole program: a second copy only asks the first to show itself; otherwise the
+  // main window, the start, then the host's loop until the exit. Returns the process's exit code.
+  int run();
+  // The start alone (run's first half, once the main window is there): the host's handler, the settings, the capture, the
+  // splash. False when the program must end at once (nothing to record with, or an exit
+  // asked for meanwhile).
+  bool start();
 
-  // ---- Event and command handlers (bound in the event table) ----
+  // Routes one event through the table. True when handled; false means the system's
+  // default processing.
+  bool dispatch(Event& event);
+  bool dispatch(Event&& event) { return dispatch(event); }
+
+  // One frame: analysis, drawing, presentation, board step. Also run once, on the UI
+  // thread, to present the splash when the worker says it is due.
+  void runFrame();
+
+  // True when the exit had to leave the worker inside a device call: the application must
+  // then outlive it (the backend ends the process without destroying it).
+  bool workerAbandoned() const { return worker_.abandoned(); }
+  // The parts, for the tests that look inside them.
+  const CaptureWorker& worker() const { return worker_; }
+  FramePipeline& frames() { return frames_; }
+  const DisplayState& display() const { return display_; }
+
+ private:
+  friend struct TonalisEvents;  // the event table
+
+  // ---- Event and command handlers ----
   bool onPaint();
   bool onEraseBackground();
+  bool onKey(const KeyPress& key);
   void onClose();
   void onExitCommand();
   void onTimer(const TimerTick& tick);
@@ -136,34 +151,7 @@ class CTonalisDlg : public CDialog {
   void applyWindowScale(int32_t percent, const Rect& to);
   // A second copy of the program was started: show this one's window.
   void onSecondInstance();
-  // True when the exit had to leave the worker inside a device call: the dialog must then
-  // outlive it (the process ends without destroying it).
-  bool workerAbandoned() const { return worker_.abandoned(); }
-  bool workerFinished() const { return worker_.finished(); }
-  bool splashActive() const { return worker_.splashActive(); }
-  // The capture worker, for the tests that watch it.
-  const CaptureWorker& worker() const { return worker_; }
-  // The frame pipeline, for the tests that look at what a frame drew.
-  FramePipeline& frames() { return frames_; }
 
-  // One frame: analysis, drawing, presentation, board step. Also run once, on this thread,
-  // to present the splash when the worker says it is due.
-  void runFrame();
-
-  // ---- The central record ----
-  int appIcon = AppIconId;        // icon resource; the backend holds the loaded icon
-  AssetStore assets;
-  Rgb barColor = 0xFFFFFF;
-  Rgb peakColor = 0xFF0000;
-  DisplayState display;           // display mode, style, theme, transparency, stacking, position
-  CaptureContext capture;         // sample ring, latestBlock, capture stage and release count
-  BoardLink board;
-  BoardClock boardClock;
-
- protected:
-  std::span<const EventEntry> eventTable() const override;
-
- private:
   void loadSettings(const StoredSettings& stored);
   // Writes the settings when they were read (or set) and, unless `always`, differ from
   // the file's; never over a file that could not be read. False when the file could not
@@ -174,6 +162,7 @@ class CTonalisDlg : public CDialog {
   void startTimers();
   void setFrameTimerSlow(bool slow);
   bool seen();
+  bool splashActive() const { return worker_.splashActive(); }
   void keepDesktopAtBottom();
   void keepWindowOnScreen(std::span<const Monitor> monitors);
   // After a mode command: a strip mode entered from Window mode goes to the monitor the
@@ -181,17 +170,23 @@ class CTonalisDlg : public CDialog {
   void stripFollowsWindow(DisplayMode before);
   void shutDown(uint32_t pauseMillis, uint32_t workerBoundMillis);
   void applyColorTheme(int32_t theme);
-  void updateSourceTip();
   Point windowSize() const { return frames_.windowSize(); }
 
   AppPorts ports_;
+  AssetStore assets_;
+  Rgb barColor_ = 0xFFFFFF;
+  Rgb peakColor_ = 0xFF0000;
+  DisplayState display_;            // display mode, style, theme, transparency, stacking, position
+  CaptureContext capture_;          // sample ring, latestBlock, capture stage and release count
+  BoardLink board_;
+  BoardClock boardClock_;
   WindowDrag windowDrag_;
   bool closing_ = false;            // the exit (or the session's end) has begun
   SettingsKeeper settings_{ports_.files};
-  TrayController tray_{ports_.tray, ports_.sound, ports_.shell, capture};
+  TrayController tray_{ports_.tray, ports_.sound, ports_.shell, capture_};
   FramePipeline frames_{ports_.presenter, ports_.clock};
   // Last: it goes first, so a worker still running is joined before what it touches.
-  CaptureWorker worker_{ports_.host, ports_.sound, ports_.clock, capture};
+  CaptureWorker worker_{ports_.host, ports_.sound, ports_.clock, capture_};
   bool settingsApplied_ = false;    // the record holds the file's values: only then are they saved
   int32_t frameDelayMillis_ = 0;    // one of FrameDelays
   bool frameTimerWanted_ = false;

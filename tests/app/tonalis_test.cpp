@@ -1,6 +1,7 @@
-// The main window's lifecycle with fake ports: start-up order, the splash period, the
+// The application's lifecycle with fake ports: start-up order, the splash period, the
 // key filter, the frame timer's measurement, the exit order, the capture-failure path,
-// and frames that allocate nothing.
+// and frames that allocate nothing. The application is driven only through its ports and
+// its events; its parts (frames, worker, display state) are read, never written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +15,7 @@
 
 #include "app/command_ids.h"
 #include "app/settings_file.h"
-#include "app/tonalis_app.h"
-#include "app/tonalis_dlg.h"
+#include "app/tonalis.h"
 #include "fakes/allocation_counter.h"
 #include "fakes/fake_app_ports.h"
 #include "fakes/fake_hid_host.h"
@@ -66,7 +66,7 @@ class HangingSound : public fakes::FakeSoundInput {
 
 struct MainWindow : ::testing::Test {
   CallLog log;
-  fakes::FakeDialogHost host{log};
+  fakes::FakeAppHost host{log};
   LoggedWindow window{log};
   fakes::FakePresenter presenter{log};
   fakes::FakeTray tray{log};
@@ -84,7 +84,7 @@ struct MainWindow : ::testing::Test {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '-');  // a parameterised test's name has one
     dir = std::filesystem::temp_directory_path() /
-          ("tonalis-dlg-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name);
+          ("tonalis-app-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name);
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     bitmaps.add(SplashBitmap, 443, 145, 0x336699);
@@ -99,13 +99,13 @@ struct MainWindow : ::testing::Test {
   }
   AppPorts ports() { return {host, window, presenter, tray, sound, hid, clock, shell, bitmaps, files, instance}; }
 
-  // Runs the dialog's message loop until `done` holds (or a real-time bound passes),
-  // feeding it the messages its worker posts. The first call creates the dialog.
-  void runUntil(CTonalisDlg& dlg, const std::function<bool()>& done, std::chrono::seconds bound = std::chrono::seconds(10)) {
+  // Runs the host's loop until `done` holds (or a real-time bound passes), feeding the
+  // application the events its worker posts. The first call starts the application.
+  void runUntil(Tonalis& app, const std::function<bool()>& done, std::chrono::seconds bound = std::chrono::seconds(10)) {
     if (!started) {
-      host.begin(dlg);
-      // As the hosts do: the window is shown once its initialisation is over.
-      if (!host.ended) window.visible = true;
+      startedOk = app.start();
+      // As the hosts' run does: the window is shown once the start is over.
+      if (startedOk && !host.quitAsked) window.visible = true;
     }
     started = true;
     const auto until = std::chrono::steady_clock::now() + bound;
@@ -116,12 +116,26 @@ struct MainWindow : ::testing::Test {
     };
     host.pump();
   }
-  // Delivers a close request and runs the exit; the dialog's result.
-  intptr_t closeWith(const Event& request) {
+  // Delivers a close request and runs the exit; true when the application ended the loop.
+  bool closeWith(const Event& request) {
     host.queue.push_back(request);
     host.idle = nullptr;
-    return host.pump();
+    host.pump();
+    return host.quitAsked;
   }
+  // The display settings as the user changes them: through the menu's commands.
+  void enter(DisplayMode mode) {
+    host.deliver(Command{mode == DisplayMode::Window      ? CmdWindowMode
+                         : mode == DisplayMode::Desktop   ? CmdDesktopMode
+                                                          : CmdFullScreenMode});
+  }
+  void chooseTransparency(int32_t mode) {
+    host.deliver(Command{commandForValue(TransparencyCommands, FirstTransparencyMode, mode)});
+  }
+  void chooseStyle(int32_t style) {
+    host.deliver(Command{commandForValue(SpectrumStyleCommands, FirstSpectrumStyle, style)});
+  }
+  bool startedOk = false;
   bool started = false;
   // A frame (which brings the tip up to date), then whether the tip reads `text`.
   std::function<bool()> tipIs(std::string text) {
@@ -134,14 +148,14 @@ struct MainWindow : ::testing::Test {
 };
 
 TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
-  CTonalisDlg dlg(ports());
-  // Stop the modal loop as soon as the splash period is over and the frame timer runs.
-  runUntil(dlg, [&] { return host.timers.count(CTonalisDlg::FrameTimerId) != 0; });
+  Tonalis app(ports());
+  // Stop the loop as soon as the splash period is over and the frame timer runs.
+  runUntil(app, [&] { return host.timers.count(Tonalis::FrameTimerId) != 0; });
   ASSERT_EQ(host.timers.count(1), 1u) << "the frame timer never started";
   EXPECT_EQ(host.timers[1], 28u);
 
   const std::vector<std::string> order = {
-      "host.sysmenu 16 软件信息...", "host.setIcon 133", "window.hide", "window.taskbarButton off",
+      "host.icon", "window.hide", "window.taskbarButton off",
       "tray.add 133 Tonalis",   "sound.open",       "window.move 50 50",
       "presenter.create 443x145",    "presenter.create 1920x1080",
       "presenter.present",           "host.setTimer 1 28",
@@ -154,8 +168,8 @@ TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
   }
   // The splash: 50 ms, the splash frame, then 80 waits of 50 ms (about 4.05 s).
   EXPECT_EQ(log.count("clock.sleep 50"), 81);
-  EXPECT_FALSE(dlg.splashActive());
-  EXPECT_TRUE(dlg.worker().running());
+  EXPECT_FALSE(app.worker().splashActive());
+  EXPECT_TRUE(app.worker().running());
   // The splash frame presented the splash image, unfaded, in the window's place.
   ASSERT_FALSE(presenter.presentations.empty());
   const auto& splash = presenter.presentations.front();
@@ -167,14 +181,14 @@ TEST_F(MainWindow, StartsInOrderAndEndsTheSplashByItself) {
 }
 
 TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   log.clear();
-  EXPECT_EQ(closeWith(Command{CmdExit}), IdCancel);
+  EXPECT_TRUE(closeWith(Command{CmdExit}));
 
   const std::vector<std::string> order = {
       "tray.remove", "files.replace tonalis.ini", "clock.sleep 1200", "host.killTimer 1",
-      "presenter.release 1920x1080", "presenter.release 443x145", "host.end 2", "host.quit",
+      "presenter.release 1920x1080", "presenter.release 443x145", "host.quit",
   };
   int last = -1;
   for (const std::string& step : order) {
@@ -184,19 +198,19 @@ TEST_F(MainWindow, ExitRunsInOrderAndSavesBeforeThePause) {
   }
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(presenter.liveBuffers(), 0);
-  // The worker closed its stream on the way out, before the dialog ended.
-  EXPECT_LT(log.indexOf("sound.close"), log.indexOf("host.end 2"));
+  // The worker closed its stream on the way out, before the loop ended.
+  EXPECT_LT(log.indexOf("sound.close"), log.indexOf("host.quit"));
   EXPECT_FALSE(sound.isOpen());
   EXPECT_FALSE(sound.misuse());
-  EXPECT_FALSE(dlg.worker().joinable());
+  EXPECT_FALSE(app.worker().joinable());
 }
 
 TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
-  CTonalisDlg dlg(ports());
+  Tonalis app(ports());
   // Close as soon as the splash frame is up.
-  runUntil(dlg, [&] { return !presenter.presentations.empty(); });
+  runUntil(app, [&] { return !presenter.presentations.empty(); });
   const int waitsBefore = log.count("clock.sleep 50");
-  EXPECT_EQ(closeWith(CloseRequest{}), IdCancel);
+  EXPECT_TRUE(closeWith(CloseRequest{}));
   // At most one more 50 ms step after `running` was cleared; no frame timer, no capture.
   EXPECT_LE(log.count("clock.sleep 50") - waitsBefore, 2);
   EXPECT_EQ(log.count("host.setTimer 1 "), 0);
@@ -206,14 +220,33 @@ TEST_F(MainWindow, CloseDuringTheSplashEndsTheWaitAtOnce) {
 
 TEST_F(MainWindow, NoSoundCardShowsTheMessageAndLeavesNoTrayIcon) {
   sound.setPresent("mic", false);
-  CTonalisDlg dlg(ports());
-  EXPECT_EQ(dlg.doModal(), IdCancel);
+  Tonalis app(ports());
+  EXPECT_FALSE(app.start());
   EXPECT_EQ(shell.messages, std::vector<std::string>{"电脑没有声卡"});
   EXPECT_LT(log.indexOf("tray.add"), log.indexOf("tray.remove"));
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(log.count("presenter.create"), 0);
-  EXPECT_FALSE(dlg.worker().joinable());
+  EXPECT_FALSE(app.worker().joinable());
   EXPECT_EQ(log.count("files.replace"), 0);
+}
+
+// The whole run: the window only for the copy that runs; a start that cannot record ends
+// before the loop, and the host is asked to quit before it runs (it closes the window it
+// never showed).
+TEST_F(MainWindow, ARunThatCannotRecordEndsWithoutShowingTheWindow) {
+  sound.setPresent("mic", false);
+  Tonalis app(ports());
+  EXPECT_EQ(app.run(), 0);
+  const std::vector<std::string> order = {"instance.claim", "host.window", "shell.message 电脑没有声卡",
+                                          "host.quit", "host.run"};
+  int last = -1;
+  for (const std::string& step : order) {
+    const int at = log.indexOf(step);
+    EXPECT_GT(at, last) << step << " out of order";
+    last = std::max(last, at);
+  }
+  EXPECT_FALSE(host.running || window.visible);
+  EXPECT_FALSE(tray.present);
 }
 
 // The source a settings file names decides whether a missing recording device ends the
@@ -225,8 +258,8 @@ TEST_F(MainWindow, WhatIsPlayingChosenRunsWithoutARecordingDevice) {
   files.files["tonalis.ini"] =
       "xpos 50\r\nypos 50\r\ntop 0\r\nmode 1\r\nmouse 0\r\ntransparent 0\r\ncolor 1\r\nfullpos 0\r\n"
          "\r\nc1\r\nc2\r\nsource 1\r\n";
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, tipIs("Tonalis — 正在播放的声音"));
+  Tonalis app(ports());
+  runUntil(app, tipIs("Tonalis — 正在播放的声音"));
   EXPECT_TRUE(shell.messages.empty());
   EXPECT_EQ(tray.tip, "Tonalis — 正在播放的声音");
   EXPECT_EQ(sound.openId(), "spk");
@@ -237,8 +270,8 @@ TEST_F(MainWindow, WhatIsPlayingChosenRunsWithoutARecordingDevice) {
 // the file written at exit.
 TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
   sound.add(fakes::FakeEndpoint{"usb", "USB Headset"});
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   host.deliver(TrayMenuRequest{});
   ASSERT_EQ(tray.menus.size(), 1u);
   const MenuItem& sources = tray.menus.back()[14];
@@ -247,17 +280,17 @@ TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
   EXPECT_EQ(sources.children[4].label, "USB Headset");
 
   host.deliver(Command{CmdSourceFirstDevice + 1});
-  runUntil(dlg, tipIs("Tonalis — USB Headset"));
+  runUntil(app, tipIs("Tonalis — USB Headset"));
   EXPECT_EQ(sound.openId(), "usb");
   host.deliver(Command{CmdSourceFirstDevice + 7});  // no such item: nothing changes
-  EXPECT_EQ(dlg.capture.chosen(), (SoundSource{SourceKind::Device, "usb"}));
+  EXPECT_EQ(app.worker().capture().chosen(), (SoundSource{SourceKind::Device, "usb"}));
 
   // Unplugged: the default input stands in and the tip says so; plugged in again, back to it.
   sound.setPresent("usb", false);
-  runUntil(dlg, tipIs("Tonalis — USB Headset（未连接）"));
+  runUntil(app, tipIs("Tonalis — USB Headset（未连接）"));
   EXPECT_EQ(sound.openId(), "mic");
   sound.setPresent("usb", true);
-  runUntil(dlg, tipIs("Tonalis — USB Headset"));
+  runUntil(app, tipIs("Tonalis — USB Headset"));
   EXPECT_EQ(tray.tip, "Tonalis — USB Headset");
 
   closeWith(CloseRequest{});
@@ -266,8 +299,8 @@ TEST_F(MainWindow, SourceMenuChoosesAndTheChoiceIsSaved) {
 }
 
 TEST_F(MainWindow, EnterAndEscapeNeverCloseAndEscapeLeavesFullScreen) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
 
   struct Case {
     DisplayMode mode;
@@ -282,56 +315,58 @@ TEST_F(MainWindow, EnterAndEscapeNeverCloseAndEscapeLeavesFullScreen) {
       {DisplayMode::FullScreen, Key::Escape, DisplayMode::Window},
   };
   for (const Case& c : cases) {
-    dlg.display.displayMode = c.mode;
-    host.ended = false;
+    enter(c.mode);
+    host.quitAsked = false;
     host.deliver(KeyPress{c.key});
-    EXPECT_FALSE(host.ended) << "key " << int(c.key) << " ended the dialog";
-    EXPECT_EQ(dlg.display.displayMode, c.after) << "key " << int(c.key);
+    EXPECT_FALSE(host.quitAsked) << "key " << int(c.key) << " ended the program";
+    EXPECT_EQ(app.display().displayMode, c.after) << "key " << int(c.key);
   }
+  // Any other key is the system's (its keyboard handling of the window).
+  EXPECT_FALSE(host.deliver(KeyPress{Key::Other}));
   closeWith(CloseRequest{});
 }
 
-TEST_F(MainWindow, SystemMenuEntryAndTrayCommandBothOpenTheAboutBox) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  host.onChildHost = [](fakes::FakeDialogHost& about) { about.queue = {Command{IdOk}}; };
-  host.deliver(SystemCommand{SysCommandAbout});
-  host.deliver(Command{CmdAbout});
-  host.deliver(SystemCommand{0xF020});    // anything else: default processing
-  EXPECT_EQ(log.count("host.createDialogHost"), 2);
-  EXPECT_EQ(log.count("host.default SystemCommand 61472"), 1);
-  EXPECT_FALSE(host.ended);
+TEST_F(MainWindow, TheAboutCommandShowsTheAboutBoxWhileTheProgramRuns) {
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
+  // From the tray menu, or from the Windows system menu (its backend delivers the same command).
+  EXPECT_TRUE(host.deliver(Command{CmdAbout}));
+  EXPECT_EQ(host.aboutShown, std::vector<std::string>{"Tonalis"});
+  EXPECT_FALSE(host.quitAsked);
+  EXPECT_EQ(host.timers.count(1), 1u) << "the spectrum goes on behind it";
   closeWith(CloseRequest{});
+  host.deliver(Command{CmdAbout});
+  EXPECT_EQ(host.aboutShown.size(), 1u) << "no About box once the exit has begun";
 }
 
 TEST_F(MainWindow, AShortWideScreenShowsTheWholeStripInAScreenSizedFrame) {
   host.screen = {5120, 1080};  // the width asks for a strip 1242 rows tall
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  EXPECT_EQ(dlg.frames().screenSize().y, 1080);
-  EXPECT_EQ(dlg.frames().screenBuffer().height, 1080);
-  EXPECT_EQ(dlg.frames().layout().stripTop + dlg.frames().layout().stripHeight, 1080);
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
+  EXPECT_EQ(app.frames().screenSize().y, 1080);
+  EXPECT_EQ(app.frames().screenBuffer().height, 1080);
+  EXPECT_EQ(app.frames().layout().stripTop + app.frames().layout().stripHeight, 1080);
   presenter.keepPixels = true;
-  dlg.display.displayMode = DisplayMode::FullScreen;
-  dlg.display.unlitCellColor = 0x1E1E1E;
+  enter(DisplayMode::FullScreen);
+  ASSERT_EQ(app.display().unlitCellColor, UnlitCellGrey);
   presenter.presentations.clear();
-  dlg.runFrame();
+  app.runFrame();
   ASSERT_EQ(presenter.presentations.size(), 1u);
   const auto& frame = presenter.presentations[0];
   EXPECT_EQ(frame.size, (Point{5120, 1080}));
   // The floor row (row 17) is drawn inside the frame, in the first band's column.
-  const LayoutMetrics& m = dlg.frames().layout();
+  const LayoutMetrics& m = app.frames().layout();
   const int32_t x = m.stripMarginX + m.bandGap + m.bandWidth / 2;
   const int32_t floorY = m.stripTop + m.cellGap + 17 * (m.cellGap + m.cellHeight) + m.cellHeight / 2;
   ASSERT_LT(floorY, 1080);
   EXPECT_NE(frame.pixels[size_t(floorY) * 5120 + size_t(x)], 0u) << "floor row missing";
-  dlg.display.displayMode = DisplayMode::Window;
+  enter(DisplayMode::Window);
   closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   const auto& first = presenter.presentations.front();  // the splash: all of it is new
   EXPECT_EQ(first.surface, Surface::PaintedAlpha);
   EXPECT_EQ(first.changedBounds, (Rect{0, 0, 443, 145}));
@@ -343,7 +378,7 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
     Surface surface;
     std::optional<Point> destination;
   };
-  const int32_t stripTop = dlg.frames().layout().stripTop;
+  const int32_t stripTop = app.frames().layout().stripTop;
   const Case cases[] = {
       {DisplayMode::Window, Opaque, 255, Surface::PaintedAlpha, std::nullopt},
       {DisplayMode::Window, Alpha40, 140, Surface::LayeredAlpha, std::nullopt},  // faded: layered updates
@@ -352,13 +387,13 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
       {DisplayMode::Desktop, Opaque, 255, Surface::PaintedColorKey, Point{0, stripTop}},
   };
   for (const Case& c : cases) {
-    dlg.display.displayMode = c.mode;
-    dlg.display.transparencyMode = c.transparency;
-    dlg.display.constantAlpha = c.alpha;
+    chooseTransparency(c.transparency);
+    enter(c.mode);
+    ASSERT_EQ(app.display().constantAlpha, c.alpha);
     // A long silence: the bars have fallen and the activity indicator rests.
-    for (int i = 0; i < 1100; ++i) dlg.runFrame();
+    for (int i = 0; i < 1100; ++i) app.runFrame();
     presenter.presentations.clear();
-    dlg.runFrame();
+    app.runFrame();
     ASSERT_EQ(presenter.presentations.size(), 1u);
     const auto& p = presenter.presentations[0];
     EXPECT_EQ(p.surface, c.surface) << "mode " << int(c.mode);
@@ -368,37 +403,37 @@ TEST_F(MainWindow, EachModeShowsItsSurfaceAndSendsOnlyWhatChanged) {
 
   // The system's erase and paint requests are answered from the last frame shown.
   presenter.painted = true;
-  EXPECT_TRUE(dlg.dispatch(EraseBackground{}));
-  EXPECT_TRUE(dlg.dispatch(PaintRequest{}));
+  EXPECT_TRUE(app.dispatch(EraseBackground{}));
+  EXPECT_TRUE(app.dispatch(PaintRequest{}));
   EXPECT_EQ(log.count("presenter.repaint"), 1);
   presenter.painted = false;  // layered updates keep the picture: default processing
-  EXPECT_FALSE(dlg.dispatch(EraseBackground{}));
-  EXPECT_FALSE(dlg.dispatch(PaintRequest{}));
+  EXPECT_FALSE(app.dispatch(EraseBackground{}));
+  EXPECT_FALSE(app.dispatch(PaintRequest{}));
 
-  dlg.display.displayMode = DisplayMode::Window;
+  enter(DisplayMode::Window);
   closeWith(CloseRequest{});
 }
 
 TEST_F(MainWindow, FramesAllocateNothing) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   clock.logSleeps = false;
   presenter.logPresents = false;
   for (DisplayMode mode : {DisplayMode::Window, DisplayMode::FullScreen, DisplayMode::Desktop}) {
-    dlg.display.displayMode = mode;
+    enter(mode);
     for (int style = 1; style <= 6; ++style) {
-      dlg.display.spectrumStyle = style;
+      chooseStyle(style);
       host.deliver(TimerTick{1});  // warm up (the fake presenter keeps a record)
       presenter.presentations.clear();
       presenter.presentations.reserve(200);
       allocations = 0;
       countAllocations = true;
-      for (int i = 0; i < 50; ++i) dlg.runFrame();
+      for (int i = 0; i < 50; ++i) app.runFrame();
       countAllocations = false;
       EXPECT_EQ(allocations, 0) << "mode " << int(mode) << " style " << style;
     }
   }
-  dlg.display.displayMode = DisplayMode::Window;
+  enter(DisplayMode::Window);
   closeWith(CloseRequest{});
 }
 
@@ -407,25 +442,25 @@ TEST_F(MainWindow, FramesAllocateNothing) {
 // The worker stands still in a wait and the test writes the ring in its place; frames come
 // from the timer, the clock moving a period between them.
 struct QuietWindow : MainWindow {
-  void holdWorker(CTonalisDlg& dlg) {
-    runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  void holdWorker(Tonalis& app) {
+    runUntil(app, [&] { return host.timers.count(1) != 0; });
     clock.logSleeps = false;
     clock.advanceOnSleep = false;
     sound.hang = true;
     while (!sound.stuck) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  void fillRing(CTonalisDlg& dlg, float amplitude) {
+  void fillRing(Tonalis& app, float amplitude) {
     std::array<float, BlockSamples> block;
     for (int k = 0; k < BlockSamples; ++k) block[size_t(k)] = amplitude * std::sin(float(k) * 0.3f);
-    for (int b = 0; b < RingSlotCount; ++b) dlg.capture.ring.write(block);
+    for (int b = 0; b < RingSlotCount; ++b) app.worker().capture().ring.write(block);
   }
   void tick() {
-    clock.tick += host.timers.count(1) ? host.timers[1] : CTonalisDlg::FramePeriodMillis;
+    clock.tick += host.timers.count(1) ? host.timers[1] : Tonalis::FramePeriodMillis;
     host.deliver(TimerTick{1});
   }
-  void release(CTonalisDlg& dlg) {
+  void release() {
     sound.letGo = true;
-    dlg.display.displayMode = DisplayMode::Window;
+    enter(DisplayMode::Window);
     closeWith(CloseRequest{});
   }
 };
@@ -433,31 +468,31 @@ struct QuietWindow : MainWindow {
 TEST_F(QuietWindow, NothingIsDrawnOrPresentedWhileNobodyCanSeeItButTheBoardFollows) {
   struct Case {
     const char* name;
-    std::function<void(CTonalisDlg&, bool)> unseen;
+    std::function<void(Tonalis&, bool)> unseen;
   };
   const Case cases[] = {
-      {"hidden", [this](CTonalisDlg&, bool on) { window.visible = !on; }},
-      {"minimised", [this](CTonalisDlg&, bool on) { host.iconic = on; }},
-      {"session locked", [](CTonalisDlg& dlg, bool on) { dlg.dispatch(SessionLock{on}); }},
+      {"hidden", [this](Tonalis&, bool on) { window.visible = !on; }},
+      {"minimised", [this](Tonalis&, bool on) { host.minimized = on; }},
+      {"session locked", [](Tonalis& app, bool on) { app.dispatch(SessionLock{on}); }},
   };
-  CTonalisDlg dlg(ports());
-  holdWorker(dlg);
+  Tonalis app(ports());
+  holdWorker(app);
   for (DisplayMode mode : {DisplayMode::Window, DisplayMode::Desktop}) {
-    dlg.display.displayMode = mode;
+    enter(mode);
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (mode == DisplayMode::Window ? " window" : " strip"));
-      fillRing(dlg, 0.0f);
+      fillRing(app, 0.0f);
       for (int i = 0; i < 120; ++i) tick();  // the bars have fallen
-      c.unseen(dlg, true);
-      fillRing(dlg, 20000.0f);
+      c.unseen(app, true);
+      fillRing(app, 20000.0f);
       presenter.presentations.clear();
       for (int i = 0; i < 10; ++i) tick();
       EXPECT_TRUE(presenter.presentations.empty());
-      const BoardLevels& board = dlg.frames().boardLevels();
+      const BoardLevels& board = app.frames().boardLevels();
       EXPECT_GT(*std::max_element(board.begin(), board.end()), 0) << "the board still gets the bars";
-      EXPECT_EQ(host.timers[1], CTonalisDlg::FramePeriodMillis) << "sound keeps the full rate";
+      EXPECT_EQ(host.timers[1], Tonalis::FramePeriodMillis) << "sound keeps the full rate";
       // Seen again: the first frame shows all of the picture, which was not kept up.
-      c.unseen(dlg, false);
+      c.unseen(app, false);
       tick();
       ASSERT_EQ(presenter.presentations.size(), 1u);
       const Point size = presenter.presentations[0].size;
@@ -466,14 +501,14 @@ TEST_F(QuietWindow, NothingIsDrawnOrPresentedWhileNobodyCanSeeItButTheBoardFollo
           << changed.left << "," << changed.top << "," << changed.right << "," << changed.bottom;
     }
   }
-  release(dlg);
+  release();
 }
 
 // A digital silence whose picture no longer changes slows the frame timer; the board's
 // clock still comes after the same 30 s; the first sound brings the 28 ms timer back.
 TEST_F(QuietWindow, ASettledSilenceSlowsTheTimerUntilSoundComes) {
-  CTonalisDlg dlg(ports());
-  holdWorker(dlg);
+  Tonalis app(ports());
+  holdWorker(app);
   struct Case {
     DisplayMode mode;
     int32_t transparency;
@@ -486,35 +521,35 @@ TEST_F(QuietWindow, ASettledSilenceSlowsTheTimerUntilSoundComes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.mode) * 10 + c.transparency);
-    dlg.display.displayMode = c.mode;
-    dlg.display.transparencyMode = c.transparency;
-    fillRing(dlg, 20000.0f);
+    chooseTransparency(c.transparency);
+    enter(c.mode);
+    fillRing(app, 20000.0f);
     for (int i = 0; i < 200; ++i) tick();  // sound for the board's levels
-    ASSERT_EQ(dlg.frames().boardClockMode(), 0);
-    ASSERT_EQ(host.timers[1], CTonalisDlg::FramePeriodMillis);
-    fillRing(dlg, 0.0f);
+    ASSERT_EQ(app.frames().boardClockMode(), 0);
+    ASSERT_EQ(host.timers[1], Tonalis::FramePeriodMillis);
+    fillRing(app, 0.0f);
     const uint32_t silenceFrom = clock.tick;
-    while (host.timers[1] != CTonalisDlg::SettledFramePeriodMillis && clock.tick - silenceFrom < 40000) tick();
+    while (host.timers[1] != Tonalis::SettledFramePeriodMillis && clock.tick - silenceFrom < 40000) tick();
     EXPECT_LE(clock.tick - silenceFrom, c.settlesAfterMillis);
     // The board's clock: after 1071 frames' time, counted at the slower rate too.
-    while (dlg.frames().boardClockMode() == 0 && clock.tick - silenceFrom < 40000) tick();
+    while (app.frames().boardClockMode() == 0 && clock.tick - silenceFrom < 40000) tick();
     EXPECT_NEAR(double(clock.tick - silenceFrom), SilenceRunLimit * 28.0, 150.0);
     presenter.presentations.clear();
     for (int i = 0; i < 20; ++i) tick();
     for (const auto& p : presenter.presentations) EXPECT_EQ(p.changedCount, 0u);
-    EXPECT_EQ(host.timers[1], CTonalisDlg::SettledFramePeriodMillis);
+    EXPECT_EQ(host.timers[1], Tonalis::SettledFramePeriodMillis);
 
     // What the worker calls on the first sound after a silence: the timer is back at once.
-    fillRing(dlg, 20000.0f);
-    dlg.capture.soundAfterSilence();
-    runUntil(dlg, [&] { return host.timers[1] == CTonalisDlg::FramePeriodMillis; });
-    EXPECT_EQ(host.timers[1], CTonalisDlg::FramePeriodMillis);
+    fillRing(app, 20000.0f);
+    app.worker().capture().soundAfterSilence();
+    runUntil(app, [&] { return host.timers[1] == Tonalis::FramePeriodMillis; });
+    EXPECT_EQ(host.timers[1], Tonalis::FramePeriodMillis);
     presenter.presentations.clear();
     tick();
     ASSERT_EQ(presenter.presentations.size(), 1u);
     EXPECT_GT(presenter.presentations[0].changedCount, 0u) << "the bars rise";
   }
-  release(dlg);
+  release();
 }
 
 // ---- Nothing lost, no hang -----------------------------------------------------
@@ -525,24 +560,24 @@ TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
   sound.endpoint("mic").openResult = SoundResult::DeviceInUse;
   // The box's own message loop lets the tray menu's Exit through.
   shell.whileMessageShown = [&] { host.deliver(Command{CmdExit}); };
-  CTonalisDlg dlg(ports());
-  EXPECT_EQ(dlg.doModal(), IdCancel);
+  Tonalis app(ports());
+  EXPECT_FALSE(app.start());
   ASSERT_EQ(shell.messages.size(), 1u);
   EXPECT_EQ(log.count("files.replace"), 0);
   EXPECT_EQ(files.files["tonalis.ini"], file);
   EXPECT_FALSE(tray.present);
-  EXPECT_FALSE(dlg.worker().joinable());
+  EXPECT_FALSE(app.worker().joinable());
 }
 
 TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
   files.files["tonalis.ini"] = writeSettings(Settings{});
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_EQ(log.count("files.replace"), 0) << "nothing changed: nothing written";
 
   host.deliver(Command{CmdStyleBar});
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_EQ(log.count("files.replace"), 1);
   EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.spectrumStyle, Bar);
 
@@ -550,7 +585,7 @@ TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
   files.failReplace = true;
   const std::string before = files.files["tonalis.ini"];
   host.deliver(Command{CmdStyleDots});
-  for (int i = 0; i < 3; ++i) host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  for (int i = 0; i < 3; ++i) host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_EQ(files.files["tonalis.ini"], before);
   ASSERT_EQ(tray.balloons.size(), 1u);
   EXPECT_EQ(tray.balloons[0].first, "设置未能保存");
@@ -564,10 +599,10 @@ TEST_F(MainWindow, ChangesAreSavedAsTheyAreMadeAndAFailureIsToldOnce) {
 // system holds, and a refusal is told.
 TEST_F(MainWindow, TheDrawingDelayIsSavedAndStartingWithTheSessionFollowsTheSystem) {
   files.files["tonalis.ini"] = writeSettings(Settings{}, {}, 0);
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   host.deliver(Command{FrameDelayCommands[2]});
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_EQ(files.files["tonalis.ini"], writeSettings(Settings{}) + "delay 100\r\n");
 
   const auto checked = [&](uint32_t id) {
@@ -614,13 +649,13 @@ TEST_P(SettingsAtStart, AMissingFileIsMadeButOneThatCannotBeReadIsNeverReplaced)
   const SettingsAtStartCase& c = GetParam();
   if (c.unreadable) files.unreadable.insert("tonalis.ini");
   tray.refuseAdds = c.refuseTrayAdds;
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
-  EXPECT_EQ(dlg.display.spectrumStyle, Block) << "the defaults";
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
+  EXPECT_EQ(app.display().spectrumStyle, Block) << "the defaults";
   host.deliver(Command{CmdStyleBar});
-  for (int i = 0; i < 3; ++i) host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  for (int i = 0; i < 3; ++i) host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   Event query = SessionQuery{false};
-  dlg.dispatch(query);
+  app.dispatch(query);
   closeWith(CloseRequest{});
 
   if (!c.unreadable) {
@@ -643,43 +678,43 @@ INSTANTIATE_TEST_SUITE_P(MainWindow, SettingsAtStart,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindow, TheEndOfTheSessionSavesAndShutsDownQuickly) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   host.deliver(Command{CmdThemeAutumn});
   log.clear();
   Event query = SessionQuery{false};
-  EXPECT_TRUE(dlg.dispatch(query));
+  EXPECT_TRUE(app.dispatch(query));
   EXPECT_TRUE(std::get<SessionQuery>(query).agree);
   EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.colorTheme, Autumn);
-  EXPECT_FALSE(host.ended) << "the session may yet go on";
+  EXPECT_FALSE(host.quitAsked) << "the session may yet go on";
   host.deliver(SessionEnd{false});  // another program refused: the session goes on
-  EXPECT_FALSE(host.ended);
+  EXPECT_FALSE(host.quitAsked);
 
   host.deliver(SessionEnd{true});
-  EXPECT_TRUE(host.ended);
+  EXPECT_TRUE(host.quitAsked);
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(log.count("clock.sleep 1200"), 0) << "no grace pause when the system is waiting";
   EXPECT_GT(log.indexOf("sound.close"), -1);
   EXPECT_EQ(presenter.liveBuffers(), 0);
-  EXPECT_FALSE(dlg.worker().joinable());
+  EXPECT_FALSE(app.worker().joinable());
   // The close that may follow does nothing more.
   const int calls = int(log.calls().size());
-  dlg.dispatch(CloseRequest{});
+  app.dispatch(CloseRequest{});
   EXPECT_EQ(int(log.calls().size()), calls);
 }
 
 TEST_F(MainWindow, ExitIsBoundedWhenTheWorkerHangsInADeviceCall) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   host.deliver(Command{CmdStyleFloating});
   sound.hang = true;
-  runUntil(dlg, [&] { return sound.stuck.load(); });
+  runUntil(app, [&] { return sound.stuck.load(); });
   ASSERT_TRUE(sound.stuck);
   const int closesBefore = log.count("sound.close");
   const uint32_t start = clock.tick;
-  EXPECT_EQ(closeWith(Command{CmdExit}), IdCancel);
+  EXPECT_TRUE(closeWith(Command{CmdExit}));
   EXPECT_LE(clock.tick - start, 3000u) << "the exit took longer than 3 s";
-  EXPECT_TRUE(dlg.workerAbandoned());
+  EXPECT_TRUE(app.workerAbandoned());
   EXPECT_FALSE(tray.present);
   EXPECT_EQ(loadSettingsFile(files, {443, 145, 1920, 1080}).settings.spectrumStyle, Floating);
   // The capture memory stays with the worker that may still write into it.
@@ -688,16 +723,16 @@ TEST_F(MainWindow, ExitIsBoundedWhenTheWorkerHangsInADeviceCall) {
 
   sound.letGo = true;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!dlg.workerFinished() && std::chrono::steady_clock::now() < until) {
+  while (!app.worker().finished() && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  EXPECT_TRUE(dlg.workerFinished());
+  EXPECT_TRUE(app.worker().finished());
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the detached thread returns
 }
 
 TEST_F(MainWindow, AFrameLappedByTheWorkerKeepsThePreviousLevels) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   clock.logSleeps = false;
   // The worker stands still in a wait, and the test writes the ring in its place.
   sound.hang = true;
@@ -708,15 +743,15 @@ TEST_F(MainWindow, AFrameLappedByTheWorkerKeepsThePreviousLevels) {
     block.fill(20000.0f);
     return block;
   }();
-  dlg.capture.ring.readerPaused = [&] {
-    for (int b = 0; b < RingSlotCount; ++b) dlg.capture.ring.write(loud);
+  app.worker().capture().ring.readerPaused = [&] {
+    for (int b = 0; b < RingSlotCount; ++b) app.worker().capture().ring.write(loud);
   };
-  dlg.frames().spectrum().bandLevels.fill(5.0f);
-  dlg.runFrame();
-  EXPECT_EQ(dlg.frames().spectrum().bandLevels[0], 5.0f) << "a torn copy was analysed";
-  dlg.capture.ring.readerPaused = nullptr;
-  dlg.runFrame();
-  EXPECT_NE(dlg.frames().spectrum().bandLevels[0], 5.0f) << "a whole copy is analysed";
+  app.frames().spectrum().bandLevels.fill(5.0f);
+  app.runFrame();
+  EXPECT_EQ(app.frames().spectrum().bandLevels[0], 5.0f) << "a torn copy was analysed";
+  app.worker().capture().ring.readerPaused = nullptr;
+  app.runFrame();
+  EXPECT_NE(app.frames().spectrum().bandLevels[0], 5.0f) << "a whole copy is analysed";
   sound.letGo = true;
   closeWith(CloseRequest{});
 }
@@ -726,17 +761,17 @@ TEST_F(MainWindow, AFrameLappedByTheWorkerKeepsThePreviousLevels) {
 TEST_F(MainWindow, TheTrayIconAndTheTimersAreAskedForUntilTheSystemGivesThem) {
   tray.refuseAdds = 2;             // the shell is not up yet at logon
   host.refuseTimers = {1};         // and the system is short of timers for a moment
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return log.count("host.setTimer 1 refused") > 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return log.count("host.setTimer 1 refused") > 0; });
   EXPECT_FALSE(tray.present);
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_FALSE(tray.present);
   host.refuseTimers.clear();
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_TRUE(tray.present);
   EXPECT_EQ(host.timers.count(1), 1u);
   EXPECT_EQ(log.count("tray.add 133"), 1);
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_EQ(log.count("tray.add"), 3) << "an icon in the tray is not added again";
 
   // A restarted shell has forgotten it.
@@ -744,13 +779,13 @@ TEST_F(MainWindow, TheTrayIconAndTheTimersAreAskedForUntilTheSystemGivesThem) {
   host.deliver(ShellRestarted{});
   EXPECT_TRUE(tray.present);
   closeWith(CloseRequest{});
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_FALSE(tray.present) << "the exit's removal is final";
 }
 
 TEST_F(MainWindow, TheDesktopStripGoesBackToTheBottomAfterEveryActivation) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   struct Step {
     std::vector<Event> events;
     const char* what;
@@ -760,9 +795,9 @@ TEST_F(MainWindow, TheDesktopStripGoesBackToTheBottomAfterEveryActivation) {
       {{Command{CmdToggleVisibility}, Command{CmdToggleVisibility}}, "hide, show"},
       {{TrayActivate{}, TrayActivate{}}, "hide, show from the tray icon"},
   };
-  window.visible = true;  // as the modal loop shows it after initialisation
+  window.visible = true;  // as the host shows it once the start is over
   for (DisplayMode mode : {DisplayMode::Window, DisplayMode::Desktop}) {
-    dlg.display.displayMode = mode;
+    enter(mode);
     for (const Step& step : steps) {
       window.calls.clear();
       for (const Event& e : step.events) host.deliver(e);
@@ -770,41 +805,41 @@ TEST_F(MainWindow, TheDesktopStripGoesBackToTheBottomAfterEveryActivation) {
       EXPECT_EQ(restacked, mode == DisplayMode::Desktop) << step.what << " in mode " << int(mode);
     }
   }
-  dlg.display.displayMode = DisplayMode::Window;
+  enter(DisplayMode::Window);
   closeWith(CloseRequest{});
 }
 
 // ---- Screens that change, a second start ------------------------------------------
 
 TEST_F(MainWindow, ADisplayChangeResizesTheStripAndKeepsTheWindowVisible) {
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   window.move(1500, 900, 443, 147, false);
   host.screen = {1280, 720};
   window.screens = {Rect{0, 0, 1280, 720}};
   host.deliver(DisplayChange{});
-  EXPECT_EQ(dlg.frames().screenSize().x, 1280);
-  EXPECT_EQ(dlg.frames().screenSize().y, 720);
-  EXPECT_EQ(dlg.frames().screenBuffer().width, 1280);
-  EXPECT_EQ(dlg.frames().screenBuffer().height, 720);
-  EXPECT_EQ(dlg.frames().layout(), computeLayoutMetrics(1280, 720, dlg.display.fullScreenPosition));
+  EXPECT_EQ(app.frames().screenSize().x, 1280);
+  EXPECT_EQ(app.frames().screenSize().y, 720);
+  EXPECT_EQ(app.frames().screenBuffer().width, 1280);
+  EXPECT_EQ(app.frames().screenBuffer().height, 720);
+  EXPECT_EQ(app.frames().layout(), computeLayoutMetrics(1280, 720, app.display().fullScreenPosition));
   EXPECT_EQ(window.rect, (Rect{837, 575, 1280, 722})) << "moved back onto the screen, whole";
 
   // Outside Window mode the strip follows at once, and the place to return to is kept visible.
-  dlg.display.displayMode = DisplayMode::FullScreen;
-  dlg.display.savedX = 2500;
+  window.move(2500, 100, 443, 147, false);  // the place Window mode returns to, off the new screen
+  enter(DisplayMode::FullScreen);
   host.screen = {800, 600};
   window.screens = {Rect{0, 0, 800, 600}};
   host.deliver(DisplayChange{});
-  EXPECT_EQ(dlg.display.savedX, 800 - 443);
+  EXPECT_EQ(app.display().savedX, 800 - 443);
   presenter.presentations.clear();
-  dlg.runFrame();
+  app.runFrame();
   ASSERT_EQ(presenter.presentations.size(), 1u);
   EXPECT_EQ(presenter.presentations[0].size, (Point{800, 600}));
   EXPECT_EQ(presenter.liveBuffers(), 2);
 
   // A window on a second monitor stays where it is.
-  dlg.display.displayMode = DisplayMode::Window;
+  enter(DisplayMode::Window);
   window.screens = {Rect{0, 0, 800, 600}, Rect{800, 0, 2720, 1080}};
   window.move(1000, 100, 443, 147, false);
   host.deliver(DisplayChange{});
@@ -822,7 +857,7 @@ const std::vector<Monitor> TwoMonitors{
 };
 
 // The host and the window see the same monitors.
-void useMonitors(fakes::FakeDialogHost& host, FakeWindow& window, const std::vector<Monitor>& monitors) {
+void useMonitors(fakes::FakeAppHost& host, FakeWindow& window, const std::vector<Monitor>& monitors) {
   host.displays = monitors;
   window.screens.clear();
   for (const Monitor& m : monitors) window.screens.push_back(m.area);
@@ -845,12 +880,12 @@ TEST_P(SavedPositionOnTwoMonitors, IsKeptWhereEnoughOfTheWindowShows) {
   saved.savedX = c.saved.x;
   saved.savedY = c.saved.y;
   files.files["tonalis.ini"] = writeSettings(saved);
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });  // past the splash: saves may happen
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });  // past the splash: saves may happen
   const Point expected = c.kept ? c.saved : Point{50, 50};
   EXPECT_EQ((Point{window.rect.left, window.rect.top}), expected);
   EXPECT_EQ(window.rect.width(), WindowWidth);
-  host.deliver(TimerTick{CTonalisDlg::MaintenanceTimerId});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_EQ(log.count("files.replace"), 0) << "a moved-back position alone does not rewrite the file";
   closeWith(CloseRequest{});
   const Settings written = readSettings(files.files["tonalis.ini"], AnyPosition).settings;
@@ -874,28 +909,28 @@ INSTANTIATE_TEST_SUITE_P(
 // size and layout, placed in virtual-screen pixels.
 TEST_F(MainWindow, TheStripCoversTheMonitorTheWindowIsOn) {
   useMonitors(host, window, TwoMonitors);
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   const Rect right = TwoMonitors[1].area;
   const auto lastFrame = [&] {
     presenter.presentations.clear();
-    dlg.runFrame();
+    app.runFrame();
     return presenter.presentations.at(0);
   };
 
   window.move(3000, 300, 443, 145, false);  // mostly on the right monitor
   host.deliver(Command{CmdFullScreenMode});
-  EXPECT_EQ(dlg.frames().monitor(), right);
-  EXPECT_EQ(dlg.frames().screenBuffer().width, 2560);
-  EXPECT_EQ(dlg.frames().screenBuffer().height, 1440);
-  EXPECT_EQ(dlg.frames().layout(), computeLayoutMetrics(2560, 1440, dlg.display.fullScreenPosition));
+  EXPECT_EQ(app.frames().monitor(), right);
+  EXPECT_EQ(app.frames().screenBuffer().width, 2560);
+  EXPECT_EQ(app.frames().screenBuffer().height, 1440);
+  EXPECT_EQ(app.frames().layout(), computeLayoutMetrics(2560, 1440, app.display().fullScreenPosition));
   auto frame = lastFrame();
   EXPECT_EQ(frame.destination, (Point{1920, -200}));
   EXPECT_EQ(frame.size, (Point{2560, 1440}));
 
   // Between the strip modes the strip stays where it is.
   host.deliver(Command{CmdDesktopMode});
-  const LayoutMetrics& m = dlg.frames().layout();
+  const LayoutMetrics& m = app.frames().layout();
   frame = lastFrame();
   EXPECT_EQ(frame.destination, (Point{1920, -200 + m.stripTop}));
   EXPECT_EQ(frame.size, (Point{2560, m.stripHeight}));
@@ -905,10 +940,10 @@ TEST_F(MainWindow, TheStripCoversTheMonitorTheWindowIsOn) {
   EXPECT_EQ((Point{window.rect.left, window.rect.top}), (Point{3000, 300}));
   window.move(1600, 500, 443, 145, false);  // more of it on the primary than on the right
   host.deliver(Command{CmdDesktopMode});
-  EXPECT_EQ(dlg.frames().monitor(), TwoMonitors[0].area);
-  EXPECT_EQ(dlg.frames().layout(), computeLayoutMetrics(1920, 1080, dlg.display.fullScreenPosition));
+  EXPECT_EQ(app.frames().monitor(), TwoMonitors[0].area);
+  EXPECT_EQ(app.frames().layout(), computeLayoutMetrics(1920, 1080, app.display().fullScreenPosition));
   frame = lastFrame();
-  EXPECT_EQ(frame.destination, (Point{0, dlg.frames().layout().stripTop}));
+  EXPECT_EQ(frame.destination, (Point{0, app.frames().layout().stripTop}));
   EXPECT_EQ(presenter.liveBuffers(), 2) << "one window buffer, one strip buffer";
   host.deliver(Command{CmdWindowMode});
   closeWith(CloseRequest{});
@@ -925,11 +960,11 @@ TEST_F(MainWindow, TheWindowFollowsTheScaleOfItsMonitor) {
   saved.savedX = 3000;
   saved.savedY = 300;
   files.files["tonalis.ini"] = writeSettings(saved);
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   EXPECT_EQ(window.rect, (Rect{3000, 300, 3886, 590})) << "saved on the 200 % monitor";
   presenter.presentations.clear();
-  dlg.runFrame();
+  app.runFrame();
   EXPECT_EQ(presenter.presentations.at(0).size, (Point{886, 290}));
 
   // A drag starts only after 8 pixels at 200 % (the system's 4, scaled).
@@ -944,7 +979,7 @@ TEST_F(MainWindow, TheWindowFollowsTheScaleOfItsMonitor) {
   host.deliver(ScaleChange{1.0, {1500, 400, 1943, 545}});
   EXPECT_EQ(window.rect, (Rect{1500, 400, 1943, 545}));
   presenter.presentations.clear();
-  dlg.runFrame();
+  app.runFrame();
   EXPECT_EQ(presenter.presentations.at(0).size, (Point{WindowWidth, WindowHeight}));
 
   // The primary's scale changes to 150 % with no message of its own: the display change.
@@ -962,26 +997,26 @@ TEST_F(MainWindow, TheWindowFollowsTheScaleOfItsMonitor) {
 // and sends it to the primary monitor when it goes.
 TEST_F(MainWindow, AStripWhoseMonitorGoesMovesToThePrimary) {
   useMonitors(host, window, TwoMonitors);
-  CTonalisDlg dlg(ports());
-  runUntil(dlg, [&] { return host.timers.count(1) != 0; });
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
   window.move(3000, 300, 443, 145, false);
   host.deliver(Command{CmdFullScreenMode});
-  ASSERT_EQ(dlg.frames().monitor(), TwoMonitors[1].area);
+  ASSERT_EQ(app.frames().monitor(), TwoMonitors[1].area);
 
   std::vector<Monitor> smaller = TwoMonitors;
   smaller[1].area = smaller[1].workArea = Rect{1920, -200, 3200, 520};  // 1280 x 720 now
   useMonitors(host, window, smaller);
   host.deliver(DisplayChange{});
-  EXPECT_EQ(dlg.frames().monitor(), (Rect{1920, -200, 3200, 520}));
-  EXPECT_EQ(dlg.frames().layout(), computeLayoutMetrics(1280, 720, dlg.display.fullScreenPosition));
+  EXPECT_EQ(app.frames().monitor(), (Rect{1920, -200, 3200, 520}));
+  EXPECT_EQ(app.frames().layout(), computeLayoutMetrics(1280, 720, app.display().fullScreenPosition));
 
   useMonitors(host, window, {TwoMonitors[0]});
   host.deliver(DisplayChange{});
-  EXPECT_EQ(dlg.frames().monitor(), TwoMonitors[0].area);
-  EXPECT_EQ(dlg.frames().screenBuffer().width, 1920);
-  EXPECT_EQ(dlg.frames().screenBuffer().height, 1080);
+  EXPECT_EQ(app.frames().monitor(), TwoMonitors[0].area);
+  EXPECT_EQ(app.frames().screenBuffer().width, 1920);
+  EXPECT_EQ(app.frames().screenBuffer().height, 1080);
   presenter.presentations.clear();
-  dlg.runFrame();
+  app.runFrame();
   ASSERT_EQ(presenter.presentations.size(), 1u);
   EXPECT_EQ(presenter.presentations[0].destination, (Point{0, 0}));
   EXPECT_EQ(presenter.presentations[0].size, (Point{1920, 1080}));
@@ -991,13 +1026,13 @@ TEST_F(MainWindow, AStripWhoseMonitorGoesMovesToThePrimary) {
 
 TEST_F(MainWindow, ASecondStartShowsTheFirstAndEndsAtOnce) {
   instance.othersRunning = true;
-  CTonalisApp second(ports());
+  Tonalis second(ports());
   EXPECT_EQ(second.run(), 0);
   EXPECT_EQ(log.calls(), (std::vector<std::string>{"instance.claim taken", "instance.wake"}));
 
   // The first copy, told of it, shows its hidden window and brings it forward.
   instance.othersRunning = false;
-  CTonalisDlg first(ports());
+  Tonalis first(ports());
   runUntil(first, [&] { return host.timers.count(1) != 0; });
   window.hide();
   window.calls.clear();

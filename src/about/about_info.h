@@ -1,17 +1,18 @@
-// CAboutDlg: the modal information box with the program's details, a picture and a
-// clickable web-page link.
+// What the About box says, as plain data, and the few rules every backend's About box
+// follows: the value texts, the link's label, colour and address, and what a click on the
+// link does. Each backend shows the box in its own widgets (AppHost::showAbout).
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
 #include "common/types.h"
-#include "framework/dialog.h"
 #include "platform/shell.h"
 
 namespace tonalis {
 
-// What the dialog says. Values are shown after a full-width colon, each on one line of its
+// What the box says. Values are shown after a full-width colon, each on one line of its
 // control: keep a value within about its control's width in dialog units divided by four,
 // counted in average letters (the colon takes two). The link's two lines share 96 units.
 struct AboutInfo {
@@ -28,6 +29,20 @@ struct AboutInfo {
   std::string_view linkRest = "/tonalis/";
 };
 
+// One row of the box: its caption and its value, top to bottom.
+struct AboutRow {
+  std::string_view caption;
+  std::string_view value;
+};
+inline constexpr size_t AboutRowCount = 7;
+// Program, author, version, created, modified, e-mail, messenger number.
+std::array<AboutRow, AboutRowCount> aboutRows(const AboutInfo& info);
+
+// The bitmap shown between the rows and the link (with the link's QR code).
+inline constexpr int AboutPictureId = 188;
+// The link's text colour.
+inline constexpr Rgb AboutLinkColor = 0x0000FF;  // blue
+
 // The label text: two spaces, the base, CR LF, the rest.
 std::string aboutLinkLabel(const AboutInfo& info);
 // The address the link opens: base and rest joined.
@@ -35,33 +50,11 @@ std::string aboutLinkAddress(const AboutInfo& info);
 
 // Shown, followed by the address, when the shell cannot open the page.
 inline constexpr std::string_view LinkOpenFailedMessage = "无法打开网页：";
-// The text of a value control: the full-width colon, then the value.
+// The text of a value row: the full-width colon, then the value.
 std::string aboutValueText(std::string_view value);
 
-class CAboutDlg : public CDialog {
- public:
-  static constexpr int TemplateId = 100;
-  static constexpr int ProgramId = 1006, AuthorId = 1002, VersionId = 1003, CreatedId = 1007,
-                       ModifiedId = 1008, EmailId = 1004, MessengerId = 1005, PictureId = 1011,
-                       LinkId = 1010;
-  static constexpr Rgb LinkColor = 0x0000FF;  // blue
-
-  CAboutDlg(DialogHost& host, Shell& shell, AboutInfo info = {});
-
-  bool onInitDialog() override;
-  // The link is drawn blue; the cursor over it is a hand; a left click on it opens the page.
-  bool onControlColor(ControlColorRequest& request);
-  bool onSetCursor(CursorRequest& request);
-  bool onPointerPress(const PointerPress& press);
-
- protected:
-  std::span<const EventEntry> eventTable() const override;
-
- private:
-  bool cursorOverLink();
-
-  Shell& shell_;
-  AboutInfo info_;
-};
+// A click on the link: the page opens in the browser, or, without one, a message gives the
+// address to copy by hand.
+void openAboutLink(const AboutInfo& info, Shell& shell);
 
 }  // namespace tonalis
