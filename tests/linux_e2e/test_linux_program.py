@@ -56,6 +56,28 @@ def test_splash_pixel_for_pixel_then_a_tone_lights_its_bars():
         assert app.wait(10) == 0
 
 
+@scenario(timeout=120)
+def test_at_gdk_scale_2_the_window_is_its_frame_with_every_pixel_doubled():
+    with LinuxEnv(name="linux-scale2") as env:
+        env.env["GDK_SCALE"] = "2"
+        app = env.run_tonalis()
+        wid = env.main_window()
+        env.placed(wid, (50, 50, 2 * WINDOW_W, 2 * WINDOW_H), "the window at twice its size")
+        wait_until(lambda: env.screenshot().count((70, 70, 930, 310), UNLIT) > 4000, 15, 0.5, "the spectrum")
+        env.play_tone(1000, 8)
+        # The 1 kHz bands (16 to 18) lit at their doubled place, the low ones not.
+        wait_until(lambda: env.screenshot().count((50 + 600, 120, 50 + 680, 320), 0xFFFFFF) > 1200, 10, 0.3,
+                   "the 1 kHz bars at their doubled place")
+        time.sleep(1.0)
+        img = env.screenshot("tone")
+        assert img.count((50 + 40, 120, 50 + 120, 320), 0xFFFFFF) < 200, "the low bands are lit"
+        blended = [(x, y) for y in range(50, 50 + 2 * WINDOW_H, 2) for x in range(50, 50 + 2 * WINDOW_W, 2)
+                   if len({img.pixel_hex(x + dx, y + dy) for dx in (0, 1) for dy in (0, 1)}) > 1]
+        assert len(blended) < 20, f"{len(blended)} pixels are not 2 x 2 blocks, first at {blended[:5]}"
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+
+
 @scenario(timeout=150)
 def test_tray_menu_reflects_and_drives_the_window():
     with LinuxEnv(name="linux-tray") as env:

@@ -1,5 +1,7 @@
 #include "backend/linux/app_host.h"
 
+#include <gdk/gdkx.h>
+
 #include "backend/linux/about_box.h"
 
 namespace tonalis::lnx {
@@ -103,7 +105,8 @@ std::vector<Monitor> LinuxAppHost::monitors() {
     gdk_monitor_get_workarea(monitor, &work);
     // Without a primary monitor (some Wayland compositors) the first one stands in.
     const bool isPrimary = primary ? monitor == primary : i == 0;
-    list.push_back({toRect(area), toRect(work), isPrimary, double(gdk_monitor_get_scale_factor(monitor))});
+    const double scale = GDK_IS_X11_DISPLAY(display) ? double(x11Scale_) : 1.0;
+    list.push_back({toRect(area), toRect(work), isPrimary, scale});
   }
   return list;
 }

@@ -21,6 +21,12 @@ class LinuxAppHost : public AppHost {
   LinuxAppHost(const LinuxAppHost&) = delete;
   LinuxAppHost& operator=(const LinuxAppHost&) = delete;
 
+  // The scale the desktop asks of programs on X11 (GDK_SCALE, or the desktop's setting),
+  // taken before GDK is held to one window pixel per screen pixel: the frames are then drawn
+  // at that scale in screen pixels. On Wayland the compositor's buffer scale repeats the
+  // frame's pixels instead, and the monitors report 1.
+  void setX11Scale(int scale) { x11Scale_ = scale < 1 ? 1 : scale; }
+
   LinuxMainWindow& mainWindow() { return window_; }
   GtkWindow* window() const { return window_.window(); }
   // The main window exists (not yet shown) / is about to go: the backend binds and unbinds
@@ -58,6 +64,7 @@ class LinuxAppHost : public AppHost {
   LinuxMainWindow window_;
   LinuxUiQueue queue_;
   Shell* shell_ = nullptr;
+  int x11Scale_ = 1;
   GMainLoop* loop_ = nullptr;
   bool quitting_ = false;
   GtkWidget* about_ = nullptr;  // the About box while it is open

@@ -61,10 +61,11 @@ void showMessageBox(GtkWindow* owner, std::string_view utf8Text) {
   gtk_widget_destroy(box);
 }
 
-int runProgram() {
+int runProgram(int x11Scale) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   LinuxInstanceGuard instanceGuard(lockPath(runtime, unsigned(::getuid())));
   LinuxAppHost host;
+  host.setX11Scale(x11Scale);
   LinuxWindowPort window;
   LinuxPresenter presenter(window);
   // A menu choice arrives as a posted command (after the desktop's call has returned: a
@@ -156,15 +157,17 @@ int main(int argc, char** argv) {
     std::fputs("tonalis: this Wayland desktop has no layer surfaces, and X11 could not be started\n", stderr);
     return 1;
   }
+  int x11Scale = 1;
   if (GDK_IS_X11_DISPLAY(display)) {
-    // Frames are drawn pixel for pixel: one window pixel is one screen pixel, whatever
-    // scale the desktop sets for other programs.
+    // Frames are drawn pixel for pixel: one window pixel is one screen pixel. The scale the
+    // desktop sets for other programs is kept, and the frames are drawn at it.
+    if (GdkMonitor* monitor = gdk_display_get_monitor(display, 0)) x11Scale = gdk_monitor_get_scale_factor(monitor);
     gdk_x11_display_set_window_scale(display, 1);
   }
   g_set_prgname("tonalis");
   g_set_application_name("Tonalis");
   try {
-    return runProgram();
+    return runProgram(x11Scale);
   } catch (...) {
     std::fputs("tonalis: ended by an unexpected failure\n", stderr);
     return 1;
