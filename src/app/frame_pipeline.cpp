@@ -95,7 +95,7 @@ StripFrameInput FramePipeline::stripInput(const FrameState& state, Point screenS
           d.unlitCellColor, screenSize.x,         screenSize.y,    layout,         line};
 }
 
-void FramePipeline::animateOnly(DisplayMode mode, bool drawnSame) {
+void FramePipeline::frameNotDrawn(DisplayMode mode, bool drawnSame) {
   if (mode == DisplayMode::Window) {
     // As the renderer does: the activity indicator rests in a long silence.
     if (bands_.longSilence()) windowRenderer_.activityCounter = 0;
@@ -110,7 +110,7 @@ void FramePipeline::skipSilentFrames(uint32_t frames, const DisplayState& displa
   static constexpr BandLevels Silent{};
   for (uint32_t i = 0; i < frames; ++i) {
     bands_.step(Silent);
-    animateOnly(display.displayMode, true);
+    frameNotDrawn(display.displayMode, true);
   }
 }
 
@@ -148,7 +148,7 @@ void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
     }
     bands_.step(levels);
     if (!state.seen) {
-      animateOnly(mode, false);
+      frameNotDrawn(mode, false);
       settled_ = quiet_ && silentLevels && atRest(display);
       return;
     }

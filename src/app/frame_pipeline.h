@@ -142,9 +142,10 @@ class FramePipeline {
   BandAnimator bands_;                        // stepped once a frame, whatever is drawn
   WindowRendererState windowRenderer_;
   StripRendererState stripRenderer_;
-  // Animation without drawing (hidden, or skipped silent frames). Unless `drawnSame` (the
-  // frame would have drawn what the buffer holds), the next drawn frame is drawn whole.
-  void animateOnly(DisplayMode mode, bool drawnSame);
+  // A frame whose bars were stepped but not drawn (hidden, or skipped silent frames): the
+  // renderer's own state keeps up. Unless `drawnSame` (the frame would have drawn what the
+  // buffer holds), the next drawn frame is drawn whole.
+  void frameNotDrawn(DisplayMode mode, bool drawnSame);
   void makeScaledBuffer();
   bool atRest(const DisplayState& display) const;
 
