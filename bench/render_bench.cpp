@@ -1,7 +1,8 @@
 // Rendering cost per frame. References in the same run: a plain fill of the same frame
 // buffer (the least any frame must do: clear it) and, for the whole frame, the analysis
 // alone. The figures that matter are the ratios, not the absolute times:
-//  - BM_WindowFrame/<style> against BM_ClearReference/443x145 (budget: about 20 us a frame);
+//  - BM_WindowFrame/<style> (the bars stepped and drawn) against BM_ClearReference/443x145
+//    (budget: about 20 us a frame);
 //  - BM_StripFrame/<style> against BM_ClearReference/1920x1080;
 //  - BM_WholeWindowFrame against BM_AnalysisOnly;
 //  - BM_ScaledWindowFrame/<percent>/<style> against BM_ScaledWindowFrame/100/<style>: a frame
@@ -17,6 +18,7 @@
 
 #include "audio/analysis.h"
 #include "audio/sample_ring.h"
+#include "render/band_anim.h"
 #include "render/embedded_source.h"
 #include "render/layout_metrics.h"
 #include "render/strip_renderer.h"
@@ -74,11 +76,11 @@ void BM_WindowFrame(benchmark::State& state) {
   in.spectrumLine = line;
   WindowRendererState rs;
   uint32_t millis = 28;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  BandAnimator bands;  // stepped each frame, as the pipeline does
   size_t f = 0;
   for (auto _ : state) {
-    renderWindowFrame(view, levels[f++ % levels.size()], in, assets, rs, millis, board, clock);
+    bands.step(levels[f++ % levels.size()]);
+    renderWindowFrame(view, bands, in, assets, rs, millis);
     benchmark::DoNotOptimize(buffer.data());
     benchmark::ClobberMemory();
   }
@@ -99,11 +101,11 @@ void BM_StripFrame(benchmark::State& state) {
   const auto line = makeLine();
   in.spectrumLine = line;
   StripRendererState anim;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  BandAnimator bands;  // stepped each frame, as the pipeline does
   size_t f = 0;
   for (auto _ : state) {
-    renderStripFrame(view, levels[f++ % levels.size()], in, anim, board, clock);
+    bands.step(levels[f++ % levels.size()]);
+    renderStripFrame(view, bands, in, anim);
     benchmark::DoNotOptimize(buffer.data());
     benchmark::ClobberMemory();
   }
@@ -127,11 +129,11 @@ void BM_ScaledWindowFrame(benchmark::State& state) {
   WindowRendererState rs;
   DirtyRects changed;
   uint32_t millis = 28;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  BandAnimator bands;  // stepped each frame, as the pipeline does
   size_t f = 0;
   for (auto _ : state) {
-    renderWindowFrame(view, levels[f++ % levels.size()], in, assets, rs, millis, board, clock);
+    bands.step(levels[f++ % levels.size()]);
+    renderWindowFrame(view, bands, in, assets, rs, millis);
     if (!scale.identity()) {
       changed.reset({0, 0, target.width, target.height});
       scale.scaleInto(view, target, rs.changed.rects(), changed);
@@ -170,7 +172,7 @@ void BM_AnalysisOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_AnalysisOnly)->Unit(benchmark::kMicrosecond);
 
-// The frame loop's work in Window mode: analysis, truncation, render.
+// The frame loop's work in Window mode: analysis, truncation, the bars' step, render.
 void BM_WholeWindowFrame(benchmark::State& state) {
   const RingSlots ring = chordRing();
   SpectrumAnalyzer analyzer;
@@ -185,15 +187,15 @@ void BM_WholeWindowFrame(benchmark::State& state) {
   in.spectrumLine = frame.spectrumLine;
   WindowRendererState rs;
   uint32_t millis = 28;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  BandAnimator bands;  // stepped each frame, as the pipeline does
   int32_t latest = 0;
   for (auto _ : state) {
     analyzer.analyzeSpectrum(ring, latest, samples, frame);
     latest = (latest + 1) % RingSlotCount;
     BandLevels levels{};
     for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(frame.bandLevels[b]);
-    renderWindowFrame(view, levels, in, assets, rs, millis, board, clock);
+    bands.step(levels);
+    renderWindowFrame(view, bands, in, assets, rs, millis);
     benchmark::DoNotOptimize(buffer.data());
     benchmark::ClobberMemory();
   }

@@ -16,7 +16,7 @@ void FramePipeline::start(const AssetStore& assets, const Rect& monitor, int32_t
   delay_ = std::make_unique<FrameDelay>();
   spectrum_.bandLevels.fill(InitialBandLevel);
   spectrum_.spectrumLine.fill(0);
-  boardClockMode_ = 0;
+  bands_ = BandAnimator{};
   frameMillis_ = 0;
   windowBuffer_ = presenter_.createBuffer(WindowWidth, WindowHeight);
   makeScaledBuffer();
@@ -82,31 +82,43 @@ void FramePipeline::restartMeter() {
   ticks_ = 0;
 }
 
-void FramePipeline::animateOnly(DisplayMode mode, const BandLevels& levels, bool drawnSame) {
+WindowFrameInput FramePipeline::windowInput(const FrameState& state, std::span<const int32_t> line) {
+  const DisplayState& d = state.display;
+  return {d.spectrumStyle,    state.barColor, state.peakColor, d.unlitCellColor,      d.transparencyMode,
+          d.clickThrough,     d.topMost,      state.boardConnected, line};
+}
+
+StripFrameInput FramePipeline::stripInput(const FrameState& state, Point screenSize, const LayoutMetrics& layout,
+                                          std::span<const int32_t> line) {
+  const DisplayState& d = state.display;
+  return {d.displayMode,    d.fullScreenPosition, d.spectrumStyle, state.barColor, state.peakColor,
+          d.unlitCellColor, screenSize.x,         screenSize.y,    layout,         line};
+}
+
+void FramePipeline::frameNotDrawn(DisplayMode mode, bool drawnSame) {
   if (mode == DisplayMode::Window) {
     // As the renderer does: the activity indicator rests in a long silence.
-    if (advanceFrame(windowRenderer_.anim, levels, boardLevels_, boardClockMode_)) windowRenderer_.activityCounter = 0;
+    if (bands_.longSilence()) windowRenderer_.activityCounter = 0;
     if (!drawnSame) windowRenderer_.picture = {};
-  } else {
-    advanceFrame(stripRenderer_.anim, levels, boardLevels_, boardClockMode_);
-    if (!drawnSame) stripRenderer_.picture = {};
+  } else if (!drawnSame) {
+    stripRenderer_.picture = {};
   }
 }
 
 void FramePipeline::skipSilentFrames(uint32_t frames, const DisplayState& display) {
   // Settled: drawn, these frames would have drawn the picture the buffer holds.
   static constexpr BandLevels Silent{};
-  for (uint32_t i = 0; i < frames; ++i) animateOnly(display.displayMode, Silent, true);
+  for (uint32_t i = 0; i < frames; ++i) {
+    bands_.step(Silent);
+    frameNotDrawn(display.displayMode, true);
+  }
 }
 
 bool FramePipeline::atRest(const DisplayState& display) const {
-  const bool window = display.displayMode == DisplayMode::Window;
-  const BandAnimState& anim = window ? windowRenderer_.anim : stripRenderer_.anim;
-  for (int b = 0; b < BandCount; ++b) {
-    if (anim.shownLevel[b] != 0 || anim.peakLevel[b] != 0) return false;
-  }
+  if (!bands_.atRest()) return false;
   // The window's activity indicator turns until the long silence stops it.
-  return !window || display.transparencyMode == Minimal || anim.silenceRun >= SilenceRunLimit;
+  return display.displayMode != DisplayMode::Window || display.transparencyMode == Minimal ||
+         bands_.state().silenceRun >= SilenceRunLimit;
 }
 
 void FramePipeline::drawSplash(const Image& splash) { Canvas(windowBuffer_).drawImage(splash, {0, 0}); }
@@ -134,24 +146,18 @@ void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
       levels[b] = int32_t(shown.bandLevels[b]);
       silentLevels = silentLevels && levels[b] <= 0;
     }
+    bands_.step(levels);
     if (!state.seen) {
-      animateOnly(mode, levels, false);
+      frameNotDrawn(mode, false);
       settled_ = quiet_ && silentLevels && atRest(display);
       return;
     }
     if (mode == DisplayMode::Window) {
-      const WindowFrameInput input{display.spectrumStyle,  state.barColor,        state.peakColor,
-                                   display.unlitCellColor, display.transparencyMode,
-                                   display.clickThrough,   display.topMost,       state.boardConnected,
-                                   shown.spectrumLine};
-      renderWindowFrame(windowBuffer_, levels, input, windowAssets_, windowRenderer_, frameMillis_, boardLevels_,
-                        boardClockMode_);
+      renderWindowFrame(windowBuffer_, bands_, windowInput(state, shown.spectrumLine), windowAssets_,
+                        windowRenderer_, frameMillis_);
     } else {
-      const StripFrameInput input{mode,           display.fullScreenPosition, display.spectrumStyle,
-                                  state.barColor, state.peakColor,            display.unlitCellColor,
-                                  screenWidth_,   screenHeight_,              layout_,
-                                  shown.spectrumLine};
-      renderStripFrame(screenBuffer_, levels, input, stripRenderer_, boardLevels_, boardClockMode_);
+      renderStripFrame(screenBuffer_, bands_, stripInput(state, screenSize(), layout_, shown.spectrumLine),
+                       stripRenderer_);
     }
   }
 

@@ -1,6 +1,7 @@
 // One frame, from the sample ring to the screen: the newest 2048 samples analysed, held back
-// by the drawing delay, drawn by the window or strip renderer into buffers made at start-up,
-// and the changed rectangles presented. Also the frame-time meter and the strip's layout,
+// by the drawing delay, the bars stepped once (BandAnimator, which also says what the board
+// shows), drawn by the window or strip renderer into buffers made at start-up, and the
+// changed rectangles presented. Also the frame-time meter and the strip's layout,
 // which follow the screen. A frame allocates nothing; only the UI thread calls it.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/presenter.h"
 #include "render/assets.h"
+#include "render/band_anim.h"
 #include "render/layout_metrics.h"
 #include "render/strip_renderer.h"
 #include "render/window_renderer.h"
@@ -95,8 +97,17 @@ class FramePipeline {
   void clearSplash();
 
   // What the board shows, as the last frame decided it.
-  const BoardLevels& boardLevels() const { return boardLevels_; }
-  uint8_t boardClockMode() const { return boardClockMode_; }
+  const BoardLevels& boardLevels() const { return bands_.boardLevels(); }
+  uint8_t boardClockMode() const { return bands_.boardClockMode(); }
+  // The bars, as the last frame (drawn or not) left them; one set for every display mode.
+  const BandAnimator& bands() const { return bands_; }
+
+  // What the renderers take from `state` for a frame showing `line` (the Waveform's bins):
+  // the window's, and the strip's on a screen of `screenSize` laid out by `layout`. The
+  // tools that draw the program's frames take them from here too.
+  static WindowFrameInput windowInput(const FrameState& state, std::span<const int32_t> line);
+  static StripFrameInput stripInput(const FrameState& state, Point screenSize, const LayoutMetrics& layout,
+                                    std::span<const int32_t> line);
 
   const SpectrumFrame& spectrum() const { return spectrum_; }
   SpectrumFrame& spectrum() { return spectrum_; }  // tests set levels
@@ -128,18 +139,18 @@ class FramePipeline {
   std::unique_ptr<float[]> samples_;          // the 2048 gathered samples
   std::unique_ptr<FrameDelay> delay_;
   SpectrumFrame spectrum_;                    // the latest analysis
+  BandAnimator bands_;                        // stepped once a frame, whatever is drawn
   WindowRendererState windowRenderer_;
   StripRendererState stripRenderer_;
-  // Animation without drawing (hidden, or skipped silent frames). Unless `drawnSame` (the
-  // frame would have drawn what the buffer holds), the next drawn frame is drawn whole.
-  void animateOnly(DisplayMode mode, const BandLevels& levels, bool drawnSame);
+  // A frame whose bars were stepped but not drawn (hidden, or skipped silent frames): the
+  // renderer's own state keeps up. Unless `drawnSame` (the frame would have drawn what the
+  // buffer holds), the next drawn frame is drawn whole.
+  void frameNotDrawn(DisplayMode mode, bool drawnSame);
   void makeScaledBuffer();
   bool atRest(const DisplayState& display) const;
 
-  BoardLevels boardLevels_{};
   bool quiet_ = false;    // the newest analysed samples are all 0
   bool settled_ = false;
-  uint8_t boardClockMode_ = 0;
   uint32_t frameMillis_ = 0;
   bool timerSeen_ = false;
   uint32_t ticks_ = 0;

@@ -49,14 +49,20 @@ bool decideIdle(BandAnimState& s, int32_t levelSum, uint8_t& boardClockMode) noe
   return false;
 }
 
-bool advanceFrame(BandAnimState& s, const BandLevels& levels, BoardLevels& boardLevels,
-                  uint8_t& boardClockMode) noexcept {
+void BandAnimator::step(const BandLevels& levels) noexcept {
   int32_t sum = 0;  // at most 24 * 17
   for (int b = 0; b < BandCount; ++b) {
-    sum += advanceBand(s, b, levels[b]);
-    boardLevels[b] = uint8_t(s.shownLevel[b]);
+    sum += advanceBand(state_, b, levels[b]);
+    boardLevels_[b] = uint8_t(state_.shownLevel[b]);
   }
-  return decideIdle(s, sum, boardClockMode);
+  longSilence_ = decideIdle(state_, sum, boardClockMode_);
+}
+
+bool BandAnimator::atRest() const noexcept {
+  for (int b = 0; b < BandCount; ++b) {
+    if (state_.shownLevel[b] != 0 || state_.peakLevel[b] != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace tonalis

@@ -1,6 +1,7 @@
-// The bar animation shared by the window and strip renderers: level clamping, the shown
-// level's fall-off, the peak hold, and the silence/sound runs that switch the board
-// between levels and clock display. Each renderer owns one BandAnimState.
+// The bar animation: level clamping, the shown level's fall-off, the peak hold, and the
+// silence/sound runs that switch the board between levels and clock display. One
+// BandAnimator, stepped once per frame, feeds every renderer and the board alike; it
+// draws nothing.
 #pragma once
 
 #include <array>
@@ -35,9 +36,34 @@ int32_t advanceBand(BandAnimState& state, int band, int32_t level) noexcept;
 // where the silence limit is in force (the window renderer then rests its activity counter).
 bool decideIdle(BandAnimState& state, int32_t levelSum, uint8_t& boardClockMode) noexcept;
 
-// advanceBand for all 24 bands, boardLevels[b] = shownLevel[b], then decideIdle.
-// Returns decideIdle's result.
-bool advanceFrame(BandAnimState& state, const BandLevels& levels, BoardLevels& boardLevels,
-                  uint8_t& boardClockMode) noexcept;
+// The bars of every display mode and what the board shows, stepped once per frame (drawn,
+// hidden or skipped alike), so the board's clock comes after the same time whatever is on
+// screen and a new display mode goes on from the bars as they are. Zeroed at program start.
+class BandAnimator {
+ public:
+  // One frame of the 24 band levels, truncated toward zero (>= 17 is full scale; a
+  // negative level counts as 0): advanceBand for every band, then decideIdle.
+  void step(const BandLevels& levels) noexcept;
+
+  const BandAnimState& state() const noexcept { return state_; }
+  // Drawn heights 0..17 and peak marker rows 0..17, by band.
+  const std::array<int32_t, BandCount>& shownLevels() const noexcept { return state_.shownLevel; }
+  const std::array<int32_t, BandCount>& peakLevels() const noexcept { return state_.peakLevel; }
+  // The board's levels report: the shown heights.
+  const BoardLevels& boardLevels() const noexcept { return boardLevels_; }
+  // 1 once ~30 s of silence showed the clock, 0 again after ~3 s of sound.
+  uint8_t boardClockMode() const noexcept { return boardClockMode_; }
+  // The silence limit is in force on the last step (the window rests its activity
+  // indicator then).
+  bool longSilence() const noexcept { return longSilence_; }
+  // No bar and no peak marker is shown.
+  bool atRest() const noexcept;
+
+ private:
+  BandAnimState state_;
+  BoardLevels boardLevels_{};
+  uint8_t boardClockMode_ = 0;
+  bool longSilence_ = false;
+};
 
 }  // namespace tonalis

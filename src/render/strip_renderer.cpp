@@ -127,9 +127,8 @@ void collectChanges(const StripPicture& before, const StripPicture& now, const W
 
 }  // namespace
 
-void renderStripFrame(PixelView target, const BandLevels& levels, const StripFrameInput& in,
-                      StripRendererState& state, BoardLevels& boardLevels,
-                      uint8_t& boardClockMode) noexcept {
+void renderStripFrame(PixelView target, const BandAnimator& bands, const StripFrameInput& in,
+                      StripRendererState& state) noexcept {
   Canvas canvas(target);
   const bool fullScreen = in.displayMode == DisplayMode::FullScreen;
   canvas.fillRect({0, 0, in.screenWidth, fullScreen ? in.screenHeight : in.layout.stripHeight}, Black);
@@ -153,14 +152,12 @@ void renderStripFrame(PixelView target, const BandLevels& levels, const StripFra
     drawWaveform(canvas, wave, std::span<const int32_t>(now.line.data(), now.lineCount), in.barColor);
   }
 
-  // As in the window renderer, a band's drawing depends only on its own new state.
-  advanceFrame(state.anim, levels, boardLevels, boardClockMode);
   const BandGeometry g{in.layout, fullScreen ? in.layout.stripTop : 0, in.spectrumStyle};
   for (int b = 0; b < BandCount; ++b) {
-    drawBand(canvas, g, now.colors, b, state.anim.shownLevel[b], state.anim.peakLevel[b]);
+    drawBand(canvas, g, now.colors, b, bands.shownLevels()[b], bands.peakLevels()[b]);
   }
-  now.shownLevel = state.anim.shownLevel;
-  now.peakLevel = state.anim.peakLevel;
+  now.shownLevel = bands.shownLevels();
+  now.peakLevel = bands.peakLevels();
 
   collectChanges(state.picture, now, wave, state.changed);
   state.picture = now;

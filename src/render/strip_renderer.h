@@ -1,7 +1,7 @@
 // The FullScreen and Desktop display modes' frame: the window's spectrum scaled to the
 // screen with LayoutMetrics, as a strip of 24 columns of 17 cells plus a floor row (or
-// the Waveform line). No status images. Has its own band animation, independent of the
-// window renderer's.
+// the Waveform line). No status images. It draws the bars a BandAnimator stepped for the
+// frame, the same bars the window renderer would.
 #pragma once
 
 #include <cstdint>
@@ -51,21 +51,18 @@ struct StripPicture {
 
 // The strip renderer's own state, zeroed at program start and never reset.
 struct StripRendererState {
-  BandAnimState anim;
   StripPicture picture;  // what the buffer holds after the last frame
   // Out: the rectangles the last frame changed in the buffer; none when it drew the same
   // picture again. Whoever else writes the buffer must reset `picture` (= {}).
   DirtyRects changed;
 };
 
-// Draws one frame into `target` and advances `state` (the strip renderer's own).
+// Draws one frame of `bands` (already stepped for it) into `target` and updates `state`.
 // target: the screen frame buffer, whose top-left is the screen's (0, 0) in FullScreen
 // mode and the strip's top-left in Desktop mode; everything outside it is clipped.
 // FullScreen clears (0, 0, screenWidth, screenHeight) and draws rows from stripTop;
-// Desktop clears (0, 0, screenWidth, stripHeight) and draws rows from 0.
-// boardLevels / boardClockMode: as renderWindowFrame. Allocates nothing.
-void renderStripFrame(PixelView target, const BandLevels& levels, const StripFrameInput& input,
-                      StripRendererState& state, BoardLevels& boardLevels,
-                      uint8_t& boardClockMode) noexcept;
+// Desktop clears (0, 0, screenWidth, stripHeight) and draws rows from 0. Allocates nothing.
+void renderStripFrame(PixelView target, const BandAnimator& bands, const StripFrameInput& input,
+                      StripRendererState& state) noexcept;
 
 }  // namespace tonalis

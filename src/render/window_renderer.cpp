@@ -153,10 +153,9 @@ void collectChanges(const WindowPicture& before, const WindowPicture& now, const
 
 }  // namespace
 
-void renderWindowFrame(PixelView target, const BandLevels& levels, const WindowFrameInput& in,
+void renderWindowFrame(PixelView target, const BandAnimator& bands, const WindowFrameInput& in,
                        const WindowAssets& assets, WindowRendererState& state,
-                       uint32_t& frameMillis, BoardLevels& boardLevels,
-                       uint8_t& boardClockMode) noexcept {
+                       uint32_t& frameMillis) noexcept {
   Canvas canvas(target);
   canvas.fillRect({0, 0, target.width, target.height}, Black);
   const CellColors colors{in.barColor, in.peakColor, in.unlitCellColor};
@@ -175,15 +174,12 @@ void renderWindowFrame(PixelView target, const BandLevels& levels, const WindowF
     for (size_t k = 0; k < now.lineCount; ++k) now.line[k] = lineY(in.spectrumLine[k]);
   }
 
-  // Each band's cells depend only on that band's new state, so advancing all bands
-  // first draws the same picture as advancing and drawing band by band.
-  const bool longSilence = advanceFrame(state.anim, levels, boardLevels, boardClockMode);
-  if (longSilence) state.activityCounter = 0;
+  if (bands.longSilence()) state.activityCounter = 0;
   for (int b = 0; b < BandCount; ++b) {
-    drawBandCells(canvas, b, state.anim.shownLevel[b], state.anim.peakLevel[b], in.spectrumStyle, colors);
+    drawBandCells(canvas, b, bands.shownLevels()[b], bands.peakLevels()[b], in.spectrumStyle, colors);
   }
-  now.shownLevel = state.anim.shownLevel;
-  now.peakLevel = state.anim.peakLevel;
+  now.shownLevel = bands.shownLevels();
+  now.peakLevel = bands.peakLevels();
 
   if (!now.minimal) {
     if (in.spectrumStyle != Waveform) blit(canvas, assets.scale, ScaleAt.x, ScaleAt.y);

@@ -1,7 +1,6 @@
 // The Window display mode's frame: 24 band columns of 17 cells (or the Waveform line) at
 // fixed positions in the 443 x 145 picture, above a row of status images and the
-// frame-time readout. Each call also advances the window's own band animation and
-// decides what the board shows.
+// frame-time readout. It draws the bars a BandAnimator stepped for the frame.
 #pragma once
 
 #include <array>
@@ -79,7 +78,6 @@ struct WindowPicture {
 
 // The window renderer's own state, zeroed at program start and never reset.
 struct WindowRendererState {
-  BandAnimState anim;
   int32_t activityCounter = 0;  // drives the activity indicator: 0 idle, 1..40 cycle
   WindowPicture picture;        // what the buffer holds after the last frame
   // Out: the rectangles the last frame changed in the buffer; none when it drew the same
@@ -97,16 +95,14 @@ inline constexpr int32_t WindowCellHeight = 4;
 
 // Draws one frame into `target` (the window frame buffer; normally 443 x 145, anything
 // smaller is clipped) and advances `state`.
-//  levels:         the 24 band levels truncated toward zero; >= 17 is full scale.
-//  frameMillis:    in/out; a value above 999 is stored back as 999 (unless Minimal, which
-//                  draws no readout and leaves it alone).
-//  boardLevels:    out; the 24 shown heights 0..17 for the board's levels report.
-//  boardClockMode: in/out; set to 1 after ~30 s of silence, back to 0 after ~3 s of sound.
+//  bands:       this frame's bars, already stepped; in its long silence the activity
+//               indicator rests.
+//  frameMillis: in/out; a value above 999 is stored back as 999 (unless Minimal, which
+//               draws no readout and leaves it alone).
 // Allocates nothing.
-void renderWindowFrame(PixelView target, const BandLevels& levels, const WindowFrameInput& input,
+void renderWindowFrame(PixelView target, const BandAnimator& bands, const WindowFrameInput& input,
                        const WindowAssets& assets, WindowRendererState& state,
-                       uint32_t& frameMillis, BoardLevels& boardLevels,
-                       uint8_t& boardClockMode) noexcept;
+                       uint32_t& frameMillis) noexcept;
 
 template <class Lookup>
 WindowAssets WindowAssets::resolve(const Lookup& lookup) {

@@ -42,6 +42,10 @@ struct PipelineRig {
       ring.write(block);
     }
   }
+  void silence(int blocks) {
+    const std::array<float, BlockSamples> block{};
+    for (int b = 0; b < blocks; ++b) ring.write(block);
+  }
 };
 
 TEST(FramePipeline, FrameTimeIsMeasuredOverTwentyFramesAcrossATickWrap) {
@@ -140,6 +144,40 @@ TEST(FramePipeline, AScaledWindowShowsTheScaledPicture) {
   r.run();
   EXPECT_EQ(r.presenter.presentations.back().source, picture.pixels);
   EXPECT_EQ(r.presenter.presentations.back().size, (Point{WindowWidth, WindowHeight}));
+}
+
+// One set of bars for every display mode: the strip's first frame goes on from the bars the
+// window showed (falling from them in silence), and draws exactly those, not bars of its own.
+TEST(FramePipeline, ANewDisplayModeGoesOnFromTheBarsAsTheyAre) {
+  PipelineRig r;
+  r.tone(16);
+  for (int i = 0; i < 6; ++i) {
+    r.clock.tick += 28;
+    r.run();
+  }
+  const std::array<int32_t, BandCount> before = r.frames.bands().shownLevels();
+  ASSERT_GT(*std::max_element(before.begin(), before.end()), 2);
+
+  r.display.displayMode = DisplayMode::FullScreen;
+  r.silence(8);
+  r.clock.tick += 28;
+  r.run();
+  const std::array<int32_t, BandCount>& after = r.frames.bands().shownLevels();
+  const LayoutMetrics& m = r.frames.layout();
+  const PixelView strip = r.frames.screenBuffer();
+  for (int b = 0; b < BandCount; ++b) {
+    SCOPED_TRACE(b);
+    EXPECT_GE(after[b], before[b] - 1) << "a bar falls one row a frame";
+    EXPECT_EQ(r.frames.boardLevels()[b], after[b]);
+    // Block: lit cells are the bar or peak colour, the others unlit grey.
+    const int32_t x = m.stripMarginX + (b + 1) * m.bandGap + b * m.bandWidth;
+    int32_t lit = 0;
+    for (int32_t j = 0; j < CellRows; ++j) {
+      const int32_t y = m.stripTop + m.cellGap + j * (m.cellGap + m.cellHeight);
+      lit += strip.pixels[size_t(y) * size_t(strip.width) + size_t(x)] != 0x1E1E1E;
+    }
+    EXPECT_EQ(lit, after[b]);
+  }
 }
 
 TEST(FramePipeline, AFrameAllocatesNothing) {

@@ -90,63 +90,79 @@ TEST(BandAnim, BandsAreIndependent) {
 }
 
 TEST(BandAnimIdle, LongSilenceSwitchesToClockAndSoundSwitchesBack) {
-  BandAnimState s;
-  uint8_t clock = 0;
-  BoardLevels board{};
+  BandAnimator a;
   const BandLevels silent{};
   BandLevels sound{};
   sound[5] = 1;
 
   for (int i = 1; i < 1071; ++i) {
-    ASSERT_FALSE(advanceFrame(s, silent, board, clock)) << i;
-    ASSERT_EQ(clock, 0) << i;
+    a.step(silent);
+    ASSERT_FALSE(a.longSilence()) << i;
+    ASSERT_EQ(a.boardClockMode(), 0) << i;
   }
-  EXPECT_TRUE(advanceFrame(s, silent, board, clock));  // frame 1071
-  EXPECT_EQ(clock, 1);
-  EXPECT_TRUE(advanceFrame(s, silent, board, clock));  // and every silent frame after
-  EXPECT_EQ(s.silenceRun, 1071);
+  a.step(silent);  // frame 1071
+  EXPECT_TRUE(a.longSilence());
+  EXPECT_EQ(a.boardClockMode(), 1);
+  a.step(silent);  // and every silent frame after
+  EXPECT_TRUE(a.longSilence());
+  EXPECT_EQ(a.state().silenceRun, 1071);
 
-  EXPECT_FALSE(advanceFrame(s, sound, board, clock));
-  EXPECT_EQ(s.silenceRun, 0);
+  a.step(sound);
+  EXPECT_FALSE(a.longSilence());
+  EXPECT_EQ(a.state().silenceRun, 0);
   for (int i = 2; i < 107; ++i) {
-    advanceFrame(s, sound, board, clock);
-    ASSERT_EQ(clock, 1) << i;
+    a.step(sound);
+    ASSERT_EQ(a.boardClockMode(), 1) << i;
   }
-  advanceFrame(s, sound, board, clock);  // frame 107 with sound
-  EXPECT_EQ(clock, 0);
-  EXPECT_EQ(s.soundRun, 107);
+  a.step(sound);  // frame 107 with sound
+  EXPECT_EQ(a.boardClockMode(), 0);
+  EXPECT_EQ(a.state().soundRun, 107);
 }
 
 TEST(BandAnimIdle, ASilentFrameResetsTheSoundRunAndTheFallingBarCountsAsSilence) {
-  BandAnimState s;
-  uint8_t clock = 1;
-  BoardLevels board{};
+  BandAnimator a;
+  for (int i = 0; i < SilenceRunLimit; ++i) a.step(BandLevels{});
+  ASSERT_EQ(a.boardClockMode(), 1);
   BandLevels loud{};
   loud.fill(17);
-  for (int i = 0; i < 106; ++i) advanceFrame(s, loud, board, clock);
-  advanceFrame(s, BandLevels{}, board, clock);  // the sound run starts over
-  EXPECT_EQ(s.soundRun, 0);
-  EXPECT_EQ(s.silenceRun, 1);  // the sum is of cellLevels: the still-shown bars do not count
-  EXPECT_EQ(board[0], 17);
-  for (int i = 0; i < 106; ++i) advanceFrame(s, loud, board, clock);
-  EXPECT_EQ(clock, 1);
-  advanceFrame(s, loud, board, clock);
-  EXPECT_EQ(clock, 0);
+  for (int i = 0; i < 106; ++i) a.step(loud);
+  a.step(BandLevels{});  // the sound run starts over
+  EXPECT_EQ(a.state().soundRun, 0);
+  EXPECT_EQ(a.state().silenceRun, 1);  // the sum is of cellLevels: the still-shown bars do not count
+  EXPECT_EQ(a.boardLevels()[0], 17);
+  for (int i = 0; i < 106; ++i) a.step(loud);
+  EXPECT_EQ(a.boardClockMode(), 1);
+  a.step(loud);
+  EXPECT_EQ(a.boardClockMode(), 0);
 }
 
 TEST(BandAnimIdle, BoardLevelsAreTheShownLevels) {
-  BandAnimState s;
-  uint8_t clock = 0;
-  BoardLevels board{};
+  BandAnimator a;
   BandLevels levels{};
   for (int b = 0; b < BandCount; ++b) levels[b] = b;  // 0..23: above 17 clamps
-  advanceFrame(s, levels, board, clock);
-  for (int b = 0; b < BandCount; ++b) EXPECT_EQ(board[b], b < 17 ? b : 17) << b;
-  advanceFrame(s, BandLevels{}, board, clock);  // held one frame
-  EXPECT_EQ(board[10], 10);
-  advanceFrame(s, BandLevels{}, board, clock);
-  EXPECT_EQ(board[10], 9);
-  EXPECT_EQ(board[0], 0);
+  a.step(levels);
+  for (int b = 0; b < BandCount; ++b) EXPECT_EQ(a.boardLevels()[b], b < 17 ? b : 17) << b;
+  a.step(BandLevels{});  // held one frame
+  EXPECT_EQ(a.boardLevels()[10], 10);
+  a.step(BandLevels{});
+  EXPECT_EQ(a.boardLevels()[10], 9);
+  EXPECT_EQ(a.boardLevels()[0], 0);
+  for (int b = 0; b < BandCount; ++b) ASSERT_EQ(a.boardLevels()[b], a.shownLevels()[b]) << b;
+}
+
+// At rest only once every bar and every peak marker is down: a held peak keeps it from rest.
+TEST(BandAnimIdle, AtRestWaitsForThePeaks) {
+  BandAnimator a;
+  EXPECT_TRUE(a.atRest());
+  a.step(BandLevels{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+  EXPECT_FALSE(a.atRest());
+  int frames = 0;
+  while (!a.atRest() && frames < 100) {
+    a.step(BandLevels{});
+    ++frames;
+  }
+  // The bar is gone after two frames; the peak holds 42 frames, then drops its one row.
+  EXPECT_EQ(frames, PeakHoldFrames + 1);
 }
 
 }  // namespace

@@ -24,8 +24,7 @@ struct WindowRig {
   Frame frame{WindowWidth, WindowHeight};
   WindowRendererState state;
   uint32_t frameMillis = 28;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  BandAnimator bands;
   std::array<int32_t, SpectrumLineLength> line{};
   WindowFrameInput in;
   BandLevels levels{};
@@ -38,7 +37,8 @@ struct WindowRig {
   }
   void render() {
     in.spectrumLine = line;
-    renderWindowFrame(frame.view(), levels, in, assets, state, frameMillis, board, clock);
+    bands.step(levels);
+    renderWindowFrame(frame.view(), bands, in, assets, state, frameMillis);
   }
   const DirtyRects& changed() const { return state.changed; }
 };
@@ -46,8 +46,7 @@ struct WindowRig {
 struct StripRig {
   Frame frame;
   StripRendererState state;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  BandAnimator bands;
   std::array<int32_t, SpectrumLineLength> line{};
   StripFrameInput in;
   BandLevels levels{};
@@ -66,7 +65,8 @@ struct StripRig {
   }
   void render() {
     in.spectrumLine = line;
-    renderStripFrame(frame.view(), levels, in, state, board, clock);
+    bands.step(levels);
+    renderStripFrame(frame.view(), bands, in, state);
   }
   const DirtyRects& changed() const { return state.changed; }
 };

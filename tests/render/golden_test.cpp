@@ -101,8 +101,7 @@ TEST(GoldenWindow, OneFramePerStyle) {
     test::Frame frame(WindowWidth, WindowHeight);
     WindowRendererState state;
     uint32_t millis = 28;
-    BoardLevels board{};
-    uint8_t clock = 0;
+    BandAnimator bands;
     WindowFrameInput in;
     in.spectrumStyle = style;
     in.barColor = 0x66CC33;   // Green theme
@@ -113,7 +112,8 @@ TEST(GoldenWindow, OneFramePerStyle) {
     in.boardConnected = style > 3;
     in.spectrumLine = line;
     for (const BandLevels& l : passage()) {
-      renderWindowFrame(frame.view(), l, in, assets, state, millis, board, clock);
+      bands.step(l);
+      renderWindowFrame(frame.view(), bands, in, assets, state, millis);
     }
     compareWithGolden(frame, "window_style" + std::to_string(style));
   }
@@ -136,10 +136,12 @@ TEST(GoldenStrip, OneFramePerStyleOnTheSmallestScreen) {
       in.spectrumLine = line;
       const bool full = mode == DisplayMode::FullScreen;
       test::Frame frame(in.screenWidth, full ? in.screenHeight : in.layout.stripHeight);
-      StripRendererState anim;
-      BoardLevels board{};
-      uint8_t clock = 0;
-      for (const BandLevels& l : passage()) renderStripFrame(frame.view(), l, in, anim, board, clock);
+      StripRendererState state;
+      BandAnimator bands;
+      for (const BandLevels& l : passage()) {
+        bands.step(l);
+        renderStripFrame(frame.view(), bands, in, state);
+      }
       compareWithGolden(frame, std::string(full ? "fullscreen" : "desktop") + "_style" + std::to_string(style));
     }
   }

@@ -24,9 +24,8 @@ constexpr uint32_t Mark = 0x777777;
 
 struct StripRig {
   Frame frame;
-  StripRendererState anim;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  StripRendererState state;
+  BandAnimator bands;
   std::array<int32_t, SpectrumLineLength> line{};
   StripFrameInput in;
 
@@ -45,7 +44,8 @@ struct StripRig {
   }
   void render(const BandLevels& levels) {
     in.spectrumLine = line;
-    renderStripFrame(frame.view(), levels, in, anim, board, clock);
+    bands.step(levels);
+    renderStripFrame(frame.view(), bands, in, state);
   }
   uint32_t at(int x, int y) const { return frame.at(x, y); }
 };
@@ -266,15 +266,28 @@ TEST(StripRenderer, AShortWideScreenShowsEveryRowFloorIncluded) {
               "5120x1080");
 }
 
-TEST(StripRenderer, OwnAnimationAndBoardOutputs) {
+// The strip draws the animator's falling bar (shown 11 after 12, held, one step down), and
+// drawing the same bars again changes nothing: the renderer does not animate.
+TEST(StripRenderer, DrawsTheAnimatorsBars) {
   StripRig rig(Block);
   rig.render(uniform(12));
   rig.render(BandLevels{});
   rig.render(BandLevels{});
-  EXPECT_EQ(rig.board[0], 11);
-  EXPECT_EQ(rig.anim.anim.shownLevel[23], 11);
+  EXPECT_EQ(rig.bands.boardLevels()[0], 11);
+  const auto falling = [&rig](const std::string& label) {
+    checkProbes(rig,
+                {{1824, 323 + 25 * 5, UnlitPx, "band 23 row 5, above the bar"},
+                 {1824, 323 + 25 * 6, BarPx, "band 23 row 6, the bar's top"},
+                 {30, 323 + 25 * 6, BarPx, "band 0 row 6"}},
+                label);
+  };
+  falling("after the fall");
+  rig.in.spectrumLine = rig.line;
+  renderStripFrame(rig.frame.view(), rig.bands, rig.in, rig.state);
+  falling("drawn again");
+  EXPECT_TRUE(rig.state.changed.rects().empty());
   for (int i = 2; i < 1071; ++i) rig.render(BandLevels{});
-  EXPECT_EQ(rig.clock, 1);
+  EXPECT_EQ(rig.bands.boardClockMode(), 1);
 }
 
 }  // namespace

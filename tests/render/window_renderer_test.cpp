@@ -28,8 +28,7 @@ struct WindowRig {
   Frame frame{WindowWidth, WindowHeight, 0x777777};
   WindowRendererState state;
   uint32_t frameMillis = 28;
-  BoardLevels board{};
-  uint8_t clock = 0;
+  BandAnimator bands;
   std::array<int32_t, SpectrumLineLength> line{};
   WindowFrameInput in;
 
@@ -41,7 +40,8 @@ struct WindowRig {
   }
   void render(const BandLevels& levels) {
     in.spectrumLine = line;
-    renderWindowFrame(frame.view(), levels, in, assets, state, frameMillis, board, clock);
+    bands.step(levels);
+    renderWindowFrame(frame.view(), bands, in, assets, state, frameMillis);
   }
   uint32_t at(int x, int y) const { return frame.at(x, y); }
 };
@@ -147,7 +147,7 @@ TEST(WindowRenderer, TopBlockMarkerHoldsAboveTheFallingBar) {
                {x, rowY(9), BarPx, "top of the falling bar"}},
               "TopBlock");
   for (int i = 0; i < 40; ++i) rig.render(BandLevels{});  // 43 frames since the rise
-  EXPECT_EQ(rig.state.anim.peakLevel[4], 9);
+  EXPECT_EQ(rig.bands.peakLevels()[4], 9);
   EXPECT_EQ(rig.at(x, rowY(8)), BarPx);
   EXPECT_EQ(rig.at(x, rowY(7)), UnlitPx);
 }
@@ -275,7 +275,7 @@ TEST(WindowRenderer, ActivityIndicatorCyclesWithSoundAndRestsInLongSilence) {
   for (int i = 0; i < 3; ++i) {
     rig.render(BandLevels{});
     EXPECT_EQ(rig.at(370, 128), idPixel(ActivityIdleBitmap));
-    EXPECT_EQ(rig.clock, 1);
+    EXPECT_EQ(rig.bands.boardClockMode(), 1);
   }
   rig.render(sound);
   EXPECT_EQ(rig.at(370, 128), idPixel(ActivityFrameIds[0]));
@@ -295,7 +295,7 @@ TEST(WindowRenderer, MinimalDrawsTheSpectrumOnly) {
     EXPECT_EQ(rig.frameMillis, 1234u) << "no readout, no limit";
     EXPECT_EQ(rig.at(style == Block ? bandX(0) : 7, style == Block ? rowY(0) : 76),
               style == Block ? PeakPx : BarPx);
-    EXPECT_EQ(rig.board[0], 17) << "the animation still runs";
+    EXPECT_EQ(rig.bands.boardLevels()[0], 17) << "the animation still runs";
   }
 }
 
@@ -316,8 +316,8 @@ TEST(WindowRenderer, SmallerTargetIsClipped) {
   BandLevels full{};
   full.fill(17);
   rig.in.spectrumLine = rig.line;
-  renderWindowFrame(small.view(), full, rig.in, rig.assets, rig.state, rig.frameMillis, rig.board,
-                    rig.clock);
+  rig.bands.step(full);
+  renderWindowFrame(small.view(), rig.bands, rig.in, rig.assets, rig.state, rig.frameMillis);
   EXPECT_EQ(small.at(bandX(0), rowY(0)), PeakPx);
   EXPECT_EQ(small.at(99, 49), Black);
 }

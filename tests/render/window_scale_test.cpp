@@ -33,7 +33,7 @@ const Art& art() {
 
 // Draws `frames` frames of `style` into `f`, levels differing band by band (some bands
 // silent, some full) so every kind of cell and the peak markers are in the picture.
-void drawFrames(Frame& f, int32_t style, WindowRendererState& state, int frames, int shift) {
+void drawFrames(Frame& f, int32_t style, WindowRendererState& state, BandAnimator& bands, int frames, int shift) {
   std::vector<int32_t> line(SpectrumLineLength);
   for (int k = 0; k < SpectrumLineLength; ++k) line[size_t(k)] = (k * 37 + shift * 11) % 120;
   WindowFrameInput in;
@@ -44,19 +44,19 @@ void drawFrames(Frame& f, int32_t style, WindowRendererState& state, int frames,
   in.spectrumLine = line;
   const WindowAssets assets = WindowAssets::fromStore(art().store);
   uint32_t millis = 28 + uint32_t(shift);
-  BoardLevels board{};
-  uint8_t clock = 0;
   for (int i = 0; i < frames; ++i) {
     BandLevels levels{};
     for (int b = 0; b < BandCount; ++b) levels[b] = (b * 7 + (i + shift) * 3) % 20;
-    renderWindowFrame(f.view(), levels, in, assets, state, millis, board, clock);
+    bands.step(levels);
+    renderWindowFrame(f.view(), bands, in, assets, state, millis);
   }
 }
 
 Frame drawPicture(int32_t style) {
   Frame f(WindowWidth, WindowHeight);
   WindowRendererState state;
-  drawFrames(f, style, state, 6, 0);
+  BandAnimator bands;
+  drawFrames(f, style, state, bands, 6, 0);
   return f;
 }
 
@@ -139,11 +139,11 @@ TEST(WindowScaleTest, FractionalScalesKeepColumnsAndRowsEqual) {
     in.unlitCellColor = Unlit;
     const WindowAssets assets = WindowAssets::fromStore(art().store);
     uint32_t millis = 0;
-    BoardLevels board{};
-    uint8_t clock = 0;
     BandLevels full{};
     full.fill(17);
-    renderWindowFrame(picture.view(), full, in, assets, state, millis, board, clock);
+    BandAnimator bands;
+    bands.step(full);
+    renderWindowFrame(picture.view(), bands, in, assets, state, millis);
   }
   for (int32_t percent : {125, 150, 175, 200}) {
     SCOPED_TRACE(percent);
@@ -223,11 +223,12 @@ TEST(WindowScaleTest, ScalingTheChangedRectanglesMatchesScalingWhole) {
       SCOPED_TRACE(testing::Message() << "style " << style << " at " << percent << " %");
       const WindowScale scale(percent);
       WindowRendererState state;
+      BandAnimator bands;
       Frame picture(WindowWidth, WindowHeight);
-      drawFrames(picture, style, state, 4, 0);
+      drawFrames(picture, style, state, bands, 4, 0);
       Frame target = scaleWhole(scale, picture);
       // One more frame into the same buffer: the renderer's rectangles say what it changed.
-      drawFrames(picture, style, state, 1, 5);
+      drawFrames(picture, style, state, bands, 1, 5);
       ASSERT_FALSE(state.changed.empty());
       const Frame before = target;
       DirtyRects scaledChanges;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/frame_pipeline.h"
 #include "png_file.h"
 #include "render/embedded_source.h"
 #include "render/strip_renderer.h"
@@ -48,35 +49,31 @@ bool PngFrameWriter::open(std::string& error) {
 bool PngFrameWriter::write(const SpectrumFrame& frame, std::string& error) {
   BandLevels levels{};
   for (int b = 0; b < BandCount; ++b) levels[b] = int32_t(frame.bandLevels[b]);  // truncates
-  const ThemeColors colors = themeColors(options_.theme);
   const PixelView view{pixels_.data(), width_, height_};
 
+  DisplayState display;
+  display.displayMode = options_.mode;
+  display.spectrumStyle = options_.style;
+  display.transparencyMode = options_.transparency;
+  display.fullScreenPosition = options_.position;
+  // The window keys out black (unlit cells black) with the last two transparencies;
+  // FullScreen shows grey unlit cells unless Minimal was chosen there; Desktop keys out
+  // black, so its unlit cells are black.
+  const bool black = options_.mode == DisplayMode::Window ? options_.transparency >= NoBackground
+                     : options_.mode == DisplayMode::Desktop || options_.transparency == Minimal;
+  display.unlitCellColor = black ? UnlitCellBlack : UnlitCellGrey;
+  const ThemeColors colors = themeColors(options_.theme);
+  const FrameState state{display, colors.barColor, colors.peakColor};
+
+  bands_.step(levels);
   if (options_.mode == DisplayMode::Window) {
-    WindowFrameInput in;
-    in.spectrumStyle = options_.style;
-    in.barColor = colors.barColor;
-    in.peakColor = colors.peakColor;
-    in.unlitCellColor = options_.transparency >= NoBackground ? 0x000000 : 0x1E1E1E;
-    in.transparencyMode = options_.transparency;
-    in.spectrumLine = frame.spectrumLine;
     uint32_t millis = options_.frameMillis;
-    renderWindowFrame(view, levels, in, assets_, windowState_, millis, boardLevels_, boardClockMode_);
+    renderWindowFrame(view, bands_, FramePipeline::windowInput(state, frame.spectrumLine), assets_, windowState_,
+                      millis);
   } else {
-    StripFrameInput in;
-    in.displayMode = options_.mode;
-    in.fullScreenPosition = options_.position;
-    in.spectrumStyle = options_.style;
-    in.barColor = colors.barColor;
-    in.peakColor = colors.peakColor;
-    // FullScreen shows grey unlit cells unless Minimal was chosen there; Desktop keys
-    // out black, so its unlit cells are black.
-    const bool black = options_.mode == DisplayMode::Desktop || options_.transparency == Minimal;
-    in.unlitCellColor = black ? 0x000000 : 0x1E1E1E;
-    in.screenWidth = options_.screenWidth;
-    in.screenHeight = options_.screenHeight;
-    in.layout = layout_;
-    in.spectrumLine = frame.spectrumLine;
-    renderStripFrame(view, levels, in, stripState_, boardLevels_, boardClockMode_);
+    const Point screen{options_.screenWidth, options_.screenHeight};
+    renderStripFrame(view, bands_, FramePipeline::stripInput(state, screen, layout_, frame.spectrumLine),
+                     stripState_);
   }
 
   char name[32];

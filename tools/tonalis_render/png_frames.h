@@ -1,5 +1,6 @@
 // The PNG forms of tonalis-render: each analysed frame drawn by the program's own
-// animation and renderer (window, or the full-screen / desktop strip) into a PNG file.
+// animation and renderer (window, or the full-screen / desktop strip), with the inputs the
+// program's frame pipeline gives them, into a PNG file.
 #pragma once
 
 #include <cstdint>
@@ -47,11 +48,10 @@ class PngFrameWriter {
   PngOptions options_;
   AssetStore store_;
   WindowAssets assets_;
+  BandAnimator bands_;
   WindowRendererState windowState_;
   StripRendererState stripState_;
   LayoutMetrics layout_;
-  BoardLevels boardLevels_{};
-  uint8_t boardClockMode_ = 0;
   std::vector<uint32_t> pixels_;
   WindowScale scale_;
   std::vector<uint32_t> scaled_;  // the window at scale_, when it is not 100 %
