@@ -63,25 +63,37 @@ void BM_ClearReference(benchmark::State& state) {
 }
 BENCHMARK(BM_ClearReference)->Args({WindowWidth, WindowHeight})->Args({1920, 1080});
 
-void BM_WindowFrame(benchmark::State& state) {
-  BenchImages images;
-  const WindowAssets assets = WindowAssets::fromStore(images.store);
-  std::vector<uint32_t> buffer(size_t(WindowWidth) * WindowHeight);
-  const PixelView view{buffer.data(), WindowWidth, WindowHeight};
-  const auto levels = levelCycle();
-  const auto line = makeLine();
-  WindowFrameInput in;
-  in.spectrumStyle = int32_t(state.range(0));
-  in.unlitCellColor = 0x1E1E1E;
-  in.spectrumLine = line;
-  WindowRendererState rs;
-  uint32_t millis = 28;
-  BandAnimator bands;  // stepped each frame, as the pipeline does
-  size_t f = 0;
-  for (auto _ : state) {
+// The window's renderer as the pipeline runs it: the animator stepped through a cycle of
+// levels, then the frame drawn into a 443 x 145 buffer.
+struct WindowRig {
+  explicit WindowRig(int32_t style) : assets(WindowAssets::fromStore(images.store)) {
+    in.spectrumStyle = style;
+    in.unlitCellColor = 0x1E1E1E;
+    in.spectrumLine = line;
+  }
+  void frame() {
     bands.step(levels[f++ % levels.size()]);
     renderWindowFrame(view, bands, in, assets, rs, millis);
-    benchmark::DoNotOptimize(buffer.data());
+  }
+
+  BenchImages images;
+  const WindowAssets assets;
+  std::vector<uint32_t> buffer = std::vector<uint32_t>(size_t(WindowWidth) * WindowHeight);
+  const PixelView view{buffer.data(), WindowWidth, WindowHeight};
+  const std::array<BandLevels, 16> levels = levelCycle();
+  const std::array<int32_t, SpectrumLineLength> line = makeLine();
+  WindowFrameInput in;
+  WindowRendererState rs;
+  uint32_t millis = 28;
+  BandAnimator bands;
+  size_t f = 0;
+};
+
+void BM_WindowFrame(benchmark::State& state) {
+  WindowRig rig(int32_t(state.range(0)));
+  for (auto _ : state) {
+    rig.frame();
+    benchmark::DoNotOptimize(rig.buffer.data());
     benchmark::ClobberMemory();
   }
 }
@@ -113,30 +125,16 @@ void BM_StripFrame(benchmark::State& state) {
 BENCHMARK(BM_StripFrame)->DenseRange(Block, Waveform)->Unit(benchmark::kMicrosecond);
 
 void BM_ScaledWindowFrame(benchmark::State& state) {
-  BenchImages images;
-  const WindowAssets assets = WindowAssets::fromStore(images.store);
+  WindowRig rig(int32_t(state.range(1)));
   const WindowScale scale(int32_t(state.range(0)));
-  std::vector<uint32_t> buffer(size_t(WindowWidth) * WindowHeight);
   std::vector<uint32_t> scaled(size_t(scale.size().x) * size_t(scale.size().y));
-  const PixelView view{buffer.data(), WindowWidth, WindowHeight};
   const PixelView target{scaled.data(), scale.size().x, scale.size().y};
-  const auto levels = levelCycle();
-  const auto line = makeLine();
-  WindowFrameInput in;
-  in.spectrumStyle = int32_t(state.range(1));
-  in.unlitCellColor = 0x1E1E1E;
-  in.spectrumLine = line;
-  WindowRendererState rs;
   DirtyRects changed;
-  uint32_t millis = 28;
-  BandAnimator bands;  // stepped each frame, as the pipeline does
-  size_t f = 0;
   for (auto _ : state) {
-    bands.step(levels[f++ % levels.size()]);
-    renderWindowFrame(view, bands, in, assets, rs, millis);
+    rig.frame();
     if (!scale.identity()) {
       changed.reset({0, 0, target.width, target.height});
-      scale.scaleInto(view, target, rs.changed.rects(), changed);
+      scale.scaleInto(rig.view, target, rig.rs.changed.rects(), changed);
     }
     benchmark::DoNotOptimize(scaled.data());
     benchmark::ClobberMemory();
