@@ -70,7 +70,10 @@ def main():
         except Exception as e:  # noqa: BLE001 - every failure is reported the same way
             failed += 1
             reason = f"{type(e).__name__}: {e}".strip().replace("\n", " ")
-            print(f"FAIL {name}: {reason[:500]} ({time.monotonic() - start:.1f} s)", flush=True)
+            # Where in the scenario it failed: its own last line in the traceback.
+            frames = [f for f in traceback.extract_tb(e.__traceback__) if f.name == fn.__name__]
+            where = f" [line {frames[-1].lineno}: {frames[-1].line}]" if frames else ""
+            print(f"FAIL {name}: {reason[:500]}{where[:200]} ({time.monotonic() - start:.1f} s)", flush=True)
             if args.verbose:
                 traceback.print_exc()
         else:
