@@ -130,7 +130,7 @@ void LayerSurface::place(LayerRole role, const Rect& rect) {
   gtk_layer_set_margin(layer_, GTK_LAYER_SHELL_EDGE_LEFT, whole ? 0 : margins.left);
   gtk_layer_set_margin(layer_, GTK_LAYER_SHELL_EDGE_TOP, whole ? 0 : margins.top);
   // Escape must reach the full-screen strip; the desktop strip takes nothing; the window
-  // takes keys (Alt+Space) once clicked, where the compositor can give them on demand.
+  // takes keys once clicked, where the compositor can give them on demand.
   GtkLayerShellKeyboardMode keyboard = GTK_LAYER_SHELL_KEYBOARD_MODE_NONE;
   if (whole) {
     keyboard = GTK_LAYER_SHELL_KEYBOARD_MODE_EXCLUSIVE;
