@@ -350,7 +350,7 @@ TEST_F(PulseServer, EachSourceComesInItsOwnFormatAndItsToneAtItsPitchAndLevel) {
   struct Row {
     const char* sink;    // module-null-sink's arguments after the name
     SoundFormat format;  // what open() reports
-    const char* spec;    // the source's channels and rate, as pactl shows them for a stream
+    const char* stream;  // the source's channels and rate, as pactl shows them for a stream
     uint32_t channels;   // of the tone played (16000 in each), each channel by name
     const char* map;
     float level;  // of the tone in the converter's mono: the speakers' weights in the mix
@@ -384,8 +384,8 @@ TEST_F(PulseServer, EachSourceComesInItsOwnFormatAndItsToneAtItsPitchAndLevel) {
     SoundStreamInfo info;
     ASSERT_EQ(input.open({SourceKind::Device, name + ".monitor"}, info), SoundResult::Ok);
     EXPECT_EQ(info.format, row.format);
-    const std::string spec = output("pactl list source-outputs | grep -o '[0-9]*ch [0-9]*Hz'");
-    EXPECT_NE(spec.find(row.spec), std::string::npos) << spec;
+    const std::string streams = output("pactl list source-outputs | grep -o '[0-9]*ch [0-9]*Hz'");
+    EXPECT_NE(streams.find(row.stream), std::string::npos) << streams;
     ASSERT_EQ(input.start(), SoundResult::Ok);
     StreamFormat format;
     ASSERT_TRUE(streamFormatFor(info.format, format));

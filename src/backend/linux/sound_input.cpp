@@ -366,14 +366,14 @@ SoundResult LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& in
   // changed in between; the sample format is ours to name.
   struct SourceReply {
     pa_threaded_mainloop* loop;
-    pa_sample_spec spec;
+    pa_sample_spec sampleFormat;
     pa_channel_map map;
     bool found;
   } sourceReply{loop_, {}, {}, false};
   auto described = [](pa_context*, const pa_source_info* i, int eol, void* r) {
     auto& reply = *static_cast<SourceReply*>(r);
     if (eol == 0 && i) {
-      reply.spec = i->sample_spec;
+      reply.sampleFormat = i->sample_spec;
       reply.map = i->channel_map;
       reply.found = true;
     }
@@ -384,8 +384,8 @@ SoundResult LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& in
   pa_channel_map layout;
   pa_channel_map_init_stereo(&layout);
   if (finish(pa_context_get_source_info_by_name(context, queried, described, &sourceReply)) && sourceReply.found &&
-      pa_sample_spec_valid(&sourceReply.spec)) {
-    format = sourceReply.spec;
+      pa_sample_spec_valid(&sourceReply.sampleFormat)) {
+    format = sourceReply.sampleFormat;
     if (!pa_channel_map_valid(&sourceReply.map) || sourceReply.map.channels != format.channels) {
       pa_channel_map_init_extend(&sourceReply.map, format.channels, PA_CHANNEL_MAP_DEFAULT);
     }
@@ -394,13 +394,13 @@ SoundResult LinuxSoundInput::open(const SoundSource& source, SoundStreamInfo& in
   const Recorded recorded = recordedFormat(format.format);
   format.format = recorded.format;
   // Until the server has said what it settled on, the packets are taken as asked for.
-  const auto useLayout = [&](const pa_sample_spec& spec, const pa_channel_map& map) {
+  const auto useLayout = [&](const pa_sample_spec& sampleFormat, const pa_channel_map& map) {
     SpeakerOrder order = speakerOrder(map);
     std::lock_guard dataLock(dataMutex_);
-    const bool same = spec.channels == frameBytes_ / sampleBytes_ && order.order == channelOrder_;
-    sampleBytes_ = uint32_t(pa_sample_size(&spec));
-    frameBytes_ = uint32_t(pa_frame_size(&spec));
-    maxQueuedBytes_ = size_t(spec.rate) * MaxQueuedMillis / 1000 * frameBytes_;
+    const bool same = sampleFormat.channels == frameBytes_ / sampleBytes_ && order.order == channelOrder_;
+    sampleBytes_ = uint32_t(pa_sample_size(&sampleFormat));
+    frameBytes_ = uint32_t(pa_frame_size(&sampleFormat));
+    maxQueuedBytes_ = size_t(sampleFormat.rate) * MaxQueuedMillis / 1000 * frameBytes_;
     channelOrder_ = std::move(order.order);
     if (!same) {  // what came before was laid out otherwise
       for (Chunk& chunk : queue_) spare_.push_back(std::move(chunk));
