@@ -95,30 +95,40 @@ StripFrameInput FramePipeline::stripInput(const FrameState& state, Point screenS
           d.unlitCellColor, screenSize.x,         screenSize.y,    layout,         line};
 }
 
-void FramePipeline::frameNotDrawn(DisplayMode mode, bool drawnSame) {
+void FramePipeline::frameNotDrawn(DisplayMode mode) {
   if (mode == DisplayMode::Window) {
     // As the renderer does: the activity indicator rests in a long silence.
     if (bands_.longSilence()) windowRenderer_.activityCounter = 0;
-    if (!drawnSame) windowRenderer_.picture = {};
-  } else if (!drawnSame) {
+    windowRenderer_.picture = {};
+  } else {
     stripRenderer_.picture = {};
   }
 }
 
 void FramePipeline::skipSilentFrames(uint32_t frames, const DisplayState& display) {
-  // Settled: drawn, these frames would have drawn the picture the buffer holds.
+  // Held: drawn, these frames would have drawn the picture the buffer holds.
   static constexpr BandLevels Silent{};
   for (uint32_t i = 0; i < frames; ++i) {
     bands_.step(Silent);
-    frameNotDrawn(display.displayMode, true);
+    if (display.displayMode == DisplayMode::Window) skipWindowFrame(bands_, windowAssets_, windowRenderer_);
   }
 }
 
-bool FramePipeline::atRest(const DisplayState& display) const {
-  if (!bands_.atRest()) return false;
-  // The window's activity indicator turns until the long silence stops it.
-  return display.displayMode != DisplayMode::Window || display.transparencyMode == Minimal ||
-         bands_.state().silenceRun >= SilenceRunLimit;
+uint32_t FramePipeline::holdAfter(const FrameState& state, bool silentLevels, bool nothingChanged) {
+  const bool wasStill = still_;
+  still_ = !state.splash && quiet_ && silentLevels && bands_.atRest();
+  if (!still_) return 1;
+  // The first still frame may have left something behind (a falling line, say): one more
+  // frame at the full rate shows it. After that only the activity indicator moves.
+  if (!nothingChanged && !wasStill) return 1;
+  const DisplayState& display = state.display;
+  const bool indicatorTurns = state.seen && display.displayMode == DisplayMode::Window &&
+                              display.transparencyMode != Minimal && !bands_.longSilence();
+  if (!indicatorTurns) return HeldUntilSound;
+  const int32_t toLongSilence = SilenceRunLimit - bands_.state().silenceRun;
+  const int32_t toActivity = framesToActivityChange(bands_, windowAssets_, windowRenderer_);
+  const int32_t frames = toActivity > 0 ? std::min(toActivity, toLongSilence) : toLongSilence;
+  return uint32_t(std::max(frames, 1));
 }
 
 void FramePipeline::drawSplash(const Image& splash) { Canvas(windowBuffer_).drawImage(splash, {0, 0}); }
@@ -148,8 +158,8 @@ void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
     }
     bands_.step(levels);
     if (!state.seen) {
-      frameNotDrawn(mode, false);
-      settled_ = quiet_ && silentLevels && atRest(display);
+      frameNotDrawn(mode);
+      framesHeld_ = holdAfter(state, silentLevels, true);
       return;
     }
     if (mode == DisplayMode::Window) {
@@ -198,7 +208,7 @@ void FramePipeline::run(const FrameState& state, const SampleRing& ring) {
     frame.changed = stripRenderer_.changed.rects();
   }
   presenter_.present(frame);
-  settled_ = !state.splash && quiet_ && silentLevels && frame.changed.empty() && atRest(display);
+  framesHeld_ = holdAfter(state, silentLevels, frame.changed.empty());
 }
 
 }  // namespace tonalis

@@ -84,10 +84,13 @@ class FramePipeline {
   // board's clock (counted in frames) comes after the same time as at full speed.
   void skipSilentFrames(uint32_t frames, const DisplayState& display);
 
-  // The last frame analysed digital silence (every sample 0), showed no bars or peaks and
-  // changed nothing on screen, and the next silent frame will not either: the frame timer
-  // may slow down.
-  bool settled() const { return settled_; }
+  // How many frame periods the picture holds as it was presented if the digital silence
+  // goes on, counting the next frame as 1: 1 while anything moves; while only the window's
+  // activity indicator turns (bars and peaks down), the frames to its next picture or to the
+  // long silence that stops it; HeldUntilSound when nothing but sound can change it. The
+  // frame timer need not wake before then.
+  static constexpr uint32_t HeldUntilSound = UINT32_MAX;
+  uint32_t framesHeld() const { return framesHeld_; }
 
   // The frame-time meter starts over (the timer's period changed).
   void restartMeter();
@@ -142,15 +145,15 @@ class FramePipeline {
   BandAnimator bands_;                        // stepped once a frame, whatever is drawn
   WindowRendererState windowRenderer_;
   StripRendererState stripRenderer_;
-  // A frame whose bars were stepped but not drawn (hidden, or skipped silent frames): the
-  // renderer's own state keeps up. Unless `drawnSame` (the frame would have drawn what the
-  // buffer holds), the next drawn frame is drawn whole.
-  void frameNotDrawn(DisplayMode mode, bool drawnSame);
+  // A frame whose bars were stepped but not drawn because nobody can see it: the next drawn
+  // frame is drawn whole.
+  void frameNotDrawn(DisplayMode mode);
   void makeScaledBuffer();
-  bool atRest(const DisplayState& display) const;
+  uint32_t holdAfter(const FrameState& state, bool silentLevels, bool nothingChanged);
 
   bool quiet_ = false;    // the newest analysed samples are all 0
-  bool settled_ = false;
+  bool still_ = false;    // the last frame: digital silence, no bars or peaks
+  uint32_t framesHeld_ = 1;
   uint32_t frameMillis_ = 0;
   bool timerSeen_ = false;
   uint32_t ticks_ = 0;

@@ -83,7 +83,14 @@ Tonalis::Tonalis(AppPorts ports) : ports_(ports) {}
 Tonalis::~Tonalis() { ports_.host.setHandler(nullptr); }
 
 bool Tonalis::dispatch(Event& event) {
-  return dispatchEvent<Tonalis>(TonalisEvents::table, *this, event);
+  const bool handled = dispatchEvent<Tonalis>(TonalisEvents::table, *this, event);
+  // Whatever the user or the system changed shows on the next frame, not after a held
+  // picture's long wait.
+  if (!std::holds_alternative<TimerTick>(event) && !std::holds_alternative<PaintRequest>(event) &&
+      !std::holds_alternative<EraseBackground>(event) && !closing_) {
+    setFramePeriod(FramePeriodMillis);
+  }
+  return handled;
 }
 
 int Tonalis::run() {
@@ -503,17 +510,27 @@ void Tonalis::onMaintenanceTimer() {
   if (!splashActive()) saveSettings(false);
 }
 
-void Tonalis::setFrameTimerSlow(bool slow) {
-  if (slow == frameTimerSlow_ || !frameTimerWanted_) return;
-  frameTimerOn_ = ports_.host.setTimer(FrameTimerId, slow ? SettledFramePeriodMillis : FramePeriodMillis);
-  frameTimerSlow_ = slow && frameTimerOn_;
-  slowTickFrom_ = ports_.clock.tickCount();
-  // The readout shows the frame time of the running picture, not of the settled one.
+void Tonalis::setFramePeriod(uint32_t millis) {
+  if (millis == framePeriod_ || !frameTimerWanted_) return;
+  const bool wasSlow = framePeriod_ != FramePeriodMillis;
+  if (wasSlow && millis == FramePeriodMillis) catchUpSilentFrames();
+  frameTimerOn_ = ports_.host.setTimer(FrameTimerId, millis);
+  framePeriod_ = frameTimerOn_ ? millis : FramePeriodMillis;
+  if (!wasSlow) slowTickFrom_ = ports_.clock.tickCount();
+  // The readout shows the frame time of the running picture, not of a held one.
   frames_.restartMeter();
 }
 
+void Tonalis::catchUpSilentFrames(uint32_t keep) {
+  // The silent frames a slow timer let pass, but the `keep` about to run.
+  const uint32_t now = ports_.clock.tickCount();
+  const uint32_t frames = (now - slowTickFrom_) / FramePeriodMillis;
+  slowTickFrom_ += frames * FramePeriodMillis;
+  if (frames > keep) frames_.skipSilentFrames(frames - keep, display_);
+}
+
 void Tonalis::onSoundAfterSilence() {
-  if (!closing_) setFrameTimerSlow(false);
+  if (!closing_) setFramePeriod(FramePeriodMillis);
 }
 
 void Tonalis::onSessionLock(const SessionLock& lock) { sessionLocked_ = lock.locked; }
@@ -523,18 +540,16 @@ bool Tonalis::seen() {
 }
 
 void Tonalis::onFrameTimer() {
-  if (!frameTimerSlow_) frames_.timerTick();
+  const bool slow = framePeriod_ != FramePeriodMillis;
+  if (!slow) frames_.timerTick();
   tray_.updateTip();
   if (splashActive()) return;
-  if (frameTimerSlow_) {
-    // The silent frames this slow tick stands for, but the one it runs.
-    const uint32_t now = ports_.clock.tickCount();
-    const uint32_t frames = (now - slowTickFrom_) / FramePeriodMillis;
-    slowTickFrom_ += frames * FramePeriodMillis;
-    if (frames > 1) frames_.skipSilentFrames(frames - 1, display_);
-  }
+  if (slow) catchUpSilentFrames(1);
   runFrame();
-  setFrameTimerSlow(frames_.settled());
+  // In a digital silence the timer wakes only for a frame that shows something new.
+  const uint32_t held = frames_.framesHeld();
+  setFramePeriod(held == FramePipeline::HeldUntilSound ? SettledFramePeriodMillis
+                                                       : FramePeriodMillis * std::min<uint32_t>(held, MaxHeldFrames));
 }
 
 void Tonalis::runFrame() {

@@ -47,6 +47,9 @@ class Tonalis {
   // The frame timer's period once the picture has settled in a digital silence: sound
   // after it brings the 28 ms timer back at once (SoundAfterSilenceEvent).
   static constexpr uint32_t SettledFramePeriodMillis = 100;
+  // While only the window's activity indicator turns, the timer wakes for its next picture,
+  // at most this many frames ahead.
+  static constexpr uint32_t MaxHeldFrames = 40;
   static constexpr uint32_t ExitPauseMillis = 1200;
   // After the pause, how long the exit waits for the worker to leave a device call before
   // it ends the program without it: the whole exit stays within 3 s.
@@ -160,7 +163,8 @@ class Tonalis {
   void tellNotices();
   void ensureTrayIcon();
   void startTimers();
-  void setFrameTimerSlow(bool slow);
+  void setFramePeriod(uint32_t millis);
+  void catchUpSilentFrames(uint32_t keep = 0);
   bool seen();
   bool splashActive() const { return worker_.splashActive(); }
   void keepDesktopAtBottom();
@@ -191,7 +195,7 @@ class Tonalis {
   int32_t frameDelayMillis_ = 0;    // one of FrameDelays
   bool frameTimerWanted_ = false;
   bool frameTimerOn_ = false;
-  bool frameTimerSlow_ = false;     // running at SettledFramePeriodMillis
+  uint32_t framePeriod_ = FramePeriodMillis;  // longer in a silence that holds the picture
   uint32_t slowTickFrom_ = 0;       // while slow: the frames' time is counted from here
   bool sessionLocked_ = false;
   bool maintenanceTimerOn_ = false;

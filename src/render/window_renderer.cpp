@@ -212,4 +212,24 @@ void renderWindowFrame(PixelView target, const BandAnimator& bands, const Window
   state.picture = now;
 }
 
+void skipWindowFrame(const BandAnimator& bands, const WindowAssets& assets, WindowRendererState& state) noexcept {
+  if (bands.longSilence()) state.activityCounter = 0;
+  if (state.picture.minimal) return;
+  activityImage(assets, state.activityCounter);
+  state.activityCounter += 1;
+}
+
+int32_t framesToActivityChange(const BandAnimator& bands, const WindowAssets& assets,
+                               const WindowRendererState& state) noexcept {
+  if (state.picture.pixels == nullptr || state.picture.minimal) return 0;
+  int32_t counter = state.activityCounter;
+  // One turn of the indicator is at most 40 frames.
+  for (int32_t n = 1; n <= 41; ++n) {
+    if (bands.longSilence()) counter = 0;
+    if (activityImage(assets, counter) != state.picture.status[3]) return n;
+    counter += 1;
+  }
+  return 0;
+}
+
 }  // namespace tonalis

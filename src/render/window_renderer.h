@@ -104,6 +104,16 @@ void renderWindowFrame(PixelView target, const BandAnimator& bands, const Window
                        const WindowAssets& assets, WindowRendererState& state,
                        uint32_t& frameMillis) noexcept;
 
+// A frame of silence not drawn because it would have drawn what the buffer holds (the frame
+// timer skipped it): the activity indicator turns on as though it had been drawn.
+void skipWindowFrame(const BandAnimator& bands, const WindowAssets& assets, WindowRendererState& state) noexcept;
+
+// How many frames from now, counting the next one as 1, until the activity indicator shows
+// another picture than the buffer holds, if the bars' silence state stays as it is; 0 when
+// it will not (Minimal, a long silence, or no picture drawn yet).
+int32_t framesToActivityChange(const BandAnimator& bands, const WindowAssets& assets,
+                               const WindowRendererState& state) noexcept;
+
 template <class Lookup>
 WindowAssets WindowAssets::resolve(const Lookup& lookup) {
   WindowAssets a;

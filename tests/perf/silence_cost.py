@@ -9,9 +9,10 @@ output). The native program runs in Window mode with "正在播放的声音" cho
   music    music played into the sink; after WARM_UP seconds, CPU of the program and of the
            PulseAudio server over --seconds.
   silence  the music stopped; after --lead seconds of silence (the program pauses its stream
-           after 10 s of digital silence, and its frame timer slows once the picture settles,
-           which in Window mode is when the activity light rests, after 30 s), CPU of the same
-           two over --seconds.
+           after 10 s of digital silence; once the bars are down its frame timer wakes only
+           for a frame that shows something new: in Window mode the activity light's next
+           picture, six a second, until it rests after 30 s), CPU of the same two over
+           --seconds.
 
 CPU is utime + stime of all threads from /proc/<pid>/stat, in % of one core. The figure is the
 ratio silence / music of program + server, per round and as the median (aim: 0.25 or less).

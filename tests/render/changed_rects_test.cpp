@@ -123,6 +123,49 @@ TEST(ChangedRects, TheSamePictureAgainReportsNothing) {
   EXPECT_TRUE(idle.changed().empty());
 }
 
+// Which activity picture the buffer holds: -1 idle, 0..5 the turning ones.
+int activityShown(const WindowRig& rig) {
+  const Image* shown = rig.state.picture.status[3];
+  for (int i = 0; i < 6; ++i) {
+    if (shown == rig.assets.activityFrames[size_t(i)]) return i;
+  }
+  return shown == rig.assets.activityIdle ? -1 : -2;
+}
+
+// In a silence, before the long silence rests it, only the activity indicator turns: the
+// frames it does not change can be skipped, and drawing just the frames it names shows the
+// same pictures at the same frames as drawing every one.
+TEST(ChangedRects, TheActivityIndicatorNamesTheOnlyFramesThatChange) {
+  WindowRig every(Block), held(Block);
+  for (WindowRig* rig : {&every, &held}) settle(*rig, 60);  // silence from the start: bars down
+  int32_t nextDrawn = 1;
+  int drawn = 0;
+  for (int frame = 1; frame <= 300; ++frame) {
+    every.render();
+    if (frame == nextDrawn) {
+      held.render();
+      ++drawn;
+      const int32_t ahead = framesToActivityChange(held.bands, held.assets, held.state);
+      ASSERT_GT(ahead, 0);
+      nextDrawn = frame + ahead;
+    } else {
+      held.bands.step(held.levels);
+      skipWindowFrame(held.bands, held.assets, held.state);
+      EXPECT_TRUE(every.changed().empty()) << "frame " << frame << " changes what a held frame skips";
+    }
+    ASSERT_EQ(activityShown(held), activityShown(every)) << "frame " << frame;
+  }
+  EXPECT_LE(drawn, 300 / 5) << "the indicator changes at most every fifth frame";
+
+  // Minimal draws no indicator, and the long silence rests it: nothing is due.
+  WindowRig minimal(Block);
+  minimal.in.transparencyMode = Minimal;
+  settle(minimal, 60);
+  EXPECT_EQ(framesToActivityChange(minimal.bands, minimal.assets, minimal.state), 0);
+  settle(held, 1100);
+  EXPECT_EQ(framesToActivityChange(held.bands, held.assets, held.state), 0);
+}
+
 TEST(ChangedRects, ASmallChangeReportsASmallBox) {
   // Window band b spans x 7 + 18b .. +15, row j y 8 + 6j .. +4.
   struct Case {
