@@ -1,5 +1,6 @@
 // The tray icon against the real shell (Wine's tray when run under Wine): added, lost when
-// the shell restarts, added again after the shell's "TaskbarCreated" broadcast, removed.
+// the shell restarts, added again after the shell's "TaskbarCreated" broadcast, removed; loaded
+// again at a new size when the display's scale changes.
 #include <gtest/gtest.h>
 
 #include "backend/win32/tray_port.h"
@@ -18,6 +19,17 @@ bool iconPresent(HWND owner) {
   probe.uFlags = NIF_TIP;
   wcscpy(probe.szTip, L"Tonalis");
   return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+// An icon's width in pixels; 0 for a handle that is no icon (a destroyed one).
+int iconWidth(HICON icon) {
+  ICONINFO info{};
+  if (!icon || !GetIconInfo(icon, &info)) return 0;
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
 }
 
 TEST(Win32TrayPort, TheIconCanBeAddedAgainWhenTheShellRestarts) {
@@ -45,6 +57,41 @@ TEST(Win32TrayPort, TheIconCanBeAddedAgainWhenTheShellRestarts) {
 
     tray.removeIcon();
     EXPECT_FALSE(iconPresent(owner));
+  }
+  DestroyWindow(owner);
+}
+
+TEST(Win32TrayPort, ANewScaleLoadsTheIconAtItsSizeAndTheTrayKeepsShowingIt) {
+  HWND owner = CreateWindowExW(0, L"STATIC", L"tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  {
+    Win32TrayPort tray(GetModuleHandleW(nullptr), [owner] { return owner; });
+    ASSERT_TRUE(tray.addIcon(IconId, "Tonalis"));
+    const int first = smallIconSize(trayDpi());
+    EXPECT_EQ(iconWidth(tray.icon()), first) << "added at the tray's small-icon size";
+
+    // Each small image of the icon file in turn, as the scale goes up and down.
+    for (const int size : {32, 20, 24, 16}) {
+      SCOPED_TRACE(size);
+      HICON before = tray.icon();
+      ASSERT_TRUE(tray.setIconSize(size));
+      EXPECT_EQ(iconWidth(tray.icon()), size);
+      EXPECT_EQ(iconWidth(before), 0) << "the icon it replaced was not destroyed";
+      EXPECT_TRUE(iconPresent(owner)) << "the tray lost the icon";
+    }
+    // The same size again: nothing is loaded or sent.
+    HICON shown = tray.icon();
+    EXPECT_FALSE(tray.setIconSize(16));
+    EXPECT_EQ(tray.icon(), shown);
+
+    // A size chosen while the icon is out of the tray is the one added again.
+    tray.removeIcon();
+    ASSERT_TRUE(tray.setIconSize(24));
+    EXPECT_FALSE(iconPresent(owner)) << "a new size added an icon the program had removed";
+    ASSERT_TRUE(tray.addIcon(IconId, "Tonalis"));
+    EXPECT_EQ(iconWidth(tray.icon()), 24);
+    EXPECT_TRUE(iconPresent(owner));
   }
   DestroyWindow(owner);
 }

@@ -145,6 +145,9 @@ INT_PTR Win32AppHost::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     if (message == WM_ERASEBKGND) return FALSE;
   }
+  if ((message == WM_DPICHANGED || message == WM_DISPLAYCHANGE || message == WM_SETTINGCHANGE) && onDisplayChanged) {
+    onDisplayChanged();
+  }
   std::optional<Event> event = translateMessage(message, wParam, lParam, vocabulary);
   if (!event) return FALSE;
   return deliver(*event, message, wParam, lParam);

@@ -33,6 +33,10 @@ class Win32AppHost : public AppHost {
   // unbinds its window-dependent objects.
   std::function<void(HWND)> onCreated;
   std::function<void(HWND)> onDestroying;
+  // A message that may tell of a new display scale came (WM_DPICHANGED, WM_DISPLAYCHANGE,
+  // WM_SETTINGCHANGE): what the backend sizes by the scale itself is sized again. The
+  // message goes on to the application's handler either way.
+  std::function<void()> onDisplayChanged;
   // The shell the About box opens its link with (and tells a failure through).
   void useShell(Shell& shell) { shell_ = &shell; }
 

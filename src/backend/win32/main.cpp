@@ -53,6 +53,8 @@ int runProgram(HINSTANCE instance) {
     deviceNotifications = nullptr;
     Win32InstanceGuard::unmarkMainWindow(hwnd);
   };
+  // The tray draws at the primary monitor's scale, which can change while the program runs.
+  host.onDisplayChanged = [&tray] { tray.fitIconToTray(); };
   // The messages known only at run time that the main window turns into events.
   host.vocabulary = {TrayIconId, tray.shellRestartMessage(), instanceGuard.wakeMessage(), CmdAbout};
 

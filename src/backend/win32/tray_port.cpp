@@ -46,12 +46,32 @@ Win32TrayPort::~Win32TrayPort() {
   if (icon_) DestroyIcon(icon_);
 }
 
-bool Win32TrayPort::addIcon(uint32_t iconId, std::string_view tip) {
-  if (!icon_) {
-    // The icon file holds 16, 20, 24 and 32-pixel images: the one for the system's scale.
-    const int size = smallIconSize();
-    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId), IMAGE_ICON, size, size, 0));
+bool Win32TrayPort::setIconSize(int size) {
+  if (iconId_ == 0 || (icon_ && size == iconSize_)) return false;
+  // The icon file holds 16, 20, 24, 32 and 48-pixel images: the one for the tray's scale.
+  auto* icon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(iconId_), IMAGE_ICON, size, size, 0));
+  if (!icon) return false;
+  HICON old = icon_;
+  icon_ = icon;
+  iconSize_ = size;
+  data_.hIcon = icon_;
+  if (added_) {
+    NOTIFYICONDATAW change = data_;
+    change.uFlags = NIF_ICON;
+    Shell_NotifyIconW(NIM_MODIFY, &change);
   }
+  // The shell keeps its own copy of what it was given.
+  if (old) DestroyIcon(old);
+  return true;
+}
+
+bool Win32TrayPort::addIcon(uint32_t iconId, std::string_view tip) {
+  if (iconId != iconId_) {
+    if (icon_) DestroyIcon(icon_);
+    icon_ = nullptr;
+    iconId_ = iconId;
+  }
+  if (!icon_) setIconSize(smallIconSize(trayDpi()));
   data_ = {};
   data_.cbSize = sizeof(data_);  // the record's size for this build's word size
   data_.hWnd = window_();

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "platform/tray_port.h"
+#include "backend/win32/util.h"
 
 namespace tonalis::win32 {
 
@@ -27,6 +28,14 @@ class Win32TrayPort : public TrayPort {
   // The shell's "TaskbarCreated" broadcast: a new shell, which has forgotten every icon
   // (the main window then adds its icon again). 0 when it could not be registered.
   UINT shellRestartMessage() const { return taskbarCreated_; }
+  // The display's scale may have changed: the icon at the tray's small-icon size now.
+  void fitIconToTray() { setIconSize(smallIconSize(trayDpi())); }
+  // The icon loaded anew at `size` pixels and, when the shell shows it, handed to the shell.
+  // True when it was; false when it already had that size or could not be loaded (then the
+  // one shown stays).
+  bool setIconSize(int size);
+  // The icon handed to the shell; null before the first addIcon or without the resource.
+  HICON icon() const { return icon_; }
 
  private:
   HINSTANCE instance_;
@@ -34,7 +43,9 @@ class Win32TrayPort : public TrayPort {
   NOTIFYICONDATAW data_{};
   bool added_ = false;
   UINT taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+  uint32_t iconId_ = 0;  // the icon's resource, known from the first addIcon
   HICON icon_ = nullptr;
+  int iconSize_ = 0;
 };
 
 }  // namespace tonalis::win32

@@ -36,8 +36,6 @@ inline std::string narrow(std::wstring_view wide) {
   }
 }
 
-// Whether the program runs under Wine, whose X11 integration needs a few workarounds
-// (each says why where it is used).
 // Dots per inch: of the system (the shell's tray draws at it) and of one monitor. The calls
 // are looked up by name: systems before Windows 10 (and 8.1 for the monitor's) lack them,
 // and answer with the screen's logical DPI, which is the system's.
@@ -65,15 +63,22 @@ inline UINT monitorDpi(HMONITOR monitor) {
   return systemDpi();
 }
 
-// The system's small-icon size (the tray's) at its DPI: 16 pixels at 100 %, 32 at 200 %.
-inline int smallIconSize() {
+// The tray's DPI: the primary monitor's, where the taskbar's notification area is. Unlike the
+// system DPI, which a running program keeps from its start, it follows a change of the scale.
+inline UINT trayDpi() { return monitorDpi(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)); }
+
+// The system's small-icon size at a DPI: 16 pixels at 100 %, 32 at 200 %. Without the call
+// for a DPI (before Windows 10), the size at the program's own.
+inline int smallIconSize(UINT dpi) {
   using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
   static const auto forDpi = reinterpret_cast<GetSystemMetricsForDpiFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
-  const int size = forDpi ? forDpi(SM_CXSMICON, systemDpi()) : GetSystemMetrics(SM_CXSMICON);
+  const int size = forDpi ? forDpi(SM_CXSMICON, dpi) : GetSystemMetrics(SM_CXSMICON);
   return size > 0 ? size : 16;
 }
 
+// Whether the program runs under Wine, whose X11 integration needs a few workarounds
+// (each says why where it is used).
 inline bool runningUnderWine() {
   static const bool wine = [] {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

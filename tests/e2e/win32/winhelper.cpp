@@ -13,6 +13,8 @@
 //   winhelper [selectors] text-fit PT FACE   the window's dialog base units and, for each child control
 //                                            with text, its client size and the size its text needs, set
 //                                            in the font a dialog template's "FONT PT, FACE" makes here
+//   winhelper monitors                       each display monitor as the system lists it: its rectangle,
+//                                            work area, device name and whether it is the primary one
 //   winhelper idle                           print {"idle":true} and sleep until killed (keeps the
 //                                            Wine session up between programs)
 //
@@ -361,6 +363,27 @@ int wmain(int argc, wchar_t** argv) {
         while (!FindWindowW(L"Shell_TrayWnd", nullptr) && GetTickCount() - start < 30000) Sleep(50);
         printLine("{\"idle\":true}");
         for (;;) Sleep(INFINITE);
+    }
+
+    if (cmd == L"monitors") {
+        EnumDisplayMonitors(
+            nullptr, nullptr,
+            [](HMONITOR monitor, HDC, LPRECT, LPARAM) -> BOOL {
+                MONITORINFOEXW info{};
+                info.cbSize = sizeof(info);
+                if (!GetMonitorInfoW(monitor, &info)) return TRUE;
+                const RECT& r = info.rcMonitor;
+                const RECT& w = info.rcWork;
+                char geo[256];
+                std::snprintf(geo, sizeof geo,
+                              "\"left\":%ld,\"top\":%ld,\"right\":%ld,\"bottom\":%ld,\"work\":[%ld,%ld,%ld,%ld],", r.left,
+                              r.top, r.right, r.bottom, w.left, w.top, w.right, w.bottom);
+                printLine(std::string("{") + geo + "\"name\":" + jsonString(info.szDevice) +
+                          ",\"primary\":" + ((info.dwFlags & MONITORINFOF_PRIMARY) ? "true" : "false") + "}");
+                return TRUE;
+            },
+            0);
+        return kExitOk;
     }
 
     if (cmd == L"list") {
