@@ -21,6 +21,8 @@ struct CaptureState final : BlockSink {
   bool attemptDue = true;       // open (or look for the absent source) at the next step
   uint32_t nextAttemptTick = 0;
   uint32_t retryPause = CaptureRetryMillis;  // grows while the chosen source is there but will not open
+  uint32_t settleUntilTick = 0;  // the chosen source came back (or a device event came): its pause grows after this
+  bool sourceSeenGone = false;   // the last look found the chosen source missing
 
   bool streamOpen = false;
   bool fallback = false;        // the open stream is the default input standing in
@@ -156,9 +158,11 @@ void lose(CaptureState& s, SoundInput& sound, uint32_t now) {
 
 // The next look after a failure to open the chosen source: soon for a source that is not
 // there (looking is cheap), with a growing pause for one that is there but refuses (held
-// by another program, a format the converter refuses), so it is not hammered.
+// by another program, a format the converter refuses), so it is not hammered. A source that
+// has just come back is given a few seconds at the short pause: a system may refuse the first
+// opens of a device it is still setting up.
 void scheduleRetry(CaptureState& s, uint32_t now, SoundResult failure) {
-  if (failure == SoundResult::NotFound) {
+  if (failure == SoundResult::NotFound || !due(now, s.settleUntilTick)) {
     s.nextAttemptTick = now + CaptureRetryMillis;
     return;
   }
@@ -173,8 +177,14 @@ void attempt(CaptureState& s, SoundInput& sound, Clock& clock) {
     // The default input stands in and keeps playing until the chosen source is there and
     // proves it opens, in a second stream beside it.
     if (!sound.available(s.chosen)) {
+      s.sourceSeenGone = true;
+      s.retryPause = CaptureRetryMillis;
       s.nextAttemptTick = now + CaptureRetryMillis;
       return;
+    }
+    if (s.sourceSeenGone) {
+      s.sourceSeenGone = false;
+      s.settleUntilTick = now + CaptureSettleMillis;
     }
     SoundStreamInfo info;
     StreamFormat format;
@@ -395,6 +405,7 @@ void captureStep(CaptureContext& capture, SoundInput& sound, Clock& clock) {
   if (events != 0 && (s.state == SourceState::Absent || s.state == SourceState::Lost)) {
     s.attemptDue = true;  // whatever changed may have brought the source back
     s.retryPause = CaptureRetryMillis;
+    s.settleUntilTick = now + CaptureSettleMillis;
   }
   const bool searching = !s.streamOpen || s.state == SourceState::Absent;
   if (searching && (s.attemptDue || due(now, s.nextAttemptTick))) attempt(s, sound, clock);

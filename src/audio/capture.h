@@ -35,6 +35,8 @@ inline constexpr uint32_t CapturePausedWaitMillis = 100;  // a paused stream's w
 inline constexpr uint32_t CaptureHushMillis = 200;    // zeros this long count as a silence that sound ends
 inline constexpr uint32_t CaptureMaxRetryMillis = 8000;  // a source there that will not open: the pause
                                                          // doubles from CaptureRetryMillis up to this
+inline constexpr uint32_t CaptureSettleMillis = 3000;  // a source that just came back may refuse its first
+                                                      // opens: retried every CaptureRetryMillis meanwhile
 
 // Why capture could not be prepared (what the user can act on is told apart).
 enum class CaptureStart : uint8_t {

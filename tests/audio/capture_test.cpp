@@ -296,6 +296,36 @@ TEST(SourceCapture, TheStandInKeepsPlayingUntilTheChosenSourceReallyOpens) {
   }
 }
 
+// A source that comes back may refuse its first opens for a while (a system still setting
+// the device up): it is tried every half second for a few seconds before the pause grows,
+// whether a device event told of its return or a look found it.
+TEST(SourceCapture, AReturningSourceThatRefusesAtFirstIsTakenOnceItOpens) {
+  struct Case {
+    const char* name;
+    std::function<void(Rig&)> back;
+  };
+  const Case cases[] = {
+      {"with a device event", [](Rig& r) { r.sound.setPresent("usb", true); }},
+      {"found by looking", [](Rig& r) { r.sound.endpoint("usb").present = true; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig r;
+    r.sound.setPresent("usb", false);
+    r.start(device("usb"));
+    r.run(3000);
+    ASSERT_EQ(r.state(), SourceState::Absent);
+    r.sound.endpoint("usb").openResult = SoundResult::DeviceInUse;
+    c.back(r);
+    r.run(2000);
+    ASSERT_EQ(r.state(), SourceState::Absent);
+    r.sound.endpoint("usb").openResult = SoundResult::Ok;
+    EXPECT_LE(r.runUntil([&] { return r.state() == SourceState::Listening; }),
+              CaptureRetryMillis + 2 * CaptureWaitMillis);
+    EXPECT_EQ(r.sound.openId(), "usb");
+  }
+}
+
 // What the worker does while things are quiet or slow, checked by what it records.
 TEST(SourceCapture, QuietSlowOrSleepingSourcesAreNotTakenForLostOnes) {
   // A loopback with nothing playing delivers no packets: still Listening, one stream.
