@@ -546,8 +546,9 @@ void Tonalis::onFrameTimer() {
   if (splashActive()) return;
   if (slow) catchUpSilentFrames(1);
   runFrame();
-  // In a digital silence the timer wakes only for a frame that shows something new.
-  const uint32_t held = frames_.framesHeld();
+  // In a digital silence the timer wakes only for a frame that shows something new, once
+  // the readout has a frame time to show.
+  const uint32_t held = frames_.frameMillis() != 0 ? frames_.framesHeld() : 1;
   setFramePeriod(held == FramePipeline::HeldUntilSound ? SettledFramePeriodMillis
                                                        : FramePeriodMillis * std::min<uint32_t>(held, MaxHeldFrames));
 }

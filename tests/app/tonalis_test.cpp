@@ -566,6 +566,18 @@ TEST_F(QuietWindow, ASettledSilenceSlowsTheTimerUntilSoundComes) {
   release();
 }
 
+// A program started in silence still measures its frame time before the timer slows: the
+// window's readout shows it, not zeros.
+TEST_F(QuietWindow, AStartInSilenceShowsTheFrameTime) {
+  Tonalis app(ports());
+  holdWorker(app);
+  fillRing(app, 0.0f);
+  for (int i = 0; i < 200 && host.timers[1] == Tonalis::FramePeriodMillis; ++i) tick();
+  EXPECT_NE(host.timers[1], Tonalis::FramePeriodMillis) << "the timer slows in the silence";
+  EXPECT_NEAR(double(app.frames().frameMillis()), double(Tonalis::FramePeriodMillis), 3.0);
+  release();
+}
+
 // ---- Nothing lost, no hang -----------------------------------------------------
 
 TEST_F(MainWindow, ExitDuringTheCannotRecordMessageLeavesTheFileAlone) {
