@@ -569,7 +569,11 @@ SoundResult Win32SoundInput::nextPacket(SoundPacket& packet) { return stream_.ne
 
 SoundResult Win32SoundInput::releasePacket(uint32_t frames) { return stream_.giveBack(frames); }
 
-bool Win32SoundInput::setPaused(bool paused) { return stream_.pause(paused); }
+bool Win32SoundInput::setPaused(bool paused) {
+  if (!stream_.pause(paused)) return false;
+  OutputDebugStringW(paused ? L"Tonalis: what is playing rests in a silence" : L"Tonalis: what is playing is heard again");
+  return true;
+}
 
 void Win32SoundInput::close() {
   stream_.release();
