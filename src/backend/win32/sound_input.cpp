@@ -380,7 +380,8 @@ SoundResult Win32SoundInput::Stream::wait(uint32_t timeoutMillis, bool& soundCam
         restUntil_ = GetTickCount64() + PausedLookMillis;
         break;
       case Look::Nothing:
-        // Nothing comes in silence: the event says when something does.
+        // Nothing comes in silence: the event says when something does (where a loopback
+        // never signals, the look that starts the next wait finds it).
         restUntil_ = 0;
         now = GetTickCount64();
         if (now >= deadline || WaitForSingleObject(event, DWORD(deadline - now)) != WAIT_OBJECT_0) {
