@@ -109,9 +109,11 @@ class SoundInput {
   // Gives back the packet nextPacket returned.
   virtual SoundResult releasePacket(uint32_t frames) = 0;
   // Stops (true) or restarts (false) the open stream's delivery without closing it, so the
-  // system may let an idle output sleep; packets while paused are none. False, doing
-  // nothing, where pausing gains nothing (a loopback that delivers nothing in silence
-  // already) or no stream is open: the caller then goes on taking packets.
+  // system may let an idle output sleep and the caller need not wake per packet; packets
+  // while paused are none. A paused stream still tells of its device going (nextPacket) and
+  // raises SoundEventPlaybackStarted, ending a waitPacket early, when sound comes. False,
+  // doing nothing, where the backend does not pause that stream or no stream is open: the
+  // caller then goes on taking packets.
   virtual bool setPaused(bool paused) = 0;
   // Stops and releases the stream; nothing if none is open.
   virtual void close() = 0;

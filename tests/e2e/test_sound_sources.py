@@ -1,13 +1,16 @@
 """Sound sources with the real program and a real PulseAudio server: the default input and
 what is playing chosen by real clicks in the tray menu, the server's sources listed by name and
 one of them chosen, a source that goes away and comes back, a sound server that is killed and
-started again, and exit while the device is gone. Under Wine 10 what is playing is recorded
+started again, exit while the device is gone, and what is playing resting in a long silence
+until a tone wakes it. Under Wine 10 what is playing is recorded
 through a loopback of the default output, one of two, and on a six-channel output as on a
 stereo one."""
 
 from __future__ import annotations
 
 import re
+import subprocess
+import threading
 import time
 
 from harness import SINK, WINE, Env, _parse_ppm, _run, scenario, sine, wait_until
@@ -87,6 +90,58 @@ def exit_and_read_ini(env, app) -> bytes:
     assert app.wait(15) == 0
     took = time.monotonic() - t0
     return app.file() or b"", took
+
+
+class OnsetWatch:
+    """Reads the null sink's monitor in real time (10 ms chunks) and notes when sound starts
+    after a quiet spell of at least half a second."""
+
+    RATE = 48000
+    CHUNK = RATE // 100
+
+    def __init__(self, env):
+        self.onsets = []
+        self.proc = subprocess.Popen(
+            ["parec", f"--device={SINK}.monitor", "--format=s16le", f"--rate={self.RATE}", "--channels=1",
+             "--latency-msec=10", "--raw"], env=env.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        quiet = 0
+        threshold = int(0.05 * 32768)
+        while True:
+            data = self.proc.stdout.read(self.CHUNK * 2)
+            if not data:
+                return
+            now = time.monotonic()
+            loud = any(abs(int.from_bytes(data[i:i + 2], "little", signed=True)) > threshold
+                       for i in range(0, len(data) - 1, 16))
+            if loud and quiet >= 50:
+                self.onsets.append(now)
+            quiet = 0 if loud else quiet + 1
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait(5)
+
+
+def onset_to_bars(env, origin, watch, play) -> tuple:
+    """Calls play() and polls the window until band 1 lights; the delay from the sound's onset on
+    the sink's monitor to the start of the grab that saw it (a lower bound) and to its end (an
+    upper bound), in seconds."""
+    seen = len(watch.onsets)
+    play()
+    while True:
+        t0 = time.monotonic()
+        lit = band_height(grab(env, origin), 1) > 0
+        t1 = time.monotonic()
+        if lit:
+            break
+        assert t1 - t0 < 10, "the tone never lit band 1"
+    wait_until(lambda: len(watch.onsets) > seen, 5, 0.05, "the onset on the monitor")
+    onset = watch.onsets[seen]
+    return t0 - onset, t1 - onset
 
 
 def silent_default_source(env):
@@ -286,3 +341,43 @@ def test_what_is_playing_lights_as_much_from_six_channels_as_from_two():
         assert lit[SINK] >= 8, f"the stereo output lights {lit[SINK]} cells of band {TONE_4K_BAND}, want about 9"
         assert abs(lit["surround"] - lit[SINK]) <= 1, \
             f"band {TONE_4K_BAND}: {lit['surround']} lit cells from six channels, {lit[SINK]} from two"
+
+
+# From a sound's onset to the start of the grab that sees band 1 lit: 40-120 ms here whether the
+# stream rested or not (a grab itself takes 50-150 ms); a rest that ends late shows well beyond.
+PROMPT_BARS = 0.3
+
+
+@scenario(timeout=240)
+def test_what_is_playing_rests_in_a_silence_and_a_tone_ends_the_rest_at_once():
+    """After 10 s of digital silence the stream of what is playing rests; a tone then lights the
+    bars as promptly as in a stream that never rested, again after a second rest, and exit while
+    resting is as quick as ever."""
+    with Env(name="src-rest", extra_env=DEBUG_STRINGS) as env:
+        silent_default_source(env)
+        watch = OnsetWatch(env)
+        app, origin = start(env, ini=PLAYING_INI)
+        through = what_is_playing_through(app)
+        for n in (1, 2):
+            mark = len(app.output())
+            app.wait_output(r"Tonalis: what is playing rests in a silence", 25, after=mark)
+            time.sleep(1.0)
+            mark = len(app.output())
+            tone = None
+
+            def play():
+                nonlocal tone
+                tone = env.play_tone(64.0, 3.0, amplitude=LOUD)
+
+            low, high = onset_to_bars(env, origin, watch, play)
+            print(f"[sources] round {n} ({through}): the rest ended and band 1 lit "
+                  f"{1000 * low:.0f} .. {1000 * high:.0f} ms after the tone's onset")
+            app.wait_output(r"Tonalis: what is playing is heard again", 5, after=mark)
+            assert low <= PROMPT_BARS, f"round {n}: band 1 lit {1000 * low:.0f} ms after the onset"
+            tone.wait(10)
+            wait_band(env, origin, 1, lambda h: h == 0, 10, "the bars to fall after the tone")
+        app.wait_output(r"Tonalis: what is playing rests in a silence", 25, after=mark)
+        watch.stop()
+        _, took = exit_and_read_ini(env, app)
+        print(f"[sources] exit took {took:.2f} s while resting")
+        assert took < 5.0, f"exit took {took:.2f} s"

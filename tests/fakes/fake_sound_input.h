@@ -40,7 +40,7 @@ class FakeSoundInput : public SoundInput {
   std::string defaultOutput;          // "" = none
   bool loopbackSupported = true;      // false: "Playing" needs a "Monitor of <output>" endpoint
   uint32_t packetMillis = 10;         // one packet per wait, this long
-  bool pausable = true;               // false: setPaused does nothing (a WASAPI loopback)
+  bool pausable = true;               // false: setPaused does nothing (a backend that does not pause)
   // How a wait passes time: by default a short real sleep; tests hand in their fake clock.
   std::function<void(uint32_t millis)> passTime;
 

@@ -23,40 +23,9 @@ sys.path.insert(0, str(HERE.parent / "e2e"))
 
 from harness import SINK, Env, silence, sine, wait_until, write_wav  # noqa: E402
 from test_live_sound import LOUD  # noqa: E402
-from test_sound_sources import band_height, grab, start  # noqa: E402
+from test_sound_sources import OnsetWatch, band_height, grab, start  # noqa: E402
 
 RATE = 48000
-CHUNK = RATE // 100  # 10 ms of mono s16
-
-
-class OnsetWatch:
-    """Reads the sink's monitor in real time and notes when sound starts after a quiet spell."""
-
-    def __init__(self, env):
-        self.onsets = []
-        self.proc = subprocess.Popen(
-            ["parec", f"--device={SINK}.monitor", "--format=s16le", f"--rate={RATE}", "--channels=1",
-             "--latency-msec=10", "--raw"], env=env.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        quiet = 0
-        threshold = int(0.05 * 32768)
-        while True:
-            data = self.proc.stdout.read(CHUNK * 2)
-            if not data:
-                return
-            now = time.monotonic()
-            loud = any(abs(int.from_bytes(data[i:i + 2], "little", signed=True)) > threshold
-                       for i in range(0, len(data) - 1, 16))
-            if loud and quiet >= 50:  # after at least 0.5 s of quiet
-                self.onsets.append(now)
-            quiet = 0 if loud else quiet + 1
-
-    def stop(self):
-        self.proc.kill()
-        self.proc.wait(5)
 
 
 def main():

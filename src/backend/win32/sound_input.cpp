@@ -6,6 +6,7 @@
 #include <audioclient.h>
 #include <propidl.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -260,6 +261,7 @@ SoundResult openEndpoint(IMMDevice* device, bool loopback, SoundStreamInfo& info
     stream.release();
     return resultFor(hr);
   }
+  stream.frameBytes = uint32_t(info.format.channels) * (info.format.bitsPerSample / 8);
   info.endpointName = friendlyName(device);
   info.loopback = loopback;
   return SoundResult::Ok;
@@ -278,7 +280,15 @@ SoundResult openSource(IMMDeviceEnumerator* e, const SoundSource& source, SoundS
     release(monitor);
   }
   release(device);
+  stream.pausable = result == SoundResult::Ok && source.kind == SourceKind::Playing;
   return result;
+}
+
+bool allZero(const uint8_t* data, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) {
+    if (data[i] != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -289,6 +299,150 @@ void Win32SoundInput::Stream::release() {
   tonalis::win32::release(client);
   if (event) CloseHandle(event);
   event = nullptr;
+  frameBytes = 0;
+  pausable = false;
+  paused_ = false;
+  restUntil_ = 0;
+  held_.clear();
+  heldFrames_ = 0;
+  heldOut_ = false;
+  failure_ = S_OK;
+}
+
+// Takes every packet waiting. The first that holds a sample other than zero is copied and
+// ends the look: what came after it stays with the device for after the pause.
+Win32SoundInput::Stream::Look Win32SoundInput::Stream::look() {
+  bool any = false;
+  for (;;) {
+    UINT32 waiting = 0;
+    HRESULT hr = capture->GetNextPacketSize(&waiting);
+    if (FAILED(hr)) {
+      failure_ = hr;
+      return Look::Failed;
+    }
+    if (waiting == 0) return any ? Look::Zeros : Look::Nothing;
+    BYTE* data = nullptr;
+    UINT32 frames = 0;
+    DWORD flags = 0;
+    hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+    if (hr == AUDCLNT_S_BUFFER_EMPTY) return any ? Look::Zeros : Look::Nothing;
+    if (FAILED(hr)) {
+      failure_ = hr;
+      return Look::Failed;
+    }
+    const size_t bytes = size_t(frames) * frameBytes;
+    const bool sound = (flags & AUDCLNT_BUFFERFLAGS_SILENT) == 0 && data != nullptr && !allZero(data, bytes);
+    if (sound) {
+      held_.assign(data, data + bytes);
+      heldFrames_ = frames;
+    }
+    hr = capture->ReleaseBuffer(frames);
+    if (FAILED(hr)) {
+      failure_ = hr;
+      return Look::Failed;
+    }
+    if (sound) return Look::Sound;
+    any = true;
+  }
+}
+
+SoundResult Win32SoundInput::Stream::wait(uint32_t timeoutMillis, bool& soundCame) {
+  soundCame = false;
+  if (!event) {
+    Sleep(timeoutMillis);
+    return SoundResult::Timeout;
+  }
+  if (!paused_) {
+    if (heldFrames_ != 0) return SoundResult::Ok;  // the packet that ended the pause
+    // Loopback streams on older systems never signal: the timeout covers them.
+    return WaitForSingleObject(event, timeoutMillis) == WAIT_OBJECT_0 ? SoundResult::Ok : SoundResult::Timeout;
+  }
+  if (heldFrames_ != 0) {
+    soundCame = true;  // told again until the pause ends; the packet stays as it was
+    return SoundResult::Ok;
+  }
+  const ULONGLONG deadline = GetTickCount64() + timeoutMillis;
+  for (;;) {
+    ULONGLONG now = GetTickCount64();
+    if (now < restUntil_) {
+      if (now >= deadline) return SoundResult::Timeout;
+      Sleep(DWORD(std::min(restUntil_, deadline) - now));
+      continue;
+    }
+    switch (look()) {
+      case Look::Sound:
+        soundCame = true;
+        return SoundResult::Ok;
+      case Look::Failed:
+        return SoundResult::Ok;  // next() tells
+      case Look::Zeros:
+        // Zeros keep coming: the next ones are taken together after a rest.
+        restUntil_ = GetTickCount64() + PausedLookMillis;
+        break;
+      case Look::Nothing:
+        // Nothing comes in silence: the event says when something does (where a loopback
+        // never signals, the look that starts the next wait finds it).
+        restUntil_ = 0;
+        now = GetTickCount64();
+        if (now >= deadline || WaitForSingleObject(event, DWORD(deadline - now)) != WAIT_OBJECT_0) {
+          return SoundResult::Timeout;
+        }
+        break;
+    }
+  }
+}
+
+SoundResult Win32SoundInput::Stream::next(SoundPacket& packet) {
+  packet = SoundPacket{};
+  if (!capture) return SoundResult::Error;
+  if (FAILED(failure_)) return resultFor(failure_);
+  if (paused_) return SoundResult::Ok;  // nothing is handed out while paused
+  if (heldOut_) {
+    heldOut_ = false;  // not given back: taken all the same
+    heldFrames_ = 0;
+  }
+  if (heldFrames_ != 0) {
+    packet.data = held_.data();
+    packet.frames = heldFrames_;
+    heldOut_ = true;
+    return SoundResult::Ok;
+  }
+  UINT32 waiting = 0;
+  HRESULT hr = capture->GetNextPacketSize(&waiting);
+  if (FAILED(hr)) return resultFor(hr);
+  if (waiting == 0) return SoundResult::Ok;
+  BYTE* data = nullptr;
+  UINT32 frames = 0;
+  DWORD flags = 0;
+  hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+  if (hr == AUDCLNT_S_BUFFER_EMPTY) return SoundResult::Ok;
+  if (FAILED(hr)) return resultFor(hr);
+  packet.data = data;
+  packet.frames = frames;
+  packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+  return SoundResult::Ok;
+}
+
+SoundResult Win32SoundInput::Stream::giveBack(uint32_t frames) {
+  if (!capture) return SoundResult::Error;
+  if (heldOut_) {
+    heldOut_ = false;
+    heldFrames_ = 0;
+    return SoundResult::Ok;
+  }
+  return resultFor(capture->ReleaseBuffer(frames));
+}
+
+bool Win32SoundInput::Stream::pause(bool paused) {
+  if (!capture || !pausable) return false;
+  if (paused && !paused_) {
+    // A new pause: what was held from the last one has been taken or is stale.
+    restUntil_ = 0;
+    heldFrames_ = 0;
+    heldOut_ = false;
+  }
+  paused_ = paused;
+  return true;
 }
 
 Win32SoundInput::Win32SoundInput() : notifications_(new NotificationFlags(endpointsStale_)) {}
@@ -406,36 +560,20 @@ SoundResult Win32SoundInput::start() {
 }
 
 SoundResult Win32SoundInput::waitPacket(uint32_t timeoutMillis) {
-  if (!stream_.event) {
-    Sleep(timeoutMillis);
-    return SoundResult::Timeout;
-  }
-  // Loopback streams on older systems never signal: the timeout covers them.
-  return WaitForSingleObject(stream_.event, timeoutMillis) == WAIT_OBJECT_0 ? SoundResult::Ok : SoundResult::Timeout;
+  bool soundCame = false;
+  const SoundResult result = stream_.wait(timeoutMillis, soundCame);
+  if (soundCame) notifications_->events.fetch_or(SoundEventPlaybackStarted, std::memory_order_acq_rel);
+  return result;
 }
 
-SoundResult Win32SoundInput::nextPacket(SoundPacket& packet) {
-  packet = SoundPacket{};
-  IAudioCaptureClient* capture = stream_.capture;
-  if (!capture) return SoundResult::Error;
-  UINT32 waiting = 0;
-  HRESULT hr = capture->GetNextPacketSize(&waiting);
-  if (FAILED(hr)) return resultFor(hr);
-  if (waiting == 0) return SoundResult::Ok;
-  BYTE* data = nullptr;
-  UINT32 frames = 0;
-  DWORD flags = 0;
-  hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
-  if (hr == AUDCLNT_S_BUFFER_EMPTY) return SoundResult::Ok;
-  if (FAILED(hr)) return resultFor(hr);
-  packet.data = data;
-  packet.frames = frames;
-  packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
-  return SoundResult::Ok;
-}
+SoundResult Win32SoundInput::nextPacket(SoundPacket& packet) { return stream_.next(packet); }
 
-SoundResult Win32SoundInput::releasePacket(uint32_t frames) {
-  return stream_.capture ? resultFor(stream_.capture->ReleaseBuffer(frames)) : SoundResult::Error;
+SoundResult Win32SoundInput::releasePacket(uint32_t frames) { return stream_.giveBack(frames); }
+
+bool Win32SoundInput::setPaused(bool paused) {
+  if (!stream_.pause(paused)) return false;
+  OutputDebugStringW(paused ? L"Tonalis: what is playing rests in a silence" : L"Tonalis: what is playing is heard again");
+  return true;
 }
 
 void Win32SoundInput::close() {

@@ -7,6 +7,7 @@
 #include <mmreg.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ class NotificationFlags;
 // sub-format other than PCM or IEEE float gives bitsPerSample 0 (nothing the program takes).
 SoundFormat soundFormatOf(const WAVEFORMATEX* wf);
 
+// How often a paused stream through which zeros keep coming is looked at: the longest a sound
+// waits to be noticed, beside one device period. Each look takes what came since the last.
+inline constexpr uint32_t PausedLookMillis = 40;
+
 class Win32SoundInput : public SoundInput {
  public:
   Win32SoundInput();
@@ -43,17 +48,46 @@ class Win32SoundInput : public SoundInput {
   SoundResult waitPacket(uint32_t timeoutMillis) override;
   SoundResult nextPacket(SoundPacket& packet) override;
   SoundResult releasePacket(uint32_t frames) override;
-  // A loopback delivers no packets while nothing plays, so the output already idles.
-  bool setPaused(bool) override { return false; }
+  // What is playing (a loopback or a monitor) rests in a silence; other streams are not paused.
+  bool setPaused(bool paused) override;
   void close() override;
   uint32_t takeEvents() override;
 
- // One shared-mode capture stream and its event.
-  struct Stream {
+  // One shared-mode capture stream and its event, with what pausing it needs. A paused
+  // stream keeps running, as only its packets can tell that sound has come, but it is not
+  // woken per packet: a loopback on Windows delivers nothing while nothing plays, so the
+  // wait rests on the event; where zeros keep coming (Wine's loopback and monitors) they
+  // are taken a look at a time, PausedLookMillis apart. The packet that brings sound is
+  // kept and handed out first when the pause ends, so the first bars need not wait for the
+  // next one.
+  class Stream {
+   public:
     IAudioClient* client = nullptr;
     IAudioCaptureClient* capture = nullptr;
     HANDLE event = nullptr;
+    uint32_t frameBytes = 0;  // one frame of the stream's format
+    bool pausable = false;    // records what is playing
+
+    // The port's stream calls on this stream. wait() sets `soundCame` when a paused stream
+    // found sound (it then returns Ok; nothing is handed out until the pause ends). A
+    // device lost while paused is told by the next next().
+    SoundResult wait(uint32_t timeoutMillis, bool& soundCame);
+    SoundResult next(SoundPacket& packet);
+    SoundResult giveBack(uint32_t frames);
+    bool pause(bool paused);
+    bool paused() const { return paused_; }
     void release();
+
+   private:
+    enum class Look { Nothing, Zeros, Sound, Failed };
+    Look look();
+
+    bool paused_ = false;
+    ULONGLONG restUntil_ = 0;     // zeros seen: the next look not before this tick
+    std::vector<uint8_t> held_;   // the packet that brought sound while paused
+    uint32_t heldFrames_ = 0;     // 0: none held
+    bool heldOut_ = false;        // the held packet is handed out until given back
+    HRESULT failure_ = S_OK;      // what a look while paused ran into
   };
 
  private:
