@@ -128,6 +128,7 @@ bool Tonalis::start() {
   // A saved position is checked against every monitor, not the file's screen limits: a
   // window left on a secondary monitor comes back there.
   const std::vector<Monitor> monitors = ports_.host.monitors();
+  monitorsSeen_ = monitors;
   // The window's size follows its monitor's scale: the primary one's until the saved
   // position says which monitor it is on.
   frames_.setWindowScale(scalePercentOf(primaryMonitor(monitors).scale));
@@ -225,6 +226,7 @@ void Tonalis::applyColorTheme(int32_t theme) {
 void Tonalis::onDisplayChange() {
   if (closing_ || !frames_.started()) return;  // not started, or going
   const std::vector<Monitor> monitors = ports_.host.monitors();
+  monitorsSeen_ = monitors;
   if (monitors.empty()) return;  // between a monitor leaving and another coming: wait for the next change
   // The strip stays on its monitor while that one is there, and goes to the primary one
   // when it is gone.
@@ -505,6 +507,9 @@ void Tonalis::startTimers() {
 void Tonalis::onMaintenanceTimer() {
   ensureTrayIcon();
   startTimers();
+  // Not every system tells when a monitor goes or comes (Wine on X11 does not): the list
+  // is looked at once a second, and a difference is taken as a display change.
+  if (frames_.started() && ports_.host.monitors() != monitorsSeen_) onDisplayChange();
   // Changes are kept as they are made, not only at exit: a crash or a power cut loses
   // nothing, and a folder that cannot be written is found while the user can act on it.
   if (!splashActive()) saveSettings(false);

@@ -199,6 +199,7 @@ class Tonalis {
   uint32_t slowTickFrom_ = 0;       // while slow: the frames' time is counted from here
   bool sessionLocked_ = false;
   bool maintenanceTimerOn_ = false;
+  std::vector<Monitor> monitorsSeen_;  // the monitors as the last display change found them
 };
 
 }  // namespace tonalis

@@ -1050,6 +1050,30 @@ TEST_F(MainWindow, AStripWhoseMonitorGoesMovesToThePrimary) {
   closeWith(CloseRequest{});
 }
 
+// Wine on X11 sends nothing when an output goes: the once-a-second look at the monitors
+// finds it, and finds nothing to do while they stay as they were.
+TEST_F(MainWindow, AMonitorThatGoesUntoldIsFoundWithinASecond) {
+  useMonitors(host, window, TwoMonitors);
+  Tonalis app(ports());
+  runUntil(app, [&] { return host.timers.count(1) != 0; });
+  window.move(3000, 300, 443, 145, false);
+  host.deliver(Command{CmdFullScreenMode});
+  ASSERT_EQ(app.frames().monitor(), TwoMonitors[1].area);
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
+  EXPECT_EQ(app.frames().monitor(), TwoMonitors[1].area);
+
+  useMonitors(host, window, {TwoMonitors[0]});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
+  EXPECT_EQ(app.frames().monitor(), TwoMonitors[0].area);
+  EXPECT_EQ(app.frames().screenBuffer().width, 1920);
+
+  useMonitors(host, window, TwoMonitors);
+  host.deliver(Command{CmdWindowMode});
+  host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
+  EXPECT_EQ(app.frames().monitor(), TwoMonitors[0].area) << "the strip stays where it went";
+  closeWith(CloseRequest{});
+}
+
 TEST_F(MainWindow, ASecondStartShowsTheFirstAndEndsAtOnce) {
   instance.othersRunning = true;
   Tonalis second(ports());

@@ -1,7 +1,9 @@
 """End-to-end harness: runs the Windows program under Wine in a private virtual desktop.
 
 An `Env` starts, on private sockets and directories under <repo>/.e2e/run-<pid>-<n>/:
-  * Xvfb on a free display number (Xvfb picks it: -displayfd), with openbox as window manager;
+  * Xvfb on a free display number (Xvfb picks it: -displayfd), with openbox as window manager
+    (or, with monitors=2, an Xorg with the dummy video driver whose screen holds two RandR
+    monitors side by side, the second of which a scenario can switch off and on);
   * a PulseAudio server with one null sink, `tonalis_null`, that is the default sink, and its
     monitor as the default source, so a sound played into the sink is what a program records
     (or, with sound=False, no server at all: programs then see no wave-in device);
@@ -570,8 +572,14 @@ class Env:
 
     def __init__(self, width: int = 1920, height: int = 1080, depth: int = 24, sound: bool = True,
                  name: str = "e2e", extra_env: Optional[dict] = None, keep_run_dir: bool = False,
-                 prefix: Path = PREFIX_DIR, lock_timeout: float = 600.0, log_pixels: Optional[int] = None):
+                 prefix: Path = PREFIX_DIR, lock_timeout: float = 600.0, log_pixels: Optional[int] = None,
+                 monitors: int = 1):
         self.width, self.height, self.depth = width, height, depth
+        # monitors=2: the primary monitor of width x height at 0,0 and SECOND_MONITOR right of it
+        # (an Xorg with the dummy driver: Xvfb has one monitor only).
+        if monitors not in (1, 2):
+            raise ValueError("monitors must be 1 or 2")
+        self.monitors = monitors
         # log_pixels: the desktop's DPI (HKCU\Control Panel\Desktop\LogPixels; 96 is 100 %), in a
         # prefix of its own made from the common one.
         self.log_pixels = log_pixels
@@ -672,6 +680,8 @@ class Env:
         self.timings["prefix"] = time.monotonic() - t
         t = time.monotonic()
         self._start_session()
+        if self.monitors == 2:
+            self.wait_wine_monitors(2)
         self.timings["session"] = time.monotonic() - t
         self.timings["start"] = time.monotonic() - t0
 
@@ -723,24 +733,28 @@ class Env:
         return p
 
     def _start_x(self) -> None:
+        if self.monitors == 1:
+            cmd = ["Xvfb", "-screen", "0", f"{self.width}x{self.height}x{self.depth}"]
+            name = "xvfb"
+        else:
+            cmd = self._xorg_command()
+            name = "xorg"
         r, w = os.pipe()
         try:
-            xvfb = self._spawn(["Xvfb", "-displayfd", str(w), "-screen", "0",
-                                f"{self.width}x{self.height}x{self.depth}", "-nolisten", "tcp", "-noreset"],
-                               "xvfb", pass_fds=(w,))
+            server = self._spawn([*cmd, "-displayfd", str(w), "-nolisten", "tcp", "-noreset"], name, pass_fds=(w,))
             os.close(w)
             w = -1
             buf = b""
             end = time.monotonic() + 15
             while not buf.endswith(b"\n"):
                 left = end - time.monotonic()
-                if left <= 0 or not xvfb.running:
-                    raise E2EError(f"Xvfb did not start: {xvfb.output()[-400:]}")
+                if left <= 0 or not server.running:
+                    raise E2EError(f"{cmd[0]} did not start: {server.output()[-400:]}")
                 ready, _, _ = select.select([r], [], [], left)
                 if ready:
                     chunk = os.read(r, 64)
                     if not chunk:
-                        raise E2EError(f"Xvfb did not report a display: {xvfb.output()[-400:]}")
+                        raise E2EError(f"{cmd[0]} did not report a display: {server.output()[-400:]}")
                     buf += chunk
         finally:
             os.close(r)
@@ -748,9 +762,89 @@ class Env:
                 os.close(w)
         self.display = ":" + buf.decode().strip()
         self.env["DISPLAY"] = self.display
+        if self.monitors == 2:
+            self.second_monitor(True)
         self._spawn(["openbox", "--sm-disable"], "openbox")
         wait_until(lambda: _run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env, timeout=5,
                                 check=False).stdout.find(b"window id") >= 0, 15, 0.1, "openbox")
+
+    # The second monitor of monitors=2: right of the primary, tops aligned.
+    SECOND_MONITOR = (1280, 1024)
+
+    def _xorg_command(self) -> list:
+        """An Xorg on the dummy driver: one screen wide enough for both monitors, RandR outputs
+        DUMMY0 (the primary) and DUMMY1. Two screens with Xinerama would give two heads too, but
+        Wine dies in XVidMode on them."""
+        if not shutil.which("Xorg"):
+            raise E2EError("Xorg is missing (scripts/setup installs it with the dummy driver)")
+        w2, h2 = self.SECOND_MONITOR
+        conf = self.run_dir / "xorg.conf"
+        conf.write_text(f'''Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 131072
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-200.0
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth {self.depth}
+  SubSection "Display"
+    Depth {self.depth}
+    Virtual {self.width + w2} {max(self.height, h2)}
+    Modes "{self.width}x{self.height}"
+  EndSubSection
+EndSection
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+''')
+        (self.run_dir / "xorg.conf.d").mkdir(exist_ok=True)
+        return ["Xorg", "-config", str(conf), "-configdir", str(self.run_dir / "xorg.conf.d"),
+                "-logfile", str(self.run_dir / "xorg-server.log"), "-novtswitch", "-sharevts"]
+
+    def xrandr(self, *args) -> str:
+        return _run(["xrandr", *args], env=self.env, timeout=15).stdout.decode()
+
+    def second_monitor(self, on: bool) -> None:
+        """Switches the second monitor of monitors=2 on (right of the primary) or off, as a user
+        who plugs one in or pulls its cable."""
+        if self.monitors != 2:
+            raise E2EError("this display has one monitor")
+        w2, h2 = self.SECOND_MONITOR
+        mode = f"{w2}x{h2}"
+        if on:
+            if mode not in self.xrandr("--query").split("DUMMY1", 1)[1].split("DUMMY2", 1)[0]:
+                self.xrandr("--addmode", "DUMMY1", mode)
+            self.xrandr("--output", "DUMMY0", "--primary", "--output", "DUMMY1", "--mode", mode,
+                        "--right-of", "DUMMY0")
+        else:
+            self.xrandr("--output", "DUMMY1", "--off")
+        # The driver calls an output connected once it has a mode, but the server learns it only
+        # when its outputs are probed: clients that read the outputs without a probe (GDK, Wine)
+        # would skip the new monitor until something probed.
+        self.xrandr("--query")
+
+    def wait_wine_monitors(self, count: int, timeout: float = 15.0) -> list:
+        """Waits until Wine's list of monitors has `count` entries (its desktop takes the X
+        server's RandR change about a second later); returns that list."""
+        return wait_until(lambda: (found := self.winhelper("monitors")[1]) and len(found) == count and found,
+                          timeout, 0.3, f"Wine to see {count} monitor(s)")
+
+    def x_monitors(self) -> list:
+        """The X server's monitors as (x, y, width, height), primary first."""
+        found = []
+        for line in self.xrandr("--listmonitors").splitlines()[1:]:
+            m = re.search(r"(\d+)/\d+x(\d+)/\d+\+(\d+)\+(\d+)", line)
+            if m:
+                found.append((int(m[3]), int(m[4]), int(m[1]), int(m[2])))
+        return found
 
     def _start_pulse(self) -> None:
         sock = self.run_dir / "pulse" / "native"

@@ -23,9 +23,10 @@ def start(env):
     return app, wid
 
 
-def wait_for_spectrum(env, timeout=15.0):
-    """Waits until the splash is over: the unlit cells of the grid show."""
-    return wait_until(lambda: (lambda img: img if img.count((60, 60, 480, 160), UNLIT) > 1000 else None)(
+def wait_for_spectrum(env, timeout=15.0, at=(50, 50)):
+    """Waits until the splash is over: the unlit cells of the grid of the window at `at` show."""
+    grid = (at[0] + 10, at[1] + 10, at[0] + 430, at[1] + 110)
+    return wait_until(lambda: (lambda img: img if img.count(grid, UNLIT) > 1000 else None)(
         env.screenshot()), timeout, 0.5, "the spectrum after the splash")
 
 
@@ -309,5 +310,42 @@ def test_a_chosen_device_that_goes_is_told_and_heard_again_when_it_returns():
         back = time.monotonic() - start_time
         print(f"[device] heard again {back:.2f} s after the device was loaded again")
         assert "（未连接）" not in env.item_property("Title")
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+
+
+@scenario(timeout=180)
+def test_on_two_monitors_the_strips_follow_the_window_and_leave_a_monitor_that_goes():
+    second = (1920, 0) + LinuxEnv.SECOND_MONITOR
+    with LinuxEnv(name="linux-two-monitors", monitors=2) as env:
+        app, wid = start(env)
+        wait_for_spectrum(env)
+        # Dragged onto the second monitor, the window is found there at the next start.
+        env.drag(50 + 100, 50 + 40, 2300 + 100, 300 + 40, steps=15)
+        env.placed(wid, (2300, 300, WINDOW_W, WINDOW_H), "the window dragged onto the second monitor")
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+        app = env.run_tonalis()
+        wid = env.main_window()
+        env.placed(wid, (2300, 300, WINDOW_W, WINDOW_H), "the window on the second monitor at the next start")
+
+        # Full screen and the desktop strip cover the monitor the window is on.
+        wait_for_spectrum(env, at=(2300, 300))
+        env.double_click(2300 + 200, 300 + 60)
+        env.placed(wid, second, "full screen on the second monitor")
+        env.key("Escape")
+        env.placed(wid, (2300, 300, WINDOW_W, WINDOW_H), "the window back after Escape")
+        env.click_tray_item(["桌面显示"])
+        wait_until(lambda: env.x_geometry(wid)[0::2] == (second[0], second[2]), 5, 0.1, "the desktop strip there")
+        env.screenshot("desktop-second")
+
+        # The second monitor goes: the strip moves to the primary one, and the window, when it
+        # comes back, is put where it can be seen.
+        env.second_monitor(False)
+        env.placed(wid, (0, 315, env.width, 450), "the desktop strip on the primary after the monitor went")
+        env.screenshot("desktop-primary")
+        env.click_tray_item(["窗口显示"])
+        x, y, w, h = wait_until(lambda: (g := env.x_geometry(wid))[2] == WINDOW_W and g, 5, 0.1, "the window")
+        assert x + w <= env.width and y + h <= env.height, (x, y, w, h)
         env.click_tray_item(["退出"])
         assert app.wait(10) == 0
