@@ -75,8 +75,37 @@ def test_at_gdk_scale_2_the_window_is_its_frame_with_every_pixel_doubled():
         blended = [(x, y) for y in range(50, 50 + 2 * WINDOW_H, 2) for x in range(50, 50 + 2 * WINDOW_W, 2)
                    if len({img.pixel_hex(x + dx, y + dy) for dx in (0, 1) for dy in (0, 1)}) > 1]
         assert len(blended) < 20, f"{len(blended)} pixels are not 2 x 2 blocks, first at {blended[:5]}"
+
+        # A double-click where only the doubled window reaches: full screen, and back.
+        time.sleep(6.5)  # the tone is over
+        env.double_click(50 + 2 * WINDOW_W - 30, 50 + WINDOW_H)
+        env.placed(wid, (0, 0, env.width, env.height), "full screen after a double-click on the doubled window")
+        env.key("Escape")
+        env.placed(wid, (50, 50, 2 * WINDOW_W, 2 * WINDOW_H), "the doubled window back after Escape")
+
+        # The About box (GTK's) at about twice the size it has at scale 1: texts, spacing and
+        # picture doubled; the theme's own paddings (the button's) are not.
+        doubled = about_box_size(env, wid)
         env.click_tray_item(["退出"])
         assert app.wait(10) == 0
+        env.env["GDK_SCALE"] = "1"
+        app, wid = start(env)
+        single = about_box_size(env, wid)
+        assert all(abs(d - 2 * s) <= 0.1 * 2 * s for d, s in zip(doubled, single)), \
+            f"the About box is {doubled} at scale 2 and {single} at scale 1"
+        env.click_tray_item(["退出"])
+        assert app.wait(10) == 0
+
+
+def about_box_size(env, wid):
+    """Opens the About box from the tray, returns its (width, height) and closes it."""
+    env.click_tray_item(["关于软件"])
+    about = wait_until(lambda: [w for w in env.x_windows(name="^Tonalis$") if w != wid], 10, 0.2, "the About box")[0]
+    size = wait_until(lambda: (g := env.x_geometry(about))[2] > 1 and g[2:], 5, 0.1, "the About box's size")
+    env.screenshot("about")
+    env.key("Escape")
+    wait_until(lambda: not env.mapped(about), 5, 0.1, "the About box closed by Escape")
+    return size
 
 
 @scenario(timeout=150)

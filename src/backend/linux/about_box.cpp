@@ -32,9 +32,16 @@ GtkWidget* leftLabel(const std::string& text) {
   return label;
 }
 
-GdkPixbuf* aboutPicture() {
+// The picture, every pixel repeated `scale` x `scale` times.
+GdkPixbuf* aboutPicture(int scale) {
   for (const EmbeddedAsset& asset : embeddedAssets()) {
-    if (asset.id == AboutPictureId) return pixbufFromBytes({asset.bytes, asset.size});
+    if (asset.id != AboutPictureId) continue;
+    GdkPixbuf* pixbuf = pixbufFromBytes({asset.bytes, asset.size});
+    if (!pixbuf || scale <= 1) return pixbuf;
+    GdkPixbuf* scaled = gdk_pixbuf_scale_simple(pixbuf, gdk_pixbuf_get_width(pixbuf) * scale,
+                                                gdk_pixbuf_get_height(pixbuf) * scale, GDK_INTERP_NEAREST);
+    g_object_unref(pixbuf);
+    return scaled;
   }
   return nullptr;
 }
@@ -47,7 +54,8 @@ gboolean onLinkActivated(GtkLabel*, gchar*, gpointer data) {
 
 }  // namespace
 
-GtkWidget* createAboutBox(GtkWindow* parent, const AboutInfo& info, Shell& shell) {
+GtkWidget* createAboutBox(GtkWindow* parent, const AboutInfo& info, Shell& shell, int scale) {
+  scale = std::max(scale, 1);
   auto* data = new AboutBoxData{info, &shell};
   GtkWidget* box = gtk_dialog_new_with_buttons("Tonalis", parent,
                                                GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
@@ -67,13 +75,13 @@ GtkWidget* createAboutBox(GtkWindow* parent, const AboutInfo& info, Shell& shell
                    nullptr);
 
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(box));
-  gtk_box_set_spacing(GTK_BOX(content), 8);
-  gtk_container_set_border_width(GTK_CONTAINER(content), 8);
+  gtk_box_set_spacing(GTK_BOX(content), 8 * scale);
+  gtk_container_set_border_width(GTK_CONTAINER(content), guint(8 * scale));
 
   // The rows: captions in one column, values in the next.
   GtkWidget* rows = gtk_grid_new();
-  gtk_grid_set_column_spacing(GTK_GRID(rows), 6);
-  gtk_grid_set_row_spacing(GTK_GRID(rows), 2);
+  gtk_grid_set_column_spacing(GTK_GRID(rows), guint(6 * scale));
+  gtk_grid_set_row_spacing(GTK_GRID(rows), guint(2 * scale));
   int top = 0;
   for (const AboutRow& row : aboutRows(info)) {
     gtk_grid_attach(GTK_GRID(rows), leftLabel(std::string(row.caption)), 0, top, 1, 1);
@@ -82,9 +90,9 @@ GtkWidget* createAboutBox(GtkWindow* parent, const AboutInfo& info, Shell& shell
   }
   gtk_box_pack_start(GTK_BOX(content), rows, FALSE, FALSE, 0);
 
-  // The picture at its own size, pixel for pixel.
+  // The picture at its own size, pixel for pixel (at a whole scale, each pixel a block).
   GtkWidget* picture = gtk_image_new();
-  if (GdkPixbuf* pixbuf = aboutPicture()) {
+  if (GdkPixbuf* pixbuf = aboutPicture(scale)) {
     gtk_image_set_from_pixbuf(GTK_IMAGE(picture), pixbuf);
     g_object_unref(pixbuf);
   }

@@ -12,8 +12,10 @@
 namespace tonalis::lnx {
 
 // The box over `parent` (which may be null), not yet shown; it destroys itself when closed.
-// `info` is copied; `shell` must outlive the box.
-GtkWidget* createAboutBox(GtkWindow* parent, const AboutInfo& info, Shell& shell);
+// `info` is copied; `shell` must outlive the box. `scale`: the desktop's whole scale on X11,
+// where the program draws pixel for pixel: the box's spacing and picture grow by it (its
+// texts grow with the font resolution the program sets at start).
+GtkWidget* createAboutBox(GtkWindow* parent, const AboutInfo& info, Shell& shell, int scale = 1);
 
 // The label holding the link, for the tests.
 GtkLabel* aboutBoxLink(GtkWidget* box);

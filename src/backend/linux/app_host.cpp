@@ -78,7 +78,7 @@ void LinuxAppHost::showAbout(const AboutInfo& info) {
     gtk_window_present(GTK_WINDOW(about_));
     return;
   }
-  about_ = createAboutBox(window_.window(), info, *shell_);
+  about_ = createAboutBox(window_.window(), info, *shell_, x11Scale_);
   // Gone when closed (its button, Escape, the window manager's close).
   g_signal_connect(about_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer self) {
                      static_cast<LinuxAppHost*>(self)->about_ = nullptr;

@@ -163,6 +163,14 @@ int main(int argc, char** argv) {
     // desktop sets for other programs is kept, and the frames are drawn at it.
     if (GdkMonitor* monitor = gdk_display_get_monitor(display, 0)) x11Scale = gdk_monitor_get_scale_factor(monitor);
     gdk_x11_display_set_window_scale(display, 1);
+    // GTK's own windows (the About box, message boxes) would be left at the small size with
+    // it: their texts take the scale through the font resolution.
+    if (x11Scale > 1) {
+      GtkSettings* settings = gtk_settings_get_default();
+      gint dpi = 0;  // in 1024ths of a dot per inch; -1 for the default 96
+      g_object_get(settings, "gtk-xft-dpi", &dpi, nullptr);
+      g_object_set(settings, "gtk-xft-dpi", (dpi > 0 ? dpi : 96 * 1024) * x11Scale, nullptr);
+    }
   }
   g_set_prgname("tonalis");
   g_set_application_name("Tonalis");
