@@ -124,6 +124,16 @@ struct MainWindow : ::testing::Test {
     return host.quitAsked;
   }
   // The display settings as the user changes them: through the menu's commands.
+  // Starts `app` on monitors where (3000, 300) lies on the second one, moves the window there
+  // and enters full screen: the strip covers that monitor.
+  void fullScreenOnTheSecondMonitor(Tonalis& app) {
+    runUntil(app, [&] { return host.timers.count(1) != 0; });
+    window.move(3000, 300, 443, 145, false);
+    enter(DisplayMode::FullScreen);
+    const std::vector<Monitor> monitors = host.monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    ASSERT_EQ(app.frames().monitor(), monitors[1].area);
+  }
   void enter(DisplayMode mode) {
     host.deliver(Command{mode == DisplayMode::Window      ? CmdWindowMode
                          : mode == DisplayMode::Desktop   ? CmdDesktopMode
@@ -1024,10 +1034,7 @@ TEST_F(MainWindow, TheWindowFollowsTheScaleOfItsMonitor) {
 TEST_F(MainWindow, AStripWhoseMonitorGoesMovesToThePrimary) {
   useMonitors(host, window, TwoMonitors);
   Tonalis app(ports());
-  runUntil(app, [&] { return host.timers.count(1) != 0; });
-  window.move(3000, 300, 443, 145, false);
-  host.deliver(Command{CmdFullScreenMode});
-  ASSERT_EQ(app.frames().monitor(), TwoMonitors[1].area);
+  ASSERT_NO_FATAL_FAILURE(fullScreenOnTheSecondMonitor(app));
 
   std::vector<Monitor> smaller = TwoMonitors;
   smaller[1].area = smaller[1].workArea = Rect{1920, -200, 3200, 520};  // 1280 x 720 now
@@ -1055,10 +1062,7 @@ TEST_F(MainWindow, AStripWhoseMonitorGoesMovesToThePrimary) {
 TEST_F(MainWindow, AMonitorThatGoesUntoldIsFoundWithinASecond) {
   useMonitors(host, window, TwoMonitors);
   Tonalis app(ports());
-  runUntil(app, [&] { return host.timers.count(1) != 0; });
-  window.move(3000, 300, 443, 145, false);
-  host.deliver(Command{CmdFullScreenMode});
-  ASSERT_EQ(app.frames().monitor(), TwoMonitors[1].area);
+  ASSERT_NO_FATAL_FAILURE(fullScreenOnTheSecondMonitor(app));
   host.deliver(TimerTick{Tonalis::MaintenanceTimerId});
   EXPECT_EQ(app.frames().monitor(), TwoMonitors[1].area);
 

@@ -21,6 +21,18 @@ bool iconPresent(HWND owner) {
   return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
 }
 
+// The window the icon belongs to, gone with the test.
+struct OwnerWindow {
+  HWND hwnd = CreateWindowExW(0, L"STATIC", L"tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  OwnerWindow() = default;
+  OwnerWindow(const OwnerWindow&) = delete;
+  OwnerWindow& operator=(const OwnerWindow&) = delete;
+  ~OwnerWindow() {
+    if (hwnd) DestroyWindow(hwnd);
+  }
+};
+
 // An icon's width in pixels; 0 for a handle that is no icon (a destroyed one).
 int iconWidth(HICON icon) {
   ICONINFO info{};
@@ -33,8 +45,8 @@ int iconWidth(HICON icon) {
 }
 
 TEST(Win32TrayPort, TheIconCanBeAddedAgainWhenTheShellRestarts) {
-  HWND owner = CreateWindowExW(0, L"STATIC", L"tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
+  const OwnerWindow window;
+  const HWND owner = window.hwnd;
   ASSERT_NE(owner, nullptr);
   {
     Win32TrayPort tray(GetModuleHandleW(nullptr), [owner] { return owner; });
@@ -58,12 +70,11 @@ TEST(Win32TrayPort, TheIconCanBeAddedAgainWhenTheShellRestarts) {
     tray.removeIcon();
     EXPECT_FALSE(iconPresent(owner));
   }
-  DestroyWindow(owner);
 }
 
 TEST(Win32TrayPort, ANewScaleLoadsTheIconAtItsSizeAndTheTrayKeepsShowingIt) {
-  HWND owner = CreateWindowExW(0, L"STATIC", L"tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
+  const OwnerWindow window;
+  const HWND owner = window.hwnd;
   ASSERT_NE(owner, nullptr);
   {
     Win32TrayPort tray(GetModuleHandleW(nullptr), [owner] { return owner; });
@@ -93,7 +104,6 @@ TEST(Win32TrayPort, ANewScaleLoadsTheIconAtItsSizeAndTheTrayKeepsShowingIt) {
     EXPECT_EQ(iconWidth(tray.icon()), 24);
     EXPECT_TRUE(iconPresent(owner));
   }
-  DestroyWindow(owner);
 }
 
 }  // namespace
