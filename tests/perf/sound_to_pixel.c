@@ -114,11 +114,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const pa_sample_spec spec = {PA_SAMPLE_S16LE, Rate, 1};
+  const pa_sample_spec format = {PA_SAMPLE_S16LE, Rate, 1};
   /* A short queue, so that the latency is mostly the output's own. */
   const pa_buffer_attr attr = {(uint32_t)-1, ChunkFrames * 2 * 2, (uint32_t)-1, (uint32_t)-1, (uint32_t)-1};
   int error = 0;
-  pa_simple* player = pa_simple_new(NULL, "sound_to_pixel", PA_STREAM_PLAYBACK, device, "bursts", &spec, NULL,
+  pa_simple* player = pa_simple_new(NULL, "sound_to_pixel", PA_STREAM_PLAYBACK, device, "bursts", &format, NULL,
                                     &attr, &error);
   if (!player) {
     fprintf(stderr, "cannot play: %s\n", pa_strerror(error));
