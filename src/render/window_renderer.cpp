@@ -95,6 +95,13 @@ const Image* activityImage(const WindowAssets& a, int32_t& counter) {
   return nullptr;  // not reachable from a zeroed counter
 }
 
+// The indicator's picture for this frame; the counter moves on to the next.
+const Image* turnActivity(const WindowAssets& a, int32_t& counter) {
+  const Image* image = activityImage(a, counter);
+  counter += 1;
+  return image;
+}
+
 void blit(Canvas& canvas, const Image* image, int32_t x, int32_t y) {
   if (image != nullptr) canvas.drawImage(*image, {x, y});
 }
@@ -203,9 +210,8 @@ void renderWindowFrame(PixelView target, const BandAnimator& bands, const Window
     const int lit = litIconStyle(in.spectrumStyle);
     blit(canvas, assets.styleIconsLit[size_t(lit - 1)], IconX[size_t(lit - 1)], 128);
 
-    now.status[3] = activityImage(assets, state.activityCounter);
+    now.status[3] = turnActivity(assets, state.activityCounter);
     blit(canvas, now.status[3], StatusAt[3].x, StatusAt[3].y);
-    state.activityCounter += 1;
   }
 
   collectChanges(state.picture, now, assets, state.changed);
@@ -214,9 +220,7 @@ void renderWindowFrame(PixelView target, const BandAnimator& bands, const Window
 
 void skipWindowFrame(const BandAnimator& bands, const WindowAssets& assets, WindowRendererState& state) noexcept {
   if (bands.longSilence()) state.activityCounter = 0;
-  if (state.picture.minimal) return;
-  activityImage(assets, state.activityCounter);
-  state.activityCounter += 1;
+  if (!state.picture.minimal) turnActivity(assets, state.activityCounter);
 }
 
 int32_t framesToActivityChange(const BandAnimator& bands, const WindowAssets& assets,
@@ -226,8 +230,7 @@ int32_t framesToActivityChange(const BandAnimator& bands, const WindowAssets& as
   // One turn of the indicator is at most 40 frames.
   for (int32_t n = 1; n <= 41; ++n) {
     if (bands.longSilence()) counter = 0;
-    if (activityImage(assets, counter) != state.picture.status[3]) return n;
-    counter += 1;
+    if (turnActivity(assets, counter) != state.picture.status[3]) return n;
   }
   return 0;
 }

@@ -309,27 +309,33 @@ void Win32SoundInput::Stream::release() {
   failure_ = S_OK;
 }
 
+bool Win32SoundInput::Stream::takePacket(BYTE*& data, UINT32& frames, DWORD& flags, HRESULT& hr) {
+  UINT32 waiting = 0;
+  hr = capture->GetNextPacketSize(&waiting);
+  if (FAILED(hr) || waiting == 0) return false;
+  hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+  if (hr == AUDCLNT_S_BUFFER_EMPTY) {
+    hr = S_OK;
+    return false;
+  }
+  return SUCCEEDED(hr);
+}
+
 // Takes every packet waiting. The first that holds a sample other than zero is copied and
 // ends the look: what came after it stays with the device for after the pause.
 Win32SoundInput::Stream::Look Win32SoundInput::Stream::look() {
   bool any = false;
   for (;;) {
-    UINT32 waiting = 0;
-    HRESULT hr = capture->GetNextPacketSize(&waiting);
-    if (FAILED(hr)) {
-      failure_ = hr;
-      return Look::Failed;
-    }
-    if (waiting == 0) return any ? Look::Zeros : Look::Nothing;
     BYTE* data = nullptr;
     UINT32 frames = 0;
     DWORD flags = 0;
-    hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
-    if (hr == AUDCLNT_S_BUFFER_EMPTY) return any ? Look::Zeros : Look::Nothing;
+    HRESULT hr = S_OK;
+    const bool taken = takePacket(data, frames, flags, hr);
     if (FAILED(hr)) {
       failure_ = hr;
       return Look::Failed;
     }
+    if (!taken) return any ? Look::Zeros : Look::Nothing;
     const size_t bytes = size_t(frames) * frameBytes;
     const bool sound = (flags & AUDCLNT_BUFFERFLAGS_SILENT) == 0 && data != nullptr && !allZero(data, bytes);
     if (sound) {
@@ -407,16 +413,11 @@ SoundResult Win32SoundInput::Stream::next(SoundPacket& packet) {
     heldOut_ = true;
     return SoundResult::Ok;
   }
-  UINT32 waiting = 0;
-  HRESULT hr = capture->GetNextPacketSize(&waiting);
-  if (FAILED(hr)) return resultFor(hr);
-  if (waiting == 0) return SoundResult::Ok;
   BYTE* data = nullptr;
   UINT32 frames = 0;
   DWORD flags = 0;
-  hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
-  if (hr == AUDCLNT_S_BUFFER_EMPTY) return SoundResult::Ok;
-  if (FAILED(hr)) return resultFor(hr);
+  HRESULT hr = S_OK;
+  if (!takePacket(data, frames, flags, hr)) return resultFor(hr);
   packet.data = data;
   packet.frames = frames;
   packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;

@@ -81,6 +81,9 @@ class Win32SoundInput : public SoundInput {
    private:
     enum class Look { Nothing, Zeros, Sound, Failed };
     Look look();
+    // The next packet the device holds (to be given back); false when none is waiting or
+    // the device failed (`hr` then says so).
+    bool takePacket(BYTE*& data, UINT32& frames, DWORD& flags, HRESULT& hr);
 
     bool paused_ = false;
     ULONGLONG restUntil_ = 0;     // zeros seen: the next look not before this tick
